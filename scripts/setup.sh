@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Set-up for a fresh Debian 12 machine (run as root from the checkout):
+#   scripts/setup.sh start   install what is missing, build, start the program
+#   scripts/setup.sh test    install what is missing, build, run the whole test suite
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+packages=(
+  g++ cmake ninja-build pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdeflate-dev libcli11-dev
+  clang libclang-rt-14-dev
+  zip unzip 7zip libarchive-tools python3 xz-utils
+)
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+jobs=$(nproc)
+
+build() { # build DIR [cmake options...]
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+run_fuzzers() { # run every fuzz target for a bounded time
+  local dir=$1 seconds=${FUZZ_SECONDS:-45}
+  for target in "$dir"/bin/fuzz_*; do
+    [ -x "$target" ] || continue
+    local name corpus
+    name=$(basename "$target")
+    corpus="$dir/corpus/$name"
+    mkdir -p "$corpus"
+    [ -d "$root/fuzz/seeds/$name" ] && cp -n "$root/fuzz/seeds/$name"/* "$corpus"/ 2>/dev/null || true
+    echo "== fuzzing $name for ${seconds}s"
+    "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      "$corpus" 2>"$dir/$name.log" || { tail -50 "$dir/$name.log"; return 1; }
+    grep -E 'stat::number_of_executed_units' "$dir/$name.log" || true
+  done
+}
+
+case "${1:-}" in
+  start)
+    install_missing
+    build "$root/build" -DCMAKE_BUILD_TYPE=Release -DKZB_TESTS=OFF -DKZB_BENCH=OFF
+    exec "$root/build/bin/kzb" "${@:2}"
+    ;;
+  test)
+    install_missing
+    echo "== normal build"
+    build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    (cd "$root/build" && ctest --output-on-failure -j "$jobs" -LE long)
+    echo "== sanitizer build (address, undefined)"
+    build "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKZB_SANITIZE=ON -DKZB_BENCH=OFF
+    (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs" -LE 'long|nosan')
+    echo "== fuzz build (clang, libFuzzer)"
+    CC=clang CXX=clang++ build "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DKZB_FUZZ=ON -DKZB_TESTS=OFF -DKZB_BENCH=OFF
+    run_fuzzers "$root/build-fuzz"
+    echo "== all checks passed"
+    ;;
+  *)
+    echo "usage: $0 start [kzb arguments...] | test" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,31 @@
+// The kzb command groups. Each group adds its subcommands to the application; a subcommand's callback
+// stores its exit status in the shared CommandState.
+#pragma once
+
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace kzb::cli {
+
+// Exit statuses shared by every command.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitError = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 3;
+
+struct CommandState {
+  int exit_code = kExitOk;
+  std::string data_dir;  // --data-dir, empty when not given
+};
+
+// pack, list, test, extract: the archive engine directly.
+void AddEngineCommands(CLI::App& app, CommandState& state);
+// projects, show, add, edit, rename, copy, delete, log: the project store.
+void AddProjectCommands(CLI::App& app, CommandState& state);
+// backup, schedule, archives, entries, restore: runs on the application core.
+void AddRunCommands(CLI::App& app, CommandState& state);
+
+}  // namespace kzb::cli

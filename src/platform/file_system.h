@@ -1,0 +1,139 @@
+// Files and folders: attribute bits, folder enumeration, file times, copy/rename/delete, temporary names.
+//
+// Attribute bits follow the archive format's DOS attributes. On POSIX they are derived: read-only when the
+// owner cannot write, hidden when the name starts with ".", folder for directories, archive for every
+// regular file (there is no archive bit to clear). System and volume bits are never reported.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/date_time.h"
+
+namespace kzb::platform {
+
+inline constexpr std::uint32_t kFaReadOnly = 0x01;
+inline constexpr std::uint32_t kFaHidden = 0x02;
+inline constexpr std::uint32_t kFaSysFile = 0x04;
+inline constexpr std::uint32_t kFaVolumeId = 0x08;
+inline constexpr std::uint32_t kFaDirectory = 0x10;
+inline constexpr std::uint32_t kFaArchive = 0x20;
+inline constexpr std::uint32_t kFaAnyFile = 0x3F;
+
+// A file operation that failed; the message names the file and the cause.
+class EFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+// Opening an existing file failed: "Cannot open file \"NAME\". CAUSE".
+class EFOpenError : public EFileError {
+ public:
+  using EFileError::EFileError;
+};
+// Creating a file failed: "Cannot create file \"NAME\". CAUSE".
+class EFCreateError : public EFileError {
+ public:
+  using EFileError::EFileError;
+};
+
+struct SearchRec {
+  std::string name;        // name part only
+  std::int64_t size = 0;   // 0 for folders
+  std::uint32_t attr = 0;  // kFa* bits
+  DateTime time;           // last write, local time
+  std::time_t unix_time = 0;
+};
+
+// Folder enumeration in the manner of find-first/find-next: FindFirst("dir/*.txt", attr_mask, rec).
+// The mask of the name part accepts "*" and "?" without regard to case ("*.*" and "*" match every name).
+// Regular files are always candidates; folders, hidden and system entries only when their bit is in
+// attr_mask. "." and ".." are reported for a folder search, as the Windows service does. Entries come in a
+// stable order (byte order of their names) so that runs are repeatable. Symbolic links are followed for
+// their attributes; a dangling link is skipped.
+class FileFinder {
+ public:
+  FileFinder() = default;
+  ~FileFinder();
+  FileFinder(const FileFinder&) = delete;
+  FileFinder& operator=(const FileFinder&) = delete;
+
+  bool FindFirst(const std::string& pattern, std::uint32_t attr_mask, SearchRec& rec);
+  bool FindNext(SearchRec& rec);
+  void FindClose();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Case-insensitive "*"/"?" match of a name against the mask of a find-first pattern.
+bool MatchesFindMask(const std::string& name, const std::string& mask);
+
+bool FileExists(const std::string& path);       // a file (not a folder)
+bool DirectoryExists(const std::string& path);  // a folder
+// Returns false when the file could not be deleted (never throws).
+bool DeleteFile(const std::string& path);
+bool RemoveDirectory(const std::string& path);  // empty folder only
+// Renames; fails (false) when new_path exists, as the Windows service does.
+bool RenameFile(const std::string& old_path, const std::string& new_path);
+// Atomically replaces target by source (same file system): rename over an existing file.
+bool ReplaceFile(const std::string& source, const std::string& target);
+// Copies bytes, times and permissions; with fail_if_exists an existing target makes it fail.
+bool CopyFile(const std::string& source, const std::string& target, bool fail_if_exists);
+// Creates the folder and any missing parents; true when it exists afterwards.
+bool ForceDirectories(const std::string& path);
+
+// -1 when the file does not exist.
+std::int64_t FileSize(const std::string& path);
+// Attributes as kFa* bits, or -1 (as int64) when the path does not exist.
+std::int64_t GetFileAttributes(const std::string& path);
+// Applies kFaReadOnly (clears/sets the owner's write bit); other bits have no POSIX meaning.
+bool SetFileAttributes(const std::string& path, std::uint32_t attr);
+// Last-write time as a local DateTime; throws EFileError when the file does not exist.
+DateTime GetFileTime(const std::string& path);
+bool SetFileTime(const std::string& path, DateTime local_time);
+// Bytes free for the user on the volume holding path, or -1.
+std::int64_t DiskFreeSpace(const std::string& path);
+// True when a file can be created in the folder.
+bool IsDirectoryWritable(const std::string& dir);
+
+// A new, empty, uniquely named file in dir ("prefix" + random part + ".tmp"), created with mode 0600;
+// returns its full path. Throws EFCreateError when none can be created.
+std::string CreateTempFile(const std::string& dir, const std::string& prefix);
+
+// An open file for the engine's streams. Positions and sizes are 64-bit.
+class File {
+ public:
+  enum class Mode {
+    kRead,       // existing file, read only
+    kReadWrite,  // existing file, read and write
+    kCreate,     // create or truncate, read and write
+  };
+  // Throws EFOpenError (kRead, kReadWrite) or EFCreateError (kCreate).
+  File(const std::string& path, Mode mode, std::uint32_t create_permissions = 0644);
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Short only at the end of the file; throws EFileError on an I/O error.
+  std::int64_t Read(void* buffer, std::int64_t count);
+  // Returns the bytes written; fewer than count only when the device is full (errno ENOSPC/EDQUOT).
+  // Other errors throw EFileError.
+  std::int64_t Write(const void* buffer, std::int64_t count);
+  // origin 0 begin, 1 current, 2 end; returns the new position.
+  std::int64_t Seek(std::int64_t offset, int origin);
+  std::int64_t Size() const;
+  void Truncate(std::int64_t size);
+  // Flushes the file's buffers to the device (fsync).
+  void FlushToDisk();
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+}  // namespace kzb::platform

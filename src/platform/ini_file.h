@@ -1,0 +1,57 @@
+// INI profile files.
+//
+// Sections ("[Name]") and keys ("Key=Value") are found without regard to letter case; values are read up to
+// 2047 characters and kept exactly as written after the equals sign (leading blanks included). Every
+// operation opens the file, reads or writes it, and closes it again, so no state is cached between calls.
+// A write replaces the whole file atomically: a temporary file in the same folder is written, flushed to
+// disk and renamed over the old one, so a crash never leaves a half-written file. Unknown lines, comments
+// and the order of existing lines survive a write. A newly created file is readable by its owner only
+// (it may hold project passwords).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kzb::platform {
+
+class IniFile {
+ public:
+  static constexpr std::size_t kMaxValueLength = 2047;
+
+  explicit IniFile(std::string path) : path_(std::move(path)) {}
+  const std::string& Path() const { return path_; }
+
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& default_value) const;
+  // Decimal, or hexadecimal after "0x"; default_value when absent or not a number.
+  std::int64_t ReadInteger(const std::string& section, const std::string& key,
+                           std::int64_t default_value) const;
+  // Non-zero integer is true; default_value when absent or not a number.
+  bool ReadBool(const std::string& section, const std::string& key, bool default_value) const;
+
+  // Writes replace the key's value in place, or append the key at the end of its section, or append the
+  // section at the end of the file. Throw EFileError when the file cannot be written.
+  void WriteString(const std::string& section, const std::string& key, const std::string& value);
+  void WriteInteger(const std::string& section, const std::string& key, std::int64_t value);
+  void WriteBool(const std::string& section, const std::string& key, bool value);  // "1" / "0"
+
+  // Several writes to one section in one atomic replacement (a project save is one transaction).
+  struct Entry {
+    std::string key;
+    std::string value;
+  };
+  void WriteSection(const std::string& section, const std::vector<Entry>& entries);
+
+  bool SectionExists(const std::string& section) const;
+  bool ValueExists(const std::string& section, const std::string& key) const;
+  std::vector<std::string> ReadSections() const;
+  std::vector<std::string> ReadSectionKeys(const std::string& section) const;
+  void EraseSection(const std::string& section);
+  void DeleteKey(const std::string& section, const std::string& key);
+
+ private:
+  std::string path_;
+};
+
+}  // namespace kzb::platform
