@@ -21,8 +21,10 @@ struct CommandState {
   std::string data_dir;  // --data-dir, empty when not given
 };
 
-// pack, list, test, extract: the archive engine directly.
-void AddEngineCommands(CLI::App& app, CommandState& state);
+// pack: the archive writer directly.
+void AddPackCommand(CLI::App& app, CommandState& state);
+// list, test, extract: the archive reader directly.
+void AddArchiveReadCommands(CLI::App& app, CommandState& state);
 // projects, show, add, edit, rename, copy, delete, log: the project store.
 void AddProjectCommands(CLI::App& app, CommandState& state);
 // backup, schedule, archives, entries, restore: runs on the application core.

@@ -9,7 +9,8 @@ int main(int argc, char** argv) {
   CLI::App app{"Kestrova ZIP Backup V1.08 - command-line front end", "kzb"};
   app.require_subcommand(1);
   kzb::cli::CommandState state;
-  kzb::cli::AddEngineCommands(app, state);
+  kzb::cli::AddPackCommand(app, state);
+  kzb::cli::AddArchiveReadCommands(app, state);
   kzb::cli::AddProjectCommands(app, state);
   kzb::cli::AddRunCommands(app, state);
   try {

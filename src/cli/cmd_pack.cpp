@@ -4,6 +4,6 @@
 
 namespace kzb::cli {
 
-void AddEngineCommands(CLI::App& /*app*/, CommandState& /*state*/) {}
+void AddPackCommand(CLI::App& /*app*/, CommandState& /*state*/) {}
 
 }  // namespace kzb::cli
