@@ -1,0 +1,104 @@
+// Constants of the ZIP container shared by the reader, the writer and the codecs: record signatures, fixed
+// record sizes, the Zip64 records and extra field, general purpose flag bits, compression methods, version
+// numbers and the little-endian field helpers the record code uses.
+#pragma once
+
+#include <cstdint>
+
+namespace kzb::zip {
+
+// Record signatures, as little-endian 32-bit values.
+inline constexpr std::uint32_t kLocalHeaderSignature = 0x04034B50;       // "PK\3\4"
+inline constexpr std::uint32_t kCentralHeaderSignature = 0x02014B50;     // "PK\1\2"
+inline constexpr std::uint32_t kEndCentralSignature = 0x06054B50;        // "PK\5\6"
+inline constexpr std::uint32_t kZip64EndCentralSignature = 0x06064B50;   // "PK\6\6"
+inline constexpr std::uint32_t kZip64EndLocatorSignature = 0x07064B50;   // "PK\6\7"
+inline constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;    // "PK\7\8"
+inline constexpr std::uint32_t kSpannedMarkerSignature = 0x08074B50;     // first bytes of a split set
+
+// Fixed parts of the records (bytes before the variable name, extra and comment fields).
+inline constexpr int kLocalHeaderSize = 30;
+inline constexpr int kCentralHeaderSize = 46;
+inline constexpr int kEndCentralSize = 22;
+inline constexpr int kZip64EndCentralSize = 56;  // with its 12-byte lead-in (signature and size field)
+inline constexpr int kZip64EndLocatorSize = 20;
+// A data descriptor with its signature: classic (4 + 12) and Zip64 (4 + 20).
+inline constexpr int kDataDescriptorSize = 16;
+inline constexpr int kZip64DataDescriptorSize = 24;
+
+// Longest archive comment, and how far from the end the end record can start.
+inline constexpr int kMaxCommentLength = 65535;
+inline constexpr int kEndCentralSearchSpan = kMaxCommentLength + kEndCentralSize;  // 65557
+// Longest stored name, extra field or entry comment (a 16-bit length).
+inline constexpr int kMaxFieldLength = 65535;
+
+// Zip64: classic fields holding these values defer to the Zip64 records.
+inline constexpr std::uint32_t kZip64Marker32 = 0xFFFFFFFF;
+inline constexpr std::uint16_t kZip64Marker16 = 0xFFFF;
+// Extra field block ids (each block: 2-byte id, 2-byte data length, data).
+inline constexpr std::uint16_t kZip64ExtraId = 0x0001;
+inline constexpr int kExtraBlockHeaderSize = 4;
+// The Zip64 extra a local header carries when it is written with room for 64-bit sizes: header plus
+// uncompressed and compressed size.
+inline constexpr int kZip64LocalExtraSize = kExtraBlockHeaderSize + 16;
+// Entry counts above this need the Zip64 end record (0xFFFF itself is the marker).
+inline constexpr std::int64_t kMaxClassicEntries = 0xFFFE;
+// Sizes and offsets at or above this need Zip64 fields (0xFFFFFFFF itself is the marker).
+inline constexpr std::int64_t kMaxClassicSize = 0xFFFFFFFE;
+
+// General purpose flag bits.
+inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
+inline constexpr std::uint16_t kFlagDeflateMaximum = 0x0002;  // deflated at level 8 or 9
+inline constexpr std::uint16_t kFlagDeflateFast = 0x0004;     // deflated at level 1 or 2
+inline constexpr std::uint16_t kFlagImplode8kDictionary = 0x0002;
+inline constexpr std::uint16_t kFlagImplode3Trees = 0x0004;
+inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
+inline constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
+inline constexpr std::uint16_t kFlagUtf8 = 0x0800;  // name and comment are UTF-8
+
+// Compression methods.
+inline constexpr std::uint16_t kMethodStored = 0;
+inline constexpr std::uint16_t kMethodShrunk = 1;
+inline constexpr std::uint16_t kMethodReduced1 = 2;
+inline constexpr std::uint16_t kMethodReduced2 = 3;
+inline constexpr std::uint16_t kMethodReduced3 = 4;
+inline constexpr std::uint16_t kMethodReduced4 = 5;
+inline constexpr std::uint16_t kMethodImploded = 6;
+inline constexpr std::uint16_t kMethodDeflated = 8;
+inline constexpr std::uint16_t kMethodDeflate64 = 9;
+
+// Version fields: low byte the format version times ten, high byte the host system.
+inline constexpr std::uint16_t kVersionDefault = 20;  // made by / needed for the entries this engine makes
+inline constexpr std::uint16_t kVersionZip64 = 45;    // needed when a header carries Zip64 fields
+inline constexpr std::uint8_t kHostMsDos = 0;
+inline constexpr std::uint8_t kHostUnix = 3;
+inline constexpr std::uint8_t kHostNtfs = 10;
+inline constexpr std::uint8_t kHostVfat = 14;
+inline constexpr std::uint8_t kHostOsx = 19;
+
+// Traditional encryption header in front of an encrypted entry's data.
+inline constexpr int kEncryptionHeaderSize = 12;
+
+// Little-endian field access on byte buffers.
+inline std::uint16_t GetU16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline std::uint32_t GetU32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline std::uint64_t GetU64(const std::uint8_t* p) {
+  return static_cast<std::uint64_t>(GetU32(p)) | (static_cast<std::uint64_t>(GetU32(p + 4)) << 32);
+}
+inline void PutU16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void PutU32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline void PutU64(std::uint8_t* p, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+}  // namespace kzb::zip
