@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/date_time.h"
@@ -55,7 +56,7 @@ struct SearchRec {
 // their attributes; a dangling link is skipped.
 class FileFinder {
  public:
-  FileFinder() = default;
+  FileFinder();
   ~FileFinder();
   FileFinder(const FileFinder&) = delete;
   FileFinder& operator=(const FileFinder&) = delete;
@@ -103,6 +104,14 @@ bool IsDirectoryWritable(const std::string& dir);
 // A new, empty, uniquely named file in dir ("prefix" + random part + ".tmp"), created with mode 0600;
 // returns its full path. Throws EFCreateError when none can be created.
 std::string CreateTempFile(const std::string& dir, const std::string& prefix);
+
+// Replaces the file's whole content atomically: the bytes go to a temporary file in the same folder, which
+// is flushed to disk and renamed over path, so readers and a crash see either the old or the new content.
+// An existing file keeps its permission bits; a new one gets new_file_mode. A symbolic link is followed
+// (its target is replaced). Throws EFCreateError when the file cannot be written.
+void WriteFileAtomic(const std::string& path, std::string_view content, std::uint32_t new_file_mode = 0644);
+// Reads the whole file; false when it cannot be opened or read.
+bool ReadFileContent(const std::string& path, std::string& content);
 
 // An open file for the engine's streams. Positions and sizes are 64-bit.
 class File {

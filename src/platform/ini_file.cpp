@@ -1,0 +1,381 @@
+// INI profile files, read and rewritten line by line.
+//
+// The file is held as its raw lines only for the length of one call. A line is one of: a section header
+// ("[Name]", blanks around it allowed; the name runs to the last "]" so names holding "]" survive), a key
+// line (text with an "=" whose trimmed left side is not empty; the value is everything after the first "=",
+// untouched, so leading and trailing blanks round-trip), a comment (first non-blank character ";"), or
+// anything else. Reading finds the first section with the name and, in it, the first key with the name,
+// both without regard to ASCII letter case. Key lines before the first section belong to no section.
+//
+// Writing edits the line list and never re-creates lines it did not change: a replaced value keeps the
+// key's spelling and everything up to the "=" as the file had it, and the line's own CR when the file has
+// CRLF line ends. A new key goes after the last key line of the section (blank lines and comments that
+// close a section stay where they are); a new section goes at the end of the file. New lines use the
+// file's own line end. The result replaces the file atomically (WriteFileAtomic), so a crash, a kill or
+// a full disk leaves either the old or the new file, never a truncated one; an unchanged file is not
+// rewritten at all. A file that exists but cannot be read is never overwritten.
+#include "platform/ini_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "platform/file_system.h"
+
+namespace kzb::platform {
+
+namespace {
+
+constexpr std::uint32_t kNewIniFileMode = 0600;
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// A section, key or value can hold no line break: the text up to the first one is used.
+std::string SingleLine(std::string_view text) {
+  std::size_t end = text.find_first_of("\r\n");
+  return std::string(text.substr(0, end));
+}
+
+enum class LineKind { kOther, kSection, kKey };
+
+struct LineInfo {
+  LineKind kind = LineKind::kOther;
+  std::string_view name;   // section or key name, trimmed
+  std::string_view value;  // key lines: everything after the first "="
+  std::size_t value_start = 0;
+};
+
+LineInfo Classify(std::string_view raw) {
+  if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+  LineInfo info;
+  std::string_view text = Trim(raw);
+  if (text.empty() || text.front() == ';') return info;
+  if (text.front() == '[') {
+    std::size_t close = text.rfind(']');
+    if (close != std::string_view::npos && close > 0) {
+      info.kind = LineKind::kSection;
+      info.name = Trim(text.substr(1, close - 1));
+      return info;
+    }
+    return info;
+  }
+  std::size_t eq = raw.find('=');
+  if (eq == std::string_view::npos) return info;
+  std::string_view key = Trim(raw.substr(0, eq));
+  if (key.empty()) return info;
+  info.kind = LineKind::kKey;
+  info.name = key;
+  info.value = raw.substr(eq + 1);
+  info.value_start = eq + 1;
+  return info;
+}
+
+// The file as lines (without their "\n"; a CRLF line keeps its "\r").
+class Document {
+ public:
+  // Loads path; a missing file is an empty document. Throws EFOpenError when the file exists but cannot
+  // be read (writing would otherwise destroy it).
+  static Document Load(const std::string& path, bool for_write) {
+    Document doc;
+    std::string content;
+    if (!ReadFileContent(path, content)) {
+      const int err = errno;
+      struct stat st {};
+      if (for_write && ::stat(path.c_str(), &st) == 0) {
+        throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(err));
+      }
+      return doc;
+    }
+    doc.existed_ = true;
+    doc.original_ = content;
+    std::size_t start = 0;
+    while (start < content.size()) {
+      std::size_t nl = content.find('\n', start);
+      if (nl == std::string::npos) {
+        doc.lines_.push_back(content.substr(start));
+        break;
+      }
+      doc.lines_.push_back(content.substr(start, nl - start));
+      start = nl + 1;
+    }
+    if (!doc.lines_.empty() && !doc.lines_.front().empty() && doc.lines_.front().back() == '\r') doc.crlf_ = true;
+    return doc;
+  }
+
+  // [header, end) of the first section named name; header == npos when there is none.
+  std::pair<std::size_t, std::size_t> FindSection(std::string_view name) const {
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      LineInfo info = Classify(lines_[i]);
+      if (info.kind == LineKind::kSection && EqualNoCase(info.name, name)) return {i, SectionEnd(i)};
+    }
+    return {std::string::npos, std::string::npos};
+  }
+
+  std::size_t SectionEnd(std::size_t header) const {
+    std::size_t i = header + 1;
+    while (i < lines_.size() && Classify(lines_[i]).kind != LineKind::kSection) ++i;
+    return i;
+  }
+
+  // Line index of the first key named key in the first section named section, or npos.
+  std::size_t FindKey(std::string_view section, std::string_view key) const {
+    auto [header, end] = FindSection(section);
+    if (header == std::string::npos) return std::string::npos;
+    for (std::size_t i = header + 1; i < end; ++i) {
+      LineInfo info = Classify(lines_[i]);
+      if (info.kind == LineKind::kKey && EqualNoCase(info.name, key)) return i;
+    }
+    return std::string::npos;
+  }
+
+  bool Read(std::string_view section, std::string_view key, std::string& value) const {
+    std::size_t i = FindKey(section, key);
+    if (i == std::string::npos) return false;
+    value = std::string(Classify(lines_[i]).value);
+    return true;
+  }
+
+  void Set(const std::string& section_in, const std::string& key_in, const std::string& value_in) {
+    const std::string section = std::string(Trim(SingleLine(section_in)));
+    const std::string key = std::string(Trim(SingleLine(key_in)));
+    const std::string value = SingleLine(value_in);
+    auto [header, end] = FindSection(section);
+    if (header == std::string::npos) {
+      lines_.push_back(NewLine("[" + section + "]"));
+      lines_.push_back(NewLine(key + "=" + value));
+      return;
+    }
+    std::size_t last_key = header;
+    for (std::size_t i = header + 1; i < end; ++i) {
+      LineInfo info = Classify(lines_[i]);
+      if (info.kind != LineKind::kKey) continue;
+      if (EqualNoCase(info.name, key)) {
+        std::string& line = lines_[i];
+        const bool had_cr = !line.empty() && line.back() == '\r';
+        line = line.substr(0, info.value_start) + value + (had_cr ? "\r" : "");
+        return;
+      }
+      last_key = i;
+    }
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(last_key + 1), NewLine(key + "=" + value));
+  }
+
+  void EraseSection(std::string_view section) {
+    for (;;) {
+      auto [header, end] = FindSection(section);
+      if (header == std::string::npos) return;
+      lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header),
+                   lines_.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+  }
+
+  void DeleteKey(std::string_view section, std::string_view key) {
+    // Every copy goes, in duplicate sections too, so that no older value shows through afterwards.
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      LineInfo info = Classify(lines_[i]);
+      if (info.kind != LineKind::kSection || !EqualNoCase(info.name, section)) continue;
+      std::size_t end = SectionEnd(i);
+      for (std::size_t k = i + 1; k < end;) {
+        LineInfo ki = Classify(lines_[k]);
+        if (ki.kind == LineKind::kKey && EqualNoCase(ki.name, key)) {
+          lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(k));
+          --end;
+        } else {
+          ++k;
+        }
+      }
+    }
+  }
+
+  std::vector<std::string> Sections() const {
+    std::vector<std::string> names;
+    for (const std::string& line : lines_) {
+      LineInfo info = Classify(line);
+      if (info.kind != LineKind::kSection) continue;
+      bool seen = false;
+      for (const std::string& n : names) seen = seen || EqualNoCase(n, info.name);
+      if (!seen) names.emplace_back(info.name);
+    }
+    return names;
+  }
+
+  std::vector<std::string> Keys(std::string_view section) const {
+    std::vector<std::string> keys;
+    auto [header, end] = FindSection(section);
+    if (header == std::string::npos) return keys;
+    for (std::size_t i = header + 1; i < end; ++i) {
+      LineInfo info = Classify(lines_[i]);
+      if (info.kind != LineKind::kKey) continue;
+      bool seen = false;
+      for (const std::string& k : keys) seen = seen || EqualNoCase(k, info.name);
+      if (!seen) keys.emplace_back(info.name);
+    }
+    return keys;
+  }
+
+  void Save(const std::string& path) const {
+    std::string content;
+    for (const std::string& line : lines_) {
+      content += line;
+      content += '\n';
+    }
+    if (!existed_ && lines_.empty()) return;
+    if (existed_ && content == original_) return;
+    // Only a file that ends without a line break differs by that alone; it is not worth a rewrite.
+    if (existed_ && !original_.empty() && content.size() == original_.size() + 1 &&
+        content.compare(0, original_.size(), original_) == 0) {
+      return;
+    }
+    WriteFileAtomic(path, content, kNewIniFileMode);
+  }
+
+ private:
+  std::string NewLine(std::string text) const { return crlf_ ? text + "\r" : text; }
+
+  std::vector<std::string> lines_;
+  std::string original_;
+  bool existed_ = false;
+  bool crlf_ = false;
+};
+
+std::string CutValue(std::string value) {
+  if (value.size() <= IniFile::kMaxValueLength) return value;
+  std::size_t cut = IniFile::kMaxValueLength;
+  // Do not split a UTF-8 sequence.
+  while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
+  value.resize(cut);
+  return value;
+}
+
+bool ParseInteger(std::string_view text, std::int64_t& result) {
+  text = Trim(text);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  } else if (text.size() > 1 && text[0] == '$') {
+    base = 16;
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return false;
+  unsigned long long magnitude = 0;
+  for (char c : text) {
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return false;
+    }
+    if (magnitude > (~0ULL - static_cast<unsigned>(digit)) / static_cast<unsigned>(base)) return false;
+    magnitude = magnitude * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+  }
+  if (base == 16 && !negative) {
+    // Hexadecimal spells a bit pattern: 0xFFFFFFFFFFFFFFFF is -1.
+    result = static_cast<std::int64_t>(magnitude);
+    return true;
+  }
+  if (negative) {
+    if (magnitude > 9'223'372'036'854'775'808ULL) return false;
+    result = magnitude == 9'223'372'036'854'775'808ULL ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
+  } else {
+    if (magnitude > 9'223'372'036'854'775'807ULL) return false;
+    result = static_cast<std::int64_t>(magnitude);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string IniFile::ReadString(const std::string& section, const std::string& key,
+                                const std::string& default_value) const {
+  std::string value;
+  if (!Document::Load(path_, false).Read(section, key, value)) return default_value;
+  return CutValue(std::move(value));
+}
+
+std::int64_t IniFile::ReadInteger(const std::string& section, const std::string& key,
+                                  std::int64_t default_value) const {
+  std::string text;
+  if (!Document::Load(path_, false).Read(section, key, text)) return default_value;
+  std::int64_t value = 0;
+  return ParseInteger(CutValue(std::move(text)), value) ? value : default_value;
+}
+
+bool IniFile::ReadBool(const std::string& section, const std::string& key, bool default_value) const {
+  return ReadInteger(section, key, default_value ? 1 : 0) != 0;
+}
+
+void IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+  Document doc = Document::Load(path_, true);
+  doc.Set(section, key, value);
+  doc.Save(path_);
+}
+
+void IniFile::WriteInteger(const std::string& section, const std::string& key, std::int64_t value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+void IniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+  WriteString(section, key, value ? "1" : "0");
+}
+
+void IniFile::WriteSection(const std::string& section, const std::vector<Entry>& entries) {
+  if (entries.empty()) return;
+  Document doc = Document::Load(path_, true);
+  for (const Entry& e : entries) doc.Set(section, e.key, e.value);
+  doc.Save(path_);
+}
+
+bool IniFile::SectionExists(const std::string& section) const {
+  return Document::Load(path_, false).FindSection(section).first != std::string::npos;
+}
+
+bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
+  return Document::Load(path_, false).FindKey(section, key) != std::string::npos;
+}
+
+std::vector<std::string> IniFile::ReadSections() const { return Document::Load(path_, false).Sections(); }
+
+std::vector<std::string> IniFile::ReadSectionKeys(const std::string& section) const {
+  return Document::Load(path_, false).Keys(section);
+}
+
+void IniFile::EraseSection(const std::string& section) {
+  Document doc = Document::Load(path_, true);
+  doc.EraseSection(section);
+  doc.Save(path_);
+}
+
+void IniFile::DeleteKey(const std::string& section, const std::string& key) {
+  Document doc = Document::Load(path_, true);
+  doc.DeleteKey(section, key);
+  doc.Save(path_);
+}
+
+}  // namespace kzb::platform

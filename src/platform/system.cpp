@@ -1,0 +1,169 @@
+#include "platform/system.h"
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+#include "platform/file_system.h"
+#include "platform/ini_file.h"
+#include "platform/path.h"
+
+extern char** environ;
+
+namespace kzb::platform {
+
+namespace {
+
+// Files this process holds a FileLock on, by device and inode, so that IsLockedByOtherProcess can tell
+// our own lock from another process's.
+std::mutex& HeldLocksMutex() {
+  static std::mutex m;
+  return m;
+}
+std::set<std::pair<dev_t, ino_t>>& HeldLocks() {
+  static std::set<std::pair<dev_t, ino_t>> held;
+  return held;
+}
+
+std::pair<dev_t, ino_t> Identity(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return {0, 0};
+  return {st.st_dev, st.st_ino};
+}
+
+// Takes an exclusive flock on path; returns the fd or -1.
+int TryLock(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+std::string AutostartFile(const std::string& name) {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  std::string base = (xdg != nullptr && IsAbsolutePath(xdg)) ? IncludeTrailingSeparator(xdg) : HomeDir() + ".config/";
+  return base + "autostart/" + name + ".desktop";
+}
+
+}  // namespace
+
+bool OpenWithDefaultProgram(const std::string& path_or_url) {
+  if (path_or_url.empty()) return false;
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  if (posix_spawn_file_actions_init(&actions) != 0) return false;
+  if (posix_spawnattr_init(&attr) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    return false;
+  }
+  // The launcher gets no terminal input and its own session, so it outlives us and ignores our signals.
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+  std::string program = "xdg-open";
+  std::string argument = path_or_url;
+  char* argv[] = {program.data(), argument.data(), nullptr};
+  pid_t pid = -1;
+  int rc = posix_spawnp(&pid, program.c_str(), &actions, &attr, argv, environ);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
+  // Reap the launcher in the background so it leaves no zombie; nobody waits for the result.
+  std::thread([pid] {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return true;
+}
+
+FileLock::FileLock(const std::string& path) : FileLock(path, 0) {}
+
+FileLock::FileLock(const std::string& path, int timeout_ms) : path_(path) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    fd_ = TryLock(path);
+    if (fd_ >= 0 || std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (fd_ >= 0) {
+    std::lock_guard<std::mutex> guard(HeldLocksMutex());
+    HeldLocks().insert(Identity(fd_));
+  }
+}
+
+FileLock::~FileLock() {
+  if (fd_ < 0) return;
+  {
+    std::lock_guard<std::mutex> guard(HeldLocksMutex());
+    HeldLocks().erase(Identity(fd_));
+  }
+  ::close(fd_);  // releases the lock
+}
+
+bool IsLockedByOtherProcess(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  {
+    std::lock_guard<std::mutex> guard(HeldLocksMutex());
+    if (HeldLocks().count(Identity(fd)) != 0) {
+      ::close(fd);
+      return false;
+    }
+  }
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  const bool locked = rc != 0 && errno == EWOULDBLOCK;
+  ::close(fd);  // drops the probe lock if it was taken
+  return locked;
+}
+
+bool IsAutostartEnabled(const std::string& name) {
+  const std::string file = AutostartFile(name);
+  if (!FileExists(file)) return false;
+  IniFile ini(file);
+  if (ini.ReadString("Desktop Entry", "Hidden", "false") == "true") return false;
+  if (ini.ReadString("Desktop Entry", "X-GNOME-Autostart-enabled", "true") == "false") return false;
+  return true;
+}
+
+bool SetAutostart(const std::string& name, const std::string& command, bool enabled) {
+  const std::string file = AutostartFile(name);
+  if (!enabled) {
+    if (!FileExists(file)) return true;
+    return DeleteFile(file);
+  }
+  if (!ForceDirectories(ExtractFilePath(file))) return false;
+  std::string content =
+      "[Desktop Entry]\n"
+      "Type=Application\n"
+      "Name=" + name + "\n"
+      "Exec=" + command + "\n"
+      "Terminal=false\n"
+      "X-GNOME-Autostart-enabled=true\n";
+  try {
+    WriteFileAtomic(file, content, 0644);
+  } catch (const EFileError&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kzb::platform

@@ -1,0 +1,92 @@
+#include "platform/path.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace kzb::platform {
+namespace {
+
+TEST(PathTest, TrailingSeparator) {
+  EXPECT_EQ(IncludeTrailingSeparator("dir"), "dir/");
+  EXPECT_EQ(IncludeTrailingSeparator("dir/"), "dir/");
+  EXPECT_EQ(IncludeTrailingSeparator(""), "");
+  EXPECT_EQ(ExcludeTrailingSeparator("dir/"), "dir");
+  EXPECT_EQ(ExcludeTrailingSeparator("dir//"), "dir");
+  EXPECT_EQ(ExcludeTrailingSeparator("/"), "/");
+  EXPECT_EQ(ExcludeTrailingSeparator("dir"), "dir");
+}
+
+TEST(PathTest, PartsOfAPath) {
+  struct Case {
+    const char* path;
+    const char* folder;
+    const char* name;
+    const char* ext;
+  };
+  const Case cases[] = {
+      {"a/b/c.txt", "a/b/", "c.txt", ".txt"},
+      {"c.txt", "", "c.txt", ".txt"},
+      {"a/b.c.txt", "a/", "b.c.txt", ".txt"},
+      {"a/b", "a/", "b", ""},
+      {"a.b/c", "a.b/", "c", ""},
+      {"/root.zip", "/", "root.zip", ".zip"},
+      {"dir/", "dir/", "", ""},
+      {".hidden", "", ".hidden", ".hidden"},
+      {"", "", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(ExtractFilePath(c.path), c.folder);
+    EXPECT_EQ(ExtractFileName(c.path), c.name);
+    EXPECT_EQ(ExtractFileExt(c.path), c.ext);
+  }
+  EXPECT_EQ(ExtractFileDrive("/a/b"), "");
+}
+
+TEST(PathTest, ChangeFileExt) {
+  EXPECT_EQ(ChangeFileExt("a/b.zip", ".zfc"), "a/b.zfc");
+  EXPECT_EQ(ChangeFileExt("a.d/b", ".zfc"), "a.d/b.zfc");
+  EXPECT_EQ(ChangeFileExt("a/b.tar.gz", ""), "a/b.tar");
+}
+
+TEST(PathTest, ExpandFileNameFoldsDotsAndSeparators) {
+  EXPECT_EQ(ExpandFileName("/a/./b/../c//d"), "/a/c/d");
+  EXPECT_EQ(ExpandFileName("/a/b/"), "/a/b/");
+  EXPECT_EQ(ExpandFileName("/../.."), "/");
+  EXPECT_EQ(ExpandFileName("/"), "/");
+  const std::string cwd = CurrentDir();
+  EXPECT_EQ(ExpandFileName("x/y"), IncludeTrailingSeparator(ExpandFileName(cwd)) + "x/y");
+  EXPECT_TRUE(IsAbsolutePath("/x"));
+  EXPECT_FALSE(IsAbsolutePath("x"));
+  EXPECT_FALSE(IsAbsolutePath(""));
+}
+
+TEST(PathTest, WellKnownFolders) {
+  EXPECT_EQ(HomeDir().back(), '/');
+  EXPECT_EQ(TempDir().back(), '/');
+  const std::string exe = ExecutableDir();
+  EXPECT_EQ(exe.back(), '/');
+  EXPECT_TRUE(IsAbsolutePath(exe));
+
+  const char* old = std::getenv("XDG_CONFIG_HOME");
+  std::string saved = old ? old : "";
+  setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  EXPECT_EQ(UserConfigDir(), "/cfg/kestrova-zip-backup/");
+  setenv("XDG_CONFIG_HOME", "relative", 1);  // ignored, as the XDG rules say
+  EXPECT_EQ(UserConfigDir(), HomeDir() + ".config/kestrova-zip-backup/");
+  if (old) {
+    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  } else {
+    unsetenv("XDG_CONFIG_HOME");
+  }
+}
+
+TEST(PathTest, SeparatorConversionIsIdentityHere) {
+  EXPECT_EQ(ToForwardSlashes("a/b"), "a/b");
+  EXPECT_EQ(ToNativeSeparators("a/b"), "a/b");
+  EXPECT_TRUE(IsPathSeparator('/'));
+}
+
+}  // namespace
+}  // namespace kzb::platform
