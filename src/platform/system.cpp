@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 
@@ -24,20 +25,22 @@ namespace kzb::platform {
 namespace {
 
 // Files this process holds a FileLock on, by device and inode, so that IsLockedByOtherProcess can tell
-// our own lock from another process's.
+// our own lock from another process's. The process id is part of the key: a forked child inherits the
+// table but is a process of its own.
 std::mutex& HeldLocksMutex() {
   static std::mutex m;
   return m;
 }
-std::set<std::pair<dev_t, ino_t>>& HeldLocks() {
-  static std::set<std::pair<dev_t, ino_t>> held;
+using LockIdentity = std::tuple<pid_t, dev_t, ino_t>;
+std::set<LockIdentity>& HeldLocks() {
+  static std::set<LockIdentity> held;
   return held;
 }
 
-std::pair<dev_t, ino_t> Identity(int fd) {
+LockIdentity Identity(int fd) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0) return {0, 0};
-  return {st.st_dev, st.st_ino};
+  if (::fstat(fd, &st) != 0) return {::getpid(), 0, 0};
+  return {::getpid(), st.st_dev, st.st_ino};
 }
 
 // Takes an exclusive flock on path; returns the fd or -1.
