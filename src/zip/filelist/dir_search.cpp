@@ -1,0 +1,139 @@
+// Folder walk for pattern entries of a file list.
+//
+// The walk keeps one open listing per folder on the path from the start folder to the folder being
+// listed. A subfolder is reported (as its path with a trailing separator) the moment it is met and then
+// listed before the rest of its parent, so results come in pre-order in the platform's listing order. The
+// stack is a growable vector: the depth of the tree is only bounded by memory, never by a fixed table.
+//
+// Listings are read with the standard library's directory iterator, which takes the kind of an entry from
+// the folder listing itself, so a folder costs no system call per entry beyond one size query per matching
+// file. Links to folders are followed, which is what a user who links a folder into a backed-up tree expects,
+// but a link that resolves to a folder already open on the stack would make the walk endless, so such a
+// folder is skipped. Resolving paths costs system calls, so it is only done for folders that are links.
+#include "zip/filelist/dir_search.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/path.h"
+#include "zip/filelist/match_pattern.h"
+
+namespace kzb::zip {
+
+namespace fs = std::filesystem;
+
+TSearchData::TSearchData(std::string folder, std::string mask)
+    : folder_(std::move(folder)), mask_(std::move(mask)) {
+  std::error_code ec;
+  fs::directory_iterator it(fs::path(folder_), ec);
+  if (ec) return;  // unreadable folder: an empty listing
+  opened_ = true;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    const fs::directory_entry& entry = *it;
+    std::error_code kind_ec;
+    // Follows links; for plain entries the kind comes from the listing itself, without a system call.
+    const fs::file_status status = entry.status(kind_ec);
+    if (kind_ec) continue;  // dangling link or vanished entry
+    if (fs::is_directory(status)) {
+      entries_.push_back({entry.path().filename().string(), true});
+    } else if (fs::is_regular_file(status)) {
+      entries_.push_back({entry.path().filename().string(), false});
+    }
+  }
+  std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+}
+
+platform::SearchRec TSearchData::Current() const {
+  platform::SearchRec rec;
+  const Entry& entry = entries_[next_];
+  rec.name = entry.name;
+  if (entry.is_folder) {
+    rec.attr = platform::kFaDirectory;
+  } else {
+    std::error_code ec;
+    const auto size = fs::file_size(fs::path(folder_ + entry.name), ec);
+    rec.size = ec ? 0 : static_cast<std::int64_t>(size);
+    rec.attr = platform::kFaArchive;
+  }
+  if (!entry.name.empty() && entry.name[0] == '.') rec.attr |= platform::kFaHidden;
+  return rec;
+}
+
+void TSearchData::Close() {
+  entries_.clear();
+  entries_.shrink_to_fit();
+  next_ = 0;
+  opened_ = false;
+}
+
+const std::string& TSearchData::CanonicalFolder() {
+  if (!canonical_known_) {
+    std::error_code ec;
+    fs::path resolved = fs::canonical(fs::path(folder_), ec);
+    canonical_ = ec ? std::string() : resolved.string();
+    canonical_known_ = true;
+  }
+  return canonical_;
+}
+
+TDirSearch::TDirSearch(const std::string& start_folder, bool recurse, const std::string& mask)
+    : mask_(mask), recurse_(recurse) {
+  stack_.push_back(std::make_unique<TSearchData>(platform::IncludeTrailingSeparator(start_folder), mask));
+}
+
+bool TDirSearch::LeadsBackIntoWalk(const std::string& folder) {
+  std::error_code ec;
+  if (!fs::is_symlink(fs::path(platform::ExcludeTrailingSeparator(folder)), ec)) return false;
+  fs::path resolved = fs::canonical(fs::path(folder), ec);
+  if (ec) return true;  // a link that cannot be resolved is not worth entering
+  const std::string target = resolved.string();
+  for (auto& slot : stack_) {
+    if (slot->CanonicalFolder() == target) return true;
+  }
+  return false;
+}
+
+std::string TDirSearch::NextFile(platform::SearchRec& rec) {
+  while (!stack_.empty()) {
+    TSearchData& top = *stack_.back();
+    if (top.Exhausted()) {
+      top.Close();
+      stack_.pop_back();
+      if (stack_.empty()) return "";
+      stack_.back()->Advance();
+      continue;
+    }
+    const std::string& name = top.CurrentName();
+    if (top.CurrentIsFolder()) {
+      if (!recurse_ || name.empty() || name[0] == '.') {
+        top.Advance();
+        continue;
+      }
+      std::string folder = top.Folder() + name + platform::kPathSeparator;
+      if (LeadsBackIntoWalk(folder)) {
+        top.Advance();
+        continue;
+      }
+      stack_.push_back(std::make_unique<TSearchData>(folder, mask_));
+      return folder;
+    }
+    bool matches;
+    if (name.find('.') == std::string::npos) {
+      matches = MatchPattern(mask_, name + '.');
+    } else {
+      matches = MatchPattern(mask_, name);
+    }
+    if (matches) {
+      rec = top.Current();
+      std::string path = top.Folder() + name;
+      top.Advance();
+      return path;
+    }
+    top.Advance();
+  }
+  return "";
+}
+
+}  // namespace kzb::zip
