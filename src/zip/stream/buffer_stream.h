@@ -99,7 +99,8 @@ class TS_BufferStream : public TStream {
   TBufferMode mode_ = TBufferMode::kNone;
   bool flush_on_destroy_ = false;
   bool written_ = false;
-  bool finished_ = false;
+  bool dirty_ = false;                // bytes reached the underlying stream since the last fsync
+  std::int64_t last_flush_lost_ = 0;  // bytes the last flush could not write
 };
 
 namespace detail {

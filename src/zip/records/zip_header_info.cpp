@@ -1,0 +1,382 @@
+#include "zip/records/zip_header_info.h"
+
+#include <limits>
+#include <vector>
+
+#include "platform/path.h"
+#include "zip/records/dos_time.h"
+#include "zip/records/name_codec.h"
+#include "zip/records/zip_format.h"
+#include "zip/zip_errors.h"
+
+namespace kzb::zip {
+
+namespace {
+
+bool Fits32(std::int64_t v) { return v >= 0 && v <= kMaxClassicSize; }
+
+std::uint32_t Field32(std::int64_t v) { return Fits32(v) ? static_cast<std::uint32_t>(v) : kZip64Marker32; }
+
+// The values a Zip64 extra block may carry, filled only for the fields whose classic value is the marker.
+struct Zip64Values {
+  std::uint64_t uncompressed = 0;
+  std::uint64_t compressed = 0;
+  std::uint64_t offset = 0;
+  std::uint32_t disk = 0;
+};
+
+// Finds the first Zip64 block in an extra field and takes the deferred fields from it, in the order
+// uncompressed size, compressed size, local header offset, disk. A field missing from a short block keeps
+// its classic value. Blocks running past the field's end end the walk.
+void ParseZip64Extra(const std::uint8_t* extra, std::size_t length, bool want_uncompressed, bool want_compressed,
+                     bool want_offset, bool want_disk, Zip64Values& values, bool found[4]) {
+  std::size_t i = 0;
+  while (i + kExtraBlockHeaderSize <= length) {
+    const std::uint16_t id = GetU16(extra + i);
+    const std::size_t size = GetU16(extra + i + 2);
+    if (i + kExtraBlockHeaderSize + size > length) return;
+    if (id == kZip64ExtraId) {
+      const std::uint8_t* p = extra + i + kExtraBlockHeaderSize;
+      std::size_t left = size;
+      auto take64 = [&](bool want, std::uint64_t& out, bool& got) {
+        if (!want || left < 8) return;
+        out = GetU64(p);
+        got = true;
+        p += 8;
+        left -= 8;
+      };
+      take64(want_uncompressed, values.uncompressed, found[0]);
+      take64(want_compressed, values.compressed, found[1]);
+      take64(want_offset, values.offset, found[2]);
+      if (want_disk && left >= 4) {
+        values.disk = GetU32(p);
+        found[3] = true;
+      }
+      return;  // the first Zip64 block counts; later duplicates are ignored
+    }
+    i += kExtraBlockHeaderSize + size;
+  }
+}
+
+constexpr std::uint64_t kMaxInt64 = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+
+}  // namespace
+
+void TZipHeaderInfo::ResetDefaults() {
+  version_made_by_ = kVersionDefault;
+  version_needed_ = kVersionDefault;
+  general_flags_ = 0;
+  compression_method_ = kMethodDeflated;
+  file_date_time_ = 0;
+  crc32_ = 0xFFFFFFFF;
+  compressed_size_ = 0;
+  uncompressed_size_ = 0;
+  central_extra_length_ = 0;
+  local_extra_length_ = 0;
+  file_comment_length_ = 0;
+  disk_number_start_ = 0;
+  internal_attributes_ = 1;
+  external_attributes_ = 32;
+  local_header_offset_ = 0;
+  central_header_position_ = 0;
+  file_name_.clear();
+  directory_.clear();
+  file_comment_.reset();
+  extract_mark_ = false;
+  local_zip64_ = false;
+}
+
+void TZipHeaderInfo::SetFileName(std::string_view name) { file_name_.assign(name); }
+
+void TZipHeaderInfo::SetDirectory(std::string_view directory) {
+  directory_.assign(directory);
+  if (!directory_.empty() && directory_.back() != platform::kPathSeparator) {
+    directory_.push_back(platform::kPathSeparator);
+  }
+}
+
+void TZipHeaderInfo::SetFileComment(std::optional<std::string> comment) {
+  if (comment && comment->size() > static_cast<std::size_t>(kMaxFieldLength)) {
+    throw EZipGeneralError("Comment too long");
+  }
+  file_comment_length_ = comment ? static_cast<std::uint16_t>(comment->size()) : 0;
+  file_comment_ = std::move(comment);
+}
+
+bool TZipHeaderInfo::IsDirectoryEntry() const {
+  if (!file_name_.empty()) return false;
+  return !directory_.empty() && directory_.back() == platform::kPathSeparator;
+}
+
+// --- Sizes ------------------------------------------------------------------------------------------------
+
+int TZipHeaderInfo::Zip64CentralExtraSize() const {
+  int data = 0;
+  if (!Fits32(uncompressed_size_)) data += 8;
+  if (!Fits32(compressed_size_)) data += 8;
+  if (!Fits32(local_header_offset_)) data += 8;
+  if (disk_number_start_ >= kZip64Marker16) data += 4;
+  return data == 0 ? 0 : kExtraBlockHeaderSize + data;
+}
+
+std::int64_t TZipHeaderInfo::LocalSize(bool reserve_zip64) const {
+  const bool zip64 = reserve_zip64 || !Fits32(compressed_size_) || !Fits32(uncompressed_size_);
+  const int extra = zip64 ? kZip64LocalExtraSize : local_extra_length_;
+  return kLocalHeaderSize + FileNameLength() + extra;
+}
+
+std::int64_t TZipHeaderInfo::CentralSize() const {
+  const std::int64_t comment =
+      (file_comment_length_ != 0 && file_comment_) ? static_cast<std::int64_t>(file_comment_->size()) : 0;
+  return kCentralHeaderSize + FileNameLength() + Zip64CentralExtraSize() + comment;
+}
+
+// --- Writing ----------------------------------------------------------------------------------------------
+
+namespace {
+
+std::string StoredNameOrThrow(const TZipHeaderInfo& header, bool* utf8) {
+  std::string stored = EncodeStoredName(header.FullName(), utf8);
+  if (stored.size() > static_cast<std::size_t>(kMaxFieldLength)) throw EZipGeneralError("File name too long");
+  return stored;
+}
+
+void WriteLocalRecord(TStream& stream, const TZipHeaderInfo& h, const std::string& stored, std::uint16_t flags,
+                      bool zip64) {
+  std::vector<std::uint8_t> rec(kLocalHeaderSize + stored.size() + (zip64 ? kZip64LocalExtraSize : 0));
+  std::uint8_t* p = rec.data();
+  PutU32(p, kLocalHeaderSignature);
+  PutU16(p + 4, zip64 && h.VersionNeeded() < kVersionZip64 ? kVersionZip64 : h.VersionNeeded());
+  PutU16(p + 6, flags);
+  PutU16(p + 8, h.CompressionMethod());
+  PutU32(p + 10, h.FileDateTime());
+  PutU32(p + 14, h.Crc32());
+  PutU32(p + 18, zip64 ? kZip64Marker32 : static_cast<std::uint32_t>(h.CompressedSize()));
+  PutU32(p + 22, zip64 ? kZip64Marker32 : static_cast<std::uint32_t>(h.UncompressedSize()));
+  PutU16(p + 26, static_cast<std::uint16_t>(stored.size()));
+  PutU16(p + 28, zip64 ? static_cast<std::uint16_t>(kZip64LocalExtraSize) : h.LocalExtraLength());
+  std::copy(stored.begin(), stored.end(), p + kLocalHeaderSize);
+  if (zip64) {
+    std::uint8_t* e = p + kLocalHeaderSize + stored.size();
+    PutU16(e, kZip64ExtraId);
+    PutU16(e + 2, 16);
+    PutU64(e + 4, static_cast<std::uint64_t>(h.UncompressedSize()));
+    PutU64(e + 12, static_cast<std::uint64_t>(h.CompressedSize()));
+  }
+  stream.WriteBuffer(rec.data(), static_cast<std::int64_t>(rec.size()));
+}
+
+}  // namespace
+
+void TZipHeaderInfo::WriteLocal(TStream& stream, bool reserve_zip64) {
+  bool utf8 = false;
+  const std::string stored = StoredNameOrThrow(*this, &utf8);
+  if (utf8) general_flags_ |= kFlagUtf8;
+  local_header_offset_ = stream.Position();
+  local_zip64_ = reserve_zip64 || !Fits32(compressed_size_) || !Fits32(uncompressed_size_);
+  if (local_zip64_) local_extra_length_ = kZip64LocalExtraSize;
+  WriteLocalRecord(stream, *this, stored, general_flags_, local_zip64_);
+}
+
+void TZipHeaderInfo::PatchLocal(TStream& stream) {
+  if (!local_zip64_ && (!Fits32(compressed_size_) || !Fits32(uncompressed_size_))) {
+    throw EZipGeneralError("File too large for its local header");
+  }
+  bool utf8 = false;
+  const std::string stored = StoredNameOrThrow(*this, &utf8);
+  if (utf8) general_flags_ |= kFlagUtf8;
+  const std::int64_t back = stream.Position();
+  stream.Seek(local_header_offset_, kSeekBegin);
+  WriteLocalRecord(stream, *this, stored, general_flags_, local_zip64_);
+  stream.Seek(back, kSeekBegin);
+}
+
+void TZipHeaderInfo::WriteCentral(TStream& stream) const {
+  bool utf8 = false;
+  const std::string stored = StoredNameOrThrow(*this, &utf8);
+  const int zip64_size = Zip64CentralExtraSize();
+  const bool has_comment = file_comment_length_ != 0 && file_comment_;
+  const std::size_t comment_size = has_comment ? file_comment_->size() : 0;
+  std::vector<std::uint8_t> rec(kCentralHeaderSize + stored.size() + zip64_size + comment_size);
+  std::uint8_t* p = rec.data();
+  PutU32(p, kCentralHeaderSignature);
+  PutU16(p + 4, version_made_by_);
+  PutU16(p + 6, zip64_size != 0 && version_needed_ < kVersionZip64 ? kVersionZip64 : version_needed_);
+  PutU16(p + 8, static_cast<std::uint16_t>(general_flags_ | (utf8 ? kFlagUtf8 : 0)));
+  PutU16(p + 10, compression_method_);
+  PutU32(p + 12, file_date_time_);
+  PutU32(p + 16, crc32_);
+  PutU32(p + 20, Field32(compressed_size_));
+  PutU32(p + 24, Field32(uncompressed_size_));
+  PutU16(p + 28, static_cast<std::uint16_t>(stored.size()));
+  PutU16(p + 30, static_cast<std::uint16_t>(zip64_size));
+  PutU16(p + 32, static_cast<std::uint16_t>(comment_size));
+  PutU16(p + 34, disk_number_start_ >= kZip64Marker16 ? kZip64Marker16 : static_cast<std::uint16_t>(disk_number_start_));
+  PutU16(p + 36, internal_attributes_);
+  PutU32(p + 38, external_attributes_);
+  PutU32(p + 42, Field32(local_header_offset_));
+  std::uint8_t* q = p + kCentralHeaderSize;
+  q = std::copy(stored.begin(), stored.end(), q);
+  if (zip64_size != 0) {
+    PutU16(q, kZip64ExtraId);
+    PutU16(q + 2, static_cast<std::uint16_t>(zip64_size - kExtraBlockHeaderSize));
+    q += kExtraBlockHeaderSize;
+    auto put64 = [&q](std::int64_t v) {
+      PutU64(q, static_cast<std::uint64_t>(v));
+      q += 8;
+    };
+    if (!Fits32(uncompressed_size_)) put64(uncompressed_size_);
+    if (!Fits32(compressed_size_)) put64(compressed_size_);
+    if (!Fits32(local_header_offset_)) put64(local_header_offset_);
+    if (disk_number_start_ >= kZip64Marker16) {
+      PutU32(q, disk_number_start_);
+      q += 4;
+    }
+  }
+  if (has_comment) std::copy(file_comment_->begin(), file_comment_->end(), q);
+  stream.WriteBuffer(rec.data(), static_cast<std::int64_t>(rec.size()));
+}
+
+// --- Reading ----------------------------------------------------------------------------------------------
+
+bool TZipHeaderInfo::ReadCentral(TStream& stream, const TNextVolumeHook& next_volume) {
+  TStream* s = &stream;
+  std::int64_t start = s->Position();
+  std::uint8_t h[kCentralHeaderSize];
+  std::int64_t got = s->Read(h, kCentralHeaderSize);
+  if (got < kCentralHeaderSize && next_volume &&
+      (got <= 0 || (got >= 4 && GetU32(h) == kCentralHeaderSignature))) {
+    // The header continues on the next volume; the old stream may be gone once the hook returns.
+    got = std::max<std::int64_t>(got, 0);
+    s = next_volume();
+    if (s == nullptr) return false;
+    start = s->Position();
+    got += std::max<std::int64_t>(s->Read(h + got, kCentralHeaderSize - got), 0);
+  }
+  if (got != kCentralHeaderSize || GetU32(h) != kCentralHeaderSignature) {
+    s->Seek(start, kSeekBegin);
+    return false;
+  }
+  const std::size_t name_length = GetU16(h + 28);
+  const std::size_t extra_length = GetU16(h + 30);
+  const std::size_t comment_length = GetU16(h + 32);
+  std::string raw(name_length, '\0');
+  if (name_length > 0 && s->Read(raw.data(), static_cast<std::int64_t>(name_length)) !=
+                             static_cast<std::int64_t>(name_length)) {
+    s->Seek(start, kSeekBegin);
+    return false;
+  }
+  std::vector<std::uint8_t> extra(extra_length);
+  const std::int64_t extra_got =
+      extra_length > 0 ? std::max<std::int64_t>(s->Read(extra.data(), static_cast<std::int64_t>(extra_length)), 0) : 0;
+
+  const std::uint32_t compressed = GetU32(h + 20);
+  const std::uint32_t uncompressed = GetU32(h + 24);
+  const std::uint16_t disk = GetU16(h + 34);
+  const std::uint32_t offset = GetU32(h + 42);
+  Zip64Values z;
+  bool found[4] = {false, false, false, false};
+  ParseZip64Extra(extra.data(), static_cast<std::size_t>(extra_got), uncompressed == kZip64Marker32,
+                  compressed == kZip64Marker32, offset == kZip64Marker32, disk == kZip64Marker16, z, found);
+  if ((found[0] && z.uncompressed > kMaxInt64) || (found[1] && z.compressed > kMaxInt64) ||
+      (found[2] && z.offset > kMaxInt64)) {
+    s->Seek(start, kSeekBegin);
+    return false;
+  }
+
+  version_made_by_ = GetU16(h + 4);
+  version_needed_ = GetU16(h + 6);
+  general_flags_ = GetU16(h + 8);
+  compression_method_ = GetU16(h + 10);
+  file_date_time_ = FixDosDateTime(GetU32(h + 12));
+  crc32_ = GetU32(h + 16);
+  compressed_size_ = found[1] ? static_cast<std::int64_t>(z.compressed) : compressed;
+  uncompressed_size_ = found[0] ? static_cast<std::int64_t>(z.uncompressed) : uncompressed;
+  central_extra_length_ = static_cast<std::uint16_t>(extra_length);
+  local_extra_length_ = 0;
+  file_comment_length_ = static_cast<std::uint16_t>(comment_length);
+  disk_number_start_ = found[3] ? z.disk : disk;
+  internal_attributes_ = GetU16(h + 36);
+  external_attributes_ = GetU32(h + 38);
+  local_header_offset_ = found[2] ? static_cast<std::int64_t>(z.offset) : offset;
+  central_header_position_ = start;
+  SplitStoredName(DecodeStoredName(raw, general_flags_, version_made_by_), directory_, file_name_);
+  file_comment_.reset();
+  local_zip64_ = false;
+  // Past the rest of the extra field (when it was cut short) and the comment, to the next header.
+  const std::int64_t skip = static_cast<std::int64_t>(extra_length) - extra_got + static_cast<std::int64_t>(comment_length);
+  if (skip > 0) s->Seek(skip, kSeekCurrent);
+  return true;
+}
+
+bool TZipHeaderInfo::ReadLocal(TStream& stream) {
+  const std::int64_t start = stream.Position();
+  std::uint8_t h[kLocalHeaderSize];
+  if (stream.Read(h, kLocalHeaderSize) != kLocalHeaderSize || GetU32(h) != kLocalHeaderSignature) {
+    stream.Seek(start, kSeekBegin);
+    return false;
+  }
+  const std::size_t name_length = GetU16(h + 26);
+  const std::size_t extra_length = GetU16(h + 28);
+  std::string raw(name_length, '\0');
+  if (name_length > 0 && stream.Read(raw.data(), static_cast<std::int64_t>(name_length)) !=
+                             static_cast<std::int64_t>(name_length)) {
+    stream.Seek(start, kSeekBegin);
+    return false;
+  }
+  const std::uint32_t compressed = GetU32(h + 18);
+  const std::uint32_t uncompressed = GetU32(h + 22);
+  Zip64Values z;
+  bool found[4] = {false, false, false, false};
+  if (extra_length > 0 && (compressed == kZip64Marker32 || uncompressed == kZip64Marker32)) {
+    std::vector<std::uint8_t> extra(extra_length);
+    const std::int64_t got = std::max<std::int64_t>(stream.Read(extra.data(), static_cast<std::int64_t>(extra_length)), 0);
+    ParseZip64Extra(extra.data(), static_cast<std::size_t>(got), uncompressed == kZip64Marker32,
+                    compressed == kZip64Marker32, false, false, z, found);
+    stream.Seek(start + kLocalHeaderSize + static_cast<std::int64_t>(name_length), kSeekBegin);
+    if ((found[0] && z.uncompressed > kMaxInt64) || (found[1] && z.compressed > kMaxInt64)) {
+      found[0] = found[1] = false;
+    }
+  }
+  version_made_by_ = 0;
+  version_needed_ = GetU16(h + 4);
+  general_flags_ = GetU16(h + 6);
+  compression_method_ = GetU16(h + 8);
+  file_date_time_ = FixDosDateTime(GetU32(h + 10));
+  crc32_ = GetU32(h + 14);
+  compressed_size_ = found[1] ? static_cast<std::int64_t>(z.compressed) : compressed;
+  uncompressed_size_ = found[0] ? static_cast<std::int64_t>(z.uncompressed) : uncompressed;
+  central_extra_length_ = 0;
+  local_extra_length_ = static_cast<std::uint16_t>(extra_length);
+  file_comment_length_ = 0;
+  disk_number_start_ = 0;
+  internal_attributes_ = 0;
+  external_attributes_ = 0;
+  local_header_offset_ = start;
+  central_header_position_ = 0;
+  SplitStoredName(DecodeStoredName(raw, general_flags_, 0), directory_, file_name_);
+  file_comment_.reset();
+  local_zip64_ = false;
+  return true;
+}
+
+const std::string& TZipHeaderInfo::ReadFileComment(TStream& stream) {
+  static const std::string kEmpty;
+  if (file_comment_length_ == 0) return kEmpty;
+  stream.Seek(central_header_position_, kSeekBegin);
+  std::uint8_t h[kCentralHeaderSize];
+  if (stream.Read(h, kCentralHeaderSize) != kCentralHeaderSize || GetU32(h) != kCentralHeaderSignature) {
+    return kEmpty;
+  }
+  const std::int64_t skip = static_cast<std::int64_t>(GetU16(h + 28)) + GetU16(h + 30);
+  const std::size_t length = GetU16(h + 32);
+  if (skip > 0) stream.Seek(skip, kSeekCurrent);
+  std::string comment(length, '\0');
+  const std::int64_t got = std::max<std::int64_t>(stream.Read(comment.data(), static_cast<std::int64_t>(length)), 0);
+  comment.resize(static_cast<std::size_t>(got));
+  file_comment_length_ = static_cast<std::uint16_t>(comment.size());
+  file_comment_ = std::move(comment);
+  return *file_comment_;
+}
+
+}  // namespace kzb::zip
