@@ -39,7 +39,6 @@ enum class TSkipReason {
   srFileOpenError = 3,  // the output file could not be created (FName: output path)
   srUnsafePath = 4,     // the output path would leave the destination folder through a symbolic link
   srBadData = 5,        // the entry's data is damaged: it ends early, or decodes longer or shorter than declared
-  srBadMethod = 6,      // the compression method is not supported (FName: stored path)
 };
 
 // Kind of the archive's volumes.
@@ -220,6 +219,12 @@ class TVCLUnZip {
   TZipHeaderInfo& ListingEntry(int index) const;
   // Modification date of a file as a packed DOS date-time (0 when it cannot be read).
   static std::uint32_t FileDosDate(const std::string& path);
+  // Remembers the date (and exact time and size) of a file as the archive's date.
+  void RememberArchiveDate(const std::string& path);
+  // True when the file's date, exact time or size differ from the remembered ones.
+  bool ArchiveDateChanged(const std::string& path) const;
+  // Opens the archive stream on ZipName (the joined parts for a byte-split set).
+  void OpenArchiveStream();
   // Whether the archive spans several volumes.
   bool IsMultiVolume() const { return volume_kind_ != TVolumeKind::vkNone; }
 
@@ -247,6 +252,10 @@ class TVCLUnZip {
   TSortedZip* listing_ = nullptr;                // directory_ or sorted_listing_
   TEndCentral end_central_;
   std::uint32_t archive_date_ = 0;               // DOS date of the archive file when the directory was read
+  // The archive file's exact modification time and size when the directory was read (0 / -1 unknown):
+  // a rewrite within the two seconds of a DOS date still makes the directory be read again.
+  std::int64_t archive_stamp_ = 0;
+  std::int64_t archive_size_ = -1;
   int current_disk_ = 0;                         // 0-based volume the archive stream is on
   int volume_count_ = 1;                         // volumes of the set (ThisDisk + 1)
   TVolumeKind volume_kind_ = TVolumeKind::vkNone;

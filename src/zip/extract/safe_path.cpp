@@ -1,0 +1,81 @@
+#include "zip/extract/safe_path.h"
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/path.h"
+
+namespace kzb::zip {
+
+namespace {
+
+std::string EscapeControls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool IsDriveComponent(std::string_view part) {
+  return part.size() == 2 && std::isalpha(static_cast<unsigned char>(part[0])) && part[1] == ':';
+}
+
+}  // namespace
+
+std::string SafeRelativeFolder(std::string_view folder) {
+  std::string out;
+  std::size_t start = 0;
+  bool first = true;
+  while (start <= folder.size()) {
+    std::size_t end = start;
+    while (end < folder.size() && !platform::IsPathSeparator(folder[end])) ++end;
+    const std::string_view part = folder.substr(start, end - start);
+    const bool drop = part.empty() || part == "." || part == ".." || (first && IsDriveComponent(part));
+    if (!drop) {
+      out += EscapeControls(part);
+      out += platform::kPathSeparator;
+    }
+    if (!part.empty()) first = false;
+    start = end + 1;
+  }
+  return out;
+}
+
+std::string SafeFileName(std::string_view name) {
+  if (name == ".") return "%2E";
+  if (name == "..") return "%2E%2E";
+  std::string out = EscapeControls(name);
+  for (char& c : out) {
+    if (platform::IsPathSeparator(c)) c = '_';
+  }
+  return out;
+}
+
+bool IsInsideFolder(const std::string& root, const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path base = fs::weakly_canonical(fs::absolute(root.empty() ? fs::path(".") : fs::path(root)), ec);
+  if (ec) return false;
+  const fs::path target = fs::weakly_canonical(fs::absolute(path.empty() ? fs::path(".") : fs::path(path)), ec);
+  if (ec) return false;
+  auto b = base.begin();
+  auto t = target.begin();
+  for (; b != base.end(); ++b, ++t) {
+    if (b->empty()) continue;  // a trailing separator gives an empty last element
+    if (t == target.end() || *t != *b) return false;
+  }
+  return true;
+}
+
+}  // namespace kzb::zip
