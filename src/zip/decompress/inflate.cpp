@@ -1,0 +1,647 @@
+// Inflate: the deflate (RFC 1951) decoder.
+//
+// How it works. Compressed bytes come from the InputFn into a 64 KiB input buffer. Bits are taken from a
+// 64-bit register, least significant bit first. While at least kInputMargin bytes are buffered, the
+// register is refilled without branches by loading eight bytes at once and advancing by the whole bytes
+// that fit, so it always holds at least 56 bits: enough for three literals, or one length and one
+// distance with their extra bits, per refill. Near the end of the buffer a careful path refills byte by
+// byte, pulls more input, and after the end of input feeds zero bytes that it counts as padding: a stream
+// that consumes a padding bit was cut short, which is caught at the next refill, at every hand-over of
+// output and at the end of the stream.
+//
+// Codes are decoded through lookup tables built for each block: an 11-bit first-level table for
+// literals/lengths and an 8-bit one for distances, with second-level tables for longer codes. One 32-bit
+// entry says everything about a code: its kind (literal, length, end of block, link to a second-level
+// table, invalid), the number of bits of the code plus its extra bits, and the literal byte or the base of
+// the length or distance, so a length or distance costs one lookup and one shift. Tables of the fixed code
+// are built once per decoder.
+//
+// Output goes into one buffer that is both the history window and the output: 32 KiB of history below an
+// output area of several 32 KiB blocks. Matches are copied eight or sixteen bytes at a time (the buffer
+// has slack for the overrun). Complete 32 KiB blocks are handed to the OutputBlockFn when the area fills
+// and at the end; then the last 32 KiB are moved to the bottom as the history of what follows.
+//
+// Safety. Every check on untrusted data goes through KZB_INFLATE_CHECK, which abandons the entry. Reads
+// never pass the end of the input buffer (the fast path runs only with the margin), writes never pass the
+// end of the output buffer (the fast path runs only while a longest match plus the copy overrun still
+// fits), and a distance is checked against the bytes produced so far. Code sets are checked when their
+// table is built: over-subscribed sets are rejected; incomplete sets are rejected too, except the two that
+// RFC 1951 allows, a single code of one bit and (for distances) no code at all, whose unused table entries
+// are marked invalid.
+#include "zip/decompress/inflate.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "zip/deflate/deflate_tables.h"
+#include "zip/zip_errors.h"
+
+namespace kzb::zip {
+
+namespace {
+
+namespace df = deflate;
+
+// Table entry layout:
+//   bits 0-7   bits to consume: code length plus extra bits (a link: the first-level table bits)
+//   bits 8-11  code length (a link: the bits that index its second-level table)
+//   bit 12     literal
+//   bit 13     exceptional: end of block, link or invalid code
+//   bit 14     link to a second-level table
+//   bit 15     end of block
+//   bits 16-31 literal byte, base length, base distance, code-length symbol or second-level table start
+constexpr std::uint32_t kEntryLiteral = 1u << 12;
+constexpr std::uint32_t kEntryExceptional = 1u << 13;
+constexpr std::uint32_t kEntryLink = 1u << 14;
+constexpr std::uint32_t kEntryEndOfBlock = 1u << 15;
+constexpr std::uint32_t kEntryInvalid = kEntryExceptional;
+
+// First-level table widths: wider tables resolve more codes in one lookup but cost more to build per
+// block and more cache.
+constexpr unsigned kLitLenTableBits = 11;
+constexpr unsigned kDistTableBits = 8;
+constexpr unsigned kCodeLengthTableBits = df::kMaxCodeLengthCodeLength;
+
+// Upper bounds of the tables with all their second-level tables: at most one second-level table per
+// code longer than the first level, each of at most 2^(15 - first-level bits) entries.
+constexpr std::size_t kLitLenTableSize =
+    (std::size_t{1} << kLitLenTableBits) +
+    df::kNumFixedLitLenSymbols * (std::size_t{1} << (df::kMaxCodeLength - kLitLenTableBits));
+constexpr std::size_t kDistTableSize =
+    (std::size_t{1} << kDistTableBits) +
+    df::kNumFixedDistSymbols * (std::size_t{1} << (df::kMaxCodeLength - kDistTableBits));
+constexpr std::size_t kCodeLengthTableSize = std::size_t{1} << kCodeLengthTableBits;
+constexpr std::size_t kMaxTableSize = std::size_t{1} << kLitLenTableBits;  // widest first level
+
+// Input buffer: bigger means fewer InputFn calls; two input blocks keep every call a full one.
+constexpr std::size_t kInputBufferSize = 2 * kInputBlockSize;
+// Bytes the fast path needs buffered per iteration: two refills of up to seven bytes each, the second
+// loading eight.
+constexpr std::size_t kInputMargin = 32;
+
+// History below the output area: the farthest a distance reaches.
+constexpr std::size_t kHistorySize = df::kWindowSize;
+// Output area: a larger area moves the history down less often (once per area) at the cost of memory.
+constexpr std::size_t kOutputArea = 8 * kOutputBlockSize;
+// Match copies write up to 15 bytes past their end.
+constexpr std::size_t kCopyOverrun = 16;
+constexpr std::size_t kOutputBufferSize = kHistorySize + kOutputArea + kCopyOverrun + 16;
+
+// Thrown by the decoder's checks; turned into DecodeResult::kDataError by Inflate.
+struct InflateDataError {};
+
+[[noreturn]] void FailEntry() { throw InflateDataError{}; }
+
+#define KZB_INFLATE_CHECK(condition) \
+  do {                               \
+    if (!(condition)) FailEntry();   \
+  } while (0)
+
+inline std::uint64_t Load64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;  // little-endian host
+}
+
+inline void Store64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
+
+inline std::uint32_t ReverseBits(std::uint32_t code, unsigned length) {
+  std::uint32_t reversed = 0;
+  for (unsigned i = 0; i < length; ++i) {
+    reversed = (reversed << 1) | (code & 1);
+    code >>= 1;
+  }
+  return reversed;
+}
+
+// What each symbol decodes to (the entry without its code length), per alphabet.
+struct SymbolInfo {
+  std::array<std::uint32_t, df::kNumFixedLitLenSymbols> litlen{};
+  std::array<std::uint32_t, df::kNumFixedDistSymbols> dist{};
+  std::array<std::uint32_t, df::kNumCodeLengthSymbols> code_length{};
+
+  SymbolInfo() {
+    for (std::uint32_t s = 0; s < 256; ++s) litlen[s] = kEntryLiteral | (s << 16);
+    litlen[df::kEndOfBlock] = kEntryExceptional | kEntryEndOfBlock;
+    for (int i = 0; i < df::kNumLengthCodes; ++i) {
+      litlen[df::kEndOfBlock + 1 + i] =
+          (std::uint32_t{df::kLengthBase[i]} << 16) | df::kLengthExtraBits[i];
+    }
+    litlen[286] = litlen[287] = kEntryInvalid;
+    for (int i = 0; i < df::kNumDistSymbols; ++i) {
+      dist[i] = (std::uint32_t{df::kDistBase[i]} << 16) | df::kDistExtraBits[i];
+    }
+    dist[30] = dist[31] = kEntryInvalid;
+    for (std::uint32_t s = 0; s < df::kNumCodeLengthSymbols; ++s) code_length[s] = s << 16;
+  }
+};
+
+const SymbolInfo& Symbols() {
+  static const SymbolInfo info;
+  return info;
+}
+
+// Builds the decoding table of one code from its code lengths. Rejects over-subscribed sets and
+// incomplete ones, except a single one-bit code and, when allow_empty, a set without any code.
+bool BuildTable(const std::uint8_t* lengths, unsigned num_symbols, const std::uint32_t* info,
+                unsigned table_bits, std::uint32_t* table, std::size_t capacity, bool allow_empty) {
+  std::array<unsigned, df::kMaxCodeLength + 1> count{};
+  for (unsigned s = 0; s < num_symbols; ++s) ++count[lengths[s]];
+  count[0] = 0;
+  unsigned used = 0;
+  for (unsigned len = 1; len <= df::kMaxCodeLength; ++len) used += count[len];
+
+  const std::size_t main_size = std::size_t{1} << table_bits;
+  if (used == 0) {
+    if (!allow_empty) return false;
+    std::fill(table, table + main_size, kEntryInvalid);
+    return true;
+  }
+  int left = 1;
+  for (unsigned len = 1; len <= df::kMaxCodeLength; ++len) {
+    left = (left << 1) - static_cast<int>(count[len]);
+    if (left < 0) return false;  // over-subscribed
+  }
+  if (left > 0) {
+    if (!(used == 1 && count[1] == 1)) return false;  // incomplete
+    std::fill(table, table + main_size, kEntryInvalid);
+  }
+
+  // Canonical codes, first code of each length.
+  std::array<std::uint32_t, df::kMaxCodeLength + 2> next_code{};
+  std::uint32_t code = 0;
+  for (unsigned len = 1; len <= df::kMaxCodeLength; ++len) {
+    code = (code + count[len - 1]) << 1;
+    next_code[len] = code;
+  }
+
+  // Codes longer than the first level share a second-level table per first-level prefix, sized for the
+  // longest code behind that prefix.
+  std::array<std::uint16_t, df::kNumFixedLitLenSymbols> reversed{};
+  std::array<std::uint8_t, kMaxTableSize> longest;  // per prefix; valid only when some code is long
+  std::array<std::uint32_t, kMaxTableSize> sub_start;
+  bool any_long = false;
+  for (unsigned s = 0; s < num_symbols; ++s) {
+    const unsigned len = lengths[s];
+    if (len == 0) continue;
+    reversed[s] = static_cast<std::uint16_t>(ReverseBits(next_code[len]++, len));
+    if (len > table_bits) {
+      if (!any_long) {
+        std::fill_n(longest.begin(), main_size, 0);
+        any_long = true;
+      }
+      std::uint8_t& l = longest[reversed[s] & (main_size - 1)];
+      l = std::max<std::uint8_t>(l, static_cast<std::uint8_t>(len));
+    }
+  }
+  if (any_long) {
+    std::size_t next_free = main_size;
+    for (std::size_t prefix = 0; prefix < main_size; ++prefix) {
+      if (longest[prefix] == 0) continue;
+      const unsigned sub_bits = longest[prefix] - table_bits;
+      sub_start[prefix] = static_cast<std::uint32_t>(next_free);
+      table[prefix] = kEntryExceptional | kEntryLink | (static_cast<std::uint32_t>(next_free) << 16) |
+                      (sub_bits << 8) | table_bits;
+      next_free += std::size_t{1} << sub_bits;
+      if (next_free > capacity) return false;  // cannot happen for valid lengths
+    }
+  }
+
+  for (unsigned s = 0; s < num_symbols; ++s) {
+    const unsigned len = lengths[s];
+    if (len == 0) continue;
+    const std::uint32_t entry = info[s] + len * 0x101u;
+    const std::uint32_t rev = reversed[s];
+    if (len <= table_bits) {
+      for (std::size_t i = rev; i < main_size; i += std::size_t{1} << len) table[i] = entry;
+    } else {
+      const std::size_t prefix = rev & (main_size - 1);
+      const unsigned sub_bits = longest[prefix] - table_bits;
+      std::uint32_t* sub = table + sub_start[prefix];
+      for (std::size_t i = rev >> table_bits; i < (std::size_t{1} << sub_bits);
+           i += std::size_t{1} << (len - table_bits)) {
+        sub[i] = entry;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+struct TInflater::State {
+  State()
+      : in_buf(kInputBufferSize),
+        window(kOutputBufferSize),
+        litlen_table(kLitLenTableSize),
+        dist_table(kDistTableSize),
+        fixed_litlen_table(std::size_t{1} << kLitLenTableBits),
+        fixed_dist_table(std::size_t{1} << kDistTableBits) {
+    std::array<std::uint8_t, df::kNumFixedLitLenSymbols> litlen{};
+    for (int s = 0; s < df::kNumFixedLitLenSymbols; ++s) litlen[s] = df::FixedLitLenLength(s);
+    std::array<std::uint8_t, df::kNumFixedDistSymbols> dist{};
+    dist.fill(df::kFixedDistLength);
+    BuildTable(litlen.data(), df::kNumFixedLitLenSymbols, Symbols().litlen.data(), kLitLenTableBits,
+               fixed_litlen_table.data(), fixed_litlen_table.size(), false);
+    BuildTable(dist.data(), df::kNumFixedDistSymbols, Symbols().dist.data(), kDistTableBits,
+               fixed_dist_table.data(), fixed_dist_table.size(), false);
+  }
+
+  void Run(const InputFn& input, const OutputBlockFn& output);
+
+  // Input.
+  bool ReadMoreInput();
+  void RefillSlow();
+  std::uint32_t Bits(unsigned n);
+
+  // Blocks.
+  void StoredBlock();
+  void DynamicTables();
+  void HuffmanBlock(const std::uint32_t* lit_table, const std::uint32_t* dist_table);
+  bool DecodeFast(const std::uint32_t* lit_table, const std::uint32_t* dist_table);
+  bool DecodeOneSlow(const std::uint32_t* lit_table, const std::uint32_t* dist_table);
+
+  // Output.
+  void CheckNoPaddingUsed() const { KZB_INFLATE_CHECK(bitsleft >= pad_bits); }
+  void HandOver(bool all);
+  void MakeRoom();
+
+  std::vector<std::uint8_t> in_buf;
+  std::vector<std::uint8_t> window;
+  std::vector<std::uint32_t> litlen_table;
+  std::vector<std::uint32_t> dist_table;
+  std::vector<std::uint32_t> fixed_litlen_table;
+  std::vector<std::uint32_t> fixed_dist_table;
+
+  const InputFn* input = nullptr;
+  const OutputBlockFn* output = nullptr;
+  const std::uint8_t* in_ptr = nullptr;
+  const std::uint8_t* in_end = nullptr;
+  bool end_of_input = false;
+  std::uint64_t bitbuf = 0;
+  unsigned bitsleft = 0;  // valid bits in bitbuf; bits above are zero or the next input bits
+  unsigned pad_bits = 0;  // how many of the top valid bits are zero padding after the end of input
+  std::uint8_t* out_ptr = nullptr;
+  std::uint8_t* handed_ptr = nullptr;  // output before this has been handed over
+  std::uint8_t* out_fast_end = nullptr;
+  std::uint8_t* out_area_end = nullptr;
+};
+
+namespace {
+
+inline std::uint32_t LookupLitLen(const std::uint32_t* table, std::uint64_t bitbuf) {
+  std::uint32_t entry = table[bitbuf & ((1u << kLitLenTableBits) - 1)];
+  if (entry & kEntryLink) {
+    entry = table[(entry >> 16) +
+                  ((bitbuf >> kLitLenTableBits) & ((1u << ((entry >> 8) & 0xF)) - 1))];
+  }
+  return entry;
+}
+
+inline std::uint32_t LookupDist(const std::uint32_t* table, std::uint64_t bitbuf) {
+  std::uint32_t entry = table[bitbuf & ((1u << kDistTableBits) - 1)];
+  if (entry & kEntryLink) {
+    entry = table[(entry >> 16) + ((bitbuf >> kDistTableBits) & ((1u << ((entry >> 8) & 0xF)) - 1))];
+  }
+  return entry;
+}
+
+// Base plus extra bits of a length or distance entry, read from the register before the code is consumed.
+inline std::uint32_t EntryValue(std::uint32_t entry, std::uint64_t bitbuf) {
+  const std::uint64_t code_and_extra = bitbuf & ~(~std::uint64_t{0} << (entry & 0xFF));
+  return (entry >> 16) + static_cast<std::uint32_t>(code_and_extra >> ((entry >> 8) & 0xF));
+}
+
+// Copies a match of length bytes from distance bytes back; may write up to kCopyOverrun - 1 bytes past
+// the end of the match.
+inline void CopyMatch(std::uint8_t* dst, std::uint32_t distance, std::uint32_t length) {
+  const std::uint8_t* src = dst - distance;
+  std::uint8_t* const end = dst + length;
+  if (distance >= 8) {
+    do {
+      Store64(dst, Load64(src));
+      Store64(dst + 8, Load64(src + 8));
+      dst += 16;
+      src += 16;
+    } while (dst < end);
+  } else if (distance == 1) {
+    const std::uint64_t v = 0x0101010101010101ull * *src;
+    do {
+      Store64(dst, v);
+      Store64(dst + 8, v);
+      dst += 16;
+    } while (dst < end);
+  } else {
+    do {
+      *dst++ = *src++;
+    } while (dst < end);
+  }
+}
+
+}  // namespace
+
+bool TInflater::State::ReadMoreInput() {
+  const std::size_t rest = static_cast<std::size_t>(in_end - in_ptr);
+  std::memmove(in_buf.data(), in_ptr, rest);
+  in_ptr = in_buf.data();
+  in_end = in_ptr + rest;
+  if (end_of_input) return false;
+  const std::size_t room = in_buf.size() - rest;
+  std::size_t got = (*input)(in_buf.data() + rest, room);
+  if (got == 0) {
+    end_of_input = true;
+    return false;
+  }
+  in_end += std::min(got, room);
+  return true;
+}
+
+// Tops the register up to more than 56 bits, byte by byte; after the end of input with zero padding.
+void TInflater::State::RefillSlow() {
+  CheckNoPaddingUsed();
+  while (bitsleft <= 56) {
+    if (in_ptr == in_end && !ReadMoreInput()) {
+      if (pad_bits == 0) bitbuf &= (std::uint64_t{1} << bitsleft) - 1;
+      pad_bits += 8;
+      bitsleft += 8;
+      continue;
+    }
+    bitbuf |= std::uint64_t{*in_ptr++} << bitsleft;
+    bitsleft += 8;
+  }
+}
+
+std::uint32_t TInflater::State::Bits(unsigned n) {
+  if (bitsleft < n) RefillSlow();
+  const std::uint32_t value = static_cast<std::uint32_t>(bitbuf & ((std::uint64_t{1} << n) - 1));
+  bitbuf >>= n;
+  bitsleft -= n;
+  return value;
+}
+
+// Hands complete blocks to the OutputBlockFn, and with all also the partial last one.
+void TInflater::State::HandOver(bool all) {
+  CheckNoPaddingUsed();
+  while (static_cast<std::size_t>(out_ptr - handed_ptr) >= kOutputBlockSize) {
+    (*output)(handed_ptr, kOutputBlockSize);
+    handed_ptr += kOutputBlockSize;
+  }
+  if (all && out_ptr > handed_ptr) {
+    (*output)(handed_ptr, static_cast<std::size_t>(out_ptr - handed_ptr));
+    handed_ptr = out_ptr;
+  }
+}
+
+// Hands over the complete blocks and moves the last 32 KiB down as history.
+void TInflater::State::MakeRoom() {
+  HandOver(false);
+  const std::size_t produced = static_cast<std::size_t>(out_ptr - window.data());
+  if (produced <= kHistorySize) return;
+  const std::size_t shift = produced - kHistorySize;
+  std::memmove(window.data(), out_ptr - kHistorySize, kHistorySize);
+  out_ptr -= shift;
+  handed_ptr -= shift;
+}
+
+void TInflater::State::StoredBlock() {
+  const unsigned drop = bitsleft & 7;
+  bitbuf >>= drop;
+  bitsleft -= drop;
+  const std::uint32_t length = Bits(16);
+  const std::uint32_t nlength = Bits(16);
+  KZB_INFLATE_CHECK(length == (~nlength & 0xFFFF));
+  std::size_t remaining = length;
+  // Whole bytes still in the register come first.
+  while (remaining > 0 && bitsleft >= 8) {
+    if (out_ptr >= out_area_end) MakeRoom();
+    *out_ptr++ = static_cast<std::uint8_t>(bitbuf);
+    bitbuf >>= 8;
+    bitsleft -= 8;
+    --remaining;
+  }
+  CheckNoPaddingUsed();
+  if (bitsleft == 0) bitbuf = 0;  // drop the look-ahead copy of bytes now read directly
+  while (remaining > 0) {
+    if (in_ptr == in_end) KZB_INFLATE_CHECK(ReadMoreInput());
+    if (out_ptr >= out_area_end) MakeRoom();
+    const std::size_t n = std::min({remaining, static_cast<std::size_t>(in_end - in_ptr),
+                                    static_cast<std::size_t>(out_area_end - out_ptr)});
+    std::memcpy(out_ptr, in_ptr, n);
+    out_ptr += n;
+    in_ptr += n;
+    remaining -= n;
+  }
+}
+
+void TInflater::State::DynamicTables() {
+  const unsigned num_litlen = Bits(5) + 257;
+  const unsigned num_dist = Bits(5) + 1;
+  const unsigned num_code_length = Bits(4) + 4;
+  KZB_INFLATE_CHECK(num_litlen <= df::kNumLitLenSymbols && num_dist <= df::kNumDistSymbols);
+
+  std::array<std::uint8_t, df::kNumCodeLengthSymbols> cl_lengths{};
+  for (unsigned i = 0; i < num_code_length; ++i) {
+    cl_lengths[df::kCodeLengthOrder[i]] = static_cast<std::uint8_t>(Bits(3));
+  }
+  std::array<std::uint32_t, kCodeLengthTableSize> cl_table{};
+  KZB_INFLATE_CHECK(BuildTable(cl_lengths.data(), df::kNumCodeLengthSymbols,
+                               Symbols().code_length.data(), kCodeLengthTableBits, cl_table.data(),
+                               cl_table.size(), false));
+
+  std::array<std::uint8_t, df::kNumLitLenSymbols + df::kNumDistSymbols> lengths{};
+  const unsigned total = num_litlen + num_dist;
+  unsigned i = 0;
+  while (i < total) {
+    if (bitsleft < df::kMaxCodeLengthCodeLength + 7) RefillSlow();
+    const std::uint32_t entry = cl_table[bitbuf & (kCodeLengthTableSize - 1)];
+    KZB_INFLATE_CHECK(!(entry & kEntryExceptional));
+    bitbuf >>= entry & 0xFF;
+    bitsleft -= entry & 0xFF;
+    const unsigned symbol = entry >> 16;
+    if (symbol < 16) {
+      lengths[i++] = static_cast<std::uint8_t>(symbol);
+      continue;
+    }
+    std::uint8_t value = 0;
+    unsigned repeat;
+    if (symbol == 16) {
+      KZB_INFLATE_CHECK(i > 0);
+      value = lengths[i - 1];
+      repeat = 3 + Bits(2);
+    } else if (symbol == 17) {
+      repeat = 3 + Bits(3);
+    } else {
+      repeat = 11 + Bits(7);
+    }
+    KZB_INFLATE_CHECK(repeat <= total - i);
+    std::fill_n(lengths.begin() + i, repeat, value);
+    i += repeat;
+  }
+  KZB_INFLATE_CHECK(lengths[df::kEndOfBlock] != 0);  // a block must be able to end
+  KZB_INFLATE_CHECK(BuildTable(lengths.data(), num_litlen, Symbols().litlen.data(), kLitLenTableBits,
+                               litlen_table.data(), litlen_table.size(), false));
+  KZB_INFLATE_CHECK(BuildTable(lengths.data() + num_litlen, num_dist, Symbols().dist.data(),
+                               kDistTableBits, dist_table.data(), dist_table.size(), true));
+}
+
+// The hot loop: decodes while the input and output margins hold. Returns true at the end of the block.
+bool TInflater::State::DecodeFast(const std::uint32_t* lit_table, const std::uint32_t* dist_table) {
+  std::uint64_t bb = bitbuf;
+  unsigned bl = bitsleft;
+  const std::uint8_t* in = in_ptr;
+  const std::uint8_t* const in_stop = in_end;
+  std::uint8_t* out = out_ptr;
+  std::uint8_t* const out_stop = out_fast_end;
+  const std::uint8_t* const out_begin = window.data();
+  bool block_done = false;
+
+#define KZB_REFILL()                 \
+  do {                               \
+    bb |= Load64(in) << bl;          \
+    in += (63 - bl) >> 3;            \
+    bl |= 56;                        \
+  } while (0)
+#define KZB_CONSUME(entry)           \
+  do {                               \
+    bb >>= (entry) & 0xFF;           \
+    bl -= (entry) & 0xFF;            \
+  } while (0)
+
+  while (static_cast<std::size_t>(in_stop - in) >= kInputMargin && out <= out_stop) {
+    KZB_REFILL();
+    std::uint32_t entry = LookupLitLen(lit_table, bb);
+    if (entry & kEntryLiteral) {
+      KZB_CONSUME(entry);
+      *out++ = static_cast<std::uint8_t>(entry >> 16);
+      entry = LookupLitLen(lit_table, bb);
+      if (entry & kEntryLiteral) {
+        KZB_CONSUME(entry);
+        *out++ = static_cast<std::uint8_t>(entry >> 16);
+        entry = LookupLitLen(lit_table, bb);
+        if (entry & kEntryLiteral) {
+          KZB_CONSUME(entry);
+          *out++ = static_cast<std::uint8_t>(entry >> 16);
+          continue;
+        }
+      }
+      KZB_REFILL();
+    }
+    if (entry & kEntryExceptional) {
+      KZB_INFLATE_CHECK(entry & kEntryEndOfBlock);
+      KZB_CONSUME(entry);
+      block_done = true;
+      break;
+    }
+    const std::uint32_t length = EntryValue(entry, bb);
+    KZB_CONSUME(entry);
+    entry = LookupDist(dist_table, bb);
+    KZB_INFLATE_CHECK(!(entry & kEntryExceptional));
+    const std::uint32_t distance = EntryValue(entry, bb);
+    KZB_CONSUME(entry);
+    KZB_INFLATE_CHECK(distance <= static_cast<std::size_t>(out - out_begin));
+    CopyMatch(out, distance, length);
+    out += length;
+  }
+#undef KZB_REFILL
+#undef KZB_CONSUME
+
+  bitbuf = bb;
+  bitsleft = bl;
+  in_ptr = in;
+  out_ptr = out;
+  return block_done;
+}
+
+// Decodes one literal, match or end of block near the end of the input. Returns true at the end of the
+// block.
+bool TInflater::State::DecodeOneSlow(const std::uint32_t* lit_table, const std::uint32_t* dist_table) {
+  if (bitsleft <= 56) RefillSlow();
+  std::uint32_t entry = LookupLitLen(lit_table, bitbuf);
+  if (entry & kEntryExceptional) KZB_INFLATE_CHECK(entry & kEntryEndOfBlock);
+  const std::uint32_t value = EntryValue(entry, bitbuf);
+  bitbuf >>= entry & 0xFF;
+  bitsleft -= entry & 0xFF;
+  if (entry & kEntryLiteral) {
+    *out_ptr++ = static_cast<std::uint8_t>(entry >> 16);
+    return false;
+  }
+  if (entry & kEntryEndOfBlock) return true;
+  if (bitsleft <= 56) RefillSlow();
+  entry = LookupDist(dist_table, bitbuf);
+  KZB_INFLATE_CHECK(!(entry & kEntryExceptional));
+  const std::uint32_t distance = EntryValue(entry, bitbuf);
+  bitbuf >>= entry & 0xFF;
+  bitsleft -= entry & 0xFF;
+  KZB_INFLATE_CHECK(distance <= static_cast<std::size_t>(out_ptr - window.data()));
+  CopyMatch(out_ptr, distance, value);
+  out_ptr += value;
+  return false;
+}
+
+void TInflater::State::HuffmanBlock(const std::uint32_t* lit_table, const std::uint32_t* dist_table) {
+  for (;;) {
+    if (out_ptr > out_fast_end) MakeRoom();
+    if (static_cast<std::size_t>(in_end - in_ptr) < kInputMargin && !end_of_input) ReadMoreInput();
+    if (static_cast<std::size_t>(in_end - in_ptr) >= kInputMargin) {
+      if (DecodeFast(lit_table, dist_table)) return;
+    } else if (DecodeOneSlow(lit_table, dist_table)) {
+      return;
+    }
+  }
+}
+
+void TInflater::State::Run(const InputFn& input_fn, const OutputBlockFn& output_fn) {
+  input = &input_fn;
+  output = &output_fn;
+  in_ptr = in_end = in_buf.data();
+  end_of_input = false;
+  bitbuf = 0;
+  bitsleft = 0;
+  pad_bits = 0;
+  out_ptr = handed_ptr = window.data();
+  out_area_end = window.data() + kHistorySize + kOutputArea;
+  out_fast_end = out_area_end - df::kMaxMatch;
+
+  bool final_block = false;
+  while (!final_block) {
+    final_block = Bits(1) != 0;
+    switch (Bits(2)) {
+      case df::kBlockStored:
+        StoredBlock();
+        break;
+      case df::kBlockFixed:
+        HuffmanBlock(fixed_litlen_table.data(), fixed_dist_table.data());
+        break;
+      case df::kBlockDynamic:
+        DynamicTables();
+        HuffmanBlock(litlen_table.data(), dist_table.data());
+        break;
+      default:
+        FailEntry();
+    }
+  }
+  HandOver(true);
+}
+
+TInflater::TInflater() : state_(std::make_unique<State>()) {}
+TInflater::~TInflater() = default;
+
+DecodeResult TInflater::Inflate(const InputFn& input, const OutputBlockFn& output) {
+  try {
+    state_->Run(input, output);
+    return DecodeResult::kOk;
+  } catch (const EUserCanceled&) {
+    throw;
+  } catch (...) {
+    return DecodeResult::kDataError;
+  }
+}
+
+DecodeResult Inflate(const InputFn& input, const OutputBlockFn& output) {
+  TInflater inflater;
+  return inflater.Inflate(input, output);
+}
+
+}  // namespace kzb::zip

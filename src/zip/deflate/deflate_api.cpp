@@ -1,0 +1,52 @@
+#include "zip/deflate/deflate_api.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "zip/decompress/inflate.h"
+#include "zip/zip_errors.h"
+
+namespace kzb::zip {
+
+CompressedBuffer DeflateBuffer(TDeflater& deflater, std::span<const std::uint8_t> input, int level,
+                               std::size_t read_chunk) {
+  CompressedBuffer out;
+  std::size_t position = 0;
+  const std::size_t chunk = std::max<std::size_t>(read_chunk, 1);
+  auto read = [&](std::uint8_t* buffer, std::int64_t max) -> std::int64_t {
+    const std::size_t n = std::min({static_cast<std::size_t>(max), input.size() - position, chunk});
+    if (n > 0) std::memcpy(buffer, input.data() + position, n);
+    position += n;
+    return static_cast<std::int64_t>(n);
+  };
+  auto write = [&](const std::uint8_t* data, std::int64_t count) {
+    out.data.insert(out.data.end(), data, data + count);
+  };
+  out.result = deflater.DeflateFile(level, read, write);
+  return out;
+}
+
+CompressedBuffer DeflateBuffer(std::span<const std::uint8_t> input, int level, std::size_t read_chunk) {
+  TDeflater deflater;
+  return DeflateBuffer(deflater, input, level, read_chunk);
+}
+
+DecodeResult InflateBuffer(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& output,
+                           std::size_t output_limit, std::size_t input_chunk) {
+  output.clear();
+  std::size_t position = 0;
+  const std::size_t chunk = std::max<std::size_t>(input_chunk, 1);
+  auto read = [&](std::uint8_t* buffer, std::size_t max) -> std::size_t {
+    const std::size_t n = std::min({max, input.size() - position, chunk});
+    if (n > 0) std::memcpy(buffer, input.data() + position, n);
+    position += n;
+    return n;
+  };
+  auto write = [&](const std::uint8_t* data, std::size_t count) {
+    if (count > output_limit - output.size()) throw EBiggerThanUncompressed();
+    output.insert(output.end(), data, data + count);
+  };
+  return Inflate(read, write);
+}
+
+}  // namespace kzb::zip

@@ -1,0 +1,408 @@
+// Closing a deflate block.
+//
+// The matcher leaves a block's symbols in two parallel buffers (a byte: the literal or the match length
+// - 3; a 16-bit distance, 0 for a literal) and their frequencies. Closing the block builds a Huffman code
+// for literals/lengths and one for distances from those frequencies, limited to 15-bit codes, and the
+// code-length code (limited to 7 bits) that describes them. With the exact bit counts of the dynamic and
+// the fixed coding in hand it picks the smallest form: the whole file as plain bytes (only for a single
+// block, when nothing has been written yet and the raw bytes are still in the window), a stored block, a
+// fixed-code block or a dynamic-code block.
+//
+// Huffman lengths come from the classic two-queue merge over symbols sorted by frequency (ties by
+// symbol, so the output is deterministic). When a length exceeds the limit, the length histogram is
+// repaired: overlong codes are cut to the limit and leaves are moved one level down, from the deepest
+// level that has one, until the Kraft sum fits; any slack is then given back by moving leaves up, so the
+// code stays complete (every decoder, ours included, rejects incomplete code sets). Lengths are then dealt
+// to the symbols in frequency order. Every code has at least two symbols for the same reason.
+//
+// Bits are collected in a 64-bit register and stored eight bytes at a time into the output buffer, which
+// advances by the whole bytes written; a whole match (at most 48 bits) fits between two stores.
+#include "zip/deflate/deflate_block.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kzb::zip {
+
+namespace df = deflate;
+
+namespace {
+
+// Computes code lengths for freq[0..n) limited to max_length; unused symbols get 0. At least two
+// symbols get a code.
+void BuildLengths(const std::uint32_t* freq, int n, unsigned max_length, std::uint8_t* lengths) {
+  struct Leaf {
+    std::uint32_t freq;
+    std::uint16_t symbol;
+  };
+  std::array<Leaf, df::kNumFixedLitLenSymbols> leaves{};
+  int m = 0;
+  for (int s = 0; s < n; ++s) {
+    lengths[s] = 0;
+    if (freq[s] != 0) leaves[m++] = {freq[s], static_cast<std::uint16_t>(s)};
+  }
+  // Fewer than two used symbols: add unused ones so the code is complete.
+  for (int s = 0; m < 2 && s < n; ++s) {
+    if (freq[s] == 0) leaves[m++] = {0, static_cast<std::uint16_t>(s)};
+  }
+  std::sort(leaves.begin(), leaves.begin() + m, [](const Leaf& a, const Leaf& b) {
+    return a.freq != b.freq ? a.freq < b.freq : a.symbol < b.symbol;
+  });
+
+  // Two-queue merge: leaves in order, internal nodes appear in increasing weight.
+  std::array<std::uint64_t, 2 * df::kNumFixedLitLenSymbols> weight{};
+  std::array<std::uint16_t, 2 * df::kNumFixedLitLenSymbols> parent{};
+  for (int i = 0; i < m; ++i) weight[i] = leaves[i].freq;
+  int next_leaf = 0;
+  int next_node = m;
+  for (int k = m; k < 2 * m - 1; ++k) {
+    int pick[2];
+    for (int& p : pick) {
+      if (next_leaf < m && (next_node >= k || weight[next_leaf] <= weight[next_node])) {
+        p = next_leaf++;
+      } else {
+        p = next_node++;
+      }
+    }
+    weight[k] = weight[pick[0]] + weight[pick[1]];
+    parent[pick[0]] = parent[pick[1]] = static_cast<std::uint16_t>(k);
+  }
+  std::array<std::uint16_t, 2 * df::kNumFixedLitLenSymbols> depth{};
+  const int root = 2 * m - 2;
+  depth[root] = 0;
+  unsigned max_depth = 0;
+  for (int k = root - 1; k >= 0; --k) {
+    depth[k] = static_cast<std::uint16_t>(depth[parent[k]] + 1);
+    if (k < m) max_depth = std::max<unsigned>(max_depth, depth[k]);
+  }
+  if (max_depth <= max_length) {
+    for (int i = 0; i < m; ++i) lengths[leaves[i].symbol] = static_cast<std::uint8_t>(depth[i]);
+    return;
+  }
+
+  // Repair the histogram so that it fits max_length and stays complete.
+  std::array<int, 64> count{};
+  for (int i = 0; i < m; ++i) ++count[std::min<unsigned>(depth[i], max_length)];
+  const std::uint64_t target = std::uint64_t{1} << max_length;
+  std::uint64_t kraft = 0;
+  for (unsigned l = 1; l <= max_length; ++l) kraft += std::uint64_t(count[l]) << (max_length - l);
+  while (kraft > target) {
+    unsigned l = max_length - 1;
+    while (count[l] == 0) --l;
+    --count[l];
+    ++count[l + 1];
+    kraft -= std::uint64_t{1} << (max_length - l - 1);
+  }
+  while (kraft < target) {
+    unsigned l = max_length;
+    while (l > 1 && (count[l] == 0 || kraft + (std::uint64_t{1} << (max_length - l)) > target)) --l;
+    if (l <= 1) break;
+    --count[l];
+    ++count[l - 1];
+    kraft += std::uint64_t{1} << (max_length - l);
+  }
+  // Least frequent symbols get the longest codes.
+  int i = 0;
+  for (unsigned l = max_length; l >= 1; --l) {
+    for (int c = 0; c < count[l]; ++c) lengths[leaves[i++].symbol] = static_cast<std::uint8_t>(l);
+  }
+}
+
+// Canonical codes of RFC 1951, bit-reversed for sending least significant bit first.
+template <int N>
+void AssignCodes(const std::uint8_t* lengths, DeflateBlockWriter::Code<N>& code) {
+  std::array<std::uint16_t, df::kMaxCodeLength + 2> count{};
+  for (int s = 0; s < N; ++s) ++count[lengths[s]];
+  count[0] = 0;
+  std::array<std::uint16_t, df::kMaxCodeLength + 2> next{};
+  std::uint32_t c = 0;
+  for (int l = 1; l <= df::kMaxCodeLength; ++l) {
+    c = (c + count[l - 1]) << 1;
+    next[l] = static_cast<std::uint16_t>(c);
+  }
+  for (int s = 0; s < N; ++s) {
+    const unsigned len = lengths[s];
+    code.length[s] = static_cast<std::uint8_t>(len);
+    if (len == 0) {
+      code.bits[s] = 0;
+      continue;
+    }
+    std::uint32_t v = next[len]++;
+    std::uint32_t r = 0;
+    for (unsigned b = 0; b < len; ++b) {
+      r = (r << 1) | (v & 1);
+      v >>= 1;
+    }
+    code.bits[s] = static_cast<std::uint16_t>(r);
+  }
+}
+
+// One item of the run-length coded code lengths: a symbol 0-18 and the value of its extra bits.
+struct LengthItem {
+  std::uint8_t symbol;
+  std::uint8_t extra;
+};
+constexpr std::array<std::uint8_t, df::kNumCodeLengthSymbols> kLengthItemExtraBits = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
+
+// Run-length codes lengths[0..n) with symbols 16 (repeat previous 3-6), 17 (3-10 zeros), 18 (11-138).
+void RunLengthCode(const std::uint8_t* lengths, int n, std::vector<LengthItem>& items) {
+  int i = 0;
+  while (i < n) {
+    const std::uint8_t v = lengths[i];
+    int run = 1;
+    while (i + run < n && lengths[i + run] == v) ++run;
+    i += run;
+    if (v == 0) {
+      while (run >= 11) {
+        const int k = std::min(run, 138);
+        items.push_back({18, static_cast<std::uint8_t>(k - 11)});
+        run -= k;
+      }
+      if (run >= 3) {
+        items.push_back({17, static_cast<std::uint8_t>(run - 3)});
+        run = 0;
+      }
+    } else {
+      items.push_back({v, 0});
+      --run;
+      while (run >= 3) {
+        const int k = std::min(run, 6);
+        items.push_back({16, static_cast<std::uint8_t>(k - 3)});
+        run -= k;
+      }
+    }
+    for (; run > 0; --run) items.push_back({v, 0});
+  }
+}
+
+}  // namespace
+
+DeflateBlockWriter::DeflateBlockWriter()
+    : literals_(kSymbolLimit + 1), distances_(kSymbolLimit + 1), out_(kDeflateOutputPiece + 16) {
+  std::array<std::uint8_t, df::kNumFixedLitLenSymbols> lit{};
+  for (int s = 0; s < df::kNumFixedLitLenSymbols; ++s) lit[s] = df::FixedLitLenLength(s);
+  AssignCodes(lit.data(), fixed_lit_);
+  std::array<std::uint8_t, df::kNumDistSymbols> dist{};
+  dist.fill(df::kFixedDistLength);
+  AssignCodes(dist.data(), fixed_dist_);
+}
+
+void DeflateBlockWriter::Start(int level, const WriteOutputFn* write) {
+  level_ = level;
+  write_ = write;
+  out_pos_ = 0;
+  bitbuf_ = 0;
+  bitcount_ = 0;
+  bytes_written_ = 0;
+  any_block_ = false;
+  stored_whole_ = false;
+  internal_attributes_ = 1;
+  ResetBlock();
+}
+
+void DeflateBlockWriter::ResetBlock() {
+  count_ = 0;
+  dist_count_ = 0;
+  lit_freq_.fill(0);
+  dist_freq_.fill(0);
+}
+
+bool DeflateBlockWriter::CheckClose(std::int64_t in_length) const {
+  if (count_ >= kSymbolLimit || dist_count_ >= kDistanceLimit) return true;
+  if (level_ < kEarlyCloseLevel || (count_ & 0xFFF) != 0) return false;
+  // Close early when the block already looks worth it: few matches relative to symbols and an estimated
+  // coded size below half the input it covers.
+  std::int64_t out_length = std::int64_t{count_} * 8;
+  for (int d = 0; d < df::kNumDistSymbols; ++d) {
+    out_length += std::int64_t{dist_freq_[d]} * (5 + df::kDistExtraBits[d]);
+  }
+  out_length >>= 3;
+  return dist_count_ < count_ / 2 && out_length < in_length / 2;
+}
+
+void DeflateBlockWriter::Store(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
+
+void DeflateBlockWriter::Write(const std::uint8_t* data, std::int64_t count) {
+  if (count <= 0) return;
+  (*write_)(data, count);
+  bytes_written_ += count;
+}
+
+// Hands one full piece to the writer and keeps the few bytes past it.
+void DeflateBlockWriter::DrainPiece() {
+  Write(out_.data(), kDeflateOutputPiece);
+  const std::size_t rest = out_pos_ - static_cast<std::size_t>(kDeflateOutputPiece);
+  std::memmove(out_.data(), out_.data() + kDeflateOutputPiece, rest + 8);
+  out_pos_ = rest;
+}
+
+// Hands over every whole byte buffered.
+void DeflateBlockWriter::DrainAll() {
+  FlushBits();
+  Write(out_.data(), static_cast<std::int64_t>(out_pos_));
+  out_pos_ = 0;
+}
+
+void DeflateBlockWriter::AlignToByte() {
+  FlushBits();
+  if (bitcount_ > 0) {
+    bitcount_ = 8;
+    FlushBits();
+  }
+}
+
+void DeflateBlockWriter::WriteStoredBlock(const std::uint8_t* raw, std::int64_t raw_length, bool final) {
+  PutBits(final ? 1 : 0, 1);
+  PutBits(df::kBlockStored, 2);
+  AlignToByte();
+  PutBits(static_cast<std::uint64_t>(raw_length), 16);
+  PutBits(~static_cast<std::uint64_t>(raw_length) & 0xFFFF, 16);
+  DrainAll();
+  Write(raw, raw_length);
+}
+
+template <int NL, int ND>
+void DeflateBlockWriter::CompressSymbols(const Code<NL>& lit, const Code<ND>& dist) {
+  // Length symbols with their extra bits, merged into one bit string per length - 3.
+  std::array<std::uint32_t, 256> len_bits;
+  std::array<std::uint8_t, 256> len_count;
+  for (int v = 0; v < 256; ++v) {
+    const unsigned code = df::kLengthCode[v];
+    const unsigned sym = df::kEndOfBlock + 1 + code;
+    const unsigned extra = static_cast<unsigned>(v + df::kMinMatch - df::kLengthBase[code]);
+    len_bits[v] = lit.bits[sym] | (extra << lit.length[sym]);
+    len_count[v] = static_cast<std::uint8_t>(lit.length[sym] + df::kLengthExtraBits[code]);
+  }
+
+  std::uint64_t bitbuf = bitbuf_;
+  unsigned bitcount = bitcount_;
+  std::uint8_t* const out_begin = out_.data();
+  std::uint8_t* out = out_begin + out_pos_;
+  std::uint8_t* const out_limit = out_begin + kDeflateOutputPiece;
+  const std::uint8_t* const literals = literals_.data();
+  const std::uint16_t* const distances = distances_.data();
+  for (int i = 0; i < count_; ++i) {
+    const unsigned d = distances[i];
+    const unsigned v = literals[i];
+    if (d == 0) {
+      bitbuf |= std::uint64_t{lit.bits[v]} << bitcount;
+      bitcount += lit.length[v];
+    } else {
+      bitbuf |= std::uint64_t{len_bits[v]} << bitcount;
+      bitcount += len_count[v];
+      const unsigned d1 = d - 1;
+      const unsigned code = df::DistCode(d1);
+      const std::uint64_t extra = d1 - (df::kDistBase[code] - 1u);
+      bitbuf |= (std::uint64_t{dist.bits[code]} | (extra << dist.length[code])) << bitcount;
+      bitcount += dist.length[code] + df::kDistExtraBits[code];
+    }
+    Store(out, bitbuf);
+    out += bitcount >> 3;
+    bitbuf >>= bitcount & 56;
+    bitcount &= 7;
+    if (out >= out_limit) {
+      out_pos_ = static_cast<std::size_t>(out - out_begin);
+      DrainPiece();
+      out = out_begin + out_pos_;
+    }
+  }
+  bitbuf_ = bitbuf;
+  bitcount_ = bitcount;
+  out_pos_ = static_cast<std::size_t>(out - out_begin);
+  PutBits(lit.bits[df::kEndOfBlock], lit.length[df::kEndOfBlock]);
+  FlushBits();
+}
+
+void DeflateBlockWriter::FlushBlock(const std::uint8_t* raw, std::int64_t raw_length, bool final) {
+  if (!any_block_) {
+    // Text or binary, judged by the literals of the first block.
+    std::uint32_t binary = 0;
+    std::uint32_t text = 0;
+    for (int c = 0; c < 7; ++c) binary += lit_freq_[c];
+    for (int c = 7; c < 128; ++c) text += lit_freq_[c];
+    for (int c = 128; c < 256; ++c) binary += lit_freq_[c];
+    internal_attributes_ = binary > text / 4 ? 0 : 1;
+  }
+  lit_freq_[df::kEndOfBlock] = 1;
+
+  // Dynamic codes and the exact size of the dynamic block.
+  std::array<std::uint8_t, df::kNumLitLenSymbols> lit_len{};
+  std::array<std::uint8_t, df::kNumDistSymbols> dist_len{};
+  BuildLengths(lit_freq_.data(), df::kNumLitLenSymbols, df::kMaxCodeLength, lit_len.data());
+  BuildLengths(dist_freq_.data(), df::kNumDistSymbols, df::kMaxCodeLength, dist_len.data());
+  int num_lit = df::kNumLitLenSymbols;
+  while (num_lit > 257 && lit_len[num_lit - 1] == 0) --num_lit;
+  int num_dist = df::kNumDistSymbols;
+  while (num_dist > 1 && dist_len[num_dist - 1] == 0) --num_dist;
+  std::vector<LengthItem> items;
+  items.reserve(df::kNumLitLenSymbols + df::kNumDistSymbols);
+  RunLengthCode(lit_len.data(), num_lit, items);
+  RunLengthCode(dist_len.data(), num_dist, items);
+  std::array<std::uint32_t, df::kNumCodeLengthSymbols> cl_freq{};
+  for (const LengthItem& item : items) ++cl_freq[item.symbol];
+  std::array<std::uint8_t, df::kNumCodeLengthSymbols> cl_len{};
+  BuildLengths(cl_freq.data(), df::kNumCodeLengthSymbols, df::kMaxCodeLengthCodeLength, cl_len.data());
+  int num_cl = df::kNumCodeLengthSymbols;
+  while (num_cl > 4 && cl_len[df::kCodeLengthOrder[num_cl - 1]] == 0) --num_cl;
+
+  std::uint64_t dynamic_bits = 5 + 5 + 4 + 3 * static_cast<std::uint64_t>(num_cl);
+  for (const LengthItem& item : items) dynamic_bits += cl_len[item.symbol] + kLengthItemExtraBits[item.symbol];
+  std::uint64_t static_bits = 0;
+  for (int s = 0; s < df::kNumLitLenSymbols; ++s) {
+    std::uint64_t extra = s > df::kEndOfBlock ? df::kLengthExtraBits[s - df::kEndOfBlock - 1] : 0;
+    dynamic_bits += std::uint64_t{lit_freq_[s]} * (lit_len[s] + extra);
+    static_bits += std::uint64_t{lit_freq_[s]} * (fixed_lit_.length[s] + extra);
+  }
+  for (int d = 0; d < df::kNumDistSymbols; ++d) {
+    dynamic_bits += std::uint64_t{dist_freq_[d]} * (dist_len[d] + df::kDistExtraBits[d]);
+    static_bits += std::uint64_t{dist_freq_[d]} * (df::kFixedDistLength + df::kDistExtraBits[d]);
+  }
+  const std::int64_t dynamic_bytes = static_cast<std::int64_t>((dynamic_bits + 3 + 7) / 8);
+  const std::int64_t static_bytes = static_cast<std::int64_t>((static_bits + 3 + 7) / 8);
+  const std::int64_t best = std::min(dynamic_bytes, static_bytes);
+  const bool raw_available = raw != nullptr && raw_length <= 0xFFFF;
+
+  if (final && !any_block_ && raw_available && raw_length <= best) {
+    // The whole file as it is, without deflate framing (method 0).
+    Write(raw, raw_length);
+    stored_whole_ = true;
+  } else if (raw_available && raw_length + 4 <= best) {
+    WriteStoredBlock(raw, raw_length, final);
+  } else if (static_bytes == best) {
+    PutBits(final ? 1 : 0, 1);
+    PutBits(df::kBlockFixed, 2);
+    CompressSymbols(fixed_lit_, fixed_dist_);
+  } else {
+    Code<df::kNumLitLenSymbols> lit;
+    Code<df::kNumDistSymbols> dist;
+    Code<df::kNumCodeLengthSymbols> cl;
+    AssignCodes(lit_len.data(), lit);
+    AssignCodes(dist_len.data(), dist);
+    AssignCodes(cl_len.data(), cl);
+    PutBits(final ? 1 : 0, 1);
+    PutBits(df::kBlockDynamic, 2);
+    PutBits(static_cast<std::uint64_t>(num_lit - 257), 5);
+    PutBits(static_cast<std::uint64_t>(num_dist - 1), 5);
+    PutBits(static_cast<std::uint64_t>(num_cl - 4), 4);
+    FlushBits();
+    for (int i = 0; i < num_cl; ++i) {
+      PutBits(cl_len[df::kCodeLengthOrder[i]], 3);
+      FlushBits();
+    }
+    for (const LengthItem& item : items) {
+      PutBits(cl.bits[item.symbol], cl.length[item.symbol]);
+      PutBits(item.extra, kLengthItemExtraBits[item.symbol]);
+      FlushBits();
+    }
+    CompressSymbols(lit, dist);
+  }
+  any_block_ = true;
+  ResetBlock();
+  if (final && !stored_whole_) {
+    AlignToByte();
+    DrainAll();
+  }
+}
+
+}  // namespace kzb::zip
