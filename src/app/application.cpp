@@ -21,17 +21,21 @@ std::string Application::StoreNumberFilePath() const { return data_dir_ + kStore
 
 void Application::Start() {
   LoadSettings();
+  LoadLog();
+}
+
+void Application::LoadLog() {
   log_.SetLogCount(settings_.log_count);
   log_.LoadLog();
 }
 
-void Application::LoadSettings() {
+void Application::LoadSettings(bool load_selected_project) {
   active_page_ = MainPage::kBackup;
   platform::IniFile ini = ProjectFile();
   ReadSettings(ini, settings_, projects_);
   menu_.Build(projects_);
   RebuildSchedule();
-  LoadSelectedProject();
+  if (load_selected_project) LoadSelectedProject();
 }
 
 bool Application::SaveSettings() {

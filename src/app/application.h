@@ -44,8 +44,11 @@ class Application {
   // Start-up: settings, project list, schedule and selected project (LoadSettings), then the log.
   void Start();
   // Reads section Common again: list, selection of "Last Project", settings; rebuilds the tray menu and
-  // the schedule and loads the selected project. Also the reload after the wizard has added a project.
-  void LoadSettings();
+  // the schedule and (unless load_selected_project is false) loads the selected project. Also the reload
+  // after the wizard has added a project.
+  void LoadSettings(bool load_selected_project = true);
+  // Sizes the log grid by the log size setting and fills it from log.txt.
+  void LoadLog();
   // Close: stops the scheduler timer and writes section Common, unless the project list is empty (then
   // nothing is written and false is returned).
   bool SaveSettings();

@@ -1,9 +1,525 @@
+// kzb projects, show, add, edit, rename, copy, delete and log: the project store from the command line.
+// Every command runs the same application core as the window: add goes through the wizard's checks and
+// its Finish write, edit through the panel and the project save, rename, copy and delete through the
+// project commands. Commands that change files refuse while the window runs on the same data folder,
+// because the window writes the project list back when it closes.
 #include <CLI/CLI.hpp>
 
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app/data_dir.h"
+#include "app/project_store.h"
+#include "app/schedule.h"
+#include "app/text_utils.h"
+#include "cli/cli_user_interface.h"
 #include "cli/commands.h"
+#include "platform/date_time.h"
+#include "platform/file_system.h"
+#include "platform/path.h"
+#include "platform/system.h"
 
 namespace kzb::cli {
 
-void AddProjectCommands(CLI::App& /*app*/, CommandState& /*state*/) {}
+namespace {
+
+// The project options shared by add and edit; the turn-off switches exist for edit only.
+struct ProjectOptions {
+  std::vector<std::string> include;
+  std::vector<std::string> exclude;
+  std::string dest;
+  std::string prefix;
+  std::string suffix;
+  int next = 1;
+  int step = 1;
+  bool no_recurse = false;
+  std::string password;
+  std::string comment;
+  bool no_paths = false;
+  int level = 6;
+  int keep = 50;
+  std::string newer_than;
+  bool since_last = false;
+  std::string daily;
+  int every = 20;
+  std::string weekly;
+  // edit only
+  bool recurse = false;
+  bool paths = false;
+  bool no_password = false;
+  bool no_comment = false;
+  bool no_exclude = false;
+  bool no_newer_than = false;
+  bool no_schedule = false;
+
+  // The options the command line gave (an option's count tells whether it was given).
+  struct Given {
+    CLI::Option* include = nullptr;
+    CLI::Option* exclude = nullptr;
+    CLI::Option* dest = nullptr;
+    CLI::Option* prefix = nullptr;
+    CLI::Option* suffix = nullptr;
+    CLI::Option* next = nullptr;
+    CLI::Option* step = nullptr;
+    CLI::Option* password = nullptr;
+    CLI::Option* comment = nullptr;
+    CLI::Option* level = nullptr;
+    CLI::Option* keep = nullptr;
+    CLI::Option* newer_than = nullptr;
+    CLI::Option* daily = nullptr;
+    CLI::Option* every = nullptr;
+    CLI::Option* weekly = nullptr;
+  } given;
+};
+
+bool WasGiven(const CLI::Option* option) { return option != nullptr && option->count() > 0; }
+
+CLI::Validator TimeValidator() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        try {
+          platform::DateTime::ParseTime(text);
+        } catch (const platform::EConvertError& e) {
+          return e.what();
+        }
+        return "";
+      },
+      "HH:mm:ss");
+}
+
+CLI::Validator DateTimeValidator() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        try {
+          platform::DateTime::ParseDateTime(text);
+        } catch (const platform::EConvertError& e) {
+          return e.what();
+        }
+        return "";
+      },
+      "\"yyyy-mm-dd HH:mm:ss\"");
+}
+
+CLI::Validator WeekdayValidator() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        auto index = app::WeekdayIndexNoCase(app::Trim(text));
+        if (!index) return "'" + text + "' is not a weekday (Sunday to Saturday)";
+        text = std::string(app::kWeekdayNames[static_cast<std::size_t>(*index)]);
+        return "";
+      },
+      "DAY");
+}
+
+void AddDataDirOption(CLI::App* sub, CommandState& state) {
+  sub->add_option("--data-dir", state.data_dir, "Folder of project.ini, log.txt and StoreNumber.txt");
+}
+
+void AddProjectOptions(CLI::App* sub, ProjectOptions& o, bool for_edit) {
+  auto& g = o.given;
+  g.include = sub->add_option("--include", o.include, "Files to back up: file names or folder/mask entries");
+  g.exclude = sub->add_option("--exclude", o.exclude, "Files to leave out: file names or folder/mask entries");
+  g.dest = sub->add_option("--dest", o.dest, "Destination folder of the archives");
+  g.prefix = sub->add_option("--prefix", o.prefix, "First part of every archive name");
+  g.suffix = sub->add_option("--suffix", o.suffix, "What follows the prefix: none, date or number")
+                 ->check(CLI::IsMember({"none", "date", "number"}));
+  g.next = sub->add_option("--next", o.next, "Next running number (1 to 1000)")->check(CLI::Range(1, 1000));
+  g.step = sub->add_option("--step", o.step, "Added to the number after each backup (1 to 1000)")
+               ->check(CLI::Range(1, 1000));
+  auto* no_recurse = sub->add_flag("--no-recurse", o.no_recurse, "Do not look for the files in subfolders");
+  g.password = sub->add_option("--password", o.password, "Encrypt the archives with this password");
+  g.comment = sub->add_option("--comment", o.comment, "Give the archives this comment");
+  auto* no_paths = sub->add_flag("--no-paths", o.no_paths, "Store names without path information");
+  g.level = sub->add_option("--level", o.level, "Compression level 0 to 9")->check(CLI::Range(0, 9));
+  g.keep = sub->add_option("--keep", o.keep, "Number of archives kept (2 to 50000)")->check(CLI::Range(2, 50000));
+  g.newer_than = sub->add_option("--newer-than", o.newer_than, "Only files modified at or after this time")
+                     ->check(DateTimeValidator());
+  auto* since_last = sub->add_flag("--since-last", o.since_last, "Only files modified since the last backup");
+  g.newer_than->excludes(since_last);
+  g.daily = sub->add_option("--daily", o.daily, "Run every day at this time")->check(TimeValidator());
+  g.every = sub->add_option("--every", o.every, "Run every N minutes (2 to 1000)")->check(CLI::Range(2, 1000));
+  g.weekly = sub->add_option("--weekly", o.weekly, "Run every week on this day at 12:00:00")
+                 ->check(WeekdayValidator());
+  g.daily->excludes(g.every)->excludes(g.weekly);
+  g.every->excludes(g.weekly);
+  if (for_edit) {
+    sub->add_flag("--recurse", o.recurse, "Look for the files in subfolders too")->excludes(no_recurse);
+    sub->add_flag("--paths", o.paths, "Store full path information")->excludes(no_paths);
+    sub->add_flag("--no-password", o.no_password, "Do not encrypt the archives")->excludes(g.password);
+    sub->add_flag("--no-comment", o.no_comment, "Give the archives no comment")->excludes(g.comment);
+    sub->add_flag("--no-exclude", o.no_exclude, "Empty the exclude list")->excludes(g.exclude);
+    sub->add_flag("--no-newer-than", o.no_newer_than, "Take files of any age")
+        ->excludes(g.newer_than)
+        ->excludes(since_last);
+    sub->add_flag("--no-schedule", o.no_schedule, "Do not run unattended")
+        ->excludes(g.daily)
+        ->excludes(g.every)
+        ->excludes(g.weekly);
+  }
+}
+
+// Entries and folders typed relative to the current directory are stored as absolute paths, as the
+// selection dialogs would give them.
+std::string Absolute(const std::string& path) {
+  return platform::IsAbsolutePath(path) ? path : platform::ExpandFileName(path);
+}
+
+void ApplyProjectOptions(const ProjectOptions& o, app::ProjectPanel& panel) {
+  const auto& g = o.given;
+  app::ProjectFields& f = panel.MutableFields();
+  if (WasGiven(g.include)) {
+    f.include_entries.clear();
+    for (const auto& entry : o.include) f.include_entries.push_back(Absolute(entry));
+  }
+  if (WasGiven(g.exclude)) {
+    f.exclude_entries.clear();
+    for (const auto& entry : o.exclude) f.exclude_entries.push_back(Absolute(entry));
+  }
+  if (o.no_exclude) f.exclude_entries.clear();
+  if (o.no_recurse) f.recurse = false;
+  if (o.recurse) f.recurse = true;
+  if (WasGiven(g.password)) {
+    f.use_password = true;
+    f.password = o.password;
+    f.confirm_password = o.password;
+  }
+  if (o.no_password) f.use_password = false;
+  if (WasGiven(g.comment)) {
+    f.use_comment = true;
+    f.comment = o.comment;
+  }
+  if (o.no_comment) f.use_comment = false;
+  if (o.no_paths) f.store_paths = false;
+  if (o.paths) f.store_paths = true;
+  if (WasGiven(g.level)) f.pack_level = o.level;
+  if (WasGiven(g.keep)) f.keep_count = o.keep;
+  if (WasGiven(g.newer_than)) {
+    f.newer_than = true;
+    f.threshold_follows_last_backup = false;
+    f.SetThreshold(platform::DateTime::ParseDateTime(o.newer_than));
+  }
+  if (o.since_last) {
+    f.newer_than = true;
+    f.threshold_follows_last_backup = true;
+  }
+  if (o.no_newer_than) f.newer_than = false;
+  if (WasGiven(g.daily)) {
+    panel.SetScheduleKind(app::ScheduleKind::kDailyOnce);
+    f.schedule_time = platform::DateTime::ParseTime(o.daily).TimePart();
+  }
+  if (WasGiven(g.every)) {
+    panel.SetScheduleKind(app::ScheduleKind::kEveryMinutes);
+    f.schedule_minutes = o.every;
+  }
+  if (WasGiven(g.weekly)) {
+    f.schedule_weekday = app::WeekdayIndexNoCase(o.weekly);
+    panel.SetScheduleKind(app::ScheduleKind::kWeekly);
+  }
+  if (o.no_schedule) panel.SetScheduleKind(app::ScheduleKind::kNone);
+  // Naming inputs last, each rebuilding the archive name as the panel does.
+  if (WasGiven(g.dest)) panel.SetSavePath(platform::IncludeTrailingSeparator(Absolute(o.dest)));
+  if (WasGiven(g.prefix)) panel.SetPrefix(o.prefix);
+  if (WasGiven(g.suffix)) {
+    panel.SetSuffixKind(o.suffix == "none"   ? app::SuffixKind::kNone
+                        : o.suffix == "date" ? app::SuffixKind::kDate
+                                             : app::SuffixKind::kNumber);
+  }
+  if (WasGiven(g.step)) panel.SetNumberStep(o.step);
+  if (WasGiven(g.next)) panel.SetNextNumber(o.next);
+}
+
+// A command's run: the data folder resolved, the application's state, and the exit status.
+class Session {
+ public:
+  Session(CommandState& state, bool assume_yes)
+      : ui_(assume_yes, std::cout, std::cerr), data_dir_(app::ResolveDataDir(state.data_dir)),
+        app_(data_dir_, ui_, clock_) {}
+
+  app::Application& App() { return app_; }
+  CliUserInterface& Ui() { return ui_; }
+  const std::string& DataDir() const { return data_dir_; }
+
+  // Refuses (false, after the message) while the window holds its lock on the data folder.
+  bool WindowNotRunning() {
+    if (!platform::IsLockedByOtherProcess(app::WindowLockPath(data_dir_))) return true;
+    std::cerr << "The Kestrova ZIP Backup window is running on the data folder " << data_dir_
+              << "; close it before changing projects (it writes the project list when it closes).\n";
+    return false;
+  }
+  // Selects the named project; false (after the message) when it is not listed.
+  bool Select(const std::string& name) {
+    if (app_.SelectProject(name)) return true;
+    std::cerr << "Project '" << app::Trim(name) << "' not found in " << app_.ProjectFilePath() << "\n";
+    return false;
+  }
+  // The exit status after a command that reported whether it did its work.
+  int Status(bool done) const { return done || !ui_.Failed() ? kExitOk : kExitError; }
+
+ private:
+  app::SystemClock clock_;
+  CliUserInterface ui_;
+  std::string data_dir_;
+  app::Application app_;
+};
+
+// Runs a command body; engine and file errors end it with their message and status 1. Usage errors
+// (CLI::ParseError) pass through to the parser's handler.
+template <typename Body>
+void RunCommand(CommandState& state, Body body) {
+  try {
+    state.exit_code = body();
+  } catch (const CLI::ParseError&) {
+    throw;
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << "\n";
+    state.exit_code = kExitError;
+  }
+}
+
+const char* YesNo(bool value) { return value ? "yes" : "no"; }
+
+std::string Disabled(bool enabled) { return enabled ? "" : " (disabled)"; }
+
+void PrintProject(const app::Application& app, std::ostream& out) {
+  const app::ProjectPanel& panel = app.Panel();
+  const app::ProjectFields& f = panel.Fields();
+  static const char* const kSuffixNames[] = {"none", "date", "number"};
+  out << "Project: " << app.Projects().SelectedName() << "\n";
+  out << "Prefix: " << f.prefix << "\n";
+  out << "Suffix: " << kSuffixNames[static_cast<int>(f.suffix_kind)] << "\n";
+  out << "Next number: " << f.next_number << Disabled(panel.NumberFieldsEnabled()) << "\n";
+  out << "Next increase: " << f.number_step << Disabled(panel.NumberFieldsEnabled()) << "\n";
+  out << "Destination: " << f.save_path << "\n";
+  out << "Filename: " << f.archive_name << "\n";
+  if (f.include_entries.empty()) out << "Include: (none)\n";
+  for (const auto& entry : f.include_entries) out << "Include: " << entry << "\n";
+  if (f.exclude_entries.empty()) out << "Exclude: (none)\n";
+  for (const auto& entry : f.exclude_entries) out << "Exclude: " << entry << "\n";
+  out << "Include subdirectories: " << YesNo(f.recurse) << "\n";
+  out << "Only files newer than: " << YesNo(f.newer_than) << "\n";
+  out << "Threshold: " << f.Threshold().FormatDateTime() << Disabled(panel.ThresholdFieldsEnabled()) << "\n";
+  out << "Use last backup date: " << YesNo(f.threshold_follows_last_backup)
+      << Disabled(panel.UseLastBackupEnabled()) << "\n";
+  out << "Use password: " << YesNo(f.use_password) << "\n";
+  out << "Password: " << (f.password.empty() ? "(empty)" : "(set)") << Disabled(panel.PasswordFieldsEnabled())
+      << "\n";
+  out << "Save full path information: " << YesNo(f.store_paths) << "\n";
+  out << "Add comment: " << YesNo(f.use_comment) << "\n";
+  out << "Comment: " << f.comment << Disabled(panel.CommentFieldEnabled()) << "\n";
+  out << "Compression level: " << f.pack_level << "\n";
+  out << "Keep the last: " << f.keep_count << "\n";
+  std::string schedule = "none";
+  switch (f.schedule_kind) {
+    case app::ScheduleKind::kDailyOnce: schedule = "daily at " + f.schedule_time.FormatTime(); break;
+    case app::ScheduleKind::kEveryMinutes: schedule = "every " + std::to_string(f.schedule_minutes) + " minutes"; break;
+    case app::ScheduleKind::kWeekly: schedule = "weekly on " + (f.schedule_weekday ? f.ScheduleValueText() : "(no day)"); break;
+    case app::ScheduleKind::kNone: break;
+  }
+  out << "Schedule: " << schedule << "\n";
+}
+
+int ListProjects(Session& session) {
+  app::Application& app = session.App();
+  app.LoadSettings(false);
+  platform::IniFile ini = app.ProjectFile();
+  for (const std::string& name : app.Projects().Names()) {
+    std::int64_t kind = ini.ReadInteger(name, "BackupMode", 3);
+    std::string value = ini.ReadString(name, "StartTime_or_Increase", "");
+    std::string next = "-";
+    if (app::IsScheduledKind(kind)) {
+      for (const auto& entry : app.Schedule().Entries()) {
+        if (entry.project_name == name) {
+          next = entry.next_run.FormatDateTime();
+          break;
+        }
+      }
+    }
+    std::cout << name << "\t" << app::DescribeSchedule(kind, value) << "\t" << next << "\n";
+  }
+  return kExitOk;
+}
+
+int ShowProject(Session& session, const std::string& name) {
+  app::Application& app = session.App();
+  app.LoadSettings(false);
+  if (!session.Select(name)) return kExitError;
+  if (!app.LoadSelectedProject()) return kExitError;
+  PrintProject(app, std::cout);
+  return kExitOk;
+}
+
+int AddProject(Session& session, const std::string& name, const ProjectOptions& options) {
+  if (!session.WindowNotRunning()) return kExitError;
+  app::Application& app = session.App();
+  app.LoadSettings(false);
+  app::ProjectWizard wizard = app.NewProjectWizard();
+  wizard.SetName(name);
+  ApplyProjectOptions(options, wizard.Panel());
+  while (wizard.PageIndex() < app::ProjectWizard::kSchedulePage) {
+    if (!wizard.Next()) return kExitError;
+  }
+  platform::ForceDirectories(session.DataDir());
+  wizard.Next();  // Finish
+  app.ProjectAdded();
+  std::cout << "Project '" << app::Trim(name) << "' added: " << wizard.Panel().Fields().archive_name << "\n";
+  return kExitOk;
+}
+
+int EditProject(Session& session, const std::string& name, const ProjectOptions& options) {
+  if (!session.WindowNotRunning()) return kExitError;
+  app::Application& app = session.App();
+  app.LoadSettings(false);
+  if (!session.Select(name)) return kExitError;
+  if (!app.LoadSelectedProject()) return kExitError;
+  app.EditProject();
+  ApplyProjectOptions(options, app.Panel());
+  if (!app.SaveProject()) return kExitError;
+  std::cout << "Project '" << app.Projects().SelectedName() << "' saved.\n";
+  return kExitOk;
+}
+
+// Rename and copy: the project is loaded into the panel first, as the window shows it.
+int RenameOrCopy(Session& session, const std::string& name, const std::string& new_name, bool copy) {
+  if (!session.WindowNotRunning()) return kExitError;
+  app::Application& app = session.App();
+  app.LoadSettings(false);
+  if (!session.Select(name)) return kExitError;
+  std::string old_name = app.Projects().SelectedName();
+  if (!app.LoadSelectedProject()) return kExitError;
+  session.Ui().QueueText(new_name);
+  bool done = copy ? app.CopyProject() : app.RenameProject();
+  if (done) {
+    std::cout << "Project '" << old_name << "' " << (copy ? "copied" : "renamed") << " to '"
+              << app.Projects().SelectedName() << "'.\n";
+  }
+  return session.Status(done);
+}
+
+int DeleteProject(Session& session, const std::string& name) {
+  if (!session.WindowNotRunning()) return kExitError;
+  app::Application& app = session.App();
+  app.LoadSettings(false);
+  if (!session.Select(name)) return kExitError;
+  std::string deleted = app.Projects().SelectedName();
+  bool done = app.DeleteProject();
+  if (done) std::cout << "Project '" << deleted << "' deleted; its archives stay on disk.\n";
+  return session.Status(done);
+}
+
+int ShowLog(Session& session, bool clear) {
+  app::Application& app = session.App();
+  app.LoadSettings(false);
+  if (clear) {
+    if (!session.WindowNotRunning()) return kExitError;
+    app.LoadLog();
+    app.Log().ClearLog();
+    std::cout << "Log cleared.\n";
+    return kExitOk;
+  }
+  app.LoadLog();
+  for (const app::LogRow& row : app.Log().Entries()) {
+    std::cout << row.date << "\t" << row.operation << "\t" << row.status << "\t" << row.project << "\t"
+              << row.information << "\n";
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+void AddProjectCommands(CLI::App& app, CommandState& state) {
+  {
+    auto* sub = app.add_subcommand("projects", "List the projects with their schedules and next due times");
+    AddDataDirOption(sub, state);
+    sub->callback([&state] {
+      RunCommand(state, [&] {
+        Session session(state, false);
+        return ListProjects(session);
+      });
+    });
+  }
+  {
+    auto* sub = app.add_subcommand("show", "Show every field of a project");
+    auto name = std::make_shared<std::string>();
+    sub->add_option("NAME", *name, "Project name")->required();
+    AddDataDirOption(sub, state);
+    sub->callback([&state, name] {
+      RunCommand(state, [&] {
+        Session session(state, false);
+        return ShowProject(session, *name);
+      });
+    });
+  }
+  {
+    auto* sub = app.add_subcommand("add", "Add a project (the add-project wizard's checks and Finish)");
+    auto name = std::make_shared<std::string>();
+    auto options = std::make_shared<ProjectOptions>();
+    sub->add_option("NAME", *name, "Project name")->required();
+    AddProjectOptions(sub, *options, false);
+    AddDataDirOption(sub, state);
+    sub->callback([&state, name, options] {
+      RunCommand(state, [&] {
+        Session session(state, false);
+        return AddProject(session, *name, *options);
+      });
+    });
+  }
+  {
+    auto* sub = app.add_subcommand("edit", "Change fields of a project and save it");
+    auto name = std::make_shared<std::string>();
+    auto options = std::make_shared<ProjectOptions>();
+    sub->add_option("NAME", *name, "Project name")->required();
+    AddProjectOptions(sub, *options, true);
+    AddDataDirOption(sub, state);
+    sub->callback([&state, name, options] {
+      RunCommand(state, [&] {
+        Session session(state, false);
+        return EditProject(session, *name, *options);
+      });
+    });
+  }
+  for (bool copy : {false, true}) {
+    auto* sub = copy ? app.add_subcommand("copy", "Copy a project under a new name")
+                     : app.add_subcommand("rename", "Rename a project");
+    auto names = std::make_shared<std::pair<std::string, std::string>>();
+    sub->add_option(copy ? "NAME" : "OLD", names->first, "Project name")->required();
+    sub->add_option("NEW", names->second, "New project name")->required();
+    AddDataDirOption(sub, state);
+    sub->callback([&state, names, copy] {
+      RunCommand(state, [&] {
+        Session session(state, false);
+        return RenameOrCopy(session, names->first, names->second, copy);
+      });
+    });
+  }
+  {
+    auto* sub = app.add_subcommand("delete", "Delete a project (its archives stay on disk)");
+    auto name = std::make_shared<std::string>();
+    auto yes = std::make_shared<bool>(false);
+    sub->add_option("NAME", *name, "Project name")->required();
+    sub->add_flag("--yes,-y", *yes, "Answer yes to the confirmation question");
+    AddDataDirOption(sub, state);
+    sub->callback([&state, name, yes] {
+      RunCommand(state, [&] {
+        Session session(state, *yes);
+        return DeleteProject(session, *name);
+      });
+    });
+  }
+  {
+    auto* sub = app.add_subcommand("log", "Show the activity log, newest first");
+    auto clear = std::make_shared<bool>(false);
+    sub->add_flag("--clear", *clear, "Clear the log");
+    AddDataDirOption(sub, state);
+    sub->callback([&state, clear] {
+      RunCommand(state, [&] {
+        Session session(state, false);
+        return ShowLog(session, *clear);
+      });
+    });
+  }
+}
 
 }  // namespace kzb::cli
