@@ -33,6 +33,13 @@ DateTime FromTimespec(const timespec& ts) {
   return DateTime::FromUnixTime(ts.tv_sec).AddDays(static_cast<double>(ts.tv_nsec / 1'000'000) / 86'400'000.0);
 }
 
+timespec FromStatx(const statx_timestamp& t) {
+  timespec ts{};
+  ts.tv_sec = static_cast<std::time_t>(t.tv_sec);
+  ts.tv_nsec = static_cast<long>(t.tv_nsec);
+  return ts;
+}
+
 // Attribute bits of a stat result; name is the entry's own name (decides hidden).
 std::uint32_t AttributesOf(const struct stat& st, const std::string& name) {
   std::uint32_t attr = 0;
@@ -139,15 +146,27 @@ bool FileFinder::FindNext(SearchRec& rec) {
   constexpr std::uint32_t kSpecial = kFaHidden | kFaSysFile | kFaDirectory;
   while (state_->next < state_->names.size()) {
     const std::string& name = state_->names[state_->next++];
+    struct statx stx {};
+    if (::statx(AT_FDCWD, (state_->folder + name).c_str(), AT_STATX_SYNC_AS_STAT,
+                STATX_BASIC_STATS | STATX_BTIME, &stx) != 0) {
+      continue;  // vanished or dangling link
+    }
+    if (!S_ISDIR(stx.stx_mode) && !S_ISREG(stx.stx_mode)) continue;
     struct stat st {};
-    if (!StatFollow(state_->folder + name, st)) continue;  // vanished or dangling link
+    st.st_mode = stx.stx_mode;
     const std::uint32_t attr = AttributesOf(st, name);
     if ((attr & kSpecial & ~state_->attr_mask) != 0) continue;
     rec.name = name;
     rec.attr = attr;
-    rec.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
-    rec.unix_time = st.st_mtim.tv_sec;
-    rec.time = FromTimespec(st.st_mtim);
+    rec.size = S_ISDIR(stx.stx_mode) ? 0 : static_cast<std::int64_t>(stx.stx_size);
+    const timespec mtime = FromStatx(stx.stx_mtime);
+    rec.unix_time = mtime.tv_sec;
+    rec.time = FromTimespec(mtime);
+    rec.access_time = FromTimespec(FromStatx(stx.stx_atime));
+    rec.creation_time =
+        FromTimespec(FromStatx((stx.stx_mask & STATX_BTIME) != 0 ? stx.stx_btime : stx.stx_ctime));
+    rec.device = (static_cast<std::uint64_t>(stx.stx_dev_major) << 32) | stx.stx_dev_minor;
+    rec.inode = stx.stx_ino;
     return true;
   }
   return false;

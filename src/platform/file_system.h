@@ -46,6 +46,12 @@ struct SearchRec {
   std::uint32_t attr = 0;  // kFa* bits
   DateTime time;           // last write, local time
   std::time_t unix_time = 0;
+  // Birth time where the file system records one, otherwise the last status change; local time.
+  DateTime creation_time;
+  DateTime access_time;  // last access, local time
+  // Identity of the file (followed through links): equal pairs are the same file or folder.
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
 };
 
 // Folder enumeration in the manner of find-first/find-next: FindFirst("dir/*.txt", attr_mask, rec).
@@ -53,7 +59,8 @@ struct SearchRec {
 // Regular files are always candidates; folders, hidden and system entries only when their bit is in
 // attr_mask. "." and ".." are reported for a folder search, as the Windows service does. Entries come in a
 // stable order (byte order of their names) so that runs are repeatable. Symbolic links are followed for
-// their attributes; a dangling link is skipped.
+// their attributes; a dangling link is skipped. Only regular files and folders are reported: devices,
+// pipes and sockets are not files to back up or search (reading a pipe would block forever).
 class FileFinder {
  public:
   FileFinder();

@@ -7,6 +7,7 @@
 #include <set>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -93,6 +94,16 @@ bool OpenWithDefaultProgram(const std::string& path_or_url) {
     }
   }).detach();
   return true;
+}
+
+int CurrentThreadId() { return static_cast<int>(::gettid()); }
+
+bool SetThreadPriority(int thread_id, int priority) {
+  // Nice values for idle, lowest, lower, normal, higher, highest, time critical.
+  static constexpr int kNice[7] = {19, 15, 10, 0, -5, -10, -20};
+  if (priority < 0) priority = 0;
+  if (priority > 6) priority = 6;
+  return ::setpriority(PRIO_PROCESS, static_cast<id_t>(thread_id), kNice[priority]) == 0;
 }
 
 FileLock::FileLock(const std::string& path) : FileLock(path, 0) {}

@@ -30,6 +30,11 @@ class FileLock {
   int fd_ = -1;
 };
 
+// Scheduling priority of a thread on the scale 0 (idle) .. 3 (normal) .. 6 (time critical). Raising a
+// priority above normal, or back up after lowering it, needs privileges; without them it fails (false).
+int CurrentThreadId();
+bool SetThreadPriority(int thread_id, int priority);
+
 // True while another process holds a lock on path (the lock is not taken).
 bool IsLockedByOtherProcess(const std::string& path);
 
