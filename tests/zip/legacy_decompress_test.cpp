@@ -52,7 +52,7 @@ InputFn InputOver(const Bytes& data, std::size_t chunk = 0) {
   return [&data, chunk, position](std::uint8_t* buffer, std::size_t max) {
     std::size_t count = std::min(max, data.size() - *position);
     if (chunk > 0) count = std::min(count, chunk);
-    std::memcpy(buffer, data.data() + *position, count);
+    if (count > 0) std::memcpy(buffer, data.data() + *position, count);
     *position += count;
     return count;
   };
@@ -112,15 +112,12 @@ std::uint32_t Le32(const Bytes& b, std::size_t at) { return Le16(b, at) | (Le16(
 
 std::vector<EntryData> ReadLegacyEntries(const Bytes& archive) {
   std::vector<EntryData> entries;
-  std::size_t eocd = std::string::npos;
-  for (std::size_t at = archive.size() >= 22 ? archive.size() - 22 : 0; at + 1 > 0; --at) {
-    if (Le32(archive, at) == 0x06054b50) {
-      eocd = at;
-      break;
-    }
-    if (at == 0) break;
+  if (archive.size() < 22) return entries;
+  std::size_t eocd = archive.size() - 22;
+  while (Le32(archive, eocd) != 0x06054b50) {
+    if (eocd == 0) return entries;
+    --eocd;
   }
-  if (eocd == std::string::npos) return entries;
   const std::uint32_t count = Le16(archive, eocd + 10);
   std::size_t at = Le32(archive, eocd + 16);
   for (std::uint32_t i = 0; i < count; ++i) {

@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 #include <numeric>
 #include <vector>
 
@@ -158,7 +159,11 @@ bool ReadTree(BitReader& reader, int value_count, int first_bits, ShannonFanoTab
     lengths.insert(lengths.end(), run, length);
   }
   if (static_cast<int>(lengths.size()) != value_count || reader.PastEnd()) return false;
-  return table->Build(lengths, first_bits);
+  try {
+    return table->Build(lengths, first_bits);
+  } catch (const std::bad_alloc&) {
+    return false;  // no room for the tables: the entry stops like one with a bad tree
+  }
 }
 
 }  // namespace
