@@ -167,12 +167,13 @@ bool TEndCentral::FindEndRecord(TStream& stream) {
     const std::uint64_t dir_size = GetU64(record + 40);
     const std::uint64_t dir_offset = GetU64(record + 48);
     if (entries_this > kMaxInt64 || total > kMaxInt64 || dir_size > kMaxInt64 || dir_offset > kMaxInt64) continue;
-    if (this_disk_ == kZip64Marker16) this_disk_ = GetU32(record + 16);
-    if (central_start_disk_ == kZip64Marker16) central_start_disk_ = GetU32(record + 20);
-    if (entries_this_disk_ == kZip64Marker16) entries_this_disk_ = static_cast<std::int64_t>(entries_this);
-    if (total_entries_ == kZip64Marker16) total_entries_ = static_cast<std::int64_t>(total);
-    if (central_dir_size_ == kZip64Marker32) central_dir_size_ = static_cast<std::int64_t>(dir_size);
-    if (central_dir_offset_ == kZip64Marker32) central_dir_offset_ = static_cast<std::int64_t>(dir_offset);
+    // The Zip64 record is authoritative: some writers leave stale values in the classic fields.
+    this_disk_ = GetU32(record + 16);
+    central_start_disk_ = GetU32(record + 20);
+    entries_this_disk_ = static_cast<std::int64_t>(entries_this);
+    total_entries_ = static_cast<std::int64_t>(total);
+    central_dir_size_ = static_cast<std::int64_t>(dir_size);
+    central_dir_offset_ = static_cast<std::int64_t>(dir_offset);
     zip64_end_position_ = candidate;
     break;
   }

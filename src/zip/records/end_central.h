@@ -10,7 +10,8 @@
 // end of the file (a comment that itself contains the signature bytes loses to a later occurrence). Only
 // when a classic field holds its marker does it look for the Zip64 locator right in front of the record;
 // the Zip64 end record is taken from the locator's offset, or from just in front of the locator when data
-// was prepended to the archive; its values then replace the classic ones. A locator whose Zip64 record is
+// was prepended to the archive; all its values then replace the classic ones (some writers leave stale values
+// in the classic fields). A locator whose Zip64 record is
 // not found is ignored. The comment is not read here (ReadZipComment reads it on demand).
 #pragma once
 

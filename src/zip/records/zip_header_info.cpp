@@ -141,6 +141,16 @@ std::string StoredNameOrThrow(const TZipHeaderInfo& header, bool* utf8) {
   return stored;
 }
 
+// Info-ZIP's unzip takes names from an MS-DOS (FAT) host for OEM text even when bit 11 marks them UTF-8,
+// and garbles them; the same entry from a VFAT host (FAT with long names: the same attribute meaning) keeps
+// its UTF-8 name in every reader.
+std::uint16_t WrittenVersionMadeBy(std::uint16_t version_made_by, bool utf8) {
+  if (utf8 && (version_made_by >> 8) == kHostMsDos) {
+    return static_cast<std::uint16_t>((kHostVfat << 8) | (version_made_by & 0xFF));
+  }
+  return version_made_by;
+}
+
 void WriteLocalRecord(TStream& stream, const TZipHeaderInfo& h, const std::string& stored, std::uint16_t flags,
                       bool zip64) {
   std::vector<std::uint8_t> rec(kLocalHeaderSize + stored.size() + (zip64 ? kZip64LocalExtraSize : 0));
@@ -200,7 +210,7 @@ void TZipHeaderInfo::WriteCentral(TStream& stream) const {
   std::vector<std::uint8_t> rec(kCentralHeaderSize + stored.size() + zip64_size + comment_size);
   std::uint8_t* p = rec.data();
   PutU32(p, kCentralHeaderSignature);
-  PutU16(p + 4, version_made_by_);
+  PutU16(p + 4, WrittenVersionMadeBy(version_made_by_, utf8));
   PutU16(p + 6, zip64_size != 0 && version_needed_ < kVersionZip64 ? kVersionZip64 : version_needed_);
   PutU16(p + 8, static_cast<std::uint16_t>(general_flags_ | (utf8 ? kFlagUtf8 : 0)));
   PutU16(p + 10, compression_method_);

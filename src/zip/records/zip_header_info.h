@@ -15,7 +15,9 @@
 // then the header holds 0xFFFFFFFF sizes and a 20-byte Zip64 block. PatchLocal rewrites a header in place
 // with the same layout once the CRC and sizes are known.
 //
-// Names: see name_codec.h. FileNameLength is the byte length of the stored name that WriteLocal and
+// Names: see name_codec.h. A central header whose name needs the UTF-8 flag says host VFAT (14) instead of
+// MS-DOS (0) in version made by, because Info-ZIP's unzip reads MS-DOS names as OEM text despite the flag;
+// the attribute bits mean the same for both hosts. FileNameLength is the byte length of the stored name that WriteLocal and
 // WriteCentral write (Directory + FileName, UTF-8).
 #pragma once
 
