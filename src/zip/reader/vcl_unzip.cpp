@@ -29,7 +29,9 @@
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "zip/reader/split_set_stream.h"
+#include "zip/records/crc32.h"
 #include "zip/records/dos_time.h"
+#include "zip/records/name_codec.h"
 #include "zip/records/zip_format.h"
 #include "zip/zip_errors.h"
 
@@ -37,6 +39,10 @@ namespace kzb::zip {
 
 namespace {
 
+// Id of Info-ZIP's Unicode Path extra block: version 1, CRC-32 of the stored name, the name in UTF-8.
+constexpr std::uint16_t kUnicodePathExtraId = 0x7075;
+// Largest central directory read into memory at once; larger ones are read through the file buffer.
+constexpr std::int64_t kMaxInMemoryDirectory = std::int64_t{256} << 20;
 // Where the local-header scan starts in a self-extracting program: its stub is at least this long.
 constexpr std::int64_t kExeScanStart = 14000;
 // The scan lets the user interface run after this many bytes.
@@ -60,6 +66,37 @@ std::string ThreeDigitExt(int n) {
   char ext[16];
   std::snprintf(ext, sizeof ext, ".%03d", n);
   return ext;
+}
+
+// Applies an Info-ZIP Unicode Path extra block (0x7075) of a central header held in memory at header:
+// when its CRC matches the stored name, the entry takes the block's UTF-8 name. Names with general purpose
+// bit 11 are UTF-8 already and keep their own name.
+void ApplyUnicodePathExtra(TZipHeaderInfo& entry, const std::uint8_t* header, std::int64_t available) {
+  if ((entry.GeneralFlags() & kFlagUtf8) != 0 || available < kCentralHeaderSize) return;
+  const std::int64_t name_length = GetU16(header + 28);
+  const std::int64_t extra_length = GetU16(header + 30);
+  if (extra_length == 0 || kCentralHeaderSize + name_length + extra_length > available) return;
+  const std::uint8_t* name = header + kCentralHeaderSize;
+  const std::uint8_t* extra = name + name_length;
+  std::int64_t k = 0;
+  while (k + kExtraBlockHeaderSize <= extra_length) {
+    const std::uint16_t id = GetU16(extra + k);
+    const std::int64_t size = GetU16(extra + k + 2);
+    const std::uint8_t* data = extra + k + kExtraBlockHeaderSize;
+    if (k + kExtraBlockHeaderSize + size > extra_length) return;
+    if (id == kUnicodePathExtraId && size > 5 && data[0] == 1 &&
+        GetU32(data + 1) == Crc32Of(name, static_cast<std::size_t>(name_length))) {
+      const std::string_view utf8(reinterpret_cast<const char*>(data + 5), static_cast<std::size_t>(size - 5));
+      if (!IsValidUtf8(utf8)) return;
+      std::string directory;
+      std::string file_name;
+      SplitStoredName(DecodeStoredName(utf8, kFlagUtf8, entry.VersionMadeBy()), directory, file_name);
+      entry.SetDirectory(directory);
+      entry.SetFileName(file_name);
+      return;
+    }
+    k += kExtraBlockHeaderSize + size;
+  }
 }
 
 }  // namespace
@@ -457,14 +494,22 @@ void TVCLUnZip::ReadZipDirectory() {
         std::int64_t offset = end_central_.CentralDirOffset();
         if (!IsMultiVolume()) {
           // Prepended data shifts every recorded offset; take the shift when the directory is found there.
+          // (Zip64 records that the classic fields do not point to may stand between the directory and
+          // the end record.)
           const std::int64_t shift = end_central_.PrependedBytes();
           if (shift > 0) {
-            std::uint8_t sig[4] = {};
-            stream->Seek(offset, kSeekBegin);
-            const bool at_recorded = stream->Read(sig, 4) == 4 && GetU32(sig) == kCentralHeaderSignature;
-            if (!at_recorded) {
-              stream->Seek(offset + shift, kSeekBegin);
-              if (stream->Read(sig, 4) == 4 && GetU32(sig) == kCentralHeaderSignature) base_offset_ = shift;
+            auto directory_at = [&](std::int64_t position) {
+              std::uint8_t sig[4] = {};
+              stream->Seek(position, kSeekBegin);
+              return stream->Read(sig, 4) == 4 && GetU32(sig) == kCentralHeaderSignature;
+            };
+            if (!directory_at(offset)) {
+              const std::int64_t zip64_records = kZip64EndCentralSize + kZip64EndLocatorSize;
+              if (directory_at(offset + shift)) {
+                base_offset_ = shift;
+              } else if (shift > zip64_records && directory_at(offset + shift - zip64_records)) {
+                base_offset_ = shift - zip64_records;
+              }
             }
           }
           offset += base_offset_;
@@ -493,6 +538,32 @@ void TVCLUnZip::ReadZipDirectory() {
     listing_ = directory_.get();
   }
 
+  // A directory that lies whole on the current volume, between its start and the end records, is read
+  // into memory at once: the headers are then parsed without a system call each, and their extra fields
+  // are at hand for the Unicode Path block.
+  std::unique_ptr<TMemoryStream> memory_stream;
+  std::int64_t memory_base = 0;
+  if (found && !side_stream && !repair_mode_ && end_central_.TotalEntries() != 0) {
+    const std::int64_t start = stream->Position();
+    const std::int64_t end = end_central_.IsZip64() ? end_central_.Zip64EndPosition()
+                                                    : end_central_.EndRecordPosition();
+    const bool on_this_volume = static_cast<int>(end_central_.ThisDisk()) == current_disk_;
+    if (on_this_volume && start >= 0 && end > start && end - start <= kMaxInMemoryDirectory) {
+      std::vector<std::uint8_t> bytes(static_cast<std::size_t>(end - start));
+      if (stream->Read(bytes.data(), end - start) == end - start) {
+        memory_stream = std::make_unique<TMemoryStream>(std::move(bytes));
+        memory_base = start;
+        stream = memory_stream.get();
+      } else {
+        stream->Seek(start, kSeekBegin);
+      }
+    }
+  }
+  auto current_stream = [&]() -> TStream* {
+    if (memory_stream && !repair_mode_) return memory_stream.get();
+    return side_stream ? side_stream.get() : archive_stream_.get();
+  };
+
   // 3. The central headers.
   const bool single_volume = !IsMultiVolume();
   TNextVolumeHook hook;
@@ -507,20 +578,28 @@ void TVCLUnZip::ReadZipDirectory() {
   std::int64_t i = 0;
   while (i < end_central_.TotalEntries()) {
     auto entry = std::make_unique<TZipHeaderInfo>();
-    bool ok = entry->ReadCentral(*stream, repair_mode_ ? TNextVolumeHook() : hook);
+    bool ok = entry->ReadCentral(*stream, repair_mode_ || memory_stream ? TNextVolumeHook() : hook);
     if (!ok && previous != nullptr && previous->CentralExtraLength() != 0) {
       // Some writers declare central extra bytes they never wrote: take the bytes as the next header.
       const std::int64_t back = previous->CentralExtraLength();
       previous->SetCentralExtraLength(0);
       stream->Seek(-back, kSeekCurrent);
-      ok = entry->ReadCentral(*stream, repair_mode_ ? TNextVolumeHook() : hook);
+      ok = entry->ReadCentral(*stream, repair_mode_ || memory_stream ? TNextVolumeHook() : hook);
     }
-    stream = side_stream ? side_stream.get() : archive_stream_.get();
+    const bool from_memory = stream == memory_stream.get();
+    stream = current_stream();
     if (ok) {
+      if (from_memory) {
+        const std::int64_t at = entry->CentralHeaderPosition();
+        ApplyUnicodePathExtra(*entry, memory_stream->Bytes().data() + at,
+                              static_cast<std::int64_t>(memory_stream->Bytes().size()) - at);
+        entry->SetCentralHeaderPosition(at + memory_base);
+      }
       if (single_volume) entry->SetLocalHeaderOffset(entry->LocalHeaderOffset() + base_offset_);
       if (repair_mode_) {
+        // A central header completes the scanned entry it points to only when both name the same file.
         const std::int64_t index = directory_->IndexOf(entry.get());
-        if (index >= 0) {
+        if (index >= 0 && directory_->Get(index)->FullName() == entry->FullName()) {
           TZipHeaderInfo* existing = directory_->Get(index);
           const std::int64_t scanned_offset = existing->LocalHeaderOffset();
           existing->Assign(*entry);
@@ -542,11 +621,22 @@ void TVCLUnZip::ReadZipDirectory() {
         continue;
       }
       if (!single_volume && added->HasComment()) {
+        if (from_memory) {
+          const std::int64_t resume = stream->Position();
+          stream->Seek(added->CentralHeaderPosition() - memory_base, kSeekBegin);
+          added->SetCentralHeaderPosition(added->CentralHeaderPosition() - memory_base);
+          const std::uint16_t length = added->FileCommentLength();
+          added->ReadFileComment(*stream);
+          added->SetFileCommentLength(length);
+          added->SetCentralHeaderPosition(added->CentralHeaderPosition() + memory_base);
+          stream->Seek(resume, kSeekBegin);
+        } else {
         const std::int64_t resume = stream->Position();
         const std::uint16_t length = added->FileCommentLength();
         added->ReadFileComment(*stream);
         added->SetFileCommentLength(length);
         stream->Seek(resume, kSeekBegin);
+        }
       }
       previous = added;
       ++i;
