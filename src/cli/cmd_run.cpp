@@ -1,9 +1,457 @@
+// kzb backup, schedule, archives, entries and restore: the runs of the application core from the command
+// line. backup and schedule run the same backup run as the window (schedule is the window's 30-second
+// scheduler without the window), archives and entries show the Restore page's two grids, restore is the
+// Restore page's run.
+//
+// Exit statuses: 0 success, 1 an error (its message on standard error), 2 a usage error, 3 a backup that
+// was interrupted because its archive exists.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/application.h"
+#include "app/app_settings.h"
+#include "app/backup/backup_run.h"
+#include "app/backup/run_lock.h"
+#include "app/data_dir.h"
+#include "app/project_list.h"
+#include "app/restore/archive_listing.h"
+#include "app/restore/restore_run.h"
+#include "app/schedule.h"
+#include "app/schedule/scheduler.h"
+#include "app/text_utils.h"
+#include "cli/cli_user_interface.h"
 #include "cli/commands.h"
+#include "platform/date_time.h"
+#include "platform/file_system.h"
+#include "platform/ini_file.h"
+#include "platform/path.h"
+#include "platform/system.h"
+#include "zip/reader/vcl_unzip.h"
 
 namespace kzb::cli {
 
-void AddRunCommands(CLI::App& /*app*/, CommandState& /*state*/) {}
+namespace {
+
+void AddDataDirOption(CLI::App* sub, CommandState& state) {
+  sub->add_option("--data-dir", state.data_dir, "Folder of project.ini, log.txt and StoreNumber.txt");
+}
+
+// Runs a command body; engine and file errors end it with their message and status 1.
+template <typename Body>
+void RunCommand(CommandState& state, Body body) {
+  try {
+    state.exit_code = body();
+  } catch (const CLI::ParseError&) {
+    throw;
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << "\n";
+    state.exit_code = kExitError;
+  }
+}
+
+// A command's application: the data folder resolved, the terminal as its user interface, the system
+// clock.
+class Session {
+ public:
+  Session(CommandState& state, bool assume_yes)
+      : ui_(assume_yes, std::cout, std::cerr), data_dir_(app::ResolveDataDir(state.data_dir)),
+        app_(data_dir_, ui_, clock_) {}
+
+  app::Application& App() { return app_; }
+  CliUserInterface& Ui() { return ui_; }
+  const std::string& DataDir() const { return data_dir_; }
+
+ private:
+  app::SystemClock clock_;
+  CliUserInterface ui_;
+  std::string data_dir_;
+  app::Application app_;
+};
+
+std::string Now() { return platform::DateTime::Now().FormatDateTime(); }
+
+int BackupStatus(const app::BackupResult& result) {
+  switch (result.outcome) {
+    case app::BackupOutcome::kSucceeded:
+      return kExitOk;
+    case app::BackupOutcome::kInterrupted:
+      return kExitInterrupted;
+    default:
+      return kExitError;
+  }
+}
+
+// ---- backup ---------------------------------------------------------------------------------------------
+
+struct BackupOptions {
+  std::string name;
+  bool ask = false;
+};
+
+int RunBackupCommand(CommandState& state, const BackupOptions& options) {
+  Session session(state, /*assume_yes=*/false);
+  app::Application& app = session.App();
+  // The lock is taken before the project is read, so its running number is the one the last run left.
+  app::RunLock lock(session.DataDir(), app::kRunLockWaitMs);
+  if (!lock.Held()) {
+    std::cerr << app::RunLockBusyMessage(session.DataDir()) << "\n";
+    return kExitError;
+  }
+  app.Start();
+  if (!app.SelectProject(options.name)) {
+    std::cerr << "Project '" << app::Trim(options.name) << "' not found in " << app.ProjectFilePath() << "\n";
+    return kExitError;
+  }
+  if (!app.LoadSelectedProject()) return kExitError;
+  app.Settings().prompt_before_backup = options.ask;
+
+  app::BackupRun run(app);
+  app::BackupResult result = run.RunBackup();
+  if (result.outcome == app::BackupOutcome::kDeclined) std::cerr << "Backup not started.\n";
+  return BackupStatus(result);
+}
+
+void AddBackupCommand(CLI::App& parent, CommandState& state) {
+  auto options = std::make_shared<BackupOptions>();
+  CLI::App* sub = parent.add_subcommand("backup", "Back up a project now, as the scheduler does");
+  sub->add_option("NAME", options->name, "Project name")->required();
+  sub->add_flag("--ask", options->ask, "Ask for confirmation first");
+  AddDataDirOption(sub, state);
+  sub->callback([&state, options]() { RunCommand(state, [&]() { return RunBackupCommand(state, *options); }); });
+}
+
+// ---- schedule -------------------------------------------------------------------------------------------
+
+volatile std::sig_atomic_t g_stop_requested = 0;
+
+extern "C" void OnStopSignal(int /*signal*/) { g_stop_requested = 1; }
+
+// What decides the schedule table: the listed projects and their stored kinds and values. A change (a
+// project added, renamed, deleted or given another schedule) rebuilds the table, as a save in the window
+// does; the scheduler's own writes ("Value", "NewDateTime") change none of it.
+std::vector<std::string> ScheduleSignature(const app::Application& app) {
+  platform::IniFile ini = app.ProjectFile();
+  app::AppSettings settings;
+  app::ProjectList projects;
+  app::ReadSettings(ini, settings, projects);
+  std::vector<std::string> signature;
+  for (const std::string& name : projects.Names()) {
+    std::string section = app::Trim(name);
+    signature.push_back(name + "\n" + std::to_string(ini.ReadInteger(section, "BackupMode", 3)) + "\n" +
+                        ini.ReadString(section, "StartTime_or_Increase", ""));
+  }
+  return signature;
+}
+
+// Takes over the settings a run reads (prompt, numbers, overwriting, log size, the scheduling switch) from
+// project.ini, where the preferences of another front end may have changed them.
+void RefreshSettings(app::Application& app) {
+  app::AppSettings settings = app.Settings();
+  app::ProjectList projects;
+  app::ReadSettings(app.ProjectFile(), settings, projects);
+  app.Settings() = settings;
+}
+
+void PrintSchedule(const app::Application& app, std::ostream& out) {
+  if (!app.Schedule().TimerRunning()) {
+    out << "No project is scheduled.\n";
+    return;
+  }
+  for (const app::ScheduleEntry& entry : app.Schedule().Entries()) {
+    out << "  " << entry.project_name << ": next run " << entry.next_run.FormatDateTime() << "\n";
+  }
+}
+
+const char* OutcomeText(app::BackupOutcome outcome) {
+  switch (outcome) {
+    case app::BackupOutcome::kSucceeded:
+      return "succeeded";
+    case app::BackupOutcome::kInterrupted:
+      return "interrupted (the archive exists)";
+    case app::BackupOutcome::kInvalid:
+      return "refused (the project is not complete)";
+    case app::BackupOutcome::kLocked:
+      return "refused (another run holds the data folder)";
+    case app::BackupOutcome::kFailed:
+      return "failed";
+    case app::BackupOutcome::kDeclined:
+      return "declined";
+    case app::BackupOutcome::kNoProject:
+      return "not started (no project)";
+  }
+  return "";
+}
+
+struct ScheduleOptions {
+  bool once = false;
+};
+
+int RunScheduleCommand(CommandState& state, const ScheduleOptions& options) {
+  Session session(state, /*assume_yes=*/false);
+  app::Application& app = session.App();
+  const std::string& data_dir = session.DataDir();
+  if (app::WindowRunning(data_dir)) {
+    std::cerr << "The Kestrova ZIP Backup window runs the scheduler of the data folder " << data_dir
+              << "; close it before starting kzb schedule.\n";
+    return kExitError;
+  }
+  platform::FileLock scheduler_lock(app::SchedulerLockPath(data_dir));
+  if (!scheduler_lock.Held()) {
+    std::cerr << "Another kzb schedule runs on the data folder " << data_dir << ".\n";
+    return kExitError;
+  }
+
+  app.Start();
+  std::vector<std::string> signature = ScheduleSignature(app);
+  std::cout << Now() << " Scheduler started on " << data_dir << (options.once ? " (one tick)" : "") << "\n";
+  PrintSchedule(app, std::cout);
+  if (!app.Settings().scheduling_enabled) std::cout << "Scheduling is switched off (\"Enable schedule\").\n";
+  std::cout << std::flush;
+
+  app::BackupRun backup(app);
+  app::Scheduler scheduler(app, backup);
+  scheduler.ShouldStop = []() { return g_stop_requested != 0; };
+  scheduler.OnStart = [](const app::ScheduleEntry& entry) {
+    std::cout << Now() << " Starting backup of project '" << entry.project_name << "'\n" << std::flush;
+  };
+  scheduler.OnEnd = [](const app::ScheduledStart& start) {
+    if (!start.found) {
+      std::cout << Now() << " Project '" << start.project << "' is no longer listed; skipped\n";
+    } else if (!start.loaded) {
+      std::cout << Now() << " Project '" << start.project << "' could not be loaded\n";
+    } else {
+      std::cout << Now() << " Backup of project '" << start.project << "' "
+                << OutcomeText(start.result.outcome);
+      if (start.result.outcome == app::BackupOutcome::kSucceeded) {
+        std::cout << ": " << start.result.archive << " (" << start.result.size_kb << " Kb)";
+      }
+      std::cout << "\n";
+    }
+    std::cout << std::flush;
+  };
+
+  if (options.once) {
+    app::TickReport report = scheduler.Tick();
+    if (report.starts.empty()) std::cout << Now() << " Nothing is due.\n";
+    bool failed = std::any_of(report.starts.begin(), report.starts.end(), [](const app::ScheduledStart& s) {
+      return !s.loaded || (s.found && s.result.outcome != app::BackupOutcome::kSucceeded &&
+                           s.result.outcome != app::BackupOutcome::kInterrupted);
+    });
+    return failed ? kExitError : kExitOk;
+  }
+
+  g_stop_requested = 0;
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+  const auto period = std::chrono::milliseconds(app::kSchedulerPeriodMs);
+  auto next_tick = std::chrono::steady_clock::now() + period;
+  while (g_stop_requested == 0) {
+    if (std::chrono::steady_clock::now() < next_tick) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      continue;
+    }
+    next_tick += period;
+    try {
+      std::vector<std::string> current = ScheduleSignature(app);
+      if (current != signature) {
+        signature = std::move(current);
+        app.LoadSettings();
+        std::cout << Now() << " The projects changed; schedule rebuilt\n";
+        PrintSchedule(app, std::cout);
+        std::cout << std::flush;
+      } else {
+        RefreshSettings(app);
+      }
+      scheduler.Tick();
+    } catch (const std::exception& e) {
+      // A tick that fails (project.ini unreadable for a moment) is reported; the scheduler goes on.
+      std::cerr << Now() << " " << e.what() << "\n";
+    }
+  }
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  std::cout << Now() << " Scheduler stopped\n";
+  return kExitOk;
+}
+
+void AddScheduleCommand(CLI::App& parent, CommandState& state) {
+  auto options = std::make_shared<ScheduleOptions>();
+  CLI::App* sub = parent.add_subcommand(
+      "schedule", "Run the scheduler without the window: a tick every 30 seconds until interrupted");
+  sub->add_flag("--once", options->once, "Run one tick now and end");
+  AddDataDirOption(sub, state);
+  sub->callback([&state, options]() { RunCommand(state, [&]() { return RunScheduleCommand(state, *options); }); });
+}
+
+// ---- archives and entries -------------------------------------------------------------------------------
+
+void PrintTable(const std::vector<std::vector<std::string>>& rows, const std::vector<bool>& right_aligned,
+                std::ostream& out) {
+  std::vector<std::size_t> widths(right_aligned.size(), 0);
+  for (const auto& row : rows) {
+    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      const std::string& cell = row[c];
+      const std::string pad(widths[c] - cell.size(), ' ');
+      if (c + 1 == row.size() && !right_aligned[c]) {
+        line += cell;  // no trailing blanks
+      } else {
+        line += right_aligned[c] ? pad + cell : cell + pad;
+      }
+      if (c + 1 < row.size()) line += "  ";
+    }
+    out << line << "\n";
+  }
+}
+
+struct ArchivesOptions {
+  std::string folder;
+  std::string sort;
+  bool descending = false;
+};
+
+int RunArchivesCommand(CommandState& state, const ArchivesOptions& options) {
+  const std::string data_dir = app::ResolveDataDir(state.data_dir);
+  app::AppSettings settings;
+  app::ProjectList projects;
+  app::ReadSettings(platform::IniFile(data_dir + app::kProjectFileName), settings, projects);
+  app::SortField field = settings.sort_field;
+  bool descending = settings.sort_descending;
+  if (!options.sort.empty()) {
+    field = options.sort == "name" ? app::SortField::kName
+            : options.sort == "size" ? app::SortField::kSize
+                                     : app::SortField::kDate;
+    descending = options.descending;
+  } else if (options.descending) {
+    descending = true;
+  }
+  if (!platform::DirectoryExists(options.folder)) {
+    std::cerr << "Folder '" << options.folder << "' does not exist\n";
+    return kExitError;
+  }
+  std::vector<app::ArchiveRow> rows = app::ArchiveBrowser::FindArchives(options.folder);
+  app::SortArchiveRows(rows, field, descending);
+  std::vector<std::vector<std::string>> table;
+  table.push_back({"Filename", "Size(KB)", "Date"});
+  for (const app::ArchiveRow& row : rows) table.push_back({row.name, row.size_kb, row.date});
+  PrintTable(table, {false, true, false}, std::cout);
+  std::cout << app::ArchiveBrowser::TotalLabel(rows.size()) << "\n";
+  return kExitOk;
+}
+
+void AddArchivesCommand(CLI::App& parent, CommandState& state) {
+  auto options = std::make_shared<ArchivesOptions>();
+  CLI::App* sub = parent.add_subcommand("archives", "List the ZIP archives of a folder, as the Restore page does");
+  sub->add_option("FOLDER", options->folder, "Folder of the archives")->required();
+  sub->add_option("--sort", options->sort, "Sort column (default: the setting in project.ini)")
+      ->check(CLI::IsMember({"name", "size", "date"}));
+  sub->add_flag("--descending", options->descending, "Sort in descending order");
+  AddDataDirOption(sub, state);
+  sub->callback([&state, options]() { RunCommand(state, [&]() { return RunArchivesCommand(state, *options); }); });
+}
+
+int RunEntriesCommand(const std::string& archive) {
+  if (!platform::FileExists(archive)) {
+    std::cerr << "Archive '" << archive << "' does not exist\n";
+    return kExitError;
+  }
+  zip::TVCLUnZip reader;
+  std::vector<app::EntryRow> rows = app::ReadArchiveEntries(reader, archive);
+  std::vector<std::vector<std::string>> table;
+  table.push_back({"Filename", "Size(B)", "Path"});
+  for (const app::EntryRow& row : rows) table.push_back({row.name, row.compressed_size, row.path});
+  PrintTable(table, {false, true, false}, std::cout);
+  std::cout << app::ArchiveBrowser::TotalLabel(rows.size()) << "\n";
+  return kExitOk;
+}
+
+void AddEntriesCommand(CLI::App& parent, CommandState& state) {
+  auto archive = std::make_shared<std::string>();
+  CLI::App* sub = parent.add_subcommand("entries", "List the entries of an archive, as the Restore page does");
+  sub->add_option("ARCHIVE", *archive, "The archive")->required();
+  AddDataDirOption(sub, state);
+  sub->callback([&state, archive]() { RunCommand(state, [&]() { return RunEntriesCommand(*archive); }); });
+}
+
+// ---- restore --------------------------------------------------------------------------------------------
+
+struct RestoreOptions {
+  std::string archive;
+  std::string dest;
+  std::string overwrite = "never";
+  bool no_folders = false;
+  std::string password;
+  bool yes = false;
+};
+
+zip::TUZOverwriteMode OverwriteModeOf(const std::string& text) {
+  if (text == "prompt") return zip::TUZOverwriteMode::Prompt;
+  if (text == "always") return zip::TUZOverwriteMode::Always;
+  if (text == "newer") return zip::TUZOverwriteMode::ifNewer;
+  if (text == "older") return zip::TUZOverwriteMode::ifOlder;
+  return zip::TUZOverwriteMode::Never;
+}
+
+int RunRestoreCommand(CommandState& state, const RestoreOptions& options) {
+  if (!platform::FileExists(options.archive)) {
+    std::cerr << "Archive '" << options.archive << "' does not exist\n";
+    return kExitError;
+  }
+  Session session(state, options.yes);
+  app::Application& app = session.App();
+  app.Start();
+  zip::TVCLUnZip reader;
+  app::RestoreRun run(app, reader);
+  run.SetDestDir(options.dest);
+  run.SetOverwriteMode(OverwriteModeOf(options.overwrite));
+  run.SetUseFolderNames(!options.no_folders);
+  run.SetPassword(options.password);
+  app::RestoreResult result = run.RestoreArchive(platform::ExpandFileName(options.archive));
+  switch (result.outcome) {
+    case app::RestoreOutcome::kSucceeded:
+      return kExitOk;
+    case app::RestoreOutcome::kDeclined:
+      std::cerr << "Restore not started.\n";
+      return kExitError;
+    default:
+      return kExitError;
+  }
+}
+
+void AddRestoreCommand(CLI::App& parent, CommandState& state) {
+  auto options = std::make_shared<RestoreOptions>();
+  CLI::App* sub = parent.add_subcommand("restore", "Restore every entry of an archive into a folder");
+  sub->add_option("ARCHIVE", options->archive, "The archive")->required();
+  sub->add_option("--dest", options->dest, "Destination folder")->required();
+  sub->add_option("--overwrite", options->overwrite, "What to do with existing files (default: never)")
+      ->check(CLI::IsMember({"prompt", "always", "never", "newer", "older"}));
+  sub->add_flag("--no-folders", options->no_folders, "Put every file directly into the destination");
+  sub->add_option("--password", options->password, "Password of encrypted entries");
+  sub->add_flag("--yes", options->yes, "Answer yes to the questions");
+  AddDataDirOption(sub, state);
+  sub->callback([&state, options]() { RunCommand(state, [&]() { return RunRestoreCommand(state, *options); }); });
+}
+
+}  // namespace
+
+void AddRunCommands(CLI::App& app, CommandState& state) {
+  AddBackupCommand(app, state);
+  AddScheduleCommand(app, state);
+  AddArchivesCommand(app, state);
+  AddEntriesCommand(app, state);
+  AddRestoreCommand(app, state);
+}
 
 }  // namespace kzb::cli
