@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "zip/decompress/inflate.h"
 #include "zip/zip_errors.h"
 
 namespace kzb::zip {
@@ -33,6 +32,13 @@ CompressedBuffer DeflateBuffer(std::span<const std::uint8_t> input, int level, s
 
 DecodeResult InflateBuffer(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& output,
                            std::size_t output_limit, std::size_t input_chunk) {
+  TInflater inflater;
+  return InflateBuffer(inflater, input, output, output_limit, input_chunk);
+}
+
+DecodeResult InflateBuffer(TInflater& inflater, std::span<const std::uint8_t> input,
+                           std::vector<std::uint8_t>& output, std::size_t output_limit,
+                           std::size_t input_chunk) {
   output.clear();
   std::size_t position = 0;
   const std::size_t chunk = std::max<std::size_t>(input_chunk, 1);
@@ -46,7 +52,7 @@ DecodeResult InflateBuffer(std::span<const std::uint8_t> input, std::vector<std:
     if (count > output_limit - output.size()) throw EBiggerThanUncompressed();
     output.insert(output.end(), data, data + count);
   };
-  return Inflate(read, write);
+  return inflater.Inflate(read, write);
 }
 
 }  // namespace kzb::zip

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "zip/decompress/decompress_io.h"
+#include "zip/decompress/inflate.h"
 #include "zip/deflate/deflate_file.h"
 
 namespace kzb::zip {
@@ -31,6 +32,11 @@ CompressedBuffer DeflateBuffer(TDeflater& deflater, std::span<const std::uint8_t
 // decoding with kDataError; output then holds the blocks handed over before that point. input_chunk
 // bounds each InputFn read (a seam for tests and fuzzing).
 DecodeResult InflateBuffer(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& output,
+                           std::size_t output_limit = std::numeric_limits<std::size_t>::max(),
+                           std::size_t input_chunk = kInputBlockSize);
+// The same through a decoder the caller keeps.
+DecodeResult InflateBuffer(TInflater& inflater, std::span<const std::uint8_t> input,
+                           std::vector<std::uint8_t>& output,
                            std::size_t output_limit = std::numeric_limits<std::size_t>::max(),
                            std::size_t input_chunk = kInputBlockSize);
 
