@@ -1,9 +1,160 @@
+// kzb pack: the archive writer on the command line.
 #include <CLI/CLI.hpp>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
+#include "platform/file_system.h"
+#include "platform/path.h"
+#include "zip/filelist/match_pattern.h"
+#include "zip/writer/vcl_zip.h"
 
 namespace kzb::cli {
 
-void AddPackCommand(CLI::App& /*app*/, CommandState& /*state*/) {}
+namespace {
+
+struct PackOptions {
+  std::string archive;
+  int level = 6;
+  std::string password;
+  bool recurse = false;
+  bool no_paths = false;
+  std::string relative_to;
+  std::vector<std::string> exclude;
+  std::vector<std::string> store;
+  std::string comment;
+  bool comment_given = false;
+  bool update = false;
+  bool freshen = false;
+  bool replace = false;
+  std::int64_t volume_size = 0;
+  std::vector<std::string> paths;
+};
+
+// A folder named alone (with or without a trailing separator) stands for all files in it.
+std::string ToFilesListEntry(const std::string& path) {
+  if (zip::HasWildcard(path)) return path;
+  if (platform::DirectoryExists(path)) {
+    return platform::IncludeTrailingSeparator(path) + "*";
+  }
+  return path;
+}
+
+int RunPack(const PackOptions& options) {
+  const bool show_progress = ::isatty(STDOUT_FILENO) == 1;
+  zip::TVCLZip zip;
+  zip.SetDoProcessMessages(false);
+  zip.SetZipName(options.archive);
+  zip.SetPackLevel(options.level);
+  zip.SetPassword(options.password);
+  zip.SetRecurse(options.recurse);
+  zip.SetStorePaths(!options.no_paths);
+  if (!options.relative_to.empty()) {
+    zip.SetRootDir(platform::ExpandFileName(options.relative_to));
+    zip.SetRelativePaths(true);
+    zip.SetRecurse(options.recurse);
+  }
+  zip.SetExcludeList(options.exclude);
+  zip.SetNoCompressList(options.store);
+  if (options.freshen) zip.SetZipAction(zip::TZipAction::zaFreshen);
+  if (options.replace) zip.SetZipAction(zip::TZipAction::zaReplace);
+  if (options.volume_size > 0) {
+    zip::TMultiZipInfo info;
+    info.multi_mode = zip::TMultiMode::mmBlocks;
+    info.block_size = options.volume_size;
+    info.first_block_size = options.volume_size;
+    zip.SetMultiZipInfo(info);
+  }
+
+  std::vector<std::string> files;
+  for (const std::string& path : options.paths) {
+    // Relative paths stay relative, so they are stored as written; absolute ones are expanded to
+    // normalise "." and ".." steps.
+    const std::string entry = platform::IsAbsolutePath(path) ? platform::ExpandFileName(path) : path;
+    files.push_back(ToFilesListEntry(entry));
+  }
+  zip.SetFilesList(files);
+
+  int warnings = 0;
+  zip.OnNoSuchFile = [&](zip::TVCLZip&, const std::string& name) {
+    std::cerr << "kzb pack: warning: " << name << ": no such file\n";
+    ++warnings;
+  };
+  zip.OnSkippingFile = [&](zip::TVCLUnZip&, zip::TSkipReason reason, const std::string& name, int, bool&) {
+    if (reason == zip::kSkipDuplicateName) {
+      std::cerr << "kzb pack: warning: " << name << ": an entry of that name is already in the archive\n";
+    } else {
+      std::cerr << "kzb pack: warning: " << name << ": cannot be read, not added\n";
+    }
+    ++warnings;
+  };
+  std::string current;
+  if (show_progress) {
+    zip.OnStartZip = [&](zip::TVCLZip&, const std::string& name, zip::TZipHeaderInfo&, bool&) { current = name; };
+    zip.OnTotalPercentDone = [&](zip::TVCLUnZip&, int percent) {
+      std::string shown = current.size() > 60 ? "..." + current.substr(current.size() - 57) : current;
+      std::printf("\r%3d%% %-60s", percent, shown.c_str());
+      std::fflush(stdout);
+    };
+  }
+
+  int added = 0;
+  try {
+    if (options.comment_given) zip.SetZipComment(options.comment);
+    added = zip.Zip();
+  } catch (const std::exception& error) {
+    if (show_progress) std::printf("\r%-66s\r", "");
+    std::cerr << "kzb pack: " << error.what() << "\n";
+    return kExitError;
+  }
+  if (show_progress) std::printf("\r%-66s\r", "");
+  std::printf("%d file%s added to %s\n", added, added == 1 ? "" : "s", zip.ZipName().c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+void AddPackCommand(CLI::App& app, CommandState& state) {
+  auto options = std::make_shared<PackOptions>();
+  CLI::App* pack = app.add_subcommand("pack", "Create or update a ZIP archive from files and folders");
+  pack->footer(
+      "Each PATH is a file, a folder (all files in it) or a folder followed by a mask, e.g. src/*.cpp.\n"
+      "Masks know * and ?, sets like <a-z> or <!0-9>; a leading | or > turns searching subfolders off or on\n"
+      "for that PATH. An existing ARCHIVE is updated: entries whose files are newer are replaced, the others\n"
+      "are kept, new files are added. The archive is replaced only when the new one is complete.");
+  pack->add_option("ARCHIVE", options->archive, "Archive to create or update")->required();
+  pack->add_option("--level", options->level, "Compression level: 0 stores, 1 fastest .. 9 smallest (default 6)")
+      ->check(CLI::Range(0, 9));
+  pack->add_option("--password", options->password, "Encrypt every file with this password (traditional ZIP encryption)");
+  pack->add_flag("--recurse", options->recurse, "Search subfolders of every folder and mask");
+  pack->add_flag("--no-paths", options->no_paths, "Store file names only, without their folders");
+  pack->add_option("--relative-to", options->relative_to,
+                   "Store paths relative to this folder (files elsewhere keep their full path)");
+  pack->add_option("--exclude", options->exclude,
+                   "Leave out files matching this pattern (repeatable; a pattern with / is tried on the whole path)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  pack->add_option("--store", options->store, "Store files whose names match this pattern without compression (repeatable)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  pack->add_option("--comment", options->comment, "Archive comment");
+  auto* update = pack->add_flag("--update", options->update,
+                                "Replace entries whose files are newer, add new files (the default)");
+  auto* freshen = pack->add_flag("--freshen", options->freshen, "Only replace entries whose files are newer; add nothing new");
+  auto* replace = pack->add_flag("--replace", options->replace, "Replace matching entries even when their files are older");
+  update->excludes(freshen)->excludes(replace);
+  freshen->excludes(replace);
+  pack->add_option("--volume-size", options->volume_size,
+                   "Split the archive into numbered volumes of this many bytes (at least 65536)")
+      ->check(CLI::Range(static_cast<std::int64_t>(zip::TVCLZip::kMinVolumeSize), INT64_MAX));
+  pack->add_option("PATH", options->paths, "Files, folders or folder/mask entries to add")->required();
+  pack->callback([options, pack, &state]() {
+    options->comment_given = pack->count("--comment") > 0;
+    state.exit_code = RunPack(*options);
+  });
+}
 
 }  // namespace kzb::cli

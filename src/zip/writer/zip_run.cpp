@@ -1,0 +1,822 @@
+// The writer run: from a file list to a finished archive.
+//
+// Order of work: resolve the file list (patterns, exclusions, freshen filter, byte total); open the output
+// (always a temporary file beside the final name, see TVolumeOutput); when an archive exists, copy or
+// replace its entries in their physical order (the update pass); add the remaining files; write the
+// central directory and the end record; then rename the output into place and let the reader side take
+// over the new directory. Any error on the way deletes the output and leaves the existing archive as it
+// was.
+//
+// One file is read once (twice with a password: the traditional cipher's header needs the CRC before any
+// data is written). Its data is staged in memory while it is small, so the local header can be written
+// once with its final values and no seek is needed; a large entry spills into the archive behind a
+// provisional local header that is patched when the sizes are known (or, for volumes, into a temporary
+// entry file, because a header must be final before its data starts on a volume). Reading stops at the
+// size the file had when it was opened, so a file that grows while it is read is stored as a consistent
+// prefix; one that shrinks is stored as what was read. With a password, data that differs between the CRC
+// pass and the data pass would give a header check byte that does not match, so such an entry is rolled
+// back and written again, and skipped (OnSkippingFile, reason 2) when it changes a second time.
+//
+// Entries of the old archive are never decompressed: kept entries are copied byte for byte (local header
+// rewritten, old extra field, data and data descriptor copied). Stored names are compared exactly, since
+// names that differ only in case are different files here.
+#include "zip/writer/zip_run.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/path.h"
+#include "zip/filelist/resolve_file_list.h"
+#include "zip/records/crc32.h"
+#include "zip/records/dos_time.h"
+#include "zip/records/zip_format.h"
+#include "zip/writer/vcl_zip.h"
+#include "zip/zip_errors.h"
+
+namespace kzb::zip {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// An entry whose data stays below this is staged in memory and written in one piece with its final local
+// header; larger ones are streamed. Bigger saves seeks for more files but costs resident memory.
+constexpr std::size_t kEntryMemoryLimit = 1 << 20;
+// Piece size for stored entries, the CRC pass and volume copies: large pieces mean few system calls.
+constexpr std::int64_t kCopyBlockSize = 256 * 1024;
+// Output buffer of the archive stream: collects headers and the compressor's small pieces into large
+// writes.
+constexpr std::int32_t kOutputBufferSize = 128 * 1024;
+// A file at least this large gets room for 64-bit sizes in its local header: its compressed size (stored
+// blocks and the encryption header add a little) might not fit in 32 bits.
+constexpr std::int64_t kReserveZip64Threshold = 0xFFFFFFFFLL - (64LL << 20);
+// How many times an entry whose file changed between the CRC pass and the data pass is written.
+constexpr int kMaxEntryAttempts = 2;
+// Extra bytes reserved on the first volume for the ".zfc" information: per file (with and without
+// paths) and for the records and comment.
+constexpr std::int64_t kZfcBytesPerFileWithPaths = 83;
+constexpr std::int64_t kZfcBytesPerFile = 58;
+constexpr std::int64_t kZfcBytesFixed = 2070;
+
+bool EndsWithSeparator(const std::string& path) {
+  return !path.empty() && platform::IsPathSeparator(path.back());
+}
+
+int Percent(std::int64_t done, std::int64_t total) {
+  if (total <= 0) return 0;
+  const double value = std::round(static_cast<double>(done) * 100.0 / static_cast<double>(total));
+  return static_cast<int>(std::clamp(value, 0.0, 100.0));
+}
+
+std::uint32_t FileDosTime(const std::string& path) {
+  try {
+    return FixDosDateTime(platform::GetFileTime(path).ToDos());
+  } catch (const std::exception&) {
+    return FixDosDateTime(platform::DateTime::Now().ToDos());
+  }
+}
+
+// A read error of a source file (as opposed to an error of the archive being written).
+struct InputReadError {
+  std::string message;
+};
+
+}  // namespace
+
+ZipRun::ZipRun(TVCLZip& zip)
+    : zip_(zip),
+      saved_sort_mode_(static_cast<int>(zip.sort_mode_)),
+      saved_keep_zip_open_(zip.keep_zip_open_) {}
+
+ZipRun::~ZipRun() = default;
+
+// --- The run ---------------------------------------------------------------------------------------------
+
+int ZipRun::Execute() {
+  zip_.keep_zip_open_ = true;
+  zip_.sort_mode_ = TZipSortMode::ByNone;
+  if (zip_.directory_) zip_.BuildListing();
+  try {
+    path_options_.store_paths = zip_.store_paths_;
+    path_options_.relative_paths = zip_.relative_paths_;
+    path_options_.store_volumes = zip_.store_volumes_;
+    path_options_.root_dir = zip_.root_dir_;
+    multi_volume_ = zip_.multi_zip_info_.multi_mode != TMultiMode::mmNone;
+
+    ResolveFiles();
+    OpenOutput();
+    if (updating_) UpdatePass();
+
+    std::vector<std::string> files = zip_.files_list_;
+    if (!files.empty() && zip_.OnStartZipInfo) {
+      bool stop_now = false;
+      zip_.OnStartZipInfo(zip_, static_cast<int>(files.size()), byte_total_, new_end_, stop_now);
+      if (stop_now) throw EUserCanceled("User canceled Zip operation");
+    }
+    // With volumes every byte is handled twice: compressed into staging, then copied onto the volumes.
+    if (multi_volume_) byte_total_ *= 2;
+
+    for (const std::string& path : files) {
+      auto header = std::make_unique<TZipHeaderInfo>();
+      if (ZipOneFile(path, *header)) {
+        AddToNewDirectory(std::move(header));
+        ++count_;
+        if (zip_.dispose_ && !EndsWithSeparator(path)) dispose_list_.push_back(path);
+      }
+    }
+    WriteCentralDirectory();
+    WriteEnd();
+    Finish();
+  } catch (...) {
+    Abort();
+    RestoreReader();
+    throw;
+  }
+  RestoreReader();
+  return count_;
+}
+
+void ZipRun::ResolveFiles() {
+  if (zip_.files_list_.empty()) return;
+  FileListContext context;
+  context.root_dir = zip_.root_dir_;
+  context.recurse = zip_.recurse_;
+  context.exclude_list = &zip_.exclude_list_;
+  context.skip_if_archive_bit_not_set = zip_.skip_if_archive_bit_not_set_;
+  context.add_dir_entries_on_recurse = zip_.add_dir_entries_on_recurse_;
+  context.zip_name = zip_.zip_name_;
+  std::unordered_set<std::string> archive_names;
+  if (zip_.zip_action_ == TZipAction::zaFreshen) {
+    if (!multi_volume_ && platform::FileExists(zip_.zip_name_)) {
+      zip_.OpenZip();
+      for (const TZipHeaderInfo* entry : *zip_.directory_) archive_names.insert(entry->FullName());
+    }
+    context.is_in_archive = [&](const std::string& path) { return archive_names.count(StoredKey(path)) != 0; };
+  }
+  context.on_no_such_file = [this](const std::string& path) {
+    if (zip_.OnNoSuchFile) zip_.OnNoSuchFile(zip_, path);
+  };
+  context.on_recursing_file = [this](const std::string& path) {
+    if (zip_.OnRecursingFile) zip_.OnRecursingFile(zip_, path);
+  };
+  context.process_messages = [this]() { zip_.ProcessMessages(); };
+  byte_total_ = ResolveFileList(zip_.files_list_, context);
+}
+
+void ZipRun::OpenOutput() {
+  const std::string& zip_name = zip_.zip_name_;
+  if (platform::DirectoryExists(zip_name)) {
+    throw platform::EFCreateError("Cannot create file \"" + zip_name + "\". It is a folder");
+  }
+  const TMultiZipInfo& info = zip_.multi_zip_info_;
+  updating_ = !multi_volume_ && platform::FileExists(zip_name);
+  if (updating_) {
+    zip_.OpenZip();
+    if (zip_.IsMultiVolume() || zip_.byte_split_set_) {
+      throw EZipGeneralError("Cannot update \"" + zip_name + "\": it is a multi-volume archive");
+    }
+    old_archive_ = std::make_unique<TFileStream>(zip_name, platform::File::Mode::kRead);
+  }
+  if (zip_.pack_level_ > 0) deflater_ = std::make_unique<TDeflater>();
+  copy_buffer_.resize(static_cast<std::size_t>(kCopyBlockSize));
+
+  TVolumeOutput::Options options;
+  options.zip_name = zip_name;
+  options.multi_volume = multi_volume_;
+  options.flush_to_disk = zip_.flush_files_on_close_ || updating_;
+  options.device_limit = zip_.output_device_limit_;
+  options.buffer_size = kOutputBufferSize;
+  if (info.multi_mode == TMultiMode::mmBlocks) {
+    options.first_limit = std::max(TVCLZip::kMinVolumeSize, info.first_block_size);
+    const std::int64_t block = std::max(TVCLZip::kMinVolumeSize, info.block_size);
+    options.next_limit = [block](const std::string&) { return block; };
+  } else if (info.multi_mode == TMultiMode::mmSpan) {
+    std::int64_t reserve = info.save_on_first_disk;
+    if (info.save_zip_info_on_first_disk) {
+      reserve += static_cast<std::int64_t>(zip_.files_list_.size()) *
+                     (zip_.store_paths_ ? kZfcBytesPerFileWithPaths : kZfcBytesPerFile) +
+                 static_cast<std::int64_t>(zip_.end_central_.ZipCommentLength()) + kZfcBytesFixed;
+    }
+    auto free_space = [](const std::string& name) -> std::int64_t {
+      std::string folder = platform::ExtractFilePath(name);
+      const std::int64_t free = platform::DiskFreeSpace(folder.empty() ? std::string(".") : folder);
+      return free < 0 ? -1 : std::max(TVCLZip::kMinVolumeSize, free);
+    };
+    const std::int64_t first_free = free_space(zip_name);
+    options.first_limit = first_free < 0 ? -1 : std::max(TVCLZip::kMinVolumeSize, first_free - reserve);
+    options.next_limit = free_space;
+    options.ask_next_name = [this](int next_disk, std::string& name) {
+      if (zip_.OnGetNextDisk) zip_.OnGetNextDisk(zip_, next_disk, name);
+    };
+    options.prepare_next_disk = [this](int disk_num) {
+      if (zip_.OnPrepareNextDisk) zip_.OnPrepareNextDisk(zip_, disk_num);
+    };
+  }
+  output_ = std::make_unique<TVolumeOutput>(std::move(options));
+  output_->Open();
+
+  new_dir_ = std::make_unique<TSortedZip>(TDuplicatePolicy::kError);
+  TEndCentral& reader_end = zip_.end_central_;
+  if (updating_ || reader_end.CommentModified() || zip_.carry_comment_) {
+    if (updating_ && reader_end.ZipCommentLength() != 0 && !reader_end.ZipCommentText()) {
+      const bool modified = reader_end.CommentModified();
+      reader_end.ReadZipComment(*zip_.archive_stream_);
+      reader_end.SetCommentModified(modified);
+    }
+    new_end_.Assign(reader_end);
+    new_end_.SetEntriesThisDisk(0);
+    new_end_.SetTotalEntries(0);
+    new_end_.SetCommentModified(false);
+  }
+}
+
+std::string ZipRun::StoredDirectory(const std::string& path) const {
+  return StoredPathRule(path, path_options_);
+}
+
+std::string ZipRun::StoredKey(const std::string& path) const {
+  if (EndsWithSeparator(path)) return StoredDirectory(path);
+  return StoredDirectory(path) + platform::ExtractFileName(path);
+}
+
+void ZipRun::AddToNewDirectory(std::unique_ptr<TZipHeaderInfo> entry) {
+  names_.insert(entry->FullName());
+  new_dir_->Add(entry.get());
+  entry.release();
+}
+
+// --- Update pass -----------------------------------------------------------------------------------------
+
+void ZipRun::UpdatePass() {
+  std::vector<std::string>& files = zip_.files_list_;
+  // Stored name -> indices of the files of that name, in list order.
+  std::unordered_map<std::string, std::deque<std::size_t>> by_name;
+  for (std::size_t j = 0; j < files.size(); ++j) by_name[StoredKey(files[j])].push_back(j);
+  std::vector<bool> consumed(files.size(), false);
+
+  const TSortedZip& old_dir = *zip_.directory_;
+  for (std::int64_t i = 0; i < old_dir.Count(); ++i) {
+    auto copy = std::make_unique<TZipHeaderInfo>(*old_dir.Get(i));
+    if (copy->HasComment() && !copy->FileComment()) {
+      const std::uint16_t length = copy->FileCommentLength();
+      copy->ReadFileComment(*zip_.archive_stream_);
+      copy->SetFileCommentLength(length);
+    }
+    auto found = by_name.find(copy->FullName());
+    if (found != by_name.end() && !found->second.empty()) {
+      const std::size_t j = found->second.front();
+      found->second.pop_front();
+      consumed[j] = true;
+      const std::string& path = files[j];
+      const bool newer = zip_.zip_action_ == TZipAction::zaReplace ||
+                         FileDosTime(EndsWithSeparator(path) ? platform::ExcludeTrailingSeparator(path) : path) >
+                             FixDosDateTime(copy->FileDateTime());
+      if (newer && (platform::FileExists(path) || platform::DirectoryExists(path))) {
+        if (zip_.OnUpdate) zip_.OnUpdate(zip_, TUpdateAction::uaReplacing, static_cast<int>(i));
+        auto header = std::make_unique<TZipHeaderInfo>();
+        if (ZipOneFile(path, *header)) {
+          AddToNewDirectory(std::move(header));
+          ++count_;
+          if (zip_.dispose_ && !EndsWithSeparator(path)) dispose_list_.push_back(path);
+          continue;
+        }
+        // The new file could not be stored: the old entry stays, so no data is lost.
+      } else {
+        if (zip_.dispose_ && !EndsWithSeparator(path)) dispose_list_.push_back(path);
+        if (zip_.OnUpdate) zip_.OnUpdate(zip_, TUpdateAction::uaKeeping, static_cast<int>(i));
+        // A kept file is never read; take it out of the progress total.
+        if (!EndsWithSeparator(path)) byte_total_ -= std::max<std::int64_t>(0, platform::FileSize(path));
+      }
+    }
+    CopyEntry(*copy);
+    AddToNewDirectory(std::move(copy));
+  }
+
+  std::vector<std::string> remaining;
+  for (std::size_t j = 0; j < files.size(); ++j) {
+    if (!consumed[j]) remaining.push_back(std::move(files[j]));
+  }
+  files = std::move(remaining);
+}
+
+void ZipRun::CopyEntry(TZipHeaderInfo& entry) {
+  TStream& in = *old_archive_;
+  in.Seek(entry.LocalHeaderOffset(), kSeekBegin);
+  std::uint8_t local[kLocalHeaderSize];
+  in.ReadBuffer(local, kLocalHeaderSize);
+  if (GetU32(local) != kLocalHeaderSignature) throw EBadZipFile("Not a valid zip file!");
+  const std::uint16_t name_length = GetU16(local + 26);
+  const std::uint16_t extra_length = GetU16(local + 28);
+  in.Seek(name_length, kSeekCurrent);
+  std::vector<std::uint8_t> extra(extra_length);
+  if (extra_length != 0) in.ReadBuffer(extra.data(), extra_length);
+  bool old_zip64 = false;
+  for (std::size_t k = 0; k + 4 <= extra.size();) {
+    const std::uint16_t id = GetU16(&extra[k]);
+    const std::uint16_t size = GetU16(&extra[k + 2]);
+    if (id == kZip64ExtraId) old_zip64 = true;
+    k += 4 + size;
+  }
+
+  TStream& out = output_->Stream();
+  entry.SetLocalExtraLength(extra_length);
+  entry.SetDiskNumberStart(static_cast<std::uint32_t>(output_->Volume()));
+  entry.WriteLocal(out);
+  if (!entry.LocalHasZip64() && extra_length != 0) out.WriteBuffer(extra.data(), extra_length);
+  if (out.CopyFrom(in, entry.CompressedSize()) != entry.CompressedSize()) {
+    throw EFatalUnzipError("Premature end of file reached");
+  }
+  if (entry.HasDataDescriptor()) {
+    // The descriptor is part of what readers expect after the data while bit 3 is set: copy it along.
+    std::uint8_t descriptor[kZip64DataDescriptorSize];
+    const bool wide = old_zip64 || entry.CompressedSize() > kMaxClassicSize || entry.UncompressedSize() > kMaxClassicSize;
+    std::int64_t length = wide ? kZip64DataDescriptorSize - 4 : kDataDescriptorSize - 4;
+    std::uint8_t signature[4];
+    if (in.Read(signature, 4) == 4 && GetU32(signature) == kDataDescriptorSignature) length += 4;
+    in.Seek(-4, kSeekCurrent);
+    if (in.Read(descriptor, length) == length) out.WriteBuffer(descriptor, length);
+  }
+}
+
+// --- Adding one file -------------------------------------------------------------------------------------
+
+bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
+  file_bytes_ = 0;
+  last_file_percent_ = -1;
+  std::string path = path_in;
+  std::error_code ec;
+  if (!EndsWithSeparator(path)) {
+    const fs::file_status status = fs::status(fs::path(path), ec);
+    if (ec || !fs::exists(status)) return false;  // vanished since the list was made
+    if (fs::is_directory(status)) path += platform::kPathSeparator;
+  }
+  if (EndsWithSeparator(path)) return WriteFolderEntry(path, header);
+
+  // Open the file, retrying while the handler asks for it.
+  while (true) {
+    try {
+      const fs::file_status status = fs::status(fs::path(path), ec);
+      if (!ec && !fs::is_regular_file(status)) {
+        throw platform::EFOpenError("Cannot open file \"" + path + "\". Not a regular file");
+      }
+      input_ = std::make_unique<platform::File>(path, platform::File::Mode::kRead);
+      break;
+    } catch (const platform::EFileError&) {
+      bool retry = false;
+      if (zip_.OnSkippingFile) zip_.OnSkippingFile(zip_, kSkipCannotOpen, path, -1, retry);
+      if (!retry) return false;
+    }
+  }
+  const std::int64_t attributes = platform::GetFileAttributes(path);
+  header.SetExternalAttributes(attributes < 0 ? platform::kFaArchive : static_cast<std::uint32_t>(attributes));
+  header.SetFileDateTime(FileDosTime(path));
+  file_size_ = input_->Size();
+  header.SetUncompressedSize(file_size_);
+  header.SetFileName(platform::ExtractFileName(path));
+  header.SetLocalHeaderOffset(output_->Position());
+  header.SetInternalAttributes(2);
+  header.SetDiskNumberStart(static_cast<std::uint32_t>(output_->Volume()));
+  header.SetDirectory(StoredDirectory(path));
+
+  if (names_.count(header.FullName()) != 0) {
+    bool retry = false;
+    if (zip_.OnSkippingFile) zip_.OnSkippingFile(zip_, kSkipDuplicateName, path, -1, retry);
+    byte_total_ -= file_size_;
+    input_.reset();
+    return false;
+  }
+  bool skip = false;
+  if (zip_.OnStartZip) zip_.OnStartZip(zip_, path, header, skip);
+  if (skip) {
+    byte_total_ -= file_size_;
+    input_.reset();
+    return false;
+  }
+
+  const TZipHeaderInfo prepared = header;
+  const bool reserve_zip64 = file_size_ >= kReserveZip64Threshold;
+  for (int attempt = 1;; ++attempt) {
+    EntryOutcome outcome;
+    std::string read_error;
+    try {
+      outcome = WriteFileEntry(path, header, file_size_, reserve_zip64);
+    } catch (const InputReadError& error) {
+      outcome = EntryOutcome::kSkipped;
+      read_error = error.message;
+    }
+    if (outcome == EntryOutcome::kAdded) break;
+    SinkAbort();
+    bytes_done_ -= file_bytes_;
+    if (outcome == EntryOutcome::kInconsistent && attempt < kMaxEntryAttempts) {
+      header = prepared;
+      input_->Seek(0, 0);
+      file_bytes_ = 0;
+      continue;
+    }
+    bool retry = false;
+    if (zip_.OnSkippingFile) zip_.OnSkippingFile(zip_, kSkipCannotOpen, path, -1, retry);
+    byte_total_ -= file_size_;
+    input_.reset();
+    FireTotalPercent();
+    return false;
+  }
+  input_.reset();
+  // POSIX files have no archive attribute to clear, so ResetArchiveBitOnZip needs no work here.
+  if (zip_.OnEndZip) {
+    zip_.OnEndZip(zip_, path, header.UncompressedSize(), header.CompressedSize(), output_->Position());
+  }
+  return true;
+}
+
+ZipRun::EntryOutcome ZipRun::WriteFileEntry(const std::string& path, TZipHeaderInfo& header, std::int64_t size,
+                                            bool reserve_zip64) {
+  (void)path;
+  input_limit_ = size;
+  file_bytes_ = 0;
+  const std::string& password = zip_.password_;
+  encrypting_ = !password.empty();
+  std::uint32_t pre_crc = 0;
+  if (encrypting_) {
+    std::uint32_t reg = kCrcRegisterPreset;
+    std::int64_t read_total = 0;
+    while (read_total < size) {
+      std::int64_t n;
+      try {
+        n = input_->Read(copy_buffer_.data(), std::min(kCopyBlockSize, size - read_total));
+      } catch (const platform::EFileError& error) {
+        throw InputReadError{error.what()};
+      }
+      if (n <= 0) break;
+      reg = UpdateCrcRegister(reg, copy_buffer_.data(), static_cast<std::size_t>(n));
+      read_total += n;
+      zip_.ProcessMessages();
+    }
+    pre_crc = FinishCrc(reg);
+    input_->Seek(0, 0);
+    header.SetCrc32(pre_crc);
+  }
+
+  SinkBegin(header, reserve_zip64);
+  if (encrypting_) {
+    std::uint8_t encryption_header[kEncryptionHeaderSize];
+    crypt_.MakeHeader(password, pre_crc, EncryptionSeedNow(), encryption_header);
+    SinkWrite(encryption_header, kEncryptionHeaderSize);
+  }
+  crc_register_ = kCrcRegisterPreset;
+  const bool store = zip_.pack_level_ == 0 || zip_.IsNoCompress(header.FileName());
+  std::int64_t compressed = 0;
+  if (store) {
+    while (true) {
+      const std::int64_t n = ReadInput(copy_buffer_.data(), kCopyBlockSize);
+      if (n <= 0) break;
+      WriteOutput(copy_buffer_.data(), n);
+    }
+    compressed = file_bytes_;
+    header.SetCompressionMethod(kMethodStored);
+    header.SetInternalAttributes(0);
+  } else {
+    const DeflateResult result = deflater_->DeflateFile(
+        zip_.pack_level_, [this](std::uint8_t* buffer, std::int64_t max) { return ReadInput(buffer, max); },
+        [this](const std::uint8_t* data, std::int64_t count) { WriteOutput(data, count); });
+    header.SetGeneralFlags(static_cast<std::uint16_t>(header.GeneralFlags() | result.general_flags));
+    if (header.InternalAttributes() == 2) header.SetInternalAttributes(result.internal_attributes);
+    compressed = result.compressed_size;
+    header.SetCompressionMethod(result.stored ? kMethodStored : kMethodDeflated);
+  }
+  const std::uint32_t crc = FinishCrc(crc_register_);
+  if (encrypting_) {
+    if (crc != pre_crc) return EntryOutcome::kInconsistent;
+    header.SetGeneralFlags(static_cast<std::uint16_t>(header.GeneralFlags() | kFlagEncrypted));
+    compressed += kEncryptionHeaderSize;
+  }
+  header.SetCrc32(crc);
+  header.SetUncompressedSize(file_bytes_);
+  header.SetCompressedSize(compressed);
+  SinkFinish();
+  return EntryOutcome::kAdded;
+}
+
+bool ZipRun::WriteFolderEntry(const std::string& path, TZipHeaderInfo& header) {
+  const std::string folder = platform::ExcludeTrailingSeparator(path);
+  std::uint32_t time;
+  try {
+    time = platform::DirectoryExists(folder) ? FixDosDateTime(platform::GetFileTime(folder).ToDos())
+                                             : FixDosDateTime(platform::DateTime::Now().ToDos());
+  } catch (const std::exception&) {
+    time = FixDosDateTime(platform::DateTime::Now().ToDos());
+  }
+  header.SetFileDateTime(time);
+  header.SetCompressedSize(0);
+  header.SetUncompressedSize(0);
+  header.SetCompressionMethod(kMethodStored);
+  header.SetInternalAttributes(0);
+  header.SetCrc32(0);
+  header.SetFileName("");
+  header.SetLocalHeaderOffset(output_->Position());
+  header.SetDiskNumberStart(static_cast<std::uint32_t>(output_->Volume()));
+  header.SetDirectory(StoredDirectory(path));
+  // A folder whose stored name would be empty (paths not stored, or the root of relative paths) has
+  // nothing to record; an entry without a name is not a valid archive member.
+  if (header.Directory().empty()) return false;
+  if (names_.count(header.FullName()) != 0) {
+    bool retry = false;
+    if (zip_.OnSkippingFile) zip_.OnSkippingFile(zip_, kSkipDuplicateName, path, -1, retry);
+    return false;
+  }
+  bool skip = false;
+  if (zip_.OnStartZip) zip_.OnStartZip(zip_, path, header, skip);
+  if (skip) return false;
+  if (multi_volume_) {
+    PlaceLocalHeader(header);
+  } else {
+    header.WriteLocal(output_->Stream());
+  }
+  if (zip_.OnEndZip) zip_.OnEndZip(zip_, path, 0, 0, 0);
+  return true;
+}
+
+// --- Data path -------------------------------------------------------------------------------------------
+
+std::int64_t ZipRun::ReadInput(std::uint8_t* buffer, std::int64_t max) {
+  const std::int64_t room = input_limit_ - file_bytes_;
+  if (room <= 0 || max <= 0) return 0;
+  std::int64_t n;
+  try {
+    n = input_->Read(buffer, std::min(max, room));
+  } catch (const platform::EFileError& error) {
+    throw InputReadError{error.what()};
+  }
+  if (n <= 0) return 0;
+  file_bytes_ += n;
+  crc_register_ = UpdateCrcRegister(crc_register_, buffer, static_cast<std::size_t>(n));
+  bytes_done_ += n;
+  if (zip_.OnFilePercentDone) {
+    int percent = Percent(file_bytes_, file_size_);
+    if (multi_volume_) percent /= 2;
+    FireFilePercent(percent);
+  }
+  FireTotalPercent();
+  return n;
+}
+
+void ZipRun::WriteOutput(const std::uint8_t* data, std::int64_t count) {
+  if (count <= 0) return;
+  if (encrypting_) {
+    if (encrypt_buffer_.size() < static_cast<std::size_t>(count)) encrypt_buffer_.resize(static_cast<std::size_t>(count));
+    crypt_.EncryptBuffer(data, encrypt_buffer_.data(), static_cast<std::size_t>(count));
+    SinkWrite(encrypt_buffer_.data(), count);
+  } else {
+    SinkWrite(data, count);
+  }
+  zip_.ProcessMessages();
+}
+
+void ZipRun::FireFilePercent(std::int64_t percent) {
+  if (!zip_.OnFilePercentDone || percent == last_file_percent_) return;
+  last_file_percent_ = static_cast<int>(percent);
+  zip_.OnFilePercentDone(zip_, static_cast<int>(percent));
+}
+
+void ZipRun::FireTotalPercent() {
+  if (!zip_.OnTotalPercentDone) return;
+  const int percent = Percent(bytes_done_, byte_total_);
+  if (percent == last_total_percent_) return;
+  last_total_percent_ = percent;
+  zip_.OnTotalPercentDone(zip_, percent);
+}
+
+void ZipRun::SinkBegin(TZipHeaderInfo& header, bool reserve_zip64) {
+  sink_header_ = &header;
+  sink_reserve_zip64_ = reserve_zip64;
+  sink_memory_.clear();
+  sink_size_ = 0;
+  sink_mode_ = SinkMode::kMemory;
+  sink_start_ = output_->Position();
+  if (reserve_zip64 && !multi_volume_) {
+    header.WriteLocal(output_->Stream(), true);
+    sink_mode_ = SinkMode::kArchive;
+  }
+}
+
+void ZipRun::SinkWrite(const std::uint8_t* data, std::int64_t count) {
+  sink_size_ += count;
+  if (sink_mode_ == SinkMode::kMemory) {
+    if (sink_memory_.size() + static_cast<std::size_t>(count) <= kEntryMemoryLimit) {
+      sink_memory_.insert(sink_memory_.end(), data, data + count);
+      return;
+    }
+    if (!multi_volume_) {
+      sink_header_->WriteLocal(output_->Stream(), sink_reserve_zip64_);
+      output_->Stream().WriteBuffer(sink_memory_.data(), static_cast<std::int64_t>(sink_memory_.size()));
+      sink_mode_ = SinkMode::kArchive;
+    } else {
+      std::string folder = zip_.temp_path_;
+      if (folder.empty() || !platform::DirectoryExists(folder)) folder = platform::TempDir();
+      sink_temp_name_ = platform::CreateTempFile(folder, "kzb");
+      sink_temp_ = std::make_unique<TFileStream>(sink_temp_name_, platform::File::Mode::kCreate);
+      sink_temp_->WriteBuffer(sink_memory_.data(), static_cast<std::int64_t>(sink_memory_.size()));
+      sink_mode_ = SinkMode::kTempFile;
+    }
+    sink_memory_.clear();
+  }
+  if (sink_mode_ == SinkMode::kArchive) {
+    output_->Stream().WriteBuffer(data, count);
+  } else {
+    sink_temp_->WriteBuffer(data, count);
+  }
+}
+
+void ZipRun::SinkFinish() {
+  TZipHeaderInfo& header = *sink_header_;
+  switch (sink_mode_) {
+    case SinkMode::kMemory:
+      if (!multi_volume_) {
+        header.WriteLocal(output_->Stream());
+        output_->Stream().WriteBuffer(sink_memory_.data(), static_cast<std::int64_t>(sink_memory_.size()));
+      } else {
+        PlaceLocalHeader(header);
+        CopyToVolumes(nullptr, sink_memory_.data(), static_cast<std::int64_t>(sink_memory_.size()),
+                      header.UncompressedSize());
+      }
+      sink_memory_.clear();
+      break;
+    case SinkMode::kArchive:
+      header.PatchLocal(output_->Stream());
+      break;
+    case SinkMode::kTempFile: {
+      sink_temp_->Seek(0, kSeekBegin);
+      PlaceLocalHeader(header);
+      CopyToVolumes(sink_temp_.get(), nullptr, sink_size_, header.UncompressedSize());
+      sink_temp_.reset();
+      platform::DeleteFile(sink_temp_name_);
+      sink_temp_name_.clear();
+      break;
+    }
+  }
+}
+
+void ZipRun::SinkAbort() {
+  sink_memory_.clear();
+  if (sink_mode_ == SinkMode::kArchive) output_->Rewind(sink_start_);
+  if (sink_temp_) {
+    sink_temp_.reset();
+    platform::DeleteFile(sink_temp_name_);
+    sink_temp_name_.clear();
+  }
+  sink_mode_ = SinkMode::kMemory;
+}
+
+void ZipRun::PlaceLocalHeader(TZipHeaderInfo& header) {
+  if (output_->RoomLeft() <= header.LocalSize() && !output_->VolumeEmpty()) {
+    output_->NextVolume();
+    central_entries_this_disk_ = 0;
+  }
+  header.SetDiskNumberStart(static_cast<std::uint32_t>(output_->Volume()));
+  header.WriteLocal(output_->Stream());
+}
+
+void ZipRun::CopyToVolumes(TStream* source, const std::uint8_t* memory, std::int64_t count,
+                           std::int64_t uncompressed) {
+  byte_total_ -= uncompressed - count;
+  if (output_->RoomLeft() <= 0) output_->NextVolume();
+  std::int64_t remaining = count;
+  std::int64_t copied = 0;
+  while (remaining > 0) {
+    std::int64_t span = std::min(remaining, output_->RoomLeft());
+    while (span > 0) {
+      const std::int64_t piece = std::min(span, kCopyBlockSize);
+      const std::uint8_t* bytes = memory != nullptr ? memory + copied : copy_buffer_.data();
+      if (memory == nullptr) source->ReadBuffer(copy_buffer_.data(), piece);
+      output_->Stream().WriteBuffer(bytes, piece);
+      span -= piece;
+      remaining -= piece;
+      copied += piece;
+      bytes_done_ += piece;
+      if (zip_.OnFilePercentDone) FireFilePercent(Percent(uncompressed + copied, uncompressed + count));
+      FireTotalPercent();
+    }
+    if (remaining > 0 || output_->RoomLeft() <= 0) output_->NextVolume();
+  }
+}
+
+// --- Central directory, end record, finish ---------------------------------------------------------------
+
+void ZipRun::WriteCentralDirectory() {
+  TMemoryStream zfc;
+  const bool save_zfc = multi_volume_ && zip_.multi_zip_info_.save_zip_info_on_first_disk;
+  std::int64_t offset = output_->Position();
+  std::uint32_t start_disk = static_cast<std::uint32_t>(output_->Volume());
+  std::int64_t size = 0;
+  central_entries_this_disk_ = 0;
+  bool first = true;
+  for (const TZipHeaderInfo* entry : *new_dir_) {
+    if (multi_volume_ && output_->RoomLeft() < entry->CentralSize() && !output_->VolumeEmpty()) {
+      output_->NextVolume();
+      central_entries_this_disk_ = 0;
+      if (first) {
+        offset = 0;
+        start_disk = static_cast<std::uint32_t>(output_->Volume());
+      }
+    }
+    entry->WriteCentral(output_->Stream());
+    if (save_zfc) entry->WriteCentral(zfc);
+    size += entry->CentralSize();
+    ++central_entries_this_disk_;
+    first = false;
+  }
+  if (!multi_volume_) size = output_->Position() - offset;
+  new_end_.SetCentralDirOffset(offset);
+  new_end_.SetCentralStartDisk(start_disk);
+  new_end_.SetCentralDirSize(size);
+  if (save_zfc) zfc_bytes_ = std::move(zfc.Bytes());
+}
+
+void ZipRun::WriteEnd() {
+  new_end_.SetTotalEntries(new_dir_->Count());
+  if (multi_volume_ && output_->RoomLeft() < new_end_.EndRecordSize() && !output_->VolumeEmpty()) {
+    output_->NextVolume();
+    central_entries_this_disk_ = 0;
+  }
+  new_end_.SetEntriesThisDisk(central_entries_this_disk_);
+  new_end_.SetThisDisk(static_cast<std::uint32_t>(output_->Volume()));
+  new_end_.WriteEndRecord(output_->Stream());
+  if (!zfc_bytes_.empty()) {
+    TMemoryStream end;
+    new_end_.WriteEndRecord(end);
+    zfc_bytes_.insert(zfc_bytes_.end(), end.Bytes().begin(), end.Bytes().end());
+  }
+}
+
+void ZipRun::Finish() {
+  deflater_.reset();
+  const int last_volume = output_->Volume();
+  old_archive_.reset();
+  if (updating_) zip_.CloseArchiveStream();
+  const std::string last_name = output_->Commit();
+
+  for (const std::string& path : dispose_list_) {
+    bool skip = false;
+    if (zip_.OnDisposeFile) zip_.OnDisposeFile(zip_, path, skip);
+    if (!skip) platform::DeleteFile(path);
+  }
+
+  // The reader side now shows the archive just written.
+  TEndCentral& reader_end = zip_.end_central_;
+  const bool carried = !updating_ && (reader_end.CommentModified() || zip_.carry_comment_);
+  reader_end.Assign(new_end_);
+  reader_end.SetCommentModified(false);
+  zip_.carry_comment_ = carried && new_end_.HasComment();
+  zip_.FreeDirectory();
+  zip_.directory_ = std::move(new_dir_);
+  zip_.listing_ = zip_.directory_.get();
+  if (multi_volume_ && last_volume > 0) zip_.zip_name_ = last_name;
+  zip_.RememberArchiveDate(zip_.zip_name_);
+  zip_.current_disk_ = last_volume;
+  zip_.volume_count_ = last_volume + 1;
+  zip_.volume_kind_ = last_volume > 0 ? TVolumeKind::vkBlocks : TVolumeKind::vkNone;
+  zip_.base_offset_ = 0;
+  zip_.repair_mode_ = false;
+  zip_.byte_split_set_ = false;
+  zip_.last_volume_name_ = zip_.zip_name_;
+
+  if (multi_volume_) {
+    if (zip_.OnTotalPercentDone) zip_.OnTotalPercentDone(zip_, 100);
+    if (!zfc_bytes_.empty() && last_volume > 0) {
+      const std::string zfc_name = platform::ChangeFileExt(zip_.zip_name_, ".zfc");
+      try {
+        platform::WriteFileAtomic(zfc_name, std::string_view(reinterpret_cast<const char*>(zfc_bytes_.data()),
+                                                             zfc_bytes_.size()));
+      } catch (const platform::EFCreateError&) {
+        zip_.ShowAlert("Unable to create Zip Configuration File to disk", "");
+      } catch (const std::exception&) {
+        zip_.ShowAlert("Unable to save Zip Configuration File to disk", "");
+      }
+    }
+  }
+}
+
+void ZipRun::Abort() noexcept {
+  try {
+    SinkAbort();
+  } catch (...) {
+  }
+  input_.reset();
+  old_archive_.reset();
+  if (output_) output_->Discard();
+  deflater_.reset();
+}
+
+void ZipRun::RestoreReader() noexcept {
+  try {
+    zip_.sort_mode_ = static_cast<TZipSortMode>(saved_sort_mode_);
+    zip_.keep_zip_open_ = saved_keep_zip_open_;
+    if (zip_.directory_) zip_.BuildListing();
+    zip_.CloseZip();
+  } catch (...) {
+  }
+  zip_.files_list_.clear();
+}
+
+}  // namespace kzb::zip
