@@ -27,9 +27,12 @@ std::optional<std::int64_t> MinutesOf(const std::string& value) {
   return minutes;
 }
 
+// Today at the time of day the value names. The value must be a time by itself: an empty value names no
+// time (it falls back to noon, as the schedule editor shows it) rather than today's midnight.
 std::optional<platform::DateTime> TodayAt(platform::DateTime now, const std::string& value) {
   try {
-    return platform::DateTime::ParseDateTime(now.FormatDate() + " " + value);
+    platform::DateTime time = platform::DateTime::ParseTime(value);
+    return platform::DateTime(now.DatePart().Value() + time.TimePart().Value());
   } catch (const platform::EConvertError&) {
     return std::nullopt;
   }
