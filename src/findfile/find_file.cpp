@@ -357,41 +357,47 @@ bool TFindFile::Synchronize(const std::function<void()>& fn) {
 }
 
 int TFindFile::RunPending() {
+  // Only what is queued on entry runs: a fast worker refilling the queue cannot keep the owner here.
+  std::size_t budget;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    budget = queue_.size();
+  }
   int count = 0;
-  for (;;) {
+  for (; budget > 0; --budget) {
     Request* request = nullptr;
-    bool finished = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (!queue_.empty()) {
-        request = queue_.front();
-        queue_.pop_front();
-      } else if (worker_finished_) {
-        worker_finished_ = false;
-        finished = true;
-      }
+      if (queue_.empty()) break;
+      request = queue_.front();
+      queue_.pop_front();
     }
-    if (request != nullptr) {
-      try {
-        request->fn();
-      } catch (...) {
-        request->error = std::current_exception();
-      }
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        request->done = true;
-      }
-      worker_cv_.notify_all();
-      ++count;
-      continue;
+    try {
+      request->fn();
+    } catch (...) {
+      request->error = std::current_exception();
     }
-    if (finished) {
-      if (worker_.joinable()) worker_.join();
-      ++count;
-      DoComplete();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      request->done = true;
     }
-    return count;
+    worker_cv_.notify_all();
+    ++count;
   }
+  bool finished = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (queue_.empty() && worker_finished_) {
+      worker_finished_ = false;
+      finished = true;
+    }
+  }
+  if (finished) {
+    if (worker_.joinable()) worker_.join();
+    ++count;
+    DoComplete();
+  }
+  return count;
 }
 
 int TFindFile::ProcessEvents() { return RunPending(); }

@@ -139,8 +139,9 @@ class TFindFile {
   std::string ErrorMessage() const;
 
   // Worker form: run the events the worker has queued, on the calling (owning) thread. ProcessEvents
-  // runs what is pending and returns; WaitForEvents first waits up to timeout_ms (-1 without limit) for
-  // something to run. Both return the number of events run (OnComplete counts).
+  // runs what is pending on entry (the worker waits on each event, so that is one event, plus OnComplete
+  // when the worker has just ended) and returns; WaitForEvents first waits up to timeout_ms (-1 without
+  // limit) for something to run. Both return the number of events run (OnComplete counts).
   int ProcessEvents();
   int WaitForEvents(int timeout_ms);
   // Runs events until the running search has completed; returns at once when none runs.

@@ -112,6 +112,27 @@ TEST_F(FileFinderTest, LinksAreFollowedAndDanglingOnesSkipped) {
   EXPECT_TRUE(FindNames(dir_ / "dangling", kFaAnyFile).empty());
 }
 
+TEST_F(FileFinderTest, SpecialFilesAreNotListed) {
+  ASSERT_EQ(mkfifo((dir_ / "pipe.txt").c_str(), 0600), 0);
+  EXPECT_EQ(FindNames(dir_ / "*.txt", kFaAnyFile), (std::vector<std::string>{".hidden.txt", "A.TXT", "b.txt", "ro.txt"}));
+}
+
+TEST_F(FileFinderTest, TimesAndIdentity) {
+  ASSERT_TRUE(SetFileTime(dir_ / "b.txt", DateTime::ParseDateTime("2022-02-02 02:02:02")));
+  ASSERT_EQ(link((dir_ / "b.txt").c_str(), (dir_ / "hard.txt").c_str()), 0);
+  FileFinder finder;
+  SearchRec b, hard, a;
+  ASSERT_TRUE(finder.FindFirst(dir_ / "b.txt", 0, b));
+  ASSERT_TRUE(finder.FindFirst(dir_ / "hard.txt", 0, hard));
+  ASSERT_TRUE(finder.FindFirst(dir_ / "A.TXT", 0, a));
+  EXPECT_EQ(b.time.FormatDateTime(), "2022-02-02 02:02:02");
+  EXPECT_GT(b.creation_time.Value(), b.time.Value());  // made now, back-dated afterwards
+  EXPECT_GT(b.access_time.Value(), 0.0);
+  EXPECT_EQ(b.device, hard.device);
+  EXPECT_EQ(b.inode, hard.inode);
+  EXPECT_NE(b.inode, a.inode);
+}
+
 TEST_F(FileFinderTest, SizesAbove4GiB) {
   const std::string big = dir_ / "big.bin";
   int fd = open(big.c_str(), O_CREAT | O_WRONLY, 0644);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -153,6 +154,20 @@ TEST(OpenWithDefaultProgramTest, NoLauncherIsReported) {
   ScopedEnv path("PATH", dir.Path());
   EXPECT_FALSE(OpenWithDefaultProgram("/tmp/x.zip"));
   EXPECT_FALSE(OpenWithDefaultProgram(""));
+}
+
+TEST(ThreadPriorityTest, LowersTheCallingThreadOnly) {
+  int before = getpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()));
+  int seen = -100;
+  bool ok = false;
+  std::thread worker([&] {
+    ok = SetThreadPriority(CurrentThreadId(), 0);  // idle
+    seen = getpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()));
+  });
+  worker.join();
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(seen, 19);
+  EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId())), before);
 }
 
 TEST(AutostartTest, WriteAndRemoveEntry) {
