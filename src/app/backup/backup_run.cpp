@@ -159,6 +159,11 @@ BackupResult BackupRun::RunBackup() {
 
     app.SetRunControls(false);
     running_ = true;
+    const std::string folder = platform::ExtractFilePath(archive);
+    if (!folder.empty() && !platform::DirectoryExists(folder)) {
+      throw platform::EFCreateError("Cannot create the archive \"" + archive + "\": the folder \"" + folder +
+                                    "\" does not exist");
+    }
     started = WholeSecond(app.GetClock().Now());
     writer.Zip();
 
