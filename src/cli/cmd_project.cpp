@@ -357,6 +357,9 @@ int AddProject(Session& session, const std::string& name, const ProjectOptions& 
   app.LoadSettings(false);
   app::ProjectWizard wizard = app.NewProjectWizard();
   wizard.SetName(name);
+  // The name page first (it fills a blank prefix with the name); the options are what the later pages
+  // would be given.
+  if (!wizard.Next()) return kExitError;
   ApplyProjectOptions(options, wizard.Panel());
   while (wizard.PageIndex() < app::ProjectWizard::kSchedulePage) {
     if (!wizard.Next()) return kExitError;
