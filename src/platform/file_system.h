@@ -109,7 +109,7 @@ std::int64_t DiskFreeSpace(const std::string& path);
 bool IsDirectoryWritable(const std::string& dir);
 
 // A new, empty, uniquely named file in dir ("prefix" + random part + ".tmp"), created with mode 0600;
-// returns its full path. Throws EFCreateError when none can be created.
+// returns its full path; an empty dir means TempDir(). Throws EFCreateError when none can be created.
 std::string CreateTempFile(const std::string& dir, const std::string& prefix);
 
 // Replaces the file's whole content atomically: the bytes go to a temporary file in the same folder, which

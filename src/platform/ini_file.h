@@ -6,7 +6,10 @@
 // A write replaces the whole file atomically: a temporary file in the same folder is written, flushed to
 // disk and renamed over the old one, so a crash never leaves a half-written file. Unknown lines, comments
 // and the order of existing lines survive a write. A newly created file is readable by its owner only
-// (it may hold project passwords).
+// (it may hold project passwords); an existing one keeps its permissions. A line break cannot be stored:
+// a value, key or section name is written up to its first CR or LF. A file that exists but cannot be read
+// is never overwritten (the write throws EFOpenError). WriteSection costs one flush to disk for all its
+// keys, each single Write* one flush for one key.
 #pragma once
 
 #include <cstdint>
