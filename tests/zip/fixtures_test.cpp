@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -216,6 +217,33 @@ TEST(FixturesTest, Zip64MoreThan65535Entries) {
   reader.ReadZip();
   EXPECT_EQ(reader.Count(), 111111);
   EXPECT_FALSE(reader.RepairMode());
+}
+
+// The 5,000,000,000-byte entries (Zip64 sizes in the central directory, with and without the Zip64 end
+// record): decoded in full by Test. Long: runs only with KZB_LONG_TESTS=1.
+TEST(FixturesTest, Zip64EntryLargerThanFourGiB) {
+  const std::string dir = FixturesDir();
+  if (dir.empty()) GTEST_SKIP() << "shared fixtures folder not present";
+  if (std::getenv("KZB_LONG_TESTS") == nullptr) GTEST_SKIP() << "long test: set KZB_LONG_TESTS=1";
+  if (!test::HaveTool("xz")) GTEST_SKIP() << "xz not installed";
+  ScratchDir scratch;
+  for (const char* name : {"zip64-5gb-zeros-infozip.zip.xz", "zip64-5gb-zeros-pkzip.zip.xz"}) {
+    SCOPED_TRACE(name);
+    const std::string archive = scratch / "huge.zip";
+    ASSERT_EQ(test::RunCommand("xz -dc " + test::ShellQuote(dir + name) + " > " + test::ShellQuote(archive)), 0);
+    TVCLUnZip reader;
+    reader.SetZipName(archive);
+    reader.ReadZip();
+    ASSERT_GE(reader.Count(), 1);
+    std::int64_t largest = 0;
+    for (int i = 0; i < reader.Count(); ++i) largest = std::max(largest, reader.EntryUncompressedSize(i));
+    EXPECT_EQ(largest, 5000000000LL);
+    int failures = 0;
+    reader.OnBadCRC = [&](TVCLUnZip&, std::uint32_t, std::uint32_t, int) { ++failures; };
+    reader.SetDoAll(true);
+    EXPECT_EQ(reader.Test(), reader.Count());
+    EXPECT_EQ(failures, 0);
+  }
 }
 
 }  // namespace
