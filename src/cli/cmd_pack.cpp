@@ -13,6 +13,7 @@
 #include "platform/path.h"
 #include "zip/filelist/match_pattern.h"
 #include "zip/writer/vcl_zip.h"
+#include "zip/zip_errors.h"
 
 namespace kzb::cli {
 
@@ -73,9 +74,14 @@ int RunPack(const PackOptions& options) {
 
   std::vector<std::string> files;
   for (const std::string& path : options.paths) {
-    // Relative paths stay relative, so they are stored as written; absolute ones are expanded to
-    // normalise "." and ".." steps.
-    const std::string entry = platform::IsAbsolutePath(path) ? platform::ExpandFileName(path) : path;
+    // Relative paths stay relative, so they are stored as written; absolute ones (and every path when
+    // stored paths are relative to a folder, which is compared with the full path) are expanded, which
+    // also folds "." and ".." steps.
+    // A recursion prefix stays in front of the path.
+    const bool prefixed = !path.empty() && (path[0] == '|' || path[0] == '>');
+    std::string rest = prefixed ? path.substr(1) : path;
+    if (platform::IsAbsolutePath(rest) || !options.relative_to.empty()) rest = platform::ExpandFileName(rest);
+    const std::string entry = (prefixed ? path.substr(0, 1) : std::string()) + rest;
     files.push_back(ToFilesListEntry(entry));
   }
   zip.SetFilesList(files);
@@ -107,6 +113,11 @@ int RunPack(const PackOptions& options) {
   try {
     if (options.comment_given) zip.SetZipComment(options.comment);
     added = zip.Zip();
+  } catch (const zip::EZipEngineError& error) {
+    // The engine's fixed messages do not say which archive they are about.
+    if (show_progress) std::printf("\r%-66s\r", "");
+    std::cerr << "kzb pack: " << options.archive << ": " << error.what() << "\n";
+    return kExitError;
   } catch (const std::exception& error) {
     if (show_progress) std::printf("\r%-66s\r", "");
     std::cerr << "kzb pack: " << error.what() << "\n";
@@ -114,6 +125,10 @@ int RunPack(const PackOptions& options) {
   }
   if (show_progress) std::printf("\r%-66s\r", "");
   std::printf("%d file%s added to %s\n", added, added == 1 ? "" : "s", zip.ZipName().c_str());
+  if (warnings > 0) {
+    std::cerr << "kzb pack: " << warnings << " file" << (warnings == 1 ? "" : "s") << " could not be added\n";
+    return kExitError;
+  }
   return kExitOk;
 }
 
@@ -126,7 +141,9 @@ void AddPackCommand(CLI::App& app, CommandState& state) {
       "Each PATH is a file, a folder (all files in it) or a folder followed by a mask, e.g. src/*.cpp.\n"
       "Masks know * and ?, sets like <a-z> or <!0-9>; a leading | or > turns searching subfolders off or on\n"
       "for that PATH. An existing ARCHIVE is updated: entries whose files are newer are replaced, the others\n"
-      "are kept, new files are added. The archive is replaced only when the new one is complete.");
+      "are kept, new files are added. The archive is replaced only when the new one is complete.\n"
+      "Exit status: 0 when every file was added, 1 on an error or when some files could not be added (the\n"
+      "archive then holds the others), 2 for a usage error.");
   pack->add_option("ARCHIVE", options->archive, "Archive to create or update")->required();
   pack->add_option("--level", options->level, "Compression level: 0 stores, 1 fastest .. 9 smallest (default 6)")
       ->check(CLI::Range(0, 9));

@@ -61,7 +61,15 @@ std::string TVolumeOutput::NumberedName(const std::string& zip_name, int volume)
 void TVolumeOutput::CreateVolume(const std::string& final_name, std::int64_t limit) {
   VolumeFile volume;
   volume.final_name = final_name;
-  volume.temp_name = platform::CreateTempFile(FolderOf(final_name), kTempPrefix);
+  try {
+    volume.temp_name = platform::CreateTempFile(FolderOf(final_name), kTempPrefix);
+  } catch (const platform::EFCreateError& error) {
+    // Report the archive, not the temporary name: "Cannot create file \"NAME\". CAUSE".
+    const std::string text = error.what();
+    const std::size_t cause = text.find("\". ");
+    throw platform::EFCreateError("Cannot create file \"" + final_name + "\"." +
+                                  (cause == std::string::npos ? std::string() : text.substr(cause + 2)));
+  }
   volumes_.push_back(volume);
   file_ = std::make_unique<TFileStream>(volume.temp_name, platform::File::Mode::kCreate);
   TStream* target = file_.get();
