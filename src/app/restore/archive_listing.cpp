@@ -124,7 +124,8 @@ std::string ArchiveBrowser::ArchivePath(const std::string& name) {
 bool ArchiveBrowser::DirectoryViewChange() {
   std::vector<ArchiveRow> found;
   try {
-    found = FindArchives(Trim(folder_).empty() ? std::string(".") : folder_);
+    const std::string folder = Trim(folder_);
+    found = FindArchives(folder.empty() ? std::string(".") : folder);
   } catch (const std::exception&) {
     // The search reports no errors of its own (a folder given with wildcards finds nothing).
     found.clear();

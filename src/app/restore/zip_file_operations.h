@@ -23,7 +23,8 @@ bool CopyZipFile(ArchiveBrowser& browser, UserInterface& ui);
 
 // "Delete Zip Files Selected" (`menuDeleteClick`): asks "Do you want to delete the N files " and on Yes
 // deletes the archive of every selected row (a file that cannot be deleted is passed over). The listing is
-// refreshed whatever the answer. Returns the number of files deleted.
+// refreshed whatever the answer (and without a question when the listing is empty). Returns the number of
+// files deleted.
 int DeleteSelectedZipFiles(ArchiveBrowser& browser, UserInterface& ui);
 
 }  // namespace kzb::app
