@@ -45,8 +45,35 @@ void TS_BufferStream::StartWriteBuffer() {
   end_ = buffer_size_;
 }
 
+std::int64_t TS_BufferStream::UnderlyingPosition() {
+  if (underlying_position_ < 0) underlying_position_ = stream_.Position();
+  return underlying_position_;
+}
+
+std::int64_t TS_BufferStream::UnderlyingRead(void* buffer, std::int64_t count) {
+  const std::int64_t position = UnderlyingPosition();
+  underlying_position_ = -1;  // unknown should the read throw
+  const std::int64_t got = std::max<std::int64_t>(stream_.Read(buffer, count), 0);
+  underlying_position_ = position + got;
+  return got;
+}
+
+std::int64_t TS_BufferStream::UnderlyingWrite(const void* buffer, std::int64_t count) {
+  const std::int64_t position = UnderlyingPosition();
+  underlying_position_ = -1;
+  const std::int64_t done = std::max<std::int64_t>(stream_.Write(buffer, count), 0);
+  underlying_position_ = position + done;
+  if (done > 0) dirty_ = true;
+  return done;
+}
+
+void TS_BufferStream::UnderlyingSeek(std::int64_t position) {
+  underlying_position_ = -1;
+  underlying_position_ = stream_.Seek(position, kSeekBegin);
+}
+
 bool TS_BufferStream::RefillBuffer() {
-  const std::int64_t got = stream_.Read(buffer_.data(), buffer_size_);
+  const std::int64_t got = UnderlyingRead(buffer_.data(), buffer_size_);
   current_ = 0;
   end_ = std::max<std::int64_t>(got, 0);
   mode_ = end_ > 0 ? TBufferMode::kReading : TBufferMode::kNone;
@@ -57,9 +84,8 @@ bool TS_BufferStream::RefillBuffer() {
 bool TS_BufferStream::WriteOutBuffer() {
   if (mode_ != TBufferMode::kWriting) return true;  // nothing collected
   const std::int64_t pending = current_;
-  const std::int64_t done = pending > 0 ? stream_.Write(buffer_.data(), pending) : 0;
-  if (done > 0) dirty_ = true;
-  last_flush_lost_ = pending - std::max<std::int64_t>(done, 0);
+  const std::int64_t done = pending > 0 ? UnderlyingWrite(buffer_.data(), pending) : 0;
+  last_flush_lost_ = pending - done;
   current_ = 0;
   mode_ = TBufferMode::kNone;
   AfterFlush();
@@ -86,7 +112,7 @@ std::int64_t TS_BufferStream::Read(void* buffer, std::int64_t count) {
         // Large request: read straight into the caller's memory, then keep the tail in the buffer so the
         // state is as if it had gone through it (PutBack keeps working).
         const std::int64_t want = count - count % buffer_size_;
-        const std::int64_t got = std::max<std::int64_t>(stream_.Read(out, want), 0);
+        const std::int64_t got = UnderlyingRead(out, want);
         const std::int64_t tail = std::min<std::int64_t>(got, buffer_size_);
         if (tail > 0) std::memcpy(buffer_.data(), out + got - tail, static_cast<std::size_t>(tail));
         current_ = tail;
@@ -115,7 +141,7 @@ std::int64_t TS_BufferStream::Write(const void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
   if (mode_ == TBufferMode::kReading) {
     // Drop the read-ahead: the underlying stream goes back to the logical position.
-    stream_.Seek(stream_.Position() + Adjustment(), kSeekBegin);
+    UnderlyingSeek(UnderlyingPosition() + Adjustment());
     mode_ = TBufferMode::kNone;
   }
   if (mode_ != TBufferMode::kWriting) StartWriteBuffer();
@@ -126,8 +152,7 @@ std::int64_t TS_BufferStream::Write(const void* buffer, std::int64_t count) {
     if (current_ == 0 && count >= buffer_size_) {
       // Large request with an empty buffer: write whole buffers straight from the caller's memory.
       const std::int64_t want = count - count % buffer_size_;
-      const std::int64_t done = std::max<std::int64_t>(stream_.Write(in, want), 0);
-      if (done > 0) dirty_ = true;
+      const std::int64_t done = UnderlyingWrite(in, want);
       total += done;
       if (done < want) return total;
       in += done;
@@ -154,7 +179,7 @@ std::int64_t TS_BufferStream::Write(const void* buffer, std::int64_t count) {
 }
 
 std::int64_t TS_BufferStream::Seek(std::int64_t offset, int origin) {
-  const std::int64_t logical = stream_.Position() + Adjustment();
+  const std::int64_t logical = UnderlyingPosition() + Adjustment();
   std::int64_t target = 0;
   switch (origin) {
     case kSeekBegin: target = offset; break;
@@ -165,14 +190,14 @@ std::int64_t TS_BufferStream::Seek(std::int64_t offset, int origin) {
   if (target == logical) return logical;
   if (target < 0) throw EZipGeneralError("Seek error");
   if (mode_ == TBufferMode::kWriting && !WriteOutBuffer()) throw EZipGeneralError("Seek error");
-  stream_.Seek(target, kSeekBegin);
+  UnderlyingSeek(target);
   current_ = -1;
   mode_ = TBufferMode::kNone;
   return target;
 }
 
 std::int64_t TS_BufferStream::Size() {
-  return std::max(stream_.Size(), stream_.Position() + Adjustment());
+  return std::max(stream_.Size(), UnderlyingPosition() + Adjustment());
 }
 
 void TS_BufferStream::PutBack(std::uint8_t byte) {

@@ -44,7 +44,8 @@ class TS_BufferStream : public TStream {
  public:
   enum class TBufferMode { kNone = 0, kReading = 1, kWriting = 2 };
 
-  // The underlying stream is not owned and must outlive this one.
+  // The underlying stream is not owned and must outlive this one. Its position is cached, so nothing else
+  // may move it while this stream is in use.
   explicit TS_BufferStream(TStream& stream, std::int32_t buffer_size = kDefaultBufferSize);
   // Flushes pending writes (errors are swallowed), and fsyncs when flush-on-destroy is set, something was
   // written and the underlying stream is a TFileStream.
@@ -90,6 +91,11 @@ class TS_BufferStream : public TStream {
  private:
   std::int64_t Adjustment() const;
   void StartWriteBuffer();
+  // Underlying stream access that keeps the cached position (-1 = unknown, asked for again).
+  std::int64_t UnderlyingPosition();
+  std::int64_t UnderlyingRead(void* buffer, std::int64_t count);
+  std::int64_t UnderlyingWrite(const void* buffer, std::int64_t count);
+  void UnderlyingSeek(std::int64_t position);
 
   TStream& stream_;
   std::int32_t buffer_size_;
@@ -101,6 +107,7 @@ class TS_BufferStream : public TStream {
   bool written_ = false;
   bool dirty_ = false;                // bytes reached the underlying stream since the last fsync
   std::int64_t last_flush_lost_ = 0;  // bytes the last flush could not write
+  std::int64_t underlying_position_ = -1;
 };
 
 namespace detail {
