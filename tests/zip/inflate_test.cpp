@@ -342,6 +342,44 @@ TEST(Inflate, DynamicBlockWithoutDistanceCodes) {
   EXPECT_EQ(Decode(w2.Done()).result, DecodeResult::kDataError);
 }
 
+// Codes of every length up to 15 bits, for literals, lengths and distances: the long ones go through the
+// decoder's second-level tables.
+TEST(Inflate, DynamicBlockWithCodesUpToFifteenBits) {
+  std::vector<int> lit(258, 0);
+  const int by_length[14] = {'a', 257, 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm'};
+  for (int i = 0; i < 14; ++i) lit[by_length[i]] = i + 1;
+  lit['n'] = 15;
+  lit[256] = 15;
+  std::vector<int> dist(16, 0);
+  for (int d = 0; d < 14; ++d) dist[d] = d + 1;
+  dist[14] = dist[15] = 15;
+  const auto lc = CanonicalCodes(lit);
+  const auto dc = CanonicalCodes(dist);
+
+  BitWriter w;
+  DynamicHeader(w, true, lit, dist);
+  Bytes expected;
+  for (int i = 0; i < 300; ++i) {
+    w.Code(lc['a'], lit['a']);
+    expected.push_back('a');
+  }
+  for (int d = 0; d < 16; ++d) {
+    for (int c = 'b'; c <= 'n'; ++c) {
+      w.Code(lc[c], lit[c]);
+      expected.push_back(static_cast<std::uint8_t>(c));
+    }
+    w.Code(lc[257], lit[257]);  // length 3
+    w.Code(dc[d], dist[d]);
+    w.Bits(0, deflate::kDistExtraBits[d]);
+    const std::size_t from = expected.size() - deflate::kDistBase[d];
+    for (int k = 0; k < 3; ++k) expected.push_back(expected[from + k]);
+  }
+  w.Code(lc[256], lit[256]);
+  const Decoded d = Decode(w.Done());
+  EXPECT_EQ(d.result, DecodeResult::kOk);
+  EXPECT_EQ(d.data, expected);
+}
+
 // Every way a stream can be bad ends the entry with kDataError.
 TEST(Inflate, BadStreamsAreRejected) {
   struct Case {

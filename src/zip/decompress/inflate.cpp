@@ -45,18 +45,22 @@ namespace {
 namespace df = deflate;
 
 // Table entry layout:
-//   bits 0-7   bits to consume: code length plus extra bits (a link: the first-level table bits)
-//   bits 8-11  code length (a link: the bits that index its second-level table)
+//   bits 0-7   bits to consume: code length plus extra bits (a link: the first-level table bits; an
+//              entry of a second-level table counts only the bits after the first level)
+//   bits 8-11  code length, counted the same way (a link: the bits that index its second-level table; a
+//              literal: bit 8 set when the entry holds two literals)
 //   bit 12     literal
 //   bit 13     exceptional: end of block, link or invalid code
 //   bit 14     link to a second-level table
 //   bit 15     end of block
-//   bits 16-31 literal byte, base length, base distance, code-length symbol or second-level table start
+//   bits 16-31 literal byte (two: the second in bits 24-31), base length, base distance, code-length
+//              symbol or second-level table start
 constexpr std::uint32_t kEntryLiteral = 1u << 12;
 constexpr std::uint32_t kEntryExceptional = 1u << 13;
 constexpr std::uint32_t kEntryLink = 1u << 14;
 constexpr std::uint32_t kEntryEndOfBlock = 1u << 15;
 constexpr std::uint32_t kEntryInvalid = kEntryExceptional;
+constexpr std::uint32_t kEntryPair = 1u << 8;
 
 // First-level table widths: wider tables resolve more codes in one lookup but cost more to build per
 // block and more cache.
@@ -85,8 +89,8 @@ constexpr std::size_t kInputMargin = 32;
 constexpr std::size_t kHistorySize = df::kWindowSize;
 // Output area: a larger area moves the history down less often (once per area) at the cost of memory.
 constexpr std::size_t kOutputArea = 8 * kOutputBlockSize;
-// Match copies write up to 15 bytes past their end.
-constexpr std::size_t kCopyOverrun = 16;
+// Match copies write up to 31 bytes past their end.
+constexpr std::size_t kCopyOverrun = 32;
 constexpr std::size_t kOutputBufferSize = kHistorySize + kOutputArea + kCopyOverrun + 16;
 
 // Thrown by the decoder's checks; turned into DecodeResult::kDataError by Inflate.
@@ -99,13 +103,13 @@ struct InflateDataError {};
     if (!(condition)) FailEntry();   \
   } while (0)
 
-inline std::uint64_t Load64(const std::uint8_t* p) {
+[[gnu::always_inline]] inline std::uint64_t Load64(const std::uint8_t* p) {
   std::uint64_t v;
   std::memcpy(&v, p, sizeof v);
   return v;  // little-endian host
 }
 
-inline void Store64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
+[[gnu::always_inline]] inline void Store64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
 
 inline std::uint32_t ReverseBits(std::uint32_t code, unsigned length) {
   std::uint32_t reversed = 0;
@@ -212,11 +216,15 @@ bool BuildTable(const std::uint8_t* lengths, unsigned num_symbols, const std::ui
   for (unsigned s = 0; s < num_symbols; ++s) {
     const unsigned len = lengths[s];
     if (len == 0) continue;
-    const std::uint32_t entry = info[s] + len * 0x101u;
     const std::uint32_t rev = reversed[s];
     if (len <= table_bits) {
+      // Literals keep bits 8-11 clear (no extra bits to extract); kEntryPair may be set there later.
+      const std::uint32_t entry = info[s] + ((info[s] & kEntryLiteral) ? len : len * 0x101u);
       for (std::size_t i = rev; i < main_size; i += std::size_t{1} << len) table[i] = entry;
     } else {
+      // Second-level entries count only the bits after the first level.
+      const std::uint32_t rel = len - table_bits;
+      const std::uint32_t entry = info[s] + ((info[s] & kEntryLiteral) ? rel : rel * 0x101u);
       const std::size_t prefix = rev & (main_size - 1);
       const unsigned sub_bits = longest[prefix] - table_bits;
       std::uint32_t* sub = table + sub_start[prefix];
@@ -227,6 +235,20 @@ bool BuildTable(const std::uint8_t* lengths, unsigned num_symbols, const std::ui
     }
   }
   return true;
+}
+
+// Lets first-level literal entries carry the literal that follows when both codes fit in the first
+// level's bits: one lookup then yields two literals. Entries are visited from the top down, so the entry
+// for the bits after the first code (a lower index) is still a plain one when it is read.
+void PairLiterals(std::uint32_t* table, unsigned table_bits) {
+  for (std::size_t i = (std::size_t{1} << table_bits); i-- > 0;) {
+    const std::uint32_t first = table[i];
+    if (!(first & kEntryLiteral)) continue;
+    const unsigned len = first & 0xFF;
+    const std::uint32_t second = table[i >> len];
+    if (!(second & kEntryLiteral) || (second & kEntryPair) || (second & 0xFF) > table_bits - len) continue;
+    table[i] = first + kEntryPair + (second & 0xFF) + ((second >> 16 & 0xFF) << 24);
+  }
 }
 
 }  // namespace
@@ -245,6 +267,7 @@ struct TInflater::State {
     dist.fill(df::kFixedDistLength);
     BuildTable(litlen.data(), df::kNumFixedLitLenSymbols, Symbols().litlen.data(), kLitLenTableBits,
                fixed_litlen_table.data(), fixed_litlen_table.size(), false);
+    PairLiterals(fixed_litlen_table.data(), kLitLenTableBits);
     BuildTable(dist.data(), df::kNumFixedDistSymbols, Symbols().dist.data(), kDistTableBits,
                fixed_dist_table.data(), fixed_dist_table.size(), false);
   }
@@ -291,41 +314,61 @@ struct TInflater::State {
 
 namespace {
 
-inline std::uint32_t LookupLitLen(const std::uint32_t* table, std::uint64_t bitbuf) {
-  std::uint32_t entry = table[bitbuf & ((1u << kLitLenTableBits) - 1)];
+// Looks up the code at the bottom of bitbuf and consumes it with its extra bits; returns its entry and
+// leaves in saved the bits as they were before the entry's own bits were consumed (EntryValue reads the
+// extra bits from there). A link consumes the first-level bits and continues in the second-level table,
+// whose entries count their bits from there. The caller guarantees the bits are present; bl keeps the
+// bit count in its low byte (see DecodeFastLoop).
+template <unsigned kTableBits>
+[[gnu::always_inline]] inline std::uint32_t DecodeEntry(const std::uint32_t* table, std::uint64_t& bitbuf,
+                                                        std::uint32_t& bl, std::uint64_t& saved) {
+  std::uint32_t entry = table[bitbuf & ((1u << kTableBits) - 1)];
   if (entry & kEntryLink) {
-    entry = table[(entry >> 16) +
-                  ((bitbuf >> kLitLenTableBits) & ((1u << ((entry >> 8) & 0xF)) - 1))];
+    bitbuf >>= entry & 63;
+    bl -= entry;
+    entry = table[(entry >> 16) + (bitbuf & ((1u << ((entry >> 8) & 0xF)) - 1))];
   }
+  saved = bitbuf;
+  bitbuf >>= entry & 63;
+  bl -= entry;
   return entry;
 }
 
-inline std::uint32_t LookupDist(const std::uint32_t* table, std::uint64_t bitbuf) {
-  std::uint32_t entry = table[bitbuf & ((1u << kDistTableBits) - 1)];
-  if (entry & kEntryLink) {
-    entry = table[(entry >> 16) + ((bitbuf >> kDistTableBits) & ((1u << ((entry >> 8) & 0xF)) - 1))];
-  }
-  return entry;
-}
-
-// Base plus extra bits of a length or distance entry, read from the register before the code is consumed.
-inline std::uint32_t EntryValue(std::uint32_t entry, std::uint64_t bitbuf) {
-  const std::uint64_t code_and_extra = bitbuf & ~(~std::uint64_t{0} << (entry & 0xFF));
+// Base plus extra bits of a length or distance entry, from the register as it was before the entry was
+// consumed.
+[[gnu::always_inline]] inline std::uint32_t EntryValue(std::uint32_t entry, std::uint64_t bitbuf) {
+  const std::uint64_t code_and_extra = bitbuf & ((std::uint64_t{1} << (entry & 63)) - 1);
   return (entry >> 16) + static_cast<std::uint32_t>(code_and_extra >> ((entry >> 8) & 0xF));
 }
 
+// Writes the one or two literals of an entry (always two bytes; the output has slack).
+[[gnu::always_inline]] inline void PutLiterals(std::uint8_t*& out, std::uint32_t entry) {
+  const std::uint16_t two = static_cast<std::uint16_t>(entry >> 16);
+  std::memcpy(out, &two, sizeof two);
+  out += 1 + ((entry >> 8) & 1);
+}
+
 // Copies a match of length bytes from distance bytes back; may write up to kCopyOverrun - 1 bytes past
-// the end of the match.
-inline void CopyMatch(std::uint8_t* dst, std::uint32_t distance, std::uint32_t length) {
+// the end of the match. Most matches are at most 32 bytes long and at least 8 back: those take four
+// unconditional 8-byte moves and no loop.
+[[gnu::always_inline]] inline void CopyMatch(std::uint8_t* dst, std::uint32_t distance, std::uint32_t length) {
   const std::uint8_t* src = dst - distance;
   std::uint8_t* const end = dst + length;
   if (distance >= 8) {
-    do {
-      Store64(dst, Load64(src));
-      Store64(dst + 8, Load64(src + 8));
-      dst += 16;
-      src += 16;
-    } while (dst < end);
+    Store64(dst, Load64(src));
+    Store64(dst + 8, Load64(src + 8));
+    Store64(dst + 16, Load64(src + 16));
+    Store64(dst + 24, Load64(src + 24));
+    if (length > 32) {
+      dst += 32;
+      src += 32;
+      do {
+        Store64(dst, Load64(src));
+        Store64(dst + 8, Load64(src + 8));
+        dst += 16;
+        src += 16;
+      } while (dst < end);
+    }
   } else if (distance == 1) {
     const std::uint64_t v = 0x0101010101010101ull * *src;
     do {
@@ -482,101 +525,119 @@ void TInflater::State::DynamicTables() {
   KZB_INFLATE_CHECK(lengths[df::kEndOfBlock] != 0);  // a block must be able to end
   KZB_INFLATE_CHECK(BuildTable(lengths.data(), num_litlen, Symbols().litlen.data(), kLitLenTableBits,
                                litlen_table.data(), litlen_table.size(), false));
+  PairLiterals(litlen_table.data(), kLitLenTableBits);
   KZB_INFLATE_CHECK(BuildTable(lengths.data() + num_litlen, num_dist, Symbols().dist.data(),
                                kDistTableBits, dist_table.data(), dist_table.size(), true));
 }
 
 // The hot loop: decodes while the input and output margins hold. Returns true at the end of the block.
-bool TInflater::State::DecodeFast(const std::uint32_t* lit_table, const std::uint32_t* dist_table) {
-  std::uint64_t bb = bitbuf;
-  unsigned bl = bitsleft;
-  const std::uint8_t* in = in_ptr;
-  const std::uint8_t* const in_stop = in_end;
-  std::uint8_t* out = out_ptr;
-  std::uint8_t* const out_stop = out_fast_end;
-  const std::uint8_t* const out_begin = window.data();
+//
+// The bit count lives in the low byte of bl; the bits above it are left as they fall, so consuming an
+// entry is one shift and one subtraction of the whole entry (its low byte is the bit count).
+template <typename Tables>
+[[gnu::always_inline]] inline bool DecodeFastLoop(Tables& st, const std::uint32_t* lit_table,
+                                                  const std::uint32_t* dist_table) {
+  std::uint64_t bb = st.bitbuf;
+  std::uint32_t bl = st.bitsleft;
+  const std::uint8_t* in = st.in_ptr;
+  const std::uint8_t* const in_stop = st.in_end;
+  std::uint8_t* out = st.out_ptr;
+  std::uint8_t* const out_stop = st.out_fast_end;
+  const std::uint8_t* const out_begin = st.window.data();
   bool block_done = false;
 
-#define KZB_REFILL()                 \
-  do {                               \
-    bb |= Load64(in) << bl;          \
-    in += (63 - bl) >> 3;            \
-    bl |= 56;                        \
+#define KZB_REFILL()                        \
+  do {                                      \
+    bb |= Load64(in) << (bl & 63);          \
+    in += 7 - ((bl >> 3) & 7);              \
+    bl |= 56;                               \
   } while (0)
-#define KZB_CONSUME(entry)           \
-  do {                               \
-    bb >>= (entry) & 0xFF;           \
-    bl -= (entry) & 0xFF;            \
-  } while (0)
-
+  std::uint64_t saved;
   while (static_cast<std::size_t>(in_stop - in) >= kInputMargin && out <= out_stop) {
     KZB_REFILL();
-    std::uint32_t entry = LookupLitLen(lit_table, bb);
+    // Up to three literal entries (one or two literals each, at most 15 bits) per refill; an entry is
+    // consumed before its kind is examined, so the next lookup need not wait for that branch.
+    std::uint32_t entry = DecodeEntry<kLitLenTableBits>(lit_table, bb, bl, saved);
     if (entry & kEntryLiteral) {
-      KZB_CONSUME(entry);
-      *out++ = static_cast<std::uint8_t>(entry >> 16);
-      entry = LookupLitLen(lit_table, bb);
+      PutLiterals(out, entry);
+      entry = DecodeEntry<kLitLenTableBits>(lit_table, bb, bl, saved);
       if (entry & kEntryLiteral) {
-        KZB_CONSUME(entry);
-        *out++ = static_cast<std::uint8_t>(entry >> 16);
-        entry = LookupLitLen(lit_table, bb);
+        PutLiterals(out, entry);
+        entry = DecodeEntry<kLitLenTableBits>(lit_table, bb, bl, saved);
         if (entry & kEntryLiteral) {
-          KZB_CONSUME(entry);
-          *out++ = static_cast<std::uint8_t>(entry >> 16);
+          PutLiterals(out, entry);
           continue;
         }
       }
-      KZB_REFILL();
     }
     if (entry & kEntryExceptional) {
       KZB_INFLATE_CHECK(entry & kEntryEndOfBlock);
-      KZB_CONSUME(entry);
       block_done = true;
       break;
     }
-    const std::uint32_t length = EntryValue(entry, bb);
-    KZB_CONSUME(entry);
-    entry = LookupDist(dist_table, bb);
+    const std::uint32_t length = EntryValue(entry, saved);
+    KZB_REFILL();
+    entry = DecodeEntry<kDistTableBits>(dist_table, bb, bl, saved);
     KZB_INFLATE_CHECK(!(entry & kEntryExceptional));
-    const std::uint32_t distance = EntryValue(entry, bb);
-    KZB_CONSUME(entry);
+    const std::uint32_t distance = EntryValue(entry, saved);
     KZB_INFLATE_CHECK(distance <= static_cast<std::size_t>(out - out_begin));
     CopyMatch(out, distance, length);
     out += length;
   }
 #undef KZB_REFILL
-#undef KZB_CONSUME
 
-  bitbuf = bb;
-  bitsleft = bl;
-  in_ptr = in;
-  out_ptr = out;
+  st.bitbuf = bb;
+  st.bitsleft = bl & 0xFF;
+  st.in_ptr = in;
+  st.out_ptr = out;
   return block_done;
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// The same loop compiled for processors with BMI2: shifts by a register without the CL constraint and
+// one-instruction bit-field masks shorten the chain from one code to the next.
+#define KZB_INFLATE_BMI2 1
+template <typename Tables>
+__attribute__((target("bmi2"))) bool DecodeFastBmi2(Tables& st, const std::uint32_t* lit_table,
+                                                     const std::uint32_t* dist_table) {
+  return DecodeFastLoop(st, lit_table, dist_table);
+}
+#endif
+
+bool TInflater::State::DecodeFast(const std::uint32_t* lit_table, const std::uint32_t* dist_table) {
+#ifdef KZB_INFLATE_BMI2
+  static const bool has_bmi2 = __builtin_cpu_supports("bmi2");
+  if (has_bmi2) return DecodeFastBmi2(*this, lit_table, dist_table);
+#endif
+  return DecodeFastLoop(*this, lit_table, dist_table);
 }
 
 // Decodes one literal, match or end of block near the end of the input. Returns true at the end of the
 // block.
 bool TInflater::State::DecodeOneSlow(const std::uint32_t* lit_table, const std::uint32_t* dist_table) {
   if (bitsleft <= 56) RefillSlow();
-  std::uint32_t entry = LookupLitLen(lit_table, bitbuf);
-  if (entry & kEntryExceptional) KZB_INFLATE_CHECK(entry & kEntryEndOfBlock);
-  const std::uint32_t value = EntryValue(entry, bitbuf);
-  bitbuf >>= entry & 0xFF;
-  bitsleft -= entry & 0xFF;
+  std::uint64_t saved;
+  std::uint32_t bl = bitsleft;
+  std::uint32_t entry = DecodeEntry<kLitLenTableBits>(lit_table, bitbuf, bl, saved);
+  bitsleft = bl & 0xFF;
   if (entry & kEntryLiteral) {
-    *out_ptr++ = static_cast<std::uint8_t>(entry >> 16);
+    PutLiterals(out_ptr, entry);
     return false;
   }
-  if (entry & kEntryEndOfBlock) return true;
+  if (entry & kEntryExceptional) {
+    KZB_INFLATE_CHECK(entry & kEntryEndOfBlock);
+    return true;
+  }
+  const std::uint32_t length = EntryValue(entry, saved);
   if (bitsleft <= 56) RefillSlow();
-  entry = LookupDist(dist_table, bitbuf);
+  bl = bitsleft;
+  entry = DecodeEntry<kDistTableBits>(dist_table, bitbuf, bl, saved);
+  bitsleft = bl & 0xFF;
   KZB_INFLATE_CHECK(!(entry & kEntryExceptional));
-  const std::uint32_t distance = EntryValue(entry, bitbuf);
-  bitbuf >>= entry & 0xFF;
-  bitsleft -= entry & 0xFF;
+  const std::uint32_t distance = EntryValue(entry, saved);
   KZB_INFLATE_CHECK(distance <= static_cast<std::size_t>(out_ptr - window.data()));
-  CopyMatch(out_ptr, distance, value);
-  out_ptr += value;
+  CopyMatch(out_ptr, distance, length);
+  out_ptr += length;
   return false;
 }
 

@@ -62,8 +62,8 @@ constexpr LevelParams kLevels[10] = {
     {8, 16, 32, 32},   {8, 16, 128, 128},  {8, 32, 128, 256},   {32, 128, 258, 1024}, {32, 258, 258, 4096},
 };
 
-inline std::uint16_t Load16(const std::uint8_t* p) {
-  std::uint16_t v;
+inline std::uint32_t Load32(const std::uint8_t* p) {
+  std::uint32_t v;
   std::memcpy(&v, p, sizeof v);
   return v;
 }
@@ -120,11 +120,16 @@ void TDeflater::State::Slide() {
   match_start -= kWSize;
   strstart -= kWSize;
   block_start -= kWSize;
-  auto rebase = [](std::vector<std::uint16_t>& v) {
-    for (std::uint16_t& p : v) p = static_cast<std::uint16_t>(p >= kWSize ? p - kWSize : 0);
+  // Both tables have kWSize entries; a fixed trip count lets the compiler vectorize the pass.
+  static_assert(kHashSize == kWSize);
+  auto rebase = [](std::uint16_t* p) {
+    for (unsigned i = 0; i < kWSize; ++i) {
+      const unsigned v = p[i];
+      p[i] = static_cast<std::uint16_t>(v >= kWSize ? v - kWSize : 0);
+    }
   };
-  rebase(head);
-  rebase(prev);
+  rebase(head.data());
+  rebase(prev.data());
 }
 
 // Reads until the lookahead is at least kMinLookahead or the input has ended.
@@ -147,18 +152,26 @@ void TDeflater::State::FillWindow() {
 }
 
 // Follows the hash chain from cur_match looking for a match longer than best_len; sets match_start.
+//
+// A candidate can only beat best_len when its first best_len + 1 bytes agree, so two four-byte words of
+// that range (its start and its end) are compared before anything else; with best_len 2 one masked word
+// covers the three bytes needed. The filter rejects nothing that could win, so it changes speed only.
 unsigned TDeflater::State::LongestMatch(unsigned cur_match, unsigned best_len) {
   unsigned chain = params.chain;
   if (best_len >= params.good) chain >>= 2;
   const unsigned nice = std::min(params.nice, lookahead);
   const std::uint8_t* const base = window.data();
+  const std::uint16_t* const chains = prev.data();
   const std::uint8_t* const scan = base + strstart;
   const unsigned limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
-  const std::uint16_t scan_start = Load16(scan);
-  std::uint16_t scan_end = Load16(scan + best_len - 1);
+  unsigned best_start = match_start;
+  std::uint32_t mask = best_len >= 3 ? 0xFFFFFFFFu : 0x00FFFFFFu;
+  unsigned end_offset = best_len >= 3 ? best_len - 3 : 0;
+  std::uint32_t scan_start = Load32(scan) & mask;
+  std::uint32_t scan_end = Load32(scan + end_offset) & mask;
   do {
     const std::uint8_t* match = base + cur_match;
-    if (Load16(match + best_len - 1) != scan_end || Load16(match) != scan_start) continue;
+    if ((Load32(match + end_offset) & mask) != scan_end || (Load32(match) & mask) != scan_start) continue;
     // Compare bytes 2..257 eight at a time.
     const std::uint8_t* s = scan + 2;
     const std::uint8_t* m = match + 2;
@@ -178,12 +191,16 @@ unsigned TDeflater::State::LongestMatch(unsigned cur_match, unsigned best_len) {
     }
     const unsigned len = static_cast<unsigned>(s - scan);
     if (len > best_len) {
-      match_start = cur_match;
+      best_start = cur_match;
       best_len = len;
       if (len >= nice) break;
-      scan_end = Load16(scan + best_len - 1);
+      mask = 0xFFFFFFFFu;
+      end_offset = best_len - 3;
+      scan_start = Load32(scan);
+      scan_end = Load32(scan + end_offset);
     }
-  } while ((cur_match = prev[cur_match & kWMask]) > limit && --chain != 0);
+  } while ((cur_match = chains[cur_match & kWMask]) > limit && --chain != 0);
+  match_start = best_start;
   return best_len;
 }
 

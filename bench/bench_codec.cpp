@@ -1,0 +1,316 @@
+// Deflate codec benchmark: our compressor (TDeflater::DeflateFile, through the same read/write callbacks
+// the archive writer uses) and our inflater (TInflater) side by side with zlib (raw deflate, window bits
+// -15, memLevel 8) and libdeflate, in one process, on the benchmark corpus.
+//
+//   bench_codec [--corpus DIR] [--limit-mb N] [--levels 1,6,9] [--reps N]
+//
+// DIR is what /work/shared/bench/make-corpus.sh builds (default /tmp/kzb-corpus): tree/ is compressed file
+// by file (as archive entries), big/, random/ and text/ as one buffer each; --limit-mb cuts every input
+// (tree: the file list) to N MiB, 0 = everything. Speeds are MB (10^6 bytes) of uncompressed data per
+// second of thread CPU time, best of --reps runs, so other load on the machine disturbs them less. Every
+// decoder inflates the same stream (zlib's at that level), and every output is checked against the
+// input. The ratio lines compare ours with zlib in this run: size (ours / zlib, lower is better) and
+// speed (ours / zlib, higher is better).
+#include <libdeflate.h>
+#include <time.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "zip/decompress/inflate.h"
+#include "zip/deflate/deflate_file.h"
+#include "zip/zip_errors.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+double ThreadSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+Bytes ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// One benchmark input: a list of files (entries), each compressed on its own.
+struct Input {
+  std::string name;
+  std::vector<Bytes> files;
+  std::size_t total = 0;
+};
+
+Input LoadInput(const fs::path& dir, const std::string& name, std::size_t limit) {
+  Input input{name, {}, 0};
+  std::vector<fs::path> paths;
+  for (const auto& entry : fs::recursive_directory_iterator(dir / name)) {
+    if (entry.is_regular_file()) paths.push_back(entry.path());
+  }
+  std::sort(paths.begin(), paths.end());
+  for (const fs::path& p : paths) {
+    if (limit != 0 && input.total >= limit) break;
+    Bytes data = ReadFile(p);
+    if (limit != 0 && input.total + data.size() > limit) data.resize(limit - input.total);
+    input.total += data.size();
+    input.files.push_back(std::move(data));
+  }
+  return input;
+}
+
+// Compressed form of every file of an input.
+using Streams = std::vector<Bytes>;
+
+struct Engine {
+  const char* name;
+  std::function<Streams(const Input&, int level)> compress;
+  // Inflates every stream into out (sized to the originals); returns false on a decode error.
+  std::function<bool(const Streams&, std::vector<Bytes>& out)> inflate;
+};
+
+// Which of the files of the last OursCompress were stored whole (entry method 0, no deflate framing).
+std::vector<bool> g_ours_stored;
+
+Streams OursCompress(const Input& input, int level) {
+  static kzb::zip::TDeflater deflater;
+  g_ours_stored.clear();
+  Streams streams;
+  streams.reserve(input.files.size());
+  for (const Bytes& file : input.files) {
+    Bytes out;
+    out.reserve(file.size() + file.size() / 100 + 64);
+    std::size_t pos = 0;
+    const kzb::zip::DeflateResult result = deflater.DeflateFile(
+        level,
+        [&](std::uint8_t* buf, std::int64_t max) {
+          const std::size_t n = std::min(static_cast<std::size_t>(max), file.size() - pos);
+          std::memcpy(buf, file.data() + pos, n);
+          pos += n;
+          return static_cast<std::int64_t>(n);
+        },
+        [&](const std::uint8_t* data, std::int64_t count) { out.insert(out.end(), data, data + count); });
+    g_ours_stored.push_back(result.stored);
+    streams.push_back(std::move(out));
+  }
+  return streams;
+}
+
+Streams ZlibCompress(const Input& input, int level) {
+  z_stream s{};
+  deflateInit2(&s, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  Streams streams;
+  streams.reserve(input.files.size());
+  for (const Bytes& file : input.files) {
+    deflateReset(&s);
+    Bytes out(deflateBound(&s, file.size()));
+    s.next_in = const_cast<Bytef*>(file.data());
+    s.avail_in = static_cast<uInt>(file.size());
+    s.next_out = out.data();
+    s.avail_out = static_cast<uInt>(out.size());
+    deflate(&s, Z_FINISH);
+    out.resize(s.total_out);
+    streams.push_back(std::move(out));
+  }
+  deflateEnd(&s);
+  return streams;
+}
+
+Streams LibdeflateCompress(const Input& input, int level) {
+  libdeflate_compressor* c = libdeflate_alloc_compressor(level);
+  Streams streams;
+  streams.reserve(input.files.size());
+  for (const Bytes& file : input.files) {
+    Bytes out(libdeflate_deflate_compress_bound(c, file.size()));
+    out.resize(libdeflate_deflate_compress(c, file.data(), file.size(), out.data(), out.size()));
+    streams.push_back(std::move(out));
+  }
+  libdeflate_free_compressor(c);
+  return streams;
+}
+
+bool OursInflate(const Streams& streams, std::vector<Bytes>& out) {
+  static kzb::zip::TInflater inflater;
+  for (std::size_t i = 0; i < streams.size(); ++i) {
+    const Bytes& in = streams[i];
+    Bytes& dest = out[i];
+    std::size_t in_pos = 0;
+    std::size_t out_pos = 0;
+    bool overflow = false;
+    const auto r = inflater.Inflate(
+        [&](std::uint8_t* buf, std::size_t max) {
+          const std::size_t n = std::min(max, in.size() - in_pos);
+          std::memcpy(buf, in.data() + in_pos, n);
+          in_pos += n;
+          return n;
+        },
+        [&](const std::uint8_t* data, std::size_t count) {
+          if (count > dest.size() - out_pos) {
+            overflow = true;
+            throw kzb::zip::EBiggerThanUncompressed();
+          }
+          std::memcpy(dest.data() + out_pos, data, count);
+          out_pos += count;
+        });
+    if (r != kzb::zip::DecodeResult::kOk || overflow || out_pos != dest.size()) return false;
+  }
+  return true;
+}
+
+bool ZlibInflate(const Streams& streams, std::vector<Bytes>& out) {
+  z_stream s{};
+  inflateInit2(&s, -15);
+  bool ok = true;
+  for (std::size_t i = 0; i < streams.size() && ok; ++i) {
+    inflateReset(&s);
+    s.next_in = const_cast<Bytef*>(streams[i].data());
+    s.avail_in = static_cast<uInt>(streams[i].size());
+    s.next_out = out[i].data();
+    s.avail_out = static_cast<uInt>(out[i].size());
+    ok = inflate(&s, Z_FINISH) == Z_STREAM_END && s.total_out == out[i].size();
+  }
+  inflateEnd(&s);
+  return ok;
+}
+
+bool LibdeflateInflate(const Streams& streams, std::vector<Bytes>& out) {
+  static libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+  for (std::size_t i = 0; i < streams.size(); ++i) {
+    if (libdeflate_deflate_decompress(d, streams[i].data(), streams[i].size(), out[i].data(), out[i].size(),
+                                      nullptr) != LIBDEFLATE_SUCCESS) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::size_t TotalSize(const Streams& s) {
+  std::size_t n = 0;
+  for (const Bytes& b : s) n += b.size();
+  return n;
+}
+
+struct Row {
+  double compress_mbs = 0;
+  double inflate_mbs = 0;
+  double ratio = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string corpus = "/tmp/kzb-corpus";
+  std::size_t limit_mb = 64;
+  std::vector<int> levels = {1, 6, 9};
+  int reps = 3;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string opt = argv[i];
+    if (opt == "--corpus") corpus = argv[i + 1];
+    else if (opt == "--limit-mb") limit_mb = std::strtoul(argv[i + 1], nullptr, 10);
+    else if (opt == "--reps") reps = std::max(1, std::atoi(argv[i + 1]));
+    else if (opt == "--levels") {
+      levels.clear();
+      for (const char* p = argv[i + 1]; *p;) {
+        levels.push_back(std::atoi(p));
+        while (*p && *p != ',') ++p;
+        if (*p == ',') ++p;
+      }
+    } else {
+      std::fprintf(stderr, "usage: bench_codec [--corpus DIR] [--limit-mb N] [--levels 1,6,9] [--reps N]\n");
+      return 2;
+    }
+  }
+  if (!fs::is_directory(fs::path(corpus) / "text")) {
+    std::fprintf(stderr, "no corpus in %s: run /work/shared/bench/make-corpus.sh %s first\n", corpus.c_str(),
+                 corpus.c_str());
+    return 2;
+  }
+
+  const Engine engines[] = {
+      {"ours", OursCompress, OursInflate},
+      {"zlib", ZlibCompress, ZlibInflate},
+      {"libdeflate", LibdeflateCompress, LibdeflateInflate},
+  };
+  std::printf("%-7s %5s %-11s %12s %12s %9s\n", "input", "level", "engine", "comp MB/s", "infl MB/s", "ratio");
+  bool all_ok = true;
+  for (const char* part : {"tree", "big", "random", "text"}) {
+    const Input input = LoadInput(fs::path(corpus), part, limit_mb << 20);
+    std::vector<Bytes> out;
+    for (const Bytes& f : input.files) out.emplace_back(f.size());
+    const double mb = static_cast<double>(input.total) / 1e6;
+    for (int level : levels) {
+      Row rows[3];
+      Streams zlib_streams;
+      for (int e = 0; e < 3; ++e) {
+        Streams streams;
+        double best = 1e30;
+        for (int r = 0; r < (level >= 6 ? 1 : reps); ++r) {
+          const double t0 = ThreadSeconds();
+          streams = engines[e].compress(input, level);
+          best = std::min(best, ThreadSeconds() - t0);
+        }
+        rows[e].compress_mbs = mb / best;
+        rows[e].ratio = static_cast<double>(TotalSize(streams)) / static_cast<double>(input.total);
+        // Our entries may be stored whole (no deflate framing): check those as plain bytes.
+        bool ok = true;
+        if (e == 0) {
+          Streams deflated;
+          std::vector<Bytes> expect;
+          for (std::size_t i = 0; i < streams.size(); ++i) {
+            if (g_ours_stored[i]) {
+              ok = ok && streams[i] == input.files[i];
+              continue;
+            }
+            deflated.push_back(streams[i]);
+            expect.emplace_back(input.files[i].size());
+          }
+          ok = ok && ZlibInflate(deflated, expect);
+          for (std::size_t i = 0, j = 0; ok && i < streams.size(); ++i) {
+            if (g_ours_stored[i]) continue;
+            ok = expect[j++] == input.files[i];
+          }
+        }
+        if (e == 1) zlib_streams = std::move(streams);
+        if (!ok) {
+          std::printf("!! %s level %d: our stream does not decode with zlib\n", part, level);
+          all_ok = false;
+        }
+      }
+      for (int e = 0; e < 3; ++e) {
+        double best = 1e30;
+        for (int r = 0; r < reps; ++r) {
+          const double t0 = ThreadSeconds();
+          const bool ok = engines[e].inflate(zlib_streams, out);
+          best = std::min(best, ThreadSeconds() - t0);
+          if (!ok || !std::equal(out.begin(), out.end(), input.files.begin())) {
+            std::printf("!! %s level %d: %s inflate failed\n", part, level, engines[e].name);
+            all_ok = false;
+            break;
+          }
+        }
+        rows[e].inflate_mbs = mb / best;
+      }
+      for (int e = 0; e < 3; ++e) {
+        std::printf("%-7s %5d %-11s %12.1f %12.1f %9.4f\n", part, level, engines[e].name, rows[e].compress_mbs,
+                    rows[e].inflate_mbs, rows[e].ratio);
+      }
+      std::printf("%-7s %5d %-11s %12.2fx %11.2fx %9.4f   (ours / zlib)\n", part, level, "ratio",
+                  rows[0].compress_mbs / rows[1].compress_mbs, rows[0].inflate_mbs / rows[1].inflate_mbs,
+                  rows[0].ratio / rows[1].ratio);
+      std::fflush(stdout);
+    }
+  }
+  return all_ok ? 0 : 1;
+}
