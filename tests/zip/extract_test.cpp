@@ -200,6 +200,23 @@ TEST(ExtractTest, OverwriteModes) {
   EXPECT_EQ(platform::GetFileTime(target), entry_time);
 }
 
+TEST(ExtractTest, SkippedEntriesLowerTheByteTotal) {
+  ScratchDir dir;
+  const std::string archive = dir / "total.zip";
+  RunPython(archive, "z.writestr('kept.txt','k'*5000)\nz.writestr('new.txt','n'*3000)");
+  test::WriteFileText(dir / "out/kept.txt", "existing");
+  TVCLUnZip reader;
+  Recorder events;
+  events.Attach(reader);
+  Prepare(reader, archive, dir / "out");
+  reader.SetOverwriteMode(TUZOverwriteMode::Never);
+  EXPECT_EQ(reader.UnZip(), 1);
+  EXPECT_EQ(events.info_bytes, 8000);
+  ASSERT_FALSE(events.total_percent.empty());
+  EXPECT_EQ(events.total_percent.back(), 100);
+  EXPECT_EQ(test::ReadFileText(dir / "out/kept.txt"), "existing");
+}
+
 TEST(ExtractTest, ReadOnlyTargetNeedsReplaceReadOnly) {
   ScratchDir dir;
   const std::string archive = dir / "ro.zip";

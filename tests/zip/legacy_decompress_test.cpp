@@ -452,7 +452,7 @@ INSTANTIATE_TEST_SUITE_P(AllFlagCombinations, ExplodeFlagsTest,
 // Output longer than one block goes out in 32 KiB blocks and a shorter last one.
 TEST(ExplodeTest, HandsOverFullBlocksAndAShorterLastOne) {
   std::vector<Token> tokens = PatternLiterals(10);
-  while (Apply(tokens).size() < 100000) tokens.push_back(Token{-1, 10, 63 + 3 + 255});
+  for (std::size_t size = 10; size < 100000; size += 63 + 3 + 255) tokens.push_back(Token{-1, 10, 63 + 3 + 255});
   const Bytes expected = Apply(tokens);
   const Bytes stream = Implode(tokens, 0x0006);
   Decoded out;

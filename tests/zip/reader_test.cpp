@@ -368,6 +368,32 @@ TEST(ReaderTest, MultiVolumeBlockSet) {
   }
 }
 
+// A ".zfc" side file holding the central directory and end record of an archive that lacks them.
+TEST(ReaderTest, SideFileSuppliesTheDirectory) {
+  ScratchDir dir;
+  const std::string full = dir / "full.zip";
+  MakeThreeEntries(full);
+  std::vector<std::uint8_t> bytes = test::ReadFileBytes(full);
+  std::size_t cut = 0;
+  for (std::size_t i = 0; i + 4 <= bytes.size(); ++i) {
+    if (bytes[i] == 'P' && bytes[i + 1] == 'K' && bytes[i + 2] == 1 && bytes[i + 3] == 2) {
+      cut = i;
+      break;
+    }
+  }
+  ASSERT_GT(cut, 0u);
+  test::WriteFileBytes(dir / "side.zip", std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + cut));
+  test::WriteFileBytes(dir / "side.zfc", std::vector<std::uint8_t>(bytes.begin() + cut, bytes.end()));
+  TVCLUnZip reader;
+  reader.SetZipName(dir / "side.zip");
+  reader.ReadZip();
+  ASSERT_EQ(reader.Count(), 3);
+  EXPECT_FALSE(reader.RepairMode());
+  EXPECT_EQ(reader.EntryName(2), "a.txt");
+  reader.SetDoAll(true);
+  EXPECT_EQ(reader.Test(), 3);
+}
+
 TEST(ReaderTest, AssignCopiesSettingsAndHandlers) {
   TVCLUnZip source;
   source.SetZipName("/tmp/a.zip");
