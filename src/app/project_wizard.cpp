@@ -34,6 +34,10 @@ std::string ProjectWizard::Caption() const {
   return "Add project wizard - Step " + std::to_string(page_ + 1) + " of " + std::to_string(kPageCount);
 }
 
+std::string ProjectWizard::RecurseLine() const {
+  return panel_.Fields().recurse ? "Subdirectories are included" : "Subdirectories are not included";
+}
+
 std::string ProjectWizard::PageCheck(int page) const {
   const ProjectFields& f = panel_.Fields();
   switch (page) {

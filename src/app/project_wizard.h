@@ -35,6 +35,10 @@ class ProjectWizard {
   int PageIndex() const { return page_; }
   std::string Caption() const;  // "Add project wizard - Step N of 6"
   bool BackEnabled() const { return page_ > 0; }
+  // The exclude page's line about the recurse box of the include page.
+  std::string RecurseLine() const;
+  // The help topic of the current page: 301 .. 306.
+  int HelpContext() const { return 301 + page_; }
   std::string NextButtonText() const { return page_ == kSchedulePage ? "Finish" : "Next"; }
 
   // Next: runs the current page's check (showing its message on failure and staying), then moves on; on

@@ -79,6 +79,10 @@ ScheduleEntry ComputeDueTime(const std::string& project_name, std::int64_t kind,
   return entry;
 }
 
+bool ProjectSelectorMark(const platform::IniFile& ini, const std::string& project_name) {
+  return IsScheduledKind(ini.ReadInteger(project_name, "BackupMode", 3));
+}
+
 void ComputeDueTimes(const platform::IniFile& ini, const ProjectList& projects, platform::DateTime now,
                      ScheduleTable& table, BackupMenu& menu) {
   std::vector<ScheduleEntry> entries;

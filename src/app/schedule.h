@@ -49,6 +49,10 @@ bool IsScheduledKind(std::int64_t kind);
 ScheduleEntry ComputeDueTime(const std::string& project_name, std::int64_t kind, const std::string& value,
                              platform::DateTime now);
 
+// The mark beside a project in the project selector: read from the stored kind at every repaint (the tray
+// menu's marks instead follow the last rebuild).
+bool ProjectSelectorMark(const platform::IniFile& ini, const std::string& project_name);
+
 // Fills the table from project.ini for every scheduled project in list order and marks their menu entries.
 void ComputeDueTimes(const platform::IniFile& ini, const ProjectList& projects, platform::DateTime now,
                      ScheduleTable& table, BackupMenu& menu);

@@ -107,6 +107,10 @@ TEST_F(ProjectWizardTest, PagesCheckInTurnAndNavigate) {
   Application& app = Start("");
   ProjectWizard wizard = app.NewProjectWizard();
   EXPECT_EQ(wizard.Caption(), "Add project wizard - Step 1 of 6");
+  EXPECT_EQ(wizard.HelpContext(), 301);
+  EXPECT_EQ(wizard.RecurseLine(), "Subdirectories are included");
+  wizard.Panel().MutableFields().recurse = false;
+  EXPECT_EQ(wizard.RecurseLine(), "Subdirectories are not included");
   EXPECT_FALSE(wizard.BackEnabled());
   wizard.SetName("Docs");
   ASSERT_TRUE(wizard.Next());

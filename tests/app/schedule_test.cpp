@@ -83,6 +83,10 @@ TEST_F(RebuildScheduleTest, TableFollowsListOrderAndMarksScheduledEntries) {
   std::vector<bool> marks;
   for (const auto& entry : menu.Entries()) marks.push_back(entry.marked);
   EXPECT_EQ(marks, (std::vector<bool>{false, true, true, false}));
+  // The selector reads the stored kind at every repaint.
+  EXPECT_TRUE(ProjectSelectorMark(Ini(), "b"));
+  EXPECT_FALSE(ProjectSelectorMark(Ini(), "A"));
+  EXPECT_FALSE(ProjectSelectorMark(Ini(), "Unknown"));
 }
 
 TEST_F(RebuildScheduleTest, NothingScheduledClearsMarksAndStopsTheTimer) {
