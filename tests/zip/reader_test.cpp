@@ -303,9 +303,12 @@ TEST(ReaderTest, PrependedDataAndTrailingJunk) {
   const std::string path = dir / "plain.zip";
   MakeThreeEntries(path);
   std::vector<std::uint8_t> bytes = test::ReadFileBytes(path);
-  std::vector<std::uint8_t> stub(5000, 'S');
-  stub.insert(stub.end(), bytes.begin(), bytes.end());
-  for (int i = 0; i < 100; ++i) stub.push_back('J');
+  // Built with assign/resize rather than insert: g++ 12 at -O2 misreads the insert as out of bounds.
+  std::vector<std::uint8_t> stub;
+  stub.reserve(5000 + bytes.size() + 100);
+  stub.resize(5000, 'S');
+  for (std::uint8_t b : bytes) stub.push_back(b);
+  stub.resize(stub.size() + 100, 'J');
   test::WriteFileBytes(dir / "sfx.zip", stub);
   TVCLUnZip reader;
   reader.SetZipName(dir / "sfx.zip");
