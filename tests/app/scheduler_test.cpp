@@ -191,6 +191,17 @@ TEST_F(SchedulerTest, NoTickWhileAConfirmationQuestionIsOpen) {
   ExpectTime(NextRun(0), "2024-03-04 08:00:00");
 }
 
+TEST_F(SchedulerTest, NoTickWhileTheRestoreQuestionIsOpen) {
+  Start({Daily("Docs")});
+  test::WriteFileText(DestDir() + "x.zip", "");
+  TickReport during;
+  ui_.during_question = [&]() { during = Sched().Tick(); };
+  ui_.QueueYesNo(false);
+  EXPECT_EQ(runs_->Restore().RestoreArchive(DestDir() + "x.zip").outcome, RestoreOutcome::kDeclined);
+  EXPECT_EQ(during.skipped, TickSkip::kQuestionOpen);
+  ExpectTime(NextRun(0), "2024-03-04 08:00:00");
+}
+
 TEST_F(SchedulerTest, AnEntryWhoseProjectIsGoneIsSkipped) {
   Application& app = Start({Daily("Alpha"), Daily("Beta")});
   app.Schedule().MutableEntries()[0].project_name = "Gone";

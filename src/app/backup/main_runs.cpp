@@ -16,7 +16,7 @@ MainRuns::MainRuns(Application& app)
   backup_->OnPageChange = [this](MainPage page) {
     if (page == MainPage::kRestore) browser_->PageControl1Change(app_->Panel().Fields().save_path);
   };
-  scheduler_->QuestionOpen = [this]() { return restore_->Confirming() || restore_->Running(); };
+  scheduler_->AddHoldOff([this]() { return restore_->Confirming() || restore_->Running(); });
 }
 
 MainRuns::~MainRuns() = default;

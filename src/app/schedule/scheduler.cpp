@@ -14,6 +14,9 @@ TickSkip Scheduler::Precheck() const {
   if (!app.ViewMode()) return TickSkip::kEditing;  // Save is enabled, Start is not
   if (app.Busy() || backup_->Running()) return TickSkip::kBusy;
   if (backup_->Confirming() || (QuestionOpen && QuestionOpen())) return TickSkip::kQuestionOpen;
+  for (const auto& hold_off : hold_offs_) {
+    if (hold_off()) return TickSkip::kQuestionOpen;
+  }
   if (app.Schedule().Empty()) return TickSkip::kTableEmpty;
   if (HeadlessSchedulerRunning(app.DataDir())) return TickSkip::kOtherScheduler;
   return TickSkip::kNone;

@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/application.h"
@@ -72,6 +73,8 @@ class Scheduler {
 
   // A front end's extra condition that holds ticks off (another modal question of its own is open).
   std::function<bool()> QuestionOpen;
+  // Further conditions that hold ticks off, added by the owner of other runs (a restore's question or run).
+  void AddHoldOff(std::function<bool()> condition) { hold_offs_.push_back(std::move(condition)); }
   // Asked before each start; true ends the tick before that entry (its due time is not moved). The
   // headless scheduler uses it to stop after the running backup when it is asked to end.
   std::function<bool()> ShouldStop;
@@ -92,6 +95,7 @@ class Scheduler {
 
   Application* app_;
   BackupRun* backup_;
+  std::vector<std::function<bool()>> hold_offs_;
   bool ticking_ = false;
 };
 
