@@ -165,6 +165,7 @@ TEST_F(RunCliTest, FullDiskFailsCleanly) {
   std::string out;
   EXPECT_EQ(Kzb("backup Docs", &out), 1);
   EXPECT_NE(out.find("Not enough room"), std::string::npos) << out;
+  EXPECT_NE(out.find("Archive: '" + small + "/Docs1.zip'"), std::string::npos) << out;
   EXPECT_TRUE(FilesIn(small).empty());
   EXPECT_TRUE(LogStatuses().empty());
   EXPECT_EQ(Ini("project.ini").ReadInteger("Docs", "Value", 0), 0);

@@ -188,6 +188,10 @@ BackupResult BackupRun::RunBackup() {
   } catch (const std::exception& error) {
     result.outcome = BackupOutcome::kFailed;
     result.message = error.what();
+    // The engine's fixed messages ("Not enough room to write archive") do not say which archive.
+    if (result.message.find(platform::ExtractFilePath(archive)) == std::string::npos) {
+      result.message += "\rArchive: '" + archive + "'";
+    }
   } catch (...) {
     result.outcome = BackupOutcome::kFailed;
     result.message = "Backup failed: unknown error";
