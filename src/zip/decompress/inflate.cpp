@@ -9,17 +9,20 @@
 // that consumes a padding bit was cut short, which is caught at the next refill, at every hand-over of
 // output and at the end of the stream.
 //
-// Codes are decoded through lookup tables built for each block: an 11-bit first-level table for
+// Codes are decoded through lookup tables built for each block: a 10-bit first-level table for
 // literals/lengths and an 8-bit one for distances, with second-level tables for longer codes. One 32-bit
 // entry says everything about a code: its kind (literal, length, end of block, link to a second-level
 // table, invalid), the number of bits of the code plus its extra bits, and the literal byte or the base of
-// the length or distance, so a length or distance costs one lookup and one shift. Tables of the fixed code
-// are built once per decoder.
+// the length or distance, so a length or distance costs one lookup and one shift. When two literal codes
+// fit in the first level together, their entry carries both literals. An entry is consumed before its
+// kind is examined, so the next lookup does not wait for that branch. Tables of the fixed code are built
+// once per decoder.
 //
 // Output goes into one buffer that is both the history window and the output: 32 KiB of history below an
-// output area of several 32 KiB blocks. Matches are copied eight or sixteen bytes at a time (the buffer
-// has slack for the overrun). Complete 32 KiB blocks are handed to the OutputBlockFn when the area fills
-// and at the end; then the last 32 KiB are moved to the bottom as the history of what follows.
+// output area of several 32 KiB blocks. Matches are copied eight bytes at a time, the first 32 bytes
+// without a loop (the buffer has slack for the overrun). Complete 32 KiB blocks are handed to the
+// OutputBlockFn when the area fills and at the end; then the last 32 KiB are moved to the bottom as the
+// history of what follows. A processor with BMI2 runs a copy of the hot loop compiled for it.
 //
 // Safety. Every check on untrusted data goes through KZB_INFLATE_CHECK, which abandons the entry. Reads
 // never pass the end of the input buffer (the fast path runs only with the margin), writes never pass the
@@ -63,8 +66,8 @@ constexpr std::uint32_t kEntryInvalid = kEntryExceptional;
 constexpr std::uint32_t kEntryPair = 1u << 8;
 
 // First-level table widths: wider tables resolve more codes in one lookup but cost more to build per
-// block and more cache.
-constexpr unsigned kLitLenTableBits = 11;
+// block (measured: 10 bits beat 11 and 12 on text and on binary).
+constexpr unsigned kLitLenTableBits = 10;
 constexpr unsigned kDistTableBits = 8;
 constexpr unsigned kCodeLengthTableBits = df::kMaxCodeLengthCodeLength;
 
@@ -78,6 +81,7 @@ constexpr std::size_t kDistTableSize =
     df::kNumFixedDistSymbols * (std::size_t{1} << (df::kMaxCodeLength - kDistTableBits));
 constexpr std::size_t kCodeLengthTableSize = std::size_t{1} << kCodeLengthTableBits;
 constexpr std::size_t kMaxTableSize = std::size_t{1} << kLitLenTableBits;  // widest first level
+static_assert(kDistTableBits <= kLitLenTableBits && kCodeLengthTableBits <= kLitLenTableBits);
 
 // Input buffer: bigger means fewer InputFn calls; two input blocks keep every call a full one.
 constexpr std::size_t kInputBufferSize = 2 * kInputBlockSize;
@@ -111,13 +115,21 @@ struct InflateDataError {};
 
 [[gnu::always_inline]] inline void Store64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
 
-inline std::uint32_t ReverseBits(std::uint32_t code, unsigned length) {
-  std::uint32_t reversed = 0;
-  for (unsigned i = 0; i < length; ++i) {
-    reversed = (reversed << 1) | (code & 1);
-    code >>= 1;
+constexpr std::array<std::uint8_t, 256> MakeByteReverse() {
+  std::array<std::uint8_t, 256> t{};
+  for (unsigned b = 0; b < 256; ++b) {
+    unsigned r = 0;
+    for (unsigned i = 0; i < 8; ++i) r |= ((b >> i) & 1) << (7 - i);
+    t[b] = static_cast<std::uint8_t>(r);
   }
-  return reversed;
+  return t;
+}
+constexpr std::array<std::uint8_t, 256> kByteReverse = MakeByteReverse();
+
+// The length low bits of code in reverse order (length <= 16).
+inline std::uint32_t ReverseBits(std::uint32_t code, unsigned length) {
+  const std::uint32_t r16 = (std::uint32_t{kByteReverse[code & 0xFF]} << 8) | kByteReverse[(code >> 8) & 0xFF];
+  return r16 >> (16 - length);
 }
 
 // What each symbol decodes to (the entry without its code length), per alphabet.
@@ -149,6 +161,12 @@ const SymbolInfo& Symbols() {
 
 // Builds the decoding table of one code from its code lengths. Rejects over-subscribed sets and
 // incomplete ones, except a single one-bit code and, when allow_empty, a set without any code.
+//
+// Symbols are sorted by code length (the canonical order), so codes are handed out by counting. The
+// first level is filled by doubling: after the codes of length l are written into the first 2^l entries,
+// those entries are copied above themselves, which replicates every code of length <= l over the bits
+// it does not use. Longer codes sharing their first-level bits are consecutive in canonical order; each
+// such group gets one second-level table sized for its longest code.
 bool BuildTable(const std::uint8_t* lengths, unsigned num_symbols, const std::uint32_t* info,
                 unsigned table_bits, std::uint32_t* table, std::size_t capacity, bool allow_empty) {
   std::array<unsigned, df::kMaxCodeLength + 1> count{};
@@ -170,69 +188,68 @@ bool BuildTable(const std::uint8_t* lengths, unsigned num_symbols, const std::ui
   }
   if (left > 0) {
     if (!(used == 1 && count[1] == 1)) return false;  // incomplete
-    std::fill(table, table + main_size, kEntryInvalid);
+    table[0] = table[1] = kEntryInvalid;              // the unused one-bit code
   }
 
-  // Canonical codes, first code of each length.
-  std::array<std::uint32_t, df::kMaxCodeLength + 2> next_code{};
-  std::uint32_t code = 0;
-  for (unsigned len = 1; len <= df::kMaxCodeLength; ++len) {
-    code = (code + count[len - 1]) << 1;
-    next_code[len] = code;
-  }
-
-  // Codes longer than the first level share a second-level table per first-level prefix, sized for the
-  // longest code behind that prefix.
-  std::array<std::uint16_t, df::kNumFixedLitLenSymbols> reversed{};
-  std::array<std::uint8_t, kMaxTableSize> longest;  // per prefix; valid only when some code is long
-  std::array<std::uint32_t, kMaxTableSize> sub_start;
-  bool any_long = false;
+  std::array<unsigned, df::kMaxCodeLength + 2> offset{};
+  for (unsigned len = 1; len <= df::kMaxCodeLength; ++len) offset[len + 1] = offset[len] + count[len];
+  std::array<std::uint16_t, df::kNumFixedLitLenSymbols> sorted;
   for (unsigned s = 0; s < num_symbols; ++s) {
-    const unsigned len = lengths[s];
-    if (len == 0) continue;
-    reversed[s] = static_cast<std::uint16_t>(ReverseBits(next_code[len]++, len));
-    if (len > table_bits) {
-      if (!any_long) {
-        std::fill_n(longest.begin(), main_size, 0);
-        any_long = true;
-      }
-      std::uint8_t& l = longest[reversed[s] & (main_size - 1)];
-      l = std::max<std::uint8_t>(l, static_cast<std::uint8_t>(len));
-    }
-  }
-  if (any_long) {
-    std::size_t next_free = main_size;
-    for (std::size_t prefix = 0; prefix < main_size; ++prefix) {
-      if (longest[prefix] == 0) continue;
-      const unsigned sub_bits = longest[prefix] - table_bits;
-      sub_start[prefix] = static_cast<std::uint32_t>(next_free);
-      table[prefix] = kEntryExceptional | kEntryLink | (static_cast<std::uint32_t>(next_free) << 16) |
-                      (sub_bits << 8) | table_bits;
-      next_free += std::size_t{1} << sub_bits;
-      if (next_free > capacity) return false;  // cannot happen for valid lengths
-    }
+    if (lengths[s] != 0) sorted[offset[lengths[s]]++] = static_cast<std::uint16_t>(s);
   }
 
-  for (unsigned s = 0; s < num_symbols; ++s) {
-    const unsigned len = lengths[s];
-    if (len == 0) continue;
-    const std::uint32_t rev = reversed[s];
-    if (len <= table_bits) {
+  unsigned next = 0;       // index into sorted
+  std::uint32_t code = 0;  // canonical code (first bit most significant) of sorted[next]
+  for (unsigned len = 1; len <= table_bits; ++len) {
+    for (unsigned k = 0; k < count[len]; ++k, ++code) {
+      const unsigned s = sorted[next++];
       // Literals keep bits 8-11 clear (no extra bits to extract); kEntryPair may be set there later.
-      const std::uint32_t entry = info[s] + ((info[s] & kEntryLiteral) ? len : len * 0x101u);
-      for (std::size_t i = rev; i < main_size; i += std::size_t{1} << len) table[i] = entry;
-    } else {
+      table[ReverseBits(code, len)] = info[s] + ((info[s] & kEntryLiteral) ? len : len * 0x101u);
+    }
+    if (len < table_bits) std::memcpy(table + (std::size_t{1} << len), table, sizeof(*table) << len);
+    code <<= 1;
+  }
+  if (next == used) return true;
+
+  struct LongCode {
+    std::uint16_t symbol;
+    std::uint8_t length;
+    std::uint16_t code;
+  };
+  std::array<LongCode, df::kNumFixedLitLenSymbols> longs;
+  unsigned num_long = 0;
+  for (unsigned len = table_bits + 1; len <= df::kMaxCodeLength; ++len) {
+    for (unsigned k = 0; k < count[len]; ++k, ++code) {
+      longs[num_long++] = {sorted[next++], static_cast<std::uint8_t>(len), static_cast<std::uint16_t>(code)};
+    }
+    code <<= 1;
+  }
+  std::size_t next_free = main_size;
+  for (unsigned i = 0; i < num_long;) {
+    const auto prefix = [&](unsigned k) -> std::uint32_t {
+      return static_cast<std::uint32_t>(longs[k].code) >> (longs[k].length - table_bits);
+    };
+    const std::uint32_t p = prefix(i);
+    unsigned j = i;
+    while (j < num_long && prefix(j) == p) ++j;
+    const unsigned sub_bits = longs[j - 1].length - table_bits;
+    const std::size_t sub_size = std::size_t{1} << sub_bits;
+    if (next_free + sub_size > capacity) return false;  // cannot happen for valid lengths
+    table[ReverseBits(p, table_bits)] = kEntryExceptional | kEntryLink |
+                                        (static_cast<std::uint32_t>(next_free) << 16) | (sub_bits << 8) |
+                                        table_bits;
+    std::uint32_t* sub = table + next_free;
+    for (; i < j; ++i) {
+      const unsigned s = longs[i].symbol;
       // Second-level entries count only the bits after the first level.
-      const std::uint32_t rel = len - table_bits;
+      const unsigned rel = longs[i].length - table_bits;
       const std::uint32_t entry = info[s] + ((info[s] & kEntryLiteral) ? rel : rel * 0x101u);
-      const std::size_t prefix = rev & (main_size - 1);
-      const unsigned sub_bits = longest[prefix] - table_bits;
-      std::uint32_t* sub = table + sub_start[prefix];
-      for (std::size_t i = rev >> table_bits; i < (std::size_t{1} << sub_bits);
-           i += std::size_t{1} << (len - table_bits)) {
-        sub[i] = entry;
+      for (std::size_t x = ReverseBits(longs[i].code, longs[i].length) >> table_bits; x < sub_size;
+           x += std::size_t{1} << rel) {
+        sub[x] = entry;
       }
     }
+    next_free += sub_size;
   }
   return true;
 }
@@ -243,11 +260,12 @@ bool BuildTable(const std::uint8_t* lengths, unsigned num_symbols, const std::ui
 void PairLiterals(std::uint32_t* table, unsigned table_bits) {
   for (std::size_t i = (std::size_t{1} << table_bits); i-- > 0;) {
     const std::uint32_t first = table[i];
-    if (!(first & kEntryLiteral)) continue;
-    const unsigned len = first & 0xFF;
+    const unsigned len = first & 0xFF;  // below 32 for every kind of entry
     const std::uint32_t second = table[i >> len];
-    if (!(second & kEntryLiteral) || (second & kEntryPair) || (second & 0xFF) > table_bits - len) continue;
-    table[i] = first + kEntryPair + (second & 0xFF) + ((second >> 16 & 0xFF) << 24);
+    const bool pair = (first & second & kEntryLiteral) && !(second & kEntryPair) &&
+                      (second & 0xFF) + len <= table_bits;
+    // Written without branches: whether a pair forms is as good as random.
+    table[i] = pair ? first + kEntryPair + (second & 0xFF) + ((second >> 16 & 0xFF) << 24) : first;
   }
 }
 

@@ -145,8 +145,17 @@ struct LengthItem {
 constexpr std::array<std::uint8_t, df::kNumCodeLengthSymbols> kLengthItemExtraBits = {
     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
 
+// The run-length coded lengths of both codes of a block (at most one item per length).
+struct LengthItems {
+  std::array<LengthItem, df::kNumLitLenSymbols + df::kNumDistSymbols> item;
+  int count = 0;
+  void push_back(LengthItem i) { item[count++] = i; }
+  const LengthItem* begin() const { return item.data(); }
+  const LengthItem* end() const { return item.data() + count; }
+};
+
 // Run-length codes lengths[0..n) with symbols 16 (repeat previous 3-6), 17 (3-10 zeros), 18 (11-138).
-void RunLengthCode(const std::uint8_t* lengths, int n, std::vector<LengthItem>& items) {
+void RunLengthCode(const std::uint8_t* lengths, int n, LengthItems& items) {
   int i = 0;
   while (i < n) {
     const std::uint8_t v = lengths[i];
@@ -335,8 +344,7 @@ void DeflateBlockWriter::FlushBlock(const std::uint8_t* raw, std::int64_t raw_le
   while (num_lit > 257 && lit_len[num_lit - 1] == 0) --num_lit;
   int num_dist = df::kNumDistSymbols;
   while (num_dist > 1 && dist_len[num_dist - 1] == 0) --num_dist;
-  std::vector<LengthItem> items;
-  items.reserve(df::kNumLitLenSymbols + df::kNumDistSymbols);
+  LengthItems items;
   RunLengthCode(lit_len.data(), num_lit, items);
   RunLengthCode(dist_len.data(), num_dist, items);
   std::array<std::uint32_t, df::kNumCodeLengthSymbols> cl_freq{};
