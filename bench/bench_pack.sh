@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# bench_pack.sh [KZB] -- whole-process wall time and archive size of packing, kzb against its peers.
+#
+# Packs each part of the benchmark corpus (tree/: ~8000 small files; text/: 100 MiB of text; big/: 200 MiB
+# of shared libraries; random/: 64 MiB that does not compress), built by /work/shared/bench/make-corpus.sh
+# into $KZB_CORPUS (default /tmp/kzb-corpus) when it is missing. Every command runs $RUNS times (default 5)
+# into a fresh archive; the median wall time is shown with the archive's size and both relative to kzb.
+#   level 6:  kzb --level 6 | zip -6 | bsdtar (level 6) | 7zz -mx=5
+#   level 1:  kzb --level 1 | zip -1 | bsdtar (level 1) | 7zz -mx=1
+#   level 9:  kzb --level 9 | zip -9 | bsdtar (level 9) | 7zz -mx=9
+#   level 0:  kzb --level 0 | zip -0 | bsdtar (store)   | 7zz -mx=0
+#   password: kzb --level 6 --password | zip -6 -e -P   (and kzb without password, for the CRC pass cost)
+# Peak memory (max RSS) of kzb comes from /usr/bin/time. KZB_PARTS and KZB_CASES narrow the run, e.g.
+#   KZB_PARTS="tree big" KZB_CASES="6 0" bench/bench_pack.sh build/bin/kzb
+# Not part of the test suite; figures depend on the machine and its load (medians damp the noise of a
+# shared machine, they do not remove it).
+set -euo pipefail
+export LC_ALL=C
+
+KZB=${1:-$(cd "$(dirname "$0")/.." && pwd)/build/bin/kzb}
+KZB=$(cd "$(dirname "$KZB")" && pwd)/$(basename "$KZB")
+CORPUS=${KZB_CORPUS:-/tmp/kzb-corpus}
+WORK=${KZB_BENCH_WORK:-/tmp/kzb-bench-pack}
+RUNS=${RUNS:-5}
+PARTS=${KZB_PARTS:-tree text big random}
+CASES=${KZB_CASES:-6 1 9 0 pw}
+SHARED=$(cd "$(dirname "$0")/../.." && pwd)/shared
+PASSWORD='bench pass'
+
+[ -x "$KZB" ] || { echo "kzb not found at $KZB (pass its path)" >&2; exit 2; }
+for tool in zip bsdtar 7zz bc; do command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 2; }; done
+for part in $PARTS; do
+  if [ ! -e "$CORPUS/.done-$part" ]; then bash "$SHARED/bench/make-corpus.sh" "$CORPUS"; break; fi
+done
+mkdir -p "$WORK"
+OUT="$WORK/out.zip"
+
+# median of RUNS wall times (seconds) of a command run from the corpus folder into a fresh $OUT
+median() {
+  local times=() t0 t1
+  for ((i = 0; i < RUNS; i++)); do
+    rm -f "$OUT"
+    t0=$(date +%s.%N)
+    (cd "$CORPUS" && eval "$1") >/dev/null 2>&1 || echo "FAILED: $1" >&2
+    t1=$(date +%s.%N)
+    times+=("$(echo "$t1 - $t0" | bc)")
+  done
+  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((RUNS + 1) / 2))p"
+}
+
+# peak resident memory (KiB) of one run
+max_rss() {
+  rm -f "$OUT"
+  (cd "$CORPUS" && /usr/bin/time -f '%M' -o "$WORK/rss" bash -c "$1" >/dev/null 2>&1)
+  cat "$WORK/rss"
+}
+
+printf '%-7s %-9s %-8s %9s %12s %8s %8s\n' part case tool seconds bytes time/kzb size/kzb
+row() {  # part case tool seconds bytes kzb_seconds kzb_bytes
+  printf '%-7s %-9s %-8s %9.3f %12d %7.2fx %7.4fx\n' "$1" "$2" "$3" "$4" "$5" \
+    "$(echo "$4 / $6" | bc -l)" "$(echo "$5 / $7" | bc -l)"
+}
+
+for part in $PARTS; do
+  for case in $CASES; do
+    declare -A cmd=()
+    case $case in
+      6|1|9)
+        mx=$case; [ "$case" = 6 ] && mx=5
+        cmd[kzb]="'$KZB' pack '$OUT' --recurse --level $case $part"
+        cmd[zip]="zip -r -q -$case '$OUT' $part"
+        cmd[bsdtar]="bsdtar --format zip --options zip:compression-level=$case -cf '$OUT' $part"
+        cmd[7zz]="7zz a -tzip -mx=$mx -bso0 -bsp0 '$OUT' $part"
+        tools="kzb zip bsdtar 7zz" ;;
+      0)
+        cmd[kzb]="'$KZB' pack '$OUT' --recurse --level 0 $part"
+        cmd[zip]="zip -r -q -0 '$OUT' $part"
+        cmd[bsdtar]="bsdtar --format zip --options zip:compression=store -cf '$OUT' $part"
+        cmd[7zz]="7zz a -tzip -mx=0 -bso0 -bsp0 '$OUT' $part"
+        tools="kzb zip bsdtar 7zz" ;;
+      pw)
+        cmd[kzb]="'$KZB' pack '$OUT' --recurse --level 6 --password '$PASSWORD' $part"
+        cmd[plain]="'$KZB' pack '$OUT' --recurse --level 6 $part"
+        cmd[zip]="zip -r -q -6 -e -P '$PASSWORD' '$OUT' $part"
+        tools="kzb plain zip" ;;
+      *) echo "unknown case $case" >&2; exit 2 ;;
+    esac
+    declare -A secs=() size=()
+    for tool in $tools; do
+      secs[$tool]=$(median "${cmd[$tool]}")
+      size[$tool]=$(stat -c %s "$OUT")
+    done
+    label=$([ "$case" = pw ] && echo password || echo "level$case")
+    for tool in $tools; do
+      row "$part" "$label" "$tool" "${secs[$tool]}" "${size[$tool]}" "${secs[kzb]}" "${size[kzb]}"
+    done
+    if [ "$case" = pw ]; then
+      printf '%-7s %-9s %-8s %8.1f%%\n' "$part" "$label" "crc-pass" "$(echo "(${secs[kzb]} / ${secs[plain]} - 1) * 100" | bc -l)"
+    fi
+    printf '%-7s %-9s %-8s %8d KiB\n' "$part" "$label" "kzb-rss" "$(max_rss "${cmd[kzb]}")"
+    unset cmd secs size
+  done
+done
+rm -f "$OUT" "$WORK/rss"
