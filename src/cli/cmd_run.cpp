@@ -259,7 +259,8 @@ int RunScheduleCommand(CommandState& state, const ScheduleOptions& options) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       continue;
     }
-    next_tick += period;
+    // Ticks missed during a long backup are not made up one by one (a timer's ticks coalesce).
+    next_tick = std::max(next_tick + period, std::chrono::steady_clock::now());
     try {
       std::vector<std::string> current = ScheduleSignature(app);
       if (current != signature) {
