@@ -543,7 +543,14 @@ void TInflater::State::DynamicTables() {
   KZB_INFLATE_CHECK(lengths[df::kEndOfBlock] != 0);  // a block must be able to end
   KZB_INFLATE_CHECK(BuildTable(lengths.data(), num_litlen, Symbols().litlen.data(), kLitLenTableBits,
                                litlen_table.data(), litlen_table.size(), false));
-  PairLiterals(litlen_table.data(), kLitLenTableBits);
+  // Pairing costs a pass over the first level per block and pays only where literals come in long
+  // runs: when the length codes' share of the code space (about the share of lengths among the symbols)
+  // is below 1/8.
+  std::uint32_t length_share = 0;  // in units of 2^-15
+  for (unsigned sym = df::kEndOfBlock + 1; sym < num_litlen; ++sym) {
+    if (lengths[sym] != 0) length_share += 1u << (df::kMaxCodeLength - lengths[sym]);
+  }
+  if (length_share < (1u << df::kMaxCodeLength) / 8) PairLiterals(litlen_table.data(), kLitLenTableBits);
   KZB_INFLATE_CHECK(BuildTable(lengths.data() + num_litlen, num_dist, Symbols().dist.data(),
                                kDistTableBits, dist_table.data(), dist_table.size(), true));
 }
@@ -587,6 +594,8 @@ template <typename Tables>
           continue;
         }
       }
+      // A length after literals may have left fewer bits than a distance needs.
+      KZB_REFILL();
     }
     if (entry & kEntryExceptional) {
       KZB_INFLATE_CHECK(entry & kEntryEndOfBlock);
@@ -594,7 +603,7 @@ template <typename Tables>
       break;
     }
     const std::uint32_t length = EntryValue(entry, saved);
-    KZB_REFILL();
+    // A length right after a refill leaves at least 36 bits: enough for a distance (28 at most).
     entry = DecodeEntry<kDistTableBits>(dist_table, bb, bl, saved);
     KZB_INFLATE_CHECK(!(entry & kEntryExceptional));
     const std::uint32_t distance = EntryValue(entry, saved);
