@@ -191,11 +191,22 @@ bool ExtractRun::MayOverwrite(int index, std::string& fname) {
   }
 }
 
-bool ExtractRun::CreateOutput(int index, const std::string& fname) {
+bool ExtractRun::PrepareFolder(const std::string& folder) {
+  if (ready_folders_.count(folder) != 0) return true;
+  if (resolved_root_.empty()) {
+    resolved_root_ = ResolvedFolder(reader_.dest_dir_.empty() ? platform::CurrentDir() : reader_.dest_dir_);
+  }
+  if (!IsInsideResolvedFolder(resolved_root_, folder.empty() ? std::string(".") : folder)) return false;
+  if (!folder.empty() && !platform::DirectoryExists(folder)) platform::ForceDirectories(folder);
+  ready_folders_.insert(folder);
+  return true;
+}
+
+bool ExtractRun::CreateOutput(int index, const std::string& fname, bool exists) {
   TVCLUnZip& r = reader_;
   for (int attempt = 0; attempt < 2; ++attempt) {
     // A read-only file is replaced only with ReplaceReadOnly, even where the process could write it anyway.
-    const std::int64_t attributes = platform::GetFileAttributes(fname);
+    const std::int64_t attributes = exists ? platform::GetFileAttributes(fname) : -1;
     bool blocked = attributes >= 0 && (attributes & platform::kFaReadOnly) != 0 &&
                    (attributes & platform::kFaDirectory) == 0;
     if (!blocked) {
@@ -313,14 +324,10 @@ bool ExtractRun::ExtractEntry(int index) {
   }
 
   const std::string folder = OutputFolder(entry_);
-  const std::string root = r.dest_dir_.empty() ? platform::CurrentDir() : r.dest_dir_;
   if (folder_entry) {
-    if (!test_only_ && r.recreate_dirs_ && !folder.empty() && !platform::DirectoryExists(folder)) {
-      if (!IsInsideFolder(root, folder)) {
-        Skip(TSkipReason::srUnsafePath, folder, index);
-        return false;
-      }
-      platform::ForceDirectories(folder);
+    if (!test_only_ && r.recreate_dirs_ && !folder.empty() && !PrepareFolder(folder)) {
+      Skip(TSkipReason::srUnsafePath, folder, index);
+      return false;
     }
     ++extracted_;
     return false;
@@ -335,11 +342,14 @@ bool ExtractRun::ExtractEntry(int index) {
     if (r.OnStartUnZip) r.OnStartUnZip(r, index, fname, skip);
     if (skip) return false;
     const std::string parent = platform::ExtractFilePath(fname);
-    if (fname == planned && !IsInsideFolder(root, parent.empty() ? root : parent)) {
-      Skip(TSkipReason::srUnsafePath, fname, index);
-      return false;
+    if (fname == planned) {
+      if (!PrepareFolder(parent)) {
+        Skip(TSkipReason::srUnsafePath, fname, index);
+        return false;
+      }
+    } else if (!parent.empty() && !platform::DirectoryExists(parent)) {
+      platform::ForceDirectories(parent);  // a name the caller's handler chose
     }
-    if (!parent.empty() && !platform::DirectoryExists(parent)) platform::ForceDirectories(parent);
   }
 
   // Password check, with as many new passwords as the handler gives.
@@ -373,9 +383,11 @@ bool ExtractRun::ExtractEntry(int index) {
       Skip(TSkipReason::srNoOverwrite, fname, index);
       return false;
     }
-    status = fs::symlink_status(fname, ec);
-    if (!ec && fs::is_symlink(status)) fs::remove(fname, ec);  // write a file, never through a link
-    if (!CreateOutput(index, fname)) return false;
+    if (exists) {
+      status = fs::symlink_status(fname, ec);  // the prompt may have changed the name
+      if (!ec && fs::is_symlink(status)) fs::remove(fname, ec);  // write a file, never through a link
+    }
+    if (!CreateOutput(index, fname, exists)) return false;
     created = true;
   }
 

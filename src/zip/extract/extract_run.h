@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "zip/decompress/inflate.h"
@@ -47,8 +48,12 @@ class ExtractRun {
   // Whether an existing file at fname may be replaced (the overwrite rule); fname may be changed by the
   // prompt handler.
   bool MayOverwrite(int index, std::string& fname);
-  // Creates the output file; false (entry skipped) when it cannot be created.
-  bool CreateOutput(int index, const std::string& fname);
+  // Creates the output file; false (entry skipped) when it cannot be created. exists: something is at
+  // fname already.
+  bool CreateOutput(int index, const std::string& fname, bool exists);
+  // Makes sure the folder exists and lies inside the destination (creating it when needed); false when it
+  // leads outside. Folders once checked are remembered for the run.
+  bool PrepareFolder(const std::string& folder);
   void RestoreTimeAndAttributes(const std::string& fname) const;
   static int Percent(std::int64_t part, std::int64_t whole);
 
@@ -64,6 +69,8 @@ class ExtractRun {
   std::int64_t total_bytes_ = 0;
   std::int64_t bytes_done_ = 0;
   int extracted_ = 0;
+  std::string resolved_root_;                   // the destination with its links resolved
+  std::unordered_set<std::string> ready_folders_;  // folders known to exist inside the destination
 };
 
 }  // namespace kzb::zip

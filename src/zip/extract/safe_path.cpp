@@ -62,20 +62,31 @@ std::string SafeFileName(std::string_view name) {
   return out;
 }
 
-bool IsInsideFolder(const std::string& root, const std::string& path) {
+std::string ResolvedFolder(const std::string& root) {
   namespace fs = std::filesystem;
   std::error_code ec;
   const fs::path base = fs::weakly_canonical(fs::absolute(root.empty() ? fs::path(".") : fs::path(root)), ec);
-  if (ec) return false;
+  return ec ? std::string() : base.string();
+}
+
+bool IsInsideResolvedFolder(const std::string& resolved_root, const std::string& path) {
+  namespace fs = std::filesystem;
+  if (resolved_root.empty()) return false;
+  std::error_code ec;
+  const fs::path base(resolved_root);
   const fs::path target = fs::weakly_canonical(fs::absolute(path.empty() ? fs::path(".") : fs::path(path)), ec);
   if (ec) return false;
-  auto b = base.begin();
   auto t = target.begin();
-  for (; b != base.end(); ++b, ++t) {
+  for (auto b = base.begin(); b != base.end(); ++b) {
     if (b->empty()) continue;  // a trailing separator gives an empty last element
     if (t == target.end() || *t != *b) return false;
+    ++t;
   }
   return true;
+}
+
+bool IsInsideFolder(const std::string& root, const std::string& path) {
+  return IsInsideResolvedFolder(ResolvedFolder(root), path);
 }
 
 }  // namespace kzb::zip

@@ -22,5 +22,9 @@ std::string SafeFileName(std::string_view name);
 // True when path (which need not exist) lies inside root or is root itself, after resolving the symbolic
 // links of the parts that exist.
 bool IsInsideFolder(const std::string& root, const std::string& path);
+// The folder with its symbolic links resolved (as IsInsideFolder resolves it), or "" when it cannot be.
+std::string ResolvedFolder(const std::string& root);
+// IsInsideFolder against a root already resolved by ResolvedFolder (saves resolving it for every entry).
+bool IsInsideResolvedFolder(const std::string& resolved_root, const std::string& path);
 
 }  // namespace kzb::zip
