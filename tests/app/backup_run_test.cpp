@@ -334,6 +334,20 @@ TEST_F(BackupRunTest, RunEndingOnTheRestorePageRefreshesTheListing) {
   EXPECT_EQ(runs_->Browser().Entries().size(), 2u);
 }
 
+TEST_F(BackupRunTest, TrayEntryLoadsItsProjectAndAsksWhenTheSettingSaysSo) {
+  ProjectSpec other;
+  other.name = "Other";
+  other.prefix = "Other";
+  Application& app = Start({ProjectSpec{}, other}, "PromptBeforeBackup=1\n");
+  ui_.QueueYesNo(true);
+  BackupResult result = runs_->BackupMenuItemClick("other");
+  EXPECT_EQ(result.outcome, BackupOutcome::kSucceeded);
+  EXPECT_EQ(ui_.Questions(), std::vector<std::string>{"Do you want to backup the project 'Other'?"});
+  EXPECT_EQ(app.Projects().SelectedName(), "Other");
+  EXPECT_TRUE(platform::FileExists(DestDir() + "Other2.zip"));
+  EXPECT_EQ(runs_->BackupMenuItemClick("nobody").outcome, BackupOutcome::kNoProject);
+}
+
 TEST(NewerThanFilter, MissingFilesAreTaken) {
   EXPECT_FALSE(BackupRun::NewerThanFilter("/nonexistent/kzb/file", At("2030-01-01 00:00:00")));
 }

@@ -26,6 +26,12 @@ void MainRuns::SetProgress(int percent) {
   if (OnProgress) OnProgress(percent);
 }
 
+BackupResult MainRuns::BackupMenuItemClick(const std::string& caption) {
+  if (app_->Busy() || !app_->SelectProject(caption)) return BackupResult{};
+  if (!app_->LoadSelectedProject()) return BackupResult{};
+  return backup_->RunBackup();
+}
+
 void MainRuns::ActivatePage(MainPage page) {
   if (app_->Busy()) return;
   app_->SetActivePage(page);

@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/application.h"
 #include "app/backup/backup_run.h"
@@ -46,6 +47,11 @@ class MainRuns {
   // `PageControl1Change`: makes the page active; the Restore page lists the destination folder of the
   // project in the panel. Ignored while a run is busy (the tabs are disabled then).
   void ActivatePage(MainPage page);
+
+  // A project entry of the tray's "Backup" submenu (`BackupMenuItemClick`): selects the project of that
+  // caption (without regard to case), loads it and runs its backup with the prompt setting in force.
+  // Nothing happens while a run is busy (the entries are disabled then) or for an unknown caption.
+  BackupResult BackupMenuItemClick(const std::string& caption);
 
   // The window's progress bar, shared by both runs: 0 to 100, 0 when idle.
   int Progress() const { return progress_; }
