@@ -80,8 +80,6 @@ constexpr std::size_t kDistTableSize =
     (std::size_t{1} << kDistTableBits) +
     df::kNumFixedDistSymbols * (std::size_t{1} << (df::kMaxCodeLength - kDistTableBits));
 constexpr std::size_t kCodeLengthTableSize = std::size_t{1} << kCodeLengthTableBits;
-constexpr std::size_t kMaxTableSize = std::size_t{1} << kLitLenTableBits;  // widest first level
-static_assert(kDistTableBits <= kLitLenTableBits && kCodeLengthTableBits <= kLitLenTableBits);
 
 // Input buffer: bigger means fewer InputFn calls; two input blocks keep every call a full one.
 constexpr std::size_t kInputBufferSize = 2 * kInputBlockSize;
