@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,7 +33,7 @@ TZipHeaderInfo Named(const std::string& directory, const std::string& file) {
 std::vector<std::uint8_t> ForeignCentral(const std::string& name, const std::vector<std::uint8_t>& extra,
                                          std::uint32_t compressed, std::uint32_t uncompressed, std::uint32_t offset,
                                          std::uint16_t disk = 0, std::uint16_t made_by = 0x0314) {
-  std::vector<std::uint8_t> rec(46);
+  std::vector<std::uint8_t> rec(46 + name.size() + extra.size());
   PutU32(rec.data(), kCentralHeaderSignature);
   PutU16(rec.data() + 4, made_by);
   PutU16(rec.data() + 6, 45);
@@ -45,8 +46,8 @@ std::vector<std::uint8_t> ForeignCentral(const std::string& name, const std::vec
   PutU16(rec.data() + 30, static_cast<std::uint16_t>(extra.size()));
   PutU16(rec.data() + 34, disk);
   PutU32(rec.data() + 42, offset);
-  rec.insert(rec.end(), name.begin(), name.end());
-  rec.insert(rec.end(), extra.begin(), extra.end());
+  std::copy(name.begin(), name.end(), rec.begin() + 46);
+  std::copy(extra.begin(), extra.end(), rec.begin() + 46 + static_cast<std::ptrdiff_t>(name.size()));
   return rec;
 }
 
