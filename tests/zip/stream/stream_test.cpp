@@ -28,7 +28,7 @@ TEST(StreamTest, MemoryStreamSeekWriteAndGrow) {
 
 TEST(StreamTest, ExactReadsWritesAndCopy) {
   TMemoryStream source(test::RandomBytes(200000, 8));
-  std::vector<std::uint8_t> buffer(10);
+  std::vector<std::uint8_t> buffer(200);
   source.Seek(-5, kSeekEnd);
   EXPECT_THROW(source.ReadBuffer(buffer.data(), 10), EFatalUnzipError);
 
