@@ -2,7 +2,7 @@
 // the archive writer uses) and our inflater (TInflater) side by side with zlib (raw deflate, window bits
 // -15, memLevel 8) and libdeflate, in one process, on the benchmark corpus.
 //
-//   bench_codec [--corpus DIR] [--limit-mb N] [--levels 1,6,9] [--reps N]
+//   bench_codec [--corpus DIR] [--limit-mb N] [--levels 1,6,9] [--reps N] [--inputs tree,big,random,text]
 //
 // DIR is what /work/shared/bench/make-corpus.sh builds (default /tmp/kzb-corpus): tree/ is compressed file
 // by file (as archive entries), big/, random/ and text/ as one buffer each; --limit-mb cuts every input
@@ -116,7 +116,8 @@ Streams ZlibCompress(const Input& input, int level) {
   for (const Bytes& file : input.files) {
     deflateReset(&s);
     Bytes out(deflateBound(&s, file.size()));
-    s.next_in = const_cast<Bytef*>(file.data());
+    static Bytef dummy = 0;
+    s.next_in = file.empty() ? &dummy : const_cast<Bytef*>(file.data());
     s.avail_in = static_cast<uInt>(file.size());
     s.next_out = out.data();
     s.avail_out = static_cast<uInt>(out.size());
@@ -173,11 +174,12 @@ bool ZlibInflate(const Streams& streams, std::vector<Bytes>& out) {
   z_stream s{};
   inflateInit2(&s, -15);
   bool ok = true;
+  static Bytef dummy = 0;  // zlib rejects a null next_out even for an empty entry
   for (std::size_t i = 0; i < streams.size() && ok; ++i) {
     inflateReset(&s);
     s.next_in = const_cast<Bytef*>(streams[i].data());
     s.avail_in = static_cast<uInt>(streams[i].size());
-    s.next_out = out[i].data();
+    s.next_out = out[i].empty() ? &dummy : out[i].data();
     s.avail_out = static_cast<uInt>(out[i].size());
     ok = inflate(&s, Z_FINISH) == Z_STREAM_END && s.total_out == out[i].size();
   }
@@ -214,13 +216,22 @@ int main(int argc, char** argv) {
   std::string corpus = "/tmp/kzb-corpus";
   std::size_t limit_mb = 64;
   std::vector<int> levels = {1, 6, 9};
+  std::vector<std::string> parts = {"tree", "big", "random", "text"};
   int reps = 3;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string opt = argv[i];
     if (opt == "--corpus") corpus = argv[i + 1];
     else if (opt == "--limit-mb") limit_mb = std::strtoul(argv[i + 1], nullptr, 10);
     else if (opt == "--reps") reps = std::max(1, std::atoi(argv[i + 1]));
-    else if (opt == "--levels") {
+    else if (opt == "--inputs") {
+      parts.clear();
+      std::string list = argv[i + 1];
+      for (std::size_t start = 0; start <= list.size();) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        parts.push_back(list.substr(start, comma - start));
+        start = comma + 1;
+      }
+    } else if (opt == "--levels") {
       levels.clear();
       for (const char* p = argv[i + 1]; *p;) {
         levels.push_back(std::atoi(p));
@@ -228,7 +239,9 @@ int main(int argc, char** argv) {
         if (*p == ',') ++p;
       }
     } else {
-      std::fprintf(stderr, "usage: bench_codec [--corpus DIR] [--limit-mb N] [--levels 1,6,9] [--reps N]\n");
+      std::fprintf(stderr,
+                   "usage: bench_codec [--corpus DIR] [--limit-mb N] [--levels 1,6,9] [--reps N] "
+                   "[--inputs tree,big,random,text]\n");
       return 2;
     }
   }
@@ -245,8 +258,9 @@ int main(int argc, char** argv) {
   };
   std::printf("%-7s %5s %-11s %12s %12s %9s\n", "input", "level", "engine", "comp MB/s", "infl MB/s", "ratio");
   bool all_ok = true;
-  for (const char* part : {"tree", "big", "random", "text"}) {
-    const Input input = LoadInput(fs::path(corpus), part, limit_mb << 20);
+  for (const std::string& part_name : parts) {
+    const char* part = part_name.c_str();
+    const Input input = LoadInput(fs::path(corpus), part_name, limit_mb << 20);
     std::vector<Bytes> out;
     for (const Bytes& f : input.files) out.emplace_back(f.size());
     const double mb = static_cast<double>(input.total) / 1e6;
