@@ -202,6 +202,23 @@ TEST(FixturesTest, DamagedFixturesFailOrRecover) {
   }
 }
 
+// A byte-split set (pieces of one archive, no disk numbers) read through any of its parts.
+TEST(FixturesTest, ByteSplitSetOpensFromFirstOrLastPart) {
+  const std::string dir = FixturesDir();
+  if (dir.empty()) GTEST_SKIP() << "shared fixtures folder not present";
+  for (const char* part : {"split-7zip-blocks.zip.001", "split-7zip-blocks.zip.006"}) {
+    SCOPED_TRACE(part);
+    TVCLUnZip reader;
+    reader.SetZipName(dir + part);
+    reader.ReadZip();
+    EXPECT_EQ(reader.Count(), 6);
+    EXPECT_EQ(reader.VolumeKind(), TVolumeKind::vkNone);
+    reader.SetDoAll(true);
+    reader.SetRecreateDirs(true);
+    EXPECT_EQ(reader.Test(), 6);
+  }
+}
+
 // The 111,111-entry Zip64 archive: only its directory is read (xz-compressed in the fixtures).
 TEST(FixturesTest, Zip64MoreThan65535Entries) {
   const std::string dir = FixturesDir();
