@@ -50,6 +50,7 @@ int main() {
       {"zlib crc32", [&] { return static_cast<std::uint32_t>(crc32(0, data.data(), static_cast<uInt>(kSize))); }, 5},
       {"libdeflate_crc32", [&] { return libdeflate_crc32(0, data.data(), kSize); }, 5},
       {"kzb UpdateCrc32", [&] { return kzb::zip::UpdateCrc32(0, data.data(), kSize); }, 5},
+      {"kzb pclmul 128-bit", [&] { return kzb::zip::UpdateCrc32Clmul(0, data.data(), kSize); }, 5},
       {"kzb slicing-8", [&] { return kzb::zip::UpdateCrc32Slicing8(0, data.data(), kSize); }, 3},
       {"kzb bytewise", [&] { return kzb::zip::UpdateCrc32Bytewise(0, data.data(), kSize); }, 2},
   };

@@ -115,6 +115,20 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i x, __m128i 
   return _mm_xor_si128(_mm_xor_si128(lo, hi), next);
 }
 
+// Folds the remaining whole 16-byte blocks into acc, reduces it through the table and runs the tail.
+__attribute__((target("pclmul,sse4.1"))) std::uint32_t FinishClmul(__m128i acc, const std::uint8_t* p, std::size_t n) {
+  const __m128i k128 = _mm_set_epi64x(static_cast<long long>(kFold128.high), static_cast<long long>(kFold128.low));
+  while (n >= 16) {
+    acc = Fold(acc, k128, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    p += 16;
+    n -= 16;
+  }
+  alignas(16) std::uint8_t state[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(state), acc);
+  const std::uint32_t reg = RegisterSlicing8(0, state, 16);
+  return RegisterSlicing8(reg, p, n);
+}
+
 __attribute__((target("pclmul,sse4.1"))) std::uint32_t RegisterClmul(std::uint32_t reg, const std::uint8_t* p,
                                                                      std::size_t n) {
   if (n < 64) return RegisterSlicing8(reg, p, n);
@@ -124,34 +138,111 @@ __attribute__((target("pclmul,sse4.1"))) std::uint32_t RegisterClmul(std::uint32
   if (n >= 2 * kStride) {
     const __m128i k1024 =
         _mm_set_epi64x(static_cast<long long>(kFold1024.high), static_cast<long long>(kFold1024.low));
-    __m128i x[kLanes];
-    for (std::size_t i = 0; i < kLanes; ++i) x[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-    x[0] = _mm_xor_si128(x[0], start);
+    // Eight named accumulators (not an array) so that they stay in registers.
+    auto load = [](const std::uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+    __m128i x0 = _mm_xor_si128(load(p), start);
+    __m128i x1 = load(p + 16), x2 = load(p + 32), x3 = load(p + 48);
+    __m128i x4 = load(p + 64), x5 = load(p + 80), x6 = load(p + 96), x7 = load(p + 112);
     p += kStride;
     n -= kStride;
     while (n >= kStride) {
-      for (std::size_t i = 0; i < kLanes; ++i) {
-        x[i] = Fold(x[i], k1024, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)));
-      }
+      x0 = Fold(x0, k1024, load(p));
+      x1 = Fold(x1, k1024, load(p + 16));
+      x2 = Fold(x2, k1024, load(p + 32));
+      x3 = Fold(x3, k1024, load(p + 48));
+      x4 = Fold(x4, k1024, load(p + 64));
+      x5 = Fold(x5, k1024, load(p + 80));
+      x6 = Fold(x6, k1024, load(p + 96));
+      x7 = Fold(x7, k1024, load(p + 112));
       p += kStride;
       n -= kStride;
     }
-    acc = x[0];
-    for (std::size_t i = 1; i < kLanes; ++i) acc = Fold(acc, k128, x[i]);
+    acc = Fold(x0, k128, x1);
+    acc = Fold(acc, k128, x2);
+    acc = Fold(acc, k128, x3);
+    acc = Fold(acc, k128, x4);
+    acc = Fold(acc, k128, x5);
+    acc = Fold(acc, k128, x6);
+    acc = Fold(acc, k128, x7);
   } else {
     acc = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), start);
     p += 16;
     n -= 16;
   }
-  while (n >= 16) {
-    acc = Fold(acc, k128, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    p += 16;
-    n -= 16;
+  return FinishClmul(acc, p, n);
+}
+
+// The same folding on 256-bit registers (two 128-bit lanes per instruction, VPCLMULQDQ): eight
+// accumulators cover 256 bytes, so each lane moves by 2048 bits per step; they are then folded into one
+// (256 bits apart), its two lanes into one 128-bit value, and the 128-bit code finishes.
+constexpr FoldPair kFold2048 = FoldBy(2048);
+constexpr FoldPair kFold256 = FoldBy(256);
+constexpr std::size_t kWideStride = 8 * 32;
+
+#define KZB_WIDE_TARGET __attribute__((target("avx2,vpclmulqdq,pclmul,sse4.1")))
+
+KZB_WIDE_TARGET inline __m256i Fold256(__m256i x, __m256i k, __m256i next) {
+  const __m256i lo = _mm256_clmulepi64_epi128(x, k, 0x00);
+  const __m256i hi = _mm256_clmulepi64_epi128(x, k, 0x11);
+  return _mm256_xor_si256(_mm256_xor_si256(lo, hi), next);
+}
+
+KZB_WIDE_TARGET inline __m256i LoadWide(const std::uint8_t* q) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+}
+
+KZB_WIDE_TARGET inline __m256i WideConstant(FoldPair pair) {
+  const auto low = static_cast<long long>(pair.low);
+  const auto high = static_cast<long long>(pair.high);
+  return _mm256_set_epi64x(high, low, high, low);
+}
+
+KZB_WIDE_TARGET std::uint32_t RegisterWideClmul(std::uint32_t reg, const std::uint8_t* p, std::size_t n) {
+  if (n < 2 * kWideStride) return RegisterClmul(reg, p, n);
+  const __m256i k2048 = WideConstant(kFold2048);
+  const __m256i k256 = WideConstant(kFold256);
+  const auto load = LoadWide;
+  const __m256i start = _mm256_inserti128_si256(_mm256_setzero_si256(), _mm_cvtsi32_si128(static_cast<int>(reg)), 0);
+  __m256i y0 = _mm256_xor_si256(load(p), start);
+  __m256i y1 = load(p + 32), y2 = load(p + 64), y3 = load(p + 96);
+  __m256i y4 = load(p + 128), y5 = load(p + 160), y6 = load(p + 192), y7 = load(p + 224);
+  p += kWideStride;
+  n -= kWideStride;
+  while (n >= kWideStride) {
+    y0 = Fold256(y0, k2048, load(p));
+    y1 = Fold256(y1, k2048, load(p + 32));
+    y2 = Fold256(y2, k2048, load(p + 64));
+    y3 = Fold256(y3, k2048, load(p + 96));
+    y4 = Fold256(y4, k2048, load(p + 128));
+    y5 = Fold256(y5, k2048, load(p + 160));
+    y6 = Fold256(y6, k2048, load(p + 192));
+    y7 = Fold256(y7, k2048, load(p + 224));
+    p += kWideStride;
+    n -= kWideStride;
   }
-  alignas(16) std::uint8_t state[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(state), acc);
-  reg = RegisterSlicing8(0, state, 16);
-  return RegisterSlicing8(reg, p, n);
+  __m256i y = Fold256(y0, k256, y1);
+  y = Fold256(y, k256, y2);
+  y = Fold256(y, k256, y3);
+  y = Fold256(y, k256, y4);
+  y = Fold256(y, k256, y5);
+  y = Fold256(y, k256, y6);
+  y = Fold256(y, k256, y7);
+  while (n >= 32) {
+    y = Fold256(y, k256, load(p));
+    p += 32;
+    n -= 32;
+  }
+  const __m128i k128 = _mm_set_epi64x(static_cast<long long>(kFold128.high), static_cast<long long>(kFold128.low));
+  const __m128i acc = Fold(_mm256_castsi256_si128(y), k128, _mm256_extracti128_si256(y, 1));
+  return FinishClmul(acc, p, n);
+}
+
+#undef KZB_WIDE_TARGET
+
+bool HaveWideClmul() {
+  static const bool have = __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx2") &&
+                           __builtin_cpu_supports("pclmul");
+  return have;
 }
 
 bool HaveClmul() {
@@ -165,6 +256,7 @@ using RegisterFn = std::uint32_t (*)(std::uint32_t, const std::uint8_t*, std::si
 
 RegisterFn ChooseRegisterFn() {
 #ifdef KZB_CRC_X86
+  if (HaveWideClmul()) return RegisterWideClmul;
   if (HaveClmul()) return RegisterClmul;
 #endif
   return RegisterSlicing8;
@@ -202,8 +294,16 @@ std::uint32_t UpdateCrc32Clmul(std::uint32_t crc, const void* data, std::size_t 
   return UpdateCrc32Slicing8(crc, data, n);
 }
 
+std::uint32_t UpdateCrc32WideClmul(std::uint32_t crc, const void* data, std::size_t n) {
+#ifdef KZB_CRC_X86
+  if (HaveWideClmul()) return ~RegisterWideClmul(~crc, static_cast<const std::uint8_t*>(data), n);
+#endif
+  return UpdateCrc32Clmul(crc, data, n);
+}
+
 const char* Crc32Implementation() {
 #ifdef KZB_CRC_X86
+  if (HaveWideClmul()) return "vpclmulqdq-avx2";
   if (HaveClmul()) return "pclmul";
 #endif
   return "slicing-8";

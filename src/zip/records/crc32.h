@@ -6,7 +6,8 @@
 //  - UpdateCrcRegister(reg, data, n) on the raw register the engine keeps while it reads a file: preset
 //    the register to kCrcRegisterPreset (0xFFFFFFFF), feed pieces, complement at the end (FinishCrc).
 // UpdateCrcRegister(r, d, n) == ~UpdateCrc32(~r, d, n). Both run the fastest code the CPU allows
-// (carry-less multiply folding on x86-64, slicing-by-8 elsewhere), chosen once at first use.
+// (carry-less multiply folding on x86-64, 256 bits wide where the CPU has VPCLMULQDQ; slicing-by-8
+// elsewhere), chosen once at first use.
 #pragma once
 
 #include <array>
@@ -50,9 +51,11 @@ inline std::uint32_t Crc32Of(const void* data, std::size_t n) { return UpdateCrc
 // The implementations, for tests and benchmarks (the functions above pick the best one).
 std::uint32_t UpdateCrc32Bytewise(std::uint32_t crc, const void* data, std::size_t n);
 std::uint32_t UpdateCrc32Slicing8(std::uint32_t crc, const void* data, std::size_t n);
-// Falls back to slicing-by-8 when the CPU lacks the instructions.
+// 128-bit carry-less multiply folding; falls back to slicing-by-8 when the CPU lacks the instructions.
 std::uint32_t UpdateCrc32Clmul(std::uint32_t crc, const void* data, std::size_t n);
-// Name of the implementation UpdateCrc32 uses ("pclmul", "slicing-8").
+// 256-bit folding (VPCLMULQDQ with AVX2); falls back to UpdateCrc32Clmul.
+std::uint32_t UpdateCrc32WideClmul(std::uint32_t crc, const void* data, std::size_t n);
+// Name of the implementation UpdateCrc32 uses ("vpclmulqdq-avx2", "pclmul", "slicing-8").
 const char* Crc32Implementation();
 
 }  // namespace kzb::zip

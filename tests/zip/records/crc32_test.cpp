@@ -23,6 +23,7 @@ const Implementation kImplementations[] = {
     {"bytewise", UpdateCrc32Bytewise},
     {"slicing8", UpdateCrc32Slicing8},
     {"clmul", UpdateCrc32Clmul},
+    {"wide clmul", UpdateCrc32WideClmul},
 };
 
 TEST(Crc32Test, CheckValueAndEmptyInput) {
@@ -41,7 +42,7 @@ TEST(Crc32Test, MatchesZlibOverSizesAndAlignments) {
   const auto data = test::RandomBytes(1 << 20, 99);
   std::mt19937 rng(7);
   std::vector<std::size_t> sizes;
-  for (std::size_t n = 0; n <= 600; ++n) sizes.push_back(n);
+  for (std::size_t n = 0; n <= 1100; ++n) sizes.push_back(n);
   for (int i = 0; i < 60; ++i) sizes.push_back(rng() % (data.size() - 64));
   for (const auto& impl : kImplementations) {
     for (std::size_t n : sizes) {
