@@ -4,12 +4,17 @@
 # Packs each part of the benchmark corpus (tree/: ~8000 small files; text/: 100 MiB of text; big/: 200 MiB
 # of shared libraries; random/: 64 MiB that does not compress), built by /work/shared/bench/make-corpus.sh
 # into $KZB_CORPUS (default /tmp/kzb-corpus) when it is missing. Every command runs $RUNS times (default 5)
-# into a fresh archive; the median wall time is shown with the archive's size and both relative to kzb.
+# into a fresh archive; the median wall time is shown with the archive's size and both relative to kzb, and
+# the median CPU time (user + system; above the wall time for a tool that uses several threads), which a
+# loaded machine disturbs far less than the wall time.
 #   level 6:  kzb --level 6 | zip -6 | bsdtar (level 6) | 7zz -mx=5
 #   level 1:  kzb --level 1 | zip -1 | bsdtar (level 1) | 7zz -mx=1
 #   level 9:  kzb --level 9 | zip -9 | bsdtar (level 9) | 7zz -mx=9
 #   level 0:  kzb --level 0 | zip -0 | bsdtar (store)   | 7zz -mx=0
-#   password: kzb --level 6 --password | zip -6 -e -P   (and kzb without password, for the CRC pass cost)
+#   password: kzb --level 6 --password | zip -6 -e -P, and both without a password. kzb reads a file twice
+#             with a password (the CRC must be known before the encrypted data starts); zip encrypts
+#             without that pass (it writes data descriptors), so zip's password overhead is the cost of
+#             the cipher alone and kzb's overhead minus zip's estimates the CRC pass ("crc-pass").
 # Peak memory (max RSS) of kzb comes from /usr/bin/time. KZB_PARTS and KZB_CASES narrow the run, e.g.
 #   KZB_PARTS="tree big" KZB_CASES="6 0" bench/bench_pack.sh build/bin/kzb
 # Not part of the test suite; figures depend on the machine and its load (medians damp the noise of a
@@ -35,17 +40,19 @@ done
 mkdir -p "$WORK"
 OUT="$WORK/out.zip"
 
-# median of RUNS wall times (seconds) of a command run from the corpus folder into a fresh $OUT
+# "wall cpu": medians of RUNS wall and CPU times (seconds) of a command run from the corpus folder into a
+# fresh $OUT
 median() {
-  local times=() t0 t1
+  local walls=() cpus=()
   for ((i = 0; i < RUNS; i++)); do
     rm -f "$OUT"
-    t0=$(date +%s.%N)
-    (cd "$CORPUS" && eval "$1") >/dev/null 2>&1 || echo "FAILED: $1" >&2
-    t1=$(date +%s.%N)
-    times+=("$(echo "$t1 - $t0" | bc)")
+    (cd "$CORPUS" && /usr/bin/time -f '%e %U %S' -o "$WORK/time" bash -c "$1") >/dev/null 2>&1 || echo "FAILED: $1" >&2
+    read -r wall user sys < "$WORK/time"
+    walls+=("$wall")
+    cpus+=("$(echo "$user + $sys" | bc)")
   done
-  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((RUNS + 1) / 2))p"
+  local mid=$(((RUNS + 1) / 2))
+  echo "$(printf '%s\n' "${walls[@]}" | sort -n | sed -n "${mid}p") $(printf '%s\n' "${cpus[@]}" | sort -n | sed -n "${mid}p")"
 }
 
 # peak resident memory (KiB) of one run
@@ -55,10 +62,10 @@ max_rss() {
   cat "$WORK/rss"
 }
 
-printf '%-7s %-9s %-8s %9s %12s %8s %8s\n' part case tool seconds bytes time/kzb size/kzb
-row() {  # part case tool seconds bytes kzb_seconds kzb_bytes
-  printf '%-7s %-9s %-8s %9.3f %12d %7.2fx %7.4fx\n' "$1" "$2" "$3" "$4" "$5" \
-    "$(echo "$4 / $6" | bc -l)" "$(echo "$5 / $7" | bc -l)"
+printf '%-7s %-9s %-8s %8s %8s %12s %8s %8s\n' part case tool wall cpu bytes wall/kzb size/kzb
+row() {  # part case tool wall cpu bytes kzb_wall kzb_bytes
+  printf '%-7s %-9s %-8s %8.3f %8.3f %12d %7.2fx %7.4fx\n' "$1" "$2" "$3" "$4" "$5" "$6" \
+    "$(echo "$4 / $7" | bc -l)" "$(echo "$6 / $8" | bc -l)"
 }
 
 for part in $PARTS; do
@@ -82,23 +89,28 @@ for part in $PARTS; do
         cmd[kzb]="'$KZB' pack '$OUT' --recurse --level 6 --password '$PASSWORD' $part"
         cmd[plain]="'$KZB' pack '$OUT' --recurse --level 6 $part"
         cmd[zip]="zip -r -q -6 -e -P '$PASSWORD' '$OUT' $part"
-        tools="kzb plain zip" ;;
+        cmd[zipplain]="zip -r -q -6 '$OUT' $part"
+        tools="kzb plain zip zipplain" ;;
       *) echo "unknown case $case" >&2; exit 2 ;;
     esac
-    declare -A secs=() size=()
+    declare -A secs=() cpu=() size=()
     for tool in $tools; do
-      secs[$tool]=$(median "${cmd[$tool]}")
+      read -r secs[$tool] cpu[$tool] <<< "$(median "${cmd[$tool]}")"
       size[$tool]=$(stat -c %s "$OUT")
     done
     label=$([ "$case" = pw ] && echo password || echo "level$case")
     for tool in $tools; do
-      row "$part" "$label" "$tool" "${secs[$tool]}" "${size[$tool]}" "${secs[kzb]}" "${size[kzb]}"
+      row "$part" "$label" "$tool" "${secs[$tool]}" "${cpu[$tool]}" "${size[$tool]}" "${secs[kzb]}" "${size[kzb]}"
     done
     if [ "$case" = pw ]; then
-      printf '%-7s %-9s %-8s %8.1f%%\n' "$part" "$label" "crc-pass" "$(echo "(${secs[kzb]} / ${secs[plain]} - 1) * 100" | bc -l)"
+      # password overhead of kzb and of zip (CPU), and their difference as a share of kzb's plain run
+      printf '%-7s %-9s %-8s kzb %+.1f%%  zip %+.1f%%  crc-pass %+.1f%% (cpu)\n' "$part" "$label" "overhead" \
+        "$(echo "(${cpu[kzb]} / ${cpu[plain]} - 1) * 100" | bc -l)" \
+        "$(echo "(${cpu[zip]} / ${cpu[zipplain]} - 1) * 100" | bc -l)" \
+        "$(echo "((${cpu[kzb]} - ${cpu[plain]}) - (${cpu[zip]} - ${cpu[zipplain]})) / ${cpu[plain]} * 100" | bc -l)"
     fi
     printf '%-7s %-9s %-8s %8d KiB\n' "$part" "$label" "kzb-rss" "$(max_rss "${cmd[kzb]}")"
-    unset cmd secs size
+    unset cmd secs cpu size
   done
 done
-rm -f "$OUT" "$WORK/rss"
+rm -f "$OUT" "$WORK/rss" "$WORK/time"

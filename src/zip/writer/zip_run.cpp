@@ -401,7 +401,7 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
     EntryOutcome outcome;
     std::string read_error;
     try {
-      outcome = WriteFileEntry(path, header, file_size_, reserve_zip64);
+      outcome = WriteFileEntry(header, file_size_, reserve_zip64);
     } catch (const InputReadError& error) {
       outcome = EntryOutcome::kSkipped;
       read_error = error.message;
@@ -430,9 +430,7 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
   return true;
 }
 
-ZipRun::EntryOutcome ZipRun::WriteFileEntry(const std::string& path, TZipHeaderInfo& header, std::int64_t size,
-                                            bool reserve_zip64) {
-  (void)path;
+ZipRun::EntryOutcome ZipRun::WriteFileEntry(TZipHeaderInfo& header, std::int64_t size, bool reserve_zip64) {
   input_limit_ = size;
   file_bytes_ = 0;
   const std::string& password = zip_.password_;
@@ -477,6 +475,8 @@ ZipRun::EntryOutcome ZipRun::WriteFileEntry(const std::string& path, TZipHeaderI
     header.SetCompressionMethod(kMethodStored);
     header.SetInternalAttributes(0);
   } else {
+    // Made on first use: a handler may raise PackLevel from 0 in the middle of a run.
+    if (!deflater_) deflater_ = std::make_unique<TDeflater>();
     const DeflateResult result = deflater_->DeflateFile(
         zip_.pack_level_, [this](std::uint8_t* buffer, std::int64_t max) { return ReadInput(buffer, max); },
         [this](const std::uint8_t* data, std::int64_t count) { WriteOutput(data, count); });

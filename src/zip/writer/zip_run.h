@@ -47,7 +47,7 @@ class ZipRun {
   void OpenOutput();
   void UpdatePass();
   bool ZipOneFile(const std::string& path, TZipHeaderInfo& header);
-  EntryOutcome WriteFileEntry(const std::string& path, TZipHeaderInfo& header, std::int64_t size, bool reserve_zip64);
+  EntryOutcome WriteFileEntry(TZipHeaderInfo& header, std::int64_t size, bool reserve_zip64);
   bool WriteFolderEntry(const std::string& path, TZipHeaderInfo& header);
   void CopyEntry(TZipHeaderInfo& entry);
   void WriteCentralDirectory();
