@@ -34,7 +34,7 @@ build() { # build DIR [cmake options...]
 }
 
 run_fuzzers() { # run every fuzz target for a bounded time
-  local dir=$1 seconds=${FUZZ_SECONDS:-45}
+  local dir=$1 seconds=${FUZZ_SECONDS:-60}
   for target in "$dir"/bin/fuzz_*; do
     [ -x "$target" ] || continue
     local name corpus
