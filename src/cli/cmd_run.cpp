@@ -28,6 +28,7 @@
 #include "app/schedule.h"
 #include "app/schedule/scheduler.h"
 #include "app/text_utils.h"
+#include "cli/cli_session.h"
 #include "cli/cli_user_interface.h"
 #include "cli/commands.h"
 #include "platform/date_time.h"
@@ -58,24 +59,6 @@ void RunCommand(CommandState& state, Body body) {
   }
 }
 
-// A command's application: the data folder resolved, the terminal as its user interface, the system
-// clock.
-class Session {
- public:
-  Session(CommandState& state, bool assume_yes)
-      : ui_(assume_yes, std::cout, std::cerr), data_dir_(app::ResolveDataDir(state.data_dir)),
-        app_(data_dir_, ui_, clock_) {}
-
-  app::Application& App() { return app_; }
-  CliUserInterface& Ui() { return ui_; }
-  const std::string& DataDir() const { return data_dir_; }
-
- private:
-  app::SystemClock clock_;
-  CliUserInterface ui_;
-  std::string data_dir_;
-  app::Application app_;
-};
 
 std::string Now() { return platform::DateTime::Now().FormatDateTime(); }
 
