@@ -13,7 +13,7 @@ class ArchiveListingTest : public RunsTest {
  protected:
   ArchiveListingTest() {
     platform::ForceDirectories(ListDir());
-    Start({ProjectSpec{}});
+    Start({ProjectSetup{}});
   }
   std::string ListDir() const { return dir_ / "list/"; }
   ArchiveBrowser& Browser() { return runs_->Browser(); }

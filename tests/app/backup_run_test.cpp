@@ -15,10 +15,10 @@ namespace {
 using BackupRunTest = RunsTest;
 
 TEST_F(BackupRunTest, NumberedRunWritesTheArchiveAndAdvancesTheNumber) {
-  ProjectSpec spec;
-  spec.value = 2;  // next number 4 with step 2
-  spec.step = 2;
-  Application& app = Start({spec});
+  ProjectSetup setup;
+  setup.value = 2;  // next number 4 with step 2
+  setup.step = 2;
+  Application& app = Start({setup});
   ASSERT_EQ(app.Panel().Fields().next_number, 4);
   const std::string archive = DestDir() + "Docs4.zip";
 
@@ -44,7 +44,7 @@ TEST_F(BackupRunTest, NumberedRunWritesTheArchiveAndAdvancesTheNumber) {
 }
 
 TEST_F(BackupRunTest, BusyStateLastsForTheWholeRunAndProgressReachesTheWindow) {
-  Application& app = Start({ProjectSpec{}});
+  Application& app = Start({ProjectSetup{}});
   std::vector<int> percents;
   bool busy_seen = true;
   bool menu_disabled = true;
@@ -66,7 +66,7 @@ TEST_F(BackupRunTest, BusyStateLastsForTheWholeRunAndProgressReachesTheWindow) {
 }
 
 TEST_F(BackupRunTest, PromptAnsweredNoChangesNothing) {
-  Application& app = Start({ProjectSpec{}}, "PromptBeforeBackup=1\n");
+  Application& app = Start({ProjectSetup{}}, "PromptBeforeBackup=1\n");
   ui_.QueueYesNo(false);
   BackupResult result = Backup().RunBackup();
   EXPECT_EQ(result.outcome, BackupOutcome::kDeclined);
@@ -96,7 +96,7 @@ TEST_F(BackupRunTest, ValidationFailureShowsOnlyItsMessage) {
        "Confirm password is not matching"},
       {"no include entry", [](ProjectFields& f) { f.include_entries.clear(); }, "Please select files to backup"},
   };
-  Application& app = Start({ProjectSpec{}});
+  Application& app = Start({ProjectSetup{}});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     app.LoadSelectedProject();
@@ -112,7 +112,7 @@ TEST_F(BackupRunTest, ValidationFailureShowsOnlyItsMessage) {
 }
 
 TEST_F(BackupRunTest, EmptyPasswordAndConfirmationWriteAnUnencryptedArchive) {
-  Application& app = Start({ProjectSpec{}});
+  Application& app = Start({ProjectSetup{}});
   app.Panel().MutableFields().use_password = true;
   app.Panel().MutableFields().password = "";
   app.Panel().MutableFields().confirm_password = "";
@@ -125,12 +125,12 @@ TEST_F(BackupRunTest, EmptyPasswordAndConfirmationWriteAnUnencryptedArchive) {
 }
 
 TEST_F(BackupRunTest, PasswordAndCommentDoNotCarryOverToTheNextProject) {
-  ProjectSpec secret;
+  ProjectSetup secret;
   secret.name = "Secret";
   secret.prefix = "Secret";
   secret.password = "pw";
   secret.comment = "the comment";
-  ProjectSpec plain;
+  ProjectSetup plain;
   plain.name = "Plain";
   plain.prefix = "Plain";
   Application& app = Start({secret, plain});
@@ -152,7 +152,7 @@ TEST_F(BackupRunTest, PasswordAndCommentDoNotCarryOverToTheNextProject) {
 }
 
 TEST_F(BackupRunTest, ExistingArchiveWithoutOverwritingInterrupts) {
-  Application& app = Start({ProjectSpec{}});
+  Application& app = Start({ProjectSetup{}});
   const std::string archive = DestDir() + "Docs2.zip";
   test::WriteFileText(archive, "old archive");
 
@@ -171,7 +171,7 @@ TEST_F(BackupRunTest, ExistingArchiveWithoutOverwritingInterrupts) {
 }
 
 TEST_F(BackupRunTest, ExistingArchiveWithOverwritingIsReplaced) {
-  Start({ProjectSpec{}}, "IsOverWrite=1\n");
+  Start({ProjectSetup{}}, "IsOverWrite=1\n");
   const std::string archive = DestDir() + "Docs2.zip";
   test::WriteFileText(archive, "old archive");
 
@@ -189,9 +189,9 @@ TEST_F(BackupRunTest, ExistingArchiveWithOverwritingIsReplaced) {
 }
 
 TEST_F(BackupRunTest, DateSuffixTakesTheMomentOfTheRun) {
-  ProjectSpec spec;
-  spec.suffix = 1;
-  Application& app = Start({spec});
+  ProjectSetup setup;
+  setup.suffix = 1;
+  Application& app = Start({setup});
   clock_.Set(At("2024-03-01 18:05:09"));
   EXPECT_NE(app.Panel().Fields().archive_name, DestDir() + "Docs03-01_18h05m09s.zip");
   BackupResult result = Backup().RunBackup();
@@ -208,10 +208,10 @@ TEST_F(BackupRunTest, NewerThanTakesFilesWrittenAtOrAfterTheThreshold) {
   platform::SetFileTime(SourceDir() + "before.txt", At("2024-03-01 11:59:59"));
   platform::SetFileTime(SourceDir() + "a.txt", At("2024-02-01 00:00:00"));
   platform::SetFileTime(SourceDir() + "sub/b.txt", At("2024-03-02 00:00:00"));
-  ProjectSpec spec;
-  spec.newer_than = true;
-  spec.threshold = "2024-03-01 12:00:00";
-  Start({spec});
+  ProjectSetup setup;
+  setup.newer_than = true;
+  setup.threshold = "2024-03-01 12:00:00";
+  Start({setup});
 
   ASSERT_EQ(Backup().RunBackup().outcome, BackupOutcome::kSucceeded);
 
@@ -223,10 +223,10 @@ TEST_F(BackupRunTest, NewerThanTakesFilesWrittenAtOrAfterTheThreshold) {
 }
 
 TEST_F(BackupRunTest, FollowingThresholdBecomesTheStartOfTheRun) {
-  ProjectSpec spec;
-  spec.newer_than = true;
-  spec.follow_last = true;
-  Application& app = Start({spec});
+  ProjectSetup setup;
+  setup.newer_than = true;
+  setup.follow_last = true;
+  Application& app = Start({setup});
   // The run takes five minutes by the test's clock.
   runs_->OnProgress = [this](int percent) {
     if (percent == 100) clock_.Set(At("2024-03-04 10:05:00"));
@@ -237,9 +237,9 @@ TEST_F(BackupRunTest, FollowingThresholdBecomesTheStartOfTheRun) {
 }
 
 TEST_F(BackupRunTest, NothingMatchedStillWritesAnEmptyArchive) {
-  ProjectSpec spec;
-  spec.include = {SourceDir() + "*.nothing"};
-  Start({spec});
+  ProjectSetup setup;
+  setup.include = {SourceDir() + "*.nothing"};
+  Start({setup});
   BackupResult result = Backup().RunBackup();
   ASSERT_EQ(result.outcome, BackupOutcome::kSucceeded);
   EXPECT_EQ(platform::FileSize(result.archive), 22);
@@ -248,9 +248,9 @@ TEST_F(BackupRunTest, NothingMatchedStillWritesAnEmptyArchive) {
 }
 
 TEST_F(BackupRunTest, RetentionKeepsTheLastArchives) {
-  ProjectSpec spec;
-  spec.keep = 2;
-  Start({spec});
+  ProjectSetup setup;
+  setup.keep = 2;
+  Start({setup});
   for (int i = 0; i < 3; ++i) ASSERT_EQ(Backup().RunBackup().outcome, BackupOutcome::kSucceeded);
   EXPECT_FALSE(platform::FileExists(DestDir() + "Docs2.zip"));
   EXPECT_TRUE(platform::FileExists(DestDir() + "Docs3.zip"));
@@ -268,9 +268,9 @@ TEST_F(BackupRunTest, FailedRunLeavesNothingBehind) {
   } cases[] = {{"disk full", false}, {"missing destination", true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ProjectSpec spec;
-    if (c.missing_folder) spec.save_path = dir_ / "nowhere/";
-    Application& app = Start({spec});
+    ProjectSetup setup;
+    if (c.missing_folder) setup.save_path = dir_ / "nowhere/";
+    Application& app = Start({setup});
     ui_.ClearRecords();
     if (!c.missing_folder) Backup().Writer().SetOutputDeviceLimit(50000);
     const std::string archive = app.Panel().Fields().archive_name;
@@ -303,7 +303,7 @@ TEST_F(BackupRunTest, FailedRunLeavesNothingBehind) {
 
 TEST_F(BackupRunTest, FailedOverwriteKeepsThePreviousArchive) {
   test::WriteFileBytes(SourceDir() + "big.bin", test::RandomBytes(200000, 7));
-  Start({ProjectSpec{}}, "IsOverWrite=1\n");
+  Start({ProjectSetup{}}, "IsOverWrite=1\n");
   const std::string archive = DestDir() + "Docs2.zip";
   test::WriteFileText(archive, "previous archive");
   Backup().Writer().SetOutputDeviceLimit(50000);
@@ -312,7 +312,7 @@ TEST_F(BackupRunTest, FailedOverwriteKeepsThePreviousArchive) {
 }
 
 TEST_F(BackupRunTest, AnotherProcessRunningRefusesTheRun) {
-  Application& app = Start({ProjectSpec{}});
+  Application& app = Start({ProjectSetup{}});
   OtherProcessLock other(BackupRunLockPath(DataDir()));
   ASSERT_TRUE(other.Held());
   Backup().SetLockWait(0);
@@ -324,7 +324,7 @@ TEST_F(BackupRunTest, AnotherProcessRunningRefusesTheRun) {
 }
 
 TEST_F(BackupRunTest, RunEndingOnTheRestorePageRefreshesTheListing) {
-  Application& app = Start({ProjectSpec{}});
+  Application& app = Start({ProjectSetup{}});
   runs_->ActivatePage(MainPage::kRestore);
   EXPECT_TRUE(runs_->Browser().Rows().empty());
   ASSERT_EQ(Backup().RunBackup().outcome, BackupOutcome::kSucceeded);
@@ -335,10 +335,10 @@ TEST_F(BackupRunTest, RunEndingOnTheRestorePageRefreshesTheListing) {
 }
 
 TEST_F(BackupRunTest, TrayEntryLoadsItsProjectAndAsksWhenTheSettingSaysSo) {
-  ProjectSpec other;
+  ProjectSetup other;
   other.name = "Other";
   other.prefix = "Other";
-  Application& app = Start({ProjectSpec{}, other}, "PromptBeforeBackup=1\n");
+  Application& app = Start({ProjectSetup{}, other}, "PromptBeforeBackup=1\n");
   ui_.QueueYesNo(true);
   BackupResult result = runs_->BackupMenuItemClick("other");
   EXPECT_EQ(result.outcome, BackupOutcome::kSucceeded);

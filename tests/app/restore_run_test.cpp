@@ -15,7 +15,7 @@ class RestoreRunTest : public RunsTest {
  protected:
   RestoreRunTest() {
     platform::ForceDirectories(ArchiveDir());
-    Start({ProjectSpec{}});
+    Start({ProjectSetup{}});
     Restore().SetDestDir(OutDir());
   }
   std::string ArchiveDir() const { return dir_ / "archives/"; }

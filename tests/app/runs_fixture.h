@@ -76,7 +76,7 @@ class OtherProcessLock {
 };
 
 // One project section's keys, written as the project save writes them.
-struct ProjectSpec {
+struct ProjectSetup {
   std::string name = "Docs";
   std::string prefix = "Docs";
   int suffix = 2;  // 0 none, 1 date, 2 number
@@ -114,14 +114,14 @@ class RunsTest : public ::testing::Test {
   platform::IniFile LogIni() const { return platform::IniFile(DataDir() + "log.txt"); }
 
   // Writes the projects (the first is the last project) and common settings, then starts the application.
-  Application& Start(const std::vector<ProjectSpec>& projects, const std::string& common_extra = "") {
+  Application& Start(const std::vector<ProjectSetup>& projects, const std::string& common_extra = "") {
     std::string text = "[Common]\nProject Count=" + std::to_string(projects.size()) + "\n";
     for (std::size_t i = 0; i < projects.size(); ++i) {
       text += "Count" + std::to_string(i) + "=" + projects[i].name + "\n";
     }
     if (!projects.empty()) text += "Last Project=" + projects[0].name + "\n";
     text += common_extra;
-    for (const ProjectSpec& p : projects) text += Section(p);
+    for (const ProjectSetup& p : projects) text += Section(p);
     test::WriteFileText(IniPath(), text);
     app_ = std::make_unique<Application>(DataDir(), ui_, clock_);
     runs_ = std::make_unique<MainRuns>(*app_);
@@ -129,7 +129,7 @@ class RunsTest : public ::testing::Test {
     return *app_;
   }
 
-  std::string Section(const ProjectSpec& p) const {
+  std::string Section(const ProjectSetup& p) const {
     std::string s = "[" + p.name + "]\n";
     s += "Filename prefix=" + p.prefix + "\n";
     s += "Suffix=" + std::to_string(p.suffix) + "\n";

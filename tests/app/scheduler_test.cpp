@@ -15,21 +15,21 @@ namespace {
 // 2024-03-04 is a Monday; the fixture's clock starts at 10:00:00 that day.
 class SchedulerTest : public RunsTest {
  protected:
-  static ProjectSpec Daily(const std::string& name, const std::string& time = "08:00:00") {
-    ProjectSpec spec;
-    spec.name = name;
-    spec.prefix = name;
-    spec.mode = 0;
-    spec.schedule_value = time;
-    return spec;
+  static ProjectSetup Daily(const std::string& name, const std::string& time = "08:00:00") {
+    ProjectSetup setup;
+    setup.name = name;
+    setup.prefix = name;
+    setup.mode = 0;
+    setup.schedule_value = time;
+    return setup;
   }
-  static ProjectSpec EveryMinutes(const std::string& name, int minutes) {
-    ProjectSpec spec;
-    spec.name = name;
-    spec.prefix = name;
-    spec.mode = 1;
-    spec.schedule_value = std::to_string(minutes);
-    return spec;
+  static ProjectSetup EveryMinutes(const std::string& name, int minutes) {
+    ProjectSetup setup;
+    setup.name = name;
+    setup.prefix = name;
+    setup.mode = 1;
+    setup.schedule_value = std::to_string(minutes);
+    return setup;
   }
   class Scheduler& Sched() { return runs_->Scheduler(); }
   DateTime NextRun(std::size_t index) const { return app_->Schedule().Entries().at(index).next_run; }
@@ -116,7 +116,7 @@ TEST_F(SchedulerTest, ProjectsDueAtTheSameTickRunOneAfterTheOther) {
 }
 
 TEST_F(SchedulerTest, TickDuringAManualRunDoesNothingAndTheDueProjectRunsAfterIt) {
-  ProjectSpec manual;
+  ProjectSetup manual;
   manual.name = "Manual";
   manual.prefix = "Manual";
   Application& app = Start({manual, Daily("Docs")});
@@ -147,7 +147,7 @@ TEST_F(SchedulerTest, NothingRunsWhileAProjectIsEdited) {
 }
 
 TEST_F(SchedulerTest, ScheduledRunsNeverAskAndKeepThePromptSetting) {
-  ProjectSpec broken = Daily("Zed");
+  ProjectSetup broken = Daily("Zed");
   broken.prefix = "";  // refused by the project check
   Application& app = Start({Daily("Docs"), broken}, "PromptBeforeBackup=1\n");
 
@@ -162,7 +162,7 @@ TEST_F(SchedulerTest, ScheduledRunsNeverAskAndKeepThePromptSetting) {
 }
 
 TEST_F(SchedulerTest, ARefusedRunDropsTheRestOfTheTick) {
-  ProjectSpec broken = Daily("Alpha");
+  ProjectSetup broken = Daily("Alpha");
   broken.include = {};
   Application& app = Start({broken, Daily("Beta")});
   // Alpha's include list is emptied in the file, so it is refused when it is loaded and checked.
@@ -179,7 +179,7 @@ TEST_F(SchedulerTest, ARefusedRunDropsTheRestOfTheTick) {
 }
 
 TEST_F(SchedulerTest, NoTickWhileAConfirmationQuestionIsOpen) {
-  ProjectSpec manual;
+  ProjectSetup manual;
   manual.name = "Manual";
   manual.prefix = "Manual";
   Start({manual, Daily("Docs")}, "PromptBeforeBackup=1\n");
@@ -262,7 +262,7 @@ TEST_F(SchedulerTest, ATickInsideATickAndAStopRequestStartNothing) {
 }
 
 TEST_F(SchedulerTest, NoScheduledProjectMeansTheTimerIsStopped) {
-  Start({ProjectSpec{}});
+  Start({ProjectSetup{}});
   EXPECT_EQ(Sched().Tick().skipped, TickSkip::kTimerStopped);
 }
 

@@ -8,7 +8,7 @@
 namespace kzb::zip {
 namespace {
 
-struct Spec {
+struct EntrySetup {
   std::string directory;
   std::string file;
   std::uint32_t date_time;
@@ -19,11 +19,11 @@ struct Spec {
 };
 
 // Fills a list in the given order and returns the file names in list order.
-std::vector<std::string> Order(TZipSortMode mode, const std::vector<Spec>& specs,
+std::vector<std::string> Order(TZipSortMode mode, const std::vector<EntrySetup>& setups,
                                TDuplicatePolicy policy = TDuplicatePolicy::kAccept) {
   TSortedZip list(policy);
   list.SetSortMode(mode);
-  for (const auto& s : specs) {
+  for (const auto& s : setups) {
     auto* h = new TZipHeaderInfo;
     h->SetDirectory(s.directory);
     h->SetFileName(s.file);
@@ -44,7 +44,7 @@ constexpr std::uint32_t Dos(int y, int mo, int d, int h = 0, int mi = 0) {
          static_cast<std::uint32_t>((h << 11) | (mi << 5));
 }
 
-const std::vector<Spec> kEntries = {
+const std::vector<EntrySetup> kEntries = {
     {"b/", "Zeta.txt", Dos(2020, 1, 1), 50, 100, 300, 0},
     {"A/", "alpha.txt", Dos(2022, 5, 5), 10, 100, 100, 1},
     {"a/", "Beta.txt", Dos(2021, 3, 3), 90, 100, 200, 0},
@@ -75,7 +75,7 @@ TEST(SortedZipTest, Orders) {
 }
 
 TEST(SortedZipTest, EqualDatesAndSizesKeepInsertionOrder) {
-  const std::vector<Spec> same = {
+  const std::vector<EntrySetup> same = {
       {"", "first", Dos(2020, 1, 1), 5, 5, 0, 0},
       {"", "second", Dos(2020, 1, 1), 5, 5, 1, 0},
       {"", "third", Dos(2020, 1, 1), 5, 5, 2, 0},
@@ -88,11 +88,11 @@ TEST(SortedZipTest, EqualDatesAndSizesKeepInsertionOrder) {
 }
 
 TEST(SortedZipTest, InvalidDateCountsAsZero) {
-  const std::vector<Spec> specs = {
+  const std::vector<EntrySetup> setups = {
       {"", "valid", Dos(1990, 1, 1), 0, 0, 0, 0},
       {"", "feb31", Dos(2020, 2, 31), 0, 0, 1, 0},
   };
-  EXPECT_EQ(Order(TZipSortMode::ByDate, specs), (std::vector<std::string>{"valid", "feb31"}));
+  EXPECT_EQ(Order(TZipSortMode::ByDate, setups), (std::vector<std::string>{"valid", "feb31"}));
 }
 
 TEST(SortedZipTest, ByNoneRejectsSameDiskAndOffsetWithErrorPolicy) {
