@@ -52,7 +52,8 @@ run_fuzzers() { # run every fuzz target for a bounded time
 case "${1:-}" in
   start)
     install_missing
-    build "$root/build" -DCMAKE_BUILD_TYPE=Release -DKZB_TESTS=OFF -DKZB_BENCH=OFF
+    # The same optimised build the test command makes and checks.
+    build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
     exec "$root/build/bin/kzb" "${@:2}"
     ;;
   test)
