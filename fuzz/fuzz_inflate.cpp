@@ -6,7 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "zip/deflate/deflate_api.h"
+#include "zip/decompress/inflate_buffer.h"
+#include "zip/deflate/deflate_buffer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -53,19 +53,19 @@ case "${1:-}" in
   start)
     install_missing
     # The same optimised build the test command makes and checks.
-    build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKZB_WERROR=OFF
     exec "$root/build/bin/kzb" "${@:2}"
     ;;
   test)
     install_missing
     echo "== normal build"
-    build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKZB_WERROR=ON
     (cd "$root/build" && ctest --output-on-failure -j "$jobs" -LE long)
     echo "== sanitizer build (address, undefined)"
-    build "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKZB_SANITIZE=ON -DKZB_BENCH=OFF
+    build "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKZB_WERROR=ON -DKZB_SANITIZE=ON -DKZB_BENCH=OFF
     (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs" -LE 'long|nosan')
     echo "== fuzz build (clang, libFuzzer)"
-    CC=clang CXX=clang++ build "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    CC=clang CXX=clang++ build "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKZB_WERROR=ON \
       -DKZB_FUZZ=ON -DKZB_TESTS=OFF -DKZB_BENCH=OFF
     run_fuzzers "$root/build-fuzz"
     echo "== all checks passed"

@@ -5,10 +5,10 @@
 #include <iostream>
 #include <string>
 
-#include "app/application.h"
-#include "app/clock.h"
-#include "app/data_dir.h"
-#include "app/text_utils.h"
+#include "app/session/application.h"
+#include "app/common/clock.h"
+#include "app/common/data_dir.h"
+#include "app/common/text_utils.h"
 #include "cli/cli_user_interface.h"
 #include "cli/commands.h"
 #include "platform/system.h"

@@ -4,7 +4,7 @@
 
 #include <iostream>
 
-#include "app/text_utils.h"
+#include "app/common/text_utils.h"
 
 namespace kzb::cli {
 

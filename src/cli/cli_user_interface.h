@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/user_interface.h"
+#include "app/common/user_interface.h"
 
 namespace kzb::cli {
 

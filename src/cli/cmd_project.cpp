@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "app/application.h"
-#include "app/data_dir.h"
-#include "app/project_store.h"
-#include "app/schedule.h"
-#include "app/text_utils.h"
+#include "app/session/application.h"
+#include "app/common/data_dir.h"
+#include "app/project/project_store.h"
+#include "app/schedule/schedule_table.h"
+#include "app/common/text_utils.h"
 #include "cli/cli_session.h"
 #include "cli/cli_user_interface.h"
 #include "cli/commands.h"

@@ -2,7 +2,7 @@
 // data folder.
 #include <gtest/gtest.h>
 
-#include "app/data_dir.h"
+#include "app/common/data_dir.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
 #include "platform/system.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/backup/run_lock.h"
-#include "app/data_dir.h"
+#include "app/runs/run_lock.h"
+#include "app/common/data_dir.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"

@@ -11,7 +11,8 @@
 
 #include "support/test_support.h"
 #include "zip/decompress/inflate.h"
-#include "zip/deflate/deflate_api.h"
+#include "zip/decompress/inflate_buffer.h"
+#include "zip/deflate/deflate_buffer.h"
 #include "zip/deflate/deflate_file.h"
 #include "zip/zip_errors.h"
 

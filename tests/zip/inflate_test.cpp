@@ -15,8 +15,9 @@
 
 #include "support/test_support.h"
 #include "zip/decompress/inflate.h"
-#include "zip/deflate/deflate_api.h"
-#include "zip/deflate/deflate_tables.h"
+#include "zip/decompress/inflate_buffer.h"
+#include "zip/deflate/deflate_buffer.h"
+#include "zip/records/deflate_format.h"
 #include "zip/zip_errors.h"
 
 namespace kzb::zip {

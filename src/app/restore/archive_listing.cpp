@@ -3,9 +3,9 @@
 #include <exception>
 #include <utility>
 
-#include "app/archive_naming.h"
-#include "app/project_fields.h"
-#include "app/text_utils.h"
+#include "app/project/archive_naming.h"
+#include "app/project/project_fields.h"
+#include "app/common/text_utils.h"
 #include "findfile/find_file.h"
 #include "platform/path.h"
 #include "zip/reader/vcl_unzip.h"

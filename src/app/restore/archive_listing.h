@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_settings.h"
-#include "app/user_interface.h"
+#include "app/project/app_settings.h"
+#include "app/common/user_interface.h"
 #include "platform/date_time.h"
 
 namespace kzb::zip {

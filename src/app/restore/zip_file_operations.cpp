@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/text_utils.h"
+#include "app/common/text_utils.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "platform/system.h"

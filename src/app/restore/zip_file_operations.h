@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/restore/archive_listing.h"
-#include "app/user_interface.h"
+#include "app/common/user_interface.h"
 
 namespace kzb::app {
 

@@ -38,7 +38,7 @@
 #include <cstring>
 #include <vector>
 
-#include "zip/deflate/deflate_tables.h"
+#include "zip/records/deflate_format.h"
 #include "zip/zip_errors.h"
 
 namespace kzb::zip {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "zip/deflate/deflate_file.h"
-#include "zip/deflate/deflate_tables.h"
+#include "zip/records/deflate_format.h"
 
 namespace kzb::zip {
 

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "zip/deflate/deflate_block.h"
-#include "zip/deflate/deflate_tables.h"
+#include "zip/records/deflate_format.h"
 
 namespace kzb::zip {
 

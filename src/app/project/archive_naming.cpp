@@ -1,0 +1,69 @@
+#include "app/project/archive_naming.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/common/text_utils.h"
+#include "platform/path.h"
+
+namespace kzb::app {
+
+namespace {
+
+// Padding beyond a file name's length limit can only come from a hand-edited width; it is not honoured.
+constexpr int kMaxPaddedWidth = 255;
+
+std::string TwoDigits(int value) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%02d", value);
+  return buffer;
+}
+
+}  // namespace
+
+std::string DateStamp(platform::DateTime moment) {
+  platform::DateTimeParts parts = moment.Parts();
+  return TwoDigits(parts.month) + "-" + TwoDigits(parts.day) + "_" + TwoDigits(parts.hour) + "h" +
+         TwoDigits(parts.minute) + "m" + TwoDigits(parts.second) + "s";
+}
+
+std::string NumberText(int number, bool pad, int width) {
+  std::string digits = std::to_string(number);
+  if (pad) {
+    int target = std::min(width, kMaxPaddedWidth);
+    if (static_cast<int>(digits.size()) < target) {
+      digits.insert(0, static_cast<std::size_t>(target) - digits.size(), '0');
+    }
+  }
+  return digits;
+}
+
+int AdvanceNumber(int used, int step) {
+  long long next = static_cast<long long>(used) + step;
+  return next > kMaxNumber ? kMaxNumber : static_cast<int>(next);
+}
+
+std::string DestinationFolder(const std::string& save_path) {
+  std::string folder = Trim(save_path);
+  if (folder == "c:\\" || folder == "C:\\") return platform::HomeDir();
+  if (!folder.empty() && !platform::IsPathSeparator(folder.back())) folder += platform::kPathSeparator;
+  return folder;
+}
+
+std::string BuildArchiveName(const std::string& save_path, const std::string& prefix, SuffixKind kind,
+                             int next_number, bool pad_number, int number_width, platform::DateTime now) {
+  std::string name = DestinationFolder(save_path) + Trim(prefix);
+  switch (kind) {
+    case SuffixKind::kDate:
+      name += DateStamp(now);
+      break;
+    case SuffixKind::kNumber:
+      name += NumberText(next_number, pad_number, number_width);
+      break;
+    case SuffixKind::kNone:
+      break;
+  }
+  return name + ".zip";
+}
+
+}  // namespace kzb::app

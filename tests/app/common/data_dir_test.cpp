@@ -1,0 +1,53 @@
+#include "app/common/data_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include "platform/path.h"
+#include "support/test_support.h"
+
+namespace kzb::app {
+namespace {
+
+// Restores KZB_DATA_DIR when the test ends.
+class DataDirTest : public ::testing::Test {
+ protected:
+  DataDirTest() {
+    const char* value = std::getenv(kDataDirEnvironmentVariable);
+    if (value != nullptr) saved_ = value;
+    unsetenv(kDataDirEnvironmentVariable);
+  }
+  ~DataDirTest() override {
+    if (saved_) {
+      setenv(kDataDirEnvironmentVariable, saved_->c_str(), 1);
+    } else {
+      unsetenv(kDataDirEnvironmentVariable);
+    }
+  }
+  std::optional<std::string> saved_;
+};
+
+TEST_F(DataDirTest, OverrideWinsThenEnvironmentThenProgramFolder) {
+  test::ScratchDir dir;
+  setenv(kDataDirEnvironmentVariable, (dir / "env").c_str(), 1);
+  EXPECT_EQ(ResolveDataDir(dir / "given"), dir / "given/");
+  EXPECT_EQ(ResolveDataDir(""), dir / "env/");
+  setenv(kDataDirEnvironmentVariable, "", 1);
+  std::string fallback = ResolveDataDir("");
+  EXPECT_TRUE(fallback == ProgramDir() || fallback == platform::UserConfigDir()) << fallback;
+}
+
+TEST_F(DataDirTest, RelativeOverrideIsMadeAbsolute) {
+  EXPECT_EQ(ResolveDataDir("some/dir/../data"), platform::IncludeTrailingSeparator(platform::CurrentDir()) + "some/data/");
+}
+
+TEST(WindowLockPath, LiesInTheDataFolder) {
+  EXPECT_EQ(WindowLockPath("/d"), "/d/.kzb-window.lock");
+  EXPECT_EQ(WindowLockPath("/d/"), "/d/.kzb-window.lock");
+  EXPECT_NE(BackupRunLockPath("/d/"), WindowLockPath("/d/"));
+}
+
+}  // namespace
+}  // namespace kzb::app
