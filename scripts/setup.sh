@@ -9,6 +9,7 @@ root=$(pwd)
 packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdeflate-dev libcli11-dev
+  libssl-dev
   clang libclang-rt-14-dev
   zip unzip 7zip libarchive-tools python3 xz-utils
 )

@@ -23,6 +23,7 @@ struct PackOptions {
   std::string archive;
   int level = 6;
   std::string password;
+  std::string encryption = "zipcrypto";
   bool recurse = false;
   bool no_paths = false;
   std::string relative_to;
@@ -53,6 +54,7 @@ int RunPack(const PackOptions& options) {
   zip.SetZipName(options.archive);
   zip.SetPackLevel(options.level);
   zip.SetPassword(options.password);
+  zip.SetEncryption(options.encryption == "aes256" ? zip::TZipEncryption::zeAes256 : zip::TZipEncryption::zeZipCrypto);
   zip.SetRecurse(options.recurse);
   zip.SetStorePaths(!options.no_paths);
   if (!options.relative_to.empty()) {
@@ -147,7 +149,11 @@ void AddPackCommand(CLI::App& app, CommandState& state) {
   pack->add_option("ARCHIVE", options->archive, "Archive to create or update")->required();
   pack->add_option("--level", options->level, "Compression level: 0 stores, 1 fastest .. 9 smallest (default 6)")
       ->check(CLI::Range(0, 9));
-  pack->add_option("--password", options->password, "Encrypt every file with this password (traditional ZIP encryption)");
+  pack->add_option("--password", options->password,
+                   "Encrypt every file with this password (traditional ZIP encryption unless --encryption aes256)");
+  pack->add_option("--encryption", options->encryption,
+                   "Cipher of --password: zipcrypto (traditional, weak; default) or aes256 (WinZip AES-256)")
+      ->check(CLI::IsMember({"aes256", "zipcrypto"}));
   pack->add_flag("--recurse", options->recurse, "Search subfolders of every folder and mask");
   pack->add_flag("--no-paths", options->no_paths, "Store file names only, without their folders");
   pack->add_option("--relative-to", options->relative_to,

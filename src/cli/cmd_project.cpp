@@ -38,6 +38,7 @@ struct ProjectOptions {
   int step = 1;
   bool no_recurse = false;
   std::string password;
+  std::string encryption;
   std::string comment;
   bool no_paths = false;
   int level = 6;
@@ -66,6 +67,7 @@ struct ProjectOptions {
     CLI::Option* next = nullptr;
     CLI::Option* step = nullptr;
     CLI::Option* password = nullptr;
+    CLI::Option* encryption = nullptr;
     CLI::Option* comment = nullptr;
     CLI::Option* level = nullptr;
     CLI::Option* keep = nullptr;
@@ -132,6 +134,10 @@ void AddProjectOptions(CLI::App* sub, ProjectOptions& o, bool for_edit) {
                ->check(CLI::Range(1, 1000));
   auto* no_recurse = sub->add_flag("--no-recurse", o.no_recurse, "Do not look for the files in subfolders");
   g.password = sub->add_option("--password", o.password, "Encrypt the archives with this password");
+  g.encryption = sub->add_option("--encryption", o.encryption,
+                                 for_edit ? "Cipher of a password: aes256 or zipcrypto (traditional, weak)"
+                                          : "Cipher of a password: aes256 (default) or zipcrypto (traditional, weak)")
+                     ->check(CLI::IsMember({"aes256", "zipcrypto"}));
   g.comment = sub->add_option("--comment", o.comment, "Give the archives this comment");
   auto* no_paths = sub->add_flag("--no-paths", o.no_paths, "Store names without path information");
   g.level = sub->add_option("--level", o.level, "Compression level 0 to 9")->check(CLI::Range(0, 9));
@@ -188,6 +194,9 @@ void ApplyProjectOptions(const ProjectOptions& o, app::ProjectPanel& panel) {
     f.confirm_password = o.password;
   }
   if (o.no_password) f.use_password = false;
+  if (WasGiven(g.encryption)) {
+    f.encryption = o.encryption == "zipcrypto" ? app::EncryptionKind::kZipCrypto : app::EncryptionKind::kAes256;
+  }
   if (WasGiven(g.comment)) {
     f.use_comment = true;
     f.comment = o.comment;
@@ -274,6 +283,8 @@ void PrintProject(const app::Application& app, std::ostream& out) {
   out << "Use password: " << YesNo(f.use_password) << "\n";
   out << "Password: " << (f.password.empty() ? "(empty)" : "(set)") << Disabled(panel.PasswordFieldsEnabled())
       << "\n";
+  out << "Encryption: " << (f.encryption == app::EncryptionKind::kAes256 ? "AES-256" : "traditional (ZipCrypto)")
+      << Disabled(panel.PasswordFieldsEnabled()) << "\n";
   out << "Save full path information: " << YesNo(f.store_paths) << "\n";
   out << "Add comment: " << YesNo(f.use_comment) << "\n";
   out << "Comment: " << f.comment << Disabled(panel.CommentFieldEnabled()) << "\n";

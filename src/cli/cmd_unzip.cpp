@@ -37,6 +37,18 @@ std::string MethodName(std::uint16_t method) {
   }
 }
 
+// The method that decodes the entry, and its cipher when it is encrypted ("deflate+AES256",
+// "stored+ZipCrypto").
+std::string MethodName(const zip::TZipHeaderInfo& entry) {
+  std::string name = MethodName(entry.DataMethod());
+  if (entry.IsAes()) {
+    name += "+AES" + std::to_string(64 + 64 * entry.AesStrength());
+  } else if (entry.IsEncrypted()) {
+    name += "+ZipCrypto";
+  }
+  return name;
+}
+
 // A reader set up for the command line: damaged archives are rebuilt from their local headers.
 void PrepareReader(TVCLUnZip& reader, const std::string& archive) {
   reader.SetZipName(archive);
@@ -73,8 +85,8 @@ int RunList(const std::string& archive) {
   const int count = reader.Count();
   for (int i = 0; i < count; ++i) {
     const zip::TZipHeaderInfo& entry = reader.EntryInfo(i);
-    char line[128];
-    std::snprintf(line, sizeof line, "%-8s %12lld %12lld  %08x  %s  ", MethodName(entry.CompressionMethod()).c_str(),
+    char line[160];
+    std::snprintf(line, sizeof line, "%-8s %12lld %12lld  %08x  %s  ", MethodName(entry).c_str(),
                   static_cast<long long>(entry.CompressedSize()), static_cast<long long>(entry.UncompressedSize()),
                   entry.Crc32(), reader.EntryDateTime(i).FormatDateTime().c_str());
     std::cout << line << EntryFullName(reader, i) << "\n";

@@ -166,6 +166,42 @@ TEST_F(ProjectCliTest, EditChangesOnlyWhatIsGivenAndValidates) {
   EXPECT_EQ(Ini(), before);
 }
 
+// A new project with a password encrypts with AES-256; edit switches the cipher; each backup's entries
+// carry the cipher chosen when it ran, and list, test and extract handle both.
+TEST_F(ProjectCliTest, EncryptionChoiceReachesTheArchives) {
+  test::WriteFileText(source_ + "a.txt", std::string(3000, 'a'));
+  AddDocs();
+  EXPECT_EQ(IniFile().ReadString("Docs", "Encryption", ""), "1");
+  std::string out;
+  ASSERT_EQ(Kzb("show Docs", &out), 0);
+  EXPECT_NE(out.find("Encryption: AES-256\n"), std::string::npos) << out;
+  ASSERT_EQ(Kzb("backup Docs", &out), 0) << out;
+  const std::string first = dir_ / "out/Docs2.zip";
+  ASSERT_EQ(Kzb("list " + ShellQuote(first), &out), 0) << out;
+  EXPECT_NE(out.find("deflate+AES256"), std::string::npos) << out;
+
+  ASSERT_EQ(Kzb("edit Docs --encryption zipcrypto", &out), 0) << out;
+  EXPECT_EQ(IniFile().ReadString("Docs", "Encryption", ""), "0");
+  ASSERT_EQ(Kzb("show Docs", &out), 0);
+  EXPECT_NE(out.find("Encryption: traditional (ZipCrypto)\n"), std::string::npos) << out;
+  ASSERT_EQ(Kzb("backup Docs", &out), 0) << out;
+  const std::string second = dir_ / "out/Docs3.zip";
+  ASSERT_EQ(Kzb("list " + ShellQuote(second), &out), 0) << out;
+  EXPECT_NE(out.find("deflate+ZipCrypto"), std::string::npos) << out;
+
+  for (const std::string& archive : {first, second}) {
+    EXPECT_EQ(Kzb("test " + ShellQuote(archive) + " --password secret", &out), 0) << out;
+    EXPECT_EQ(Kzb("test " + ShellQuote(archive) + " --password nope", &out), 1) << out;
+    EXPECT_NE(out.find("a.txt: wrong password"), std::string::npos) << out;
+    const std::string dest = archive + ".out";
+    ASSERT_EQ(Kzb("extract " + ShellQuote(archive) + " --password secret --no-folders --dest " + ShellQuote(dest), &out),
+              0)
+        << out;
+    EXPECT_EQ(ReadFileText(dest + "/a.txt"), std::string(3000, 'a'));
+  }
+  EXPECT_EQ(Kzb("edit Docs --encryption des", &out), 2);
+}
+
 TEST_F(ProjectCliTest, RenameCopyAndDelete) {
   AddDocs();
   ASSERT_EQ(Kzb("add Mail --include " + ShellQuote(source_)), 0);

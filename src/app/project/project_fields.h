@@ -18,6 +18,10 @@ enum class SuffixKind { kNone = 0, kDate = 1, kNumber = 2 };
 // "BackupMode": when the project runs unattended.
 enum class ScheduleKind { kDailyOnce = 0, kEveryMinutes = 1, kWeekly = 2, kNone = 3 };
 
+// "Encryption": the cipher of a password-protected project's archives. Absent means traditional, the only
+// cipher of projects saved before the choice existed.
+enum class EncryptionKind { kZipCrypto = 0, kAes256 = 1 };
+
 // The weekday list of the schedule editor, in its order; index 0 is Sunday.
 inline constexpr std::array<std::string_view, 7> kWeekdayNames = {
     "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
@@ -59,6 +63,7 @@ struct ProjectFields {
   bool use_password = true;                      // "Whether password Project"
   std::string password;                          // "Password", encoded with the project name
   std::string confirm_password;
+  EncryptionKind encryption = EncryptionKind::kZipCrypto;  // "Encryption"
   bool store_paths = true;                       // "Whether store path in Zip"
   bool use_comment = true;                       // "Whether store comment in Zip"
   std::string comment;                           // "Comment", as typed

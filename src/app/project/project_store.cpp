@@ -58,6 +58,9 @@ void LoadProject(const platform::IniFile& ini, const std::string& project_name, 
     f.password.clear();
     f.confirm_password.clear();
   }
+  // A code this version does not know (a later version's cipher) reads as the strongest one known, never
+  // as the traditional cipher.
+  f.encryption = ini.ReadInteger(section, "Encryption", 0) == 0 ? EncryptionKind::kZipCrypto : EncryptionKind::kAes256;
 
   f.store_paths = ini.ReadBool(section, "Whether store path in Zip", true);
   f.use_comment = ini.ReadBool(section, "Whether store comment in Zip", true);
@@ -132,6 +135,7 @@ void WriteProjectSection(platform::IniFile& ini, const std::string& project_name
     fields.password.clear();
     fields.confirm_password.clear();
   }
+  entries.push_back({"Encryption", std::to_string(static_cast<int>(fields.encryption))});
   entries.push_back({"Whether store path in Zip", Flag(fields.store_paths)});
   entries.push_back({"Whether store comment in Zip", Flag(fields.use_comment)});
   if (fields.use_comment && !IsBlank(fields.comment)) {

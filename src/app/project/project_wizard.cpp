@@ -13,6 +13,7 @@ ProjectWizard::ProjectWizard(std::string project_file, const AppSettings& settin
   ProjectFields& f = panel_.MutableFields();
   f.save_path = std::string(kDefaultSavePath);
   f.use_password = false;
+  f.encryption = EncryptionKind::kAes256;  // new projects encrypt with AES-256 once a password is set
   f.use_comment = false;
   f.newer_than = false;
   f.threshold_follows_last_backup = false;

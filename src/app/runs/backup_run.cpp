@@ -139,6 +139,8 @@ BackupResult BackupRun::RunBackup() {
     writer.SetFilesList(fields.include_entries);
     writer.SetExcludeList(fields.exclude_entries);
     writer.SetPassword(fields.use_password && !IsBlank(fields.password) ? Trim(fields.password) : "");
+    writer.SetEncryption(fields.encryption == EncryptionKind::kAes256 ? zip::TZipEncryption::zeAes256
+                                                                       : zip::TZipEncryption::zeZipCrypto);
     writer.SetPackLevel(fields.pack_level);
     writer.SetAddDirEntriesOnRecurse(false);
 

@@ -1,6 +1,6 @@
 #include "zip/crypt/zip_crypt.h"
 
-#include "platform/date_time.h"
+#include "platform/random.h"
 #include "zip/records/crc32.h"
 #include "zip/records/zip_format.h"
 #include "zip/records/zip_header_info.h"
@@ -84,31 +84,25 @@ int TZipCrypt::CheckHeader(std::string_view password, TStream& stream) {
   return CheckHeaderBytes(password, header);
 }
 
-void TZipCrypt::MakeHeader(std::string_view password, std::uint32_t crc, std::uint32_t seed,
+void TZipCrypt::MakeHeader(std::string_view password, std::uint32_t crc, const std::uint8_t random[10],
                            std::uint8_t header[12]) {
   InitKeys(password);
-  TZipRandom random(seed);
-  for (int i = 0; i < 10; ++i) header[i] = EncryptByte(static_cast<std::uint8_t>(random.RandomBelow(32767) >> 7));
+  for (int i = 0; i < 10; ++i) header[i] = EncryptByte(random[i]);
   header[10] = EncryptByte(static_cast<std::uint8_t>(crc >> 16));
   header[11] = EncryptByte(static_cast<std::uint8_t>(crc >> 24));
 }
 
 void TZipCrypt::WriteHeader(std::string_view password, std::uint32_t crc, TStream& stream) {
+  std::uint8_t random[kEncryptionHeaderSize - 2];
+  platform::FillRandom(random, sizeof random);
   std::uint8_t header[kEncryptionHeaderSize];
-  MakeHeader(password, crc, EncryptionSeedNow(), header);
+  MakeHeader(password, crc, random, header);
   stream.WriteBuffer(header, kEncryptionHeaderSize);
-}
-
-std::uint32_t TZipRandom::RandomBelow(std::uint32_t n) {
-  seed_ = seed_ * kKeyMultiplier + 1;
-  return static_cast<std::uint32_t>((static_cast<std::uint64_t>(seed_) * n) >> 32);
 }
 
 std::uint8_t ExpectedCheckByte(const TZipHeaderInfo& entry) {
   if (entry.HasDataDescriptor()) return static_cast<std::uint8_t>(entry.FileDateTime() >> 8);
   return static_cast<std::uint8_t>(entry.Crc32() >> 24);
 }
-
-std::uint32_t EncryptionSeedNow() { return platform::UtcMillisecondsOfDay(); }
 
 }  // namespace kzb::zip

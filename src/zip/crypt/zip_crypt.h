@@ -9,8 +9,9 @@
 // has a data descriptor). One byte of check means a wrong password passes about once in 256 tries; the
 // CRC of the extracted data catches those.
 //
-// Random bytes of the header: a 32-bit linear congruential generator (seed = seed * 134775813 + 1,
-// RandomBelow(n) = high half of seed * n) seeded for every entry from the UTC time of day in milliseconds.
+// Random bytes of the header: ten bytes from the system's random source for every entry. (Readers only
+// look at the check byte, so any bytes are compatible; predictable ones, such as a generator seeded from
+// the clock, would give an attacker known plaintext for free.)
 //
 // Speed: the buffer routines keep the keys in locals and use the CRC table directly; nothing is allocated.
 // The password is used byte for byte as held in memory (UTF-8 in this program).
@@ -55,11 +56,12 @@ class TZipCrypt {
   // The same on a header already in memory.
   std::uint8_t CheckHeaderBytes(std::string_view password, const std::uint8_t header[12]);
 
-  // Builds the encrypted 12-byte header for an entry with this CRC, seeding the generator with seed, and
-  // leaves the keys ready to encrypt the entry's data.
-  void MakeHeader(std::string_view password, std::uint32_t crc, std::uint32_t seed, std::uint8_t header[12]);
-  // MakeHeader with the seed ((h * 60 + m) * 60 + s) * 1000 + ms of the current UTC time, written to the
-  // stream (ENotEnoughRoom when the write is short).
+  // Builds the encrypted 12-byte header for an entry with this CRC from ten random bytes, and leaves the
+  // keys ready to encrypt the entry's data.
+  void MakeHeader(std::string_view password, std::uint32_t crc, const std::uint8_t random[10],
+                  std::uint8_t header[12]);
+  // MakeHeader with ten bytes from the system's random source, written to the stream (ENotEnoughRoom when
+  // the write is short).
   void WriteHeader(std::string_view password, std::uint32_t crc, TStream& stream);
 
   std::uint32_t Key0() const { return key0_; }
@@ -72,22 +74,8 @@ class TZipCrypt {
   std::uint32_t key2_ = kInitKey2;
 };
 
-// The generator of the header's random bytes.
-class TZipRandom {
- public:
-  explicit TZipRandom(std::uint32_t seed) : seed_(seed) {}
-  // Steps the seed and returns a value 0 <= r < n.
-  std::uint32_t RandomBelow(std::uint32_t n);
-  std::uint32_t Seed() const { return seed_; }
-
- private:
-  std::uint32_t seed_;
-};
-
 // The byte a password check compares with: bits 8-15 of the DOS time when the entry has a data
 // descriptor, else bits 24-31 of its CRC-32.
 std::uint8_t ExpectedCheckByte(const TZipHeaderInfo& entry);
-// Seed for the header's random bytes from the current UTC time of day.
-std::uint32_t EncryptionSeedNow();
 
 }  // namespace kzb::zip

@@ -10,7 +10,9 @@
 //     through. Entries stored as links, devices or other special files become regular files holding their
 //     stored bytes.
 //  3. An encrypted entry's password is checked (with OnBadPassword retries), the overwrite rule decides
-//     about an existing file, the output file is created.
+//     about an existing file, the output file is created. An AES entry's password is checked by its
+//     verifier; its data then flows through a decrypting stage (aes_entry_input.h) whose authentication
+//     code is checked after decoding: an entry that fails it is damaged, and its output is deleted.
 //  4. The data is decoded by the decompressor of its method, whose output arrives through
 //     WriteOutputBlock: that is where the size limit (output beyond the declared size fails the entry),
 //     the CRC and the progress percentages live. Input is pulled in blocks of 32 KiB, limited to the
@@ -267,6 +269,10 @@ std::int64_t ExtractRun::ReadArchive(std::uint8_t* buffer, std::int64_t count) {
 }
 
 std::size_t ExtractRun::ReadInput(std::uint8_t* buffer, std::size_t max) {
+  if (aes_input_) {
+    reader_.ProcessMessages();
+    return aes_input_->Read(buffer, max);
+  }
   if (remaining_input_ <= 0 || max == 0) return 0;
   const std::int64_t want = std::min<std::int64_t>(static_cast<std::int64_t>(max), remaining_input_);
   reader_.ProcessMessages();
@@ -353,7 +359,38 @@ bool ExtractRun::ExtractEntry(int index) {
   }
 
   // Password check, with as many new passwords as the handler gives.
-  if (entry_.IsEncrypted()) {
+  aes_input_.reset();
+  if (entry_.IsAes()) {
+    aes_input_ = std::make_unique<TAesEntryInput>();
+    const TAesEntryInput::RawReadFn raw = [this](std::uint8_t* buffer, std::int64_t count) {
+      return ReadArchive(buffer, count);
+    };
+    while (true) {
+      r.archive_stream_->Seek(data_position, kSeekBegin);
+      const auto begun = aes_input_->Begin(r.password_, static_cast<TAesStrength>(entry_.AesStrength()),
+                                           entry_.CompressedSize(), raw);
+      if (begun == TAesEntryInput::BeginResult::kOk) break;
+      if (begun == TAesEntryInput::BeginResult::kDamaged) {
+        aes_input_.reset();
+        Skip(TSkipReason::srBadData, stored_name, index);
+        return false;
+      }
+      if (r.OnBadPassword) {
+        std::string new_password = r.password_;
+        r.OnBadPassword(r, index, new_password);
+        if (new_password != r.password_) {
+          r.password_ = new_password;
+          continue;
+        }
+      }
+      aes_input_.reset();
+      Skip(TSkipReason::srBadPassword, stored_name, index);
+      return false;
+    }
+    // The stream now stands at the first encrypted byte; the decoders see only the compressed bytes.
+    entry_.SetCompressedSize(aes_input_->Remaining());
+    data_position = r.archive_stream_->Position();
+  } else if (entry_.IsEncrypted()) {
     while (true) {
       r.archive_stream_->Seek(data_position, kSeekBegin);
       const int check = r.crypt_.CheckHeader(r.password_, *r.archive_stream_);
@@ -392,7 +429,7 @@ bool ExtractRun::ExtractEntry(int index) {
   }
 
   // Decode.
-  r.archive_stream_->Seek(data_position, kSeekBegin);
+  r.archive_stream_->Seek(data_position, kSeekBegin);  // (an AES entry: where its verifier check left it)
   crc_ = kCrcRegisterPreset;
   entry_bytes_ = 0;
   remaining_input_ = std::max<std::int64_t>(0, entry_.CompressedSize());
@@ -403,9 +440,10 @@ bool ExtractRun::ExtractEntry(int index) {
     WriteOutputBlock(data, count);
   };
   const auto usize = static_cast<std::uint64_t>(std::max<std::int64_t>(0, entry_.UncompressedSize()));
+  bool authentic = true;
   try {
     DecodeResult result = DecodeResult::kOk;
-    switch (entry_.CompressionMethod()) {
+    switch (entry_.DataMethod()) {
       case kMethodStored:
         CopyStored();
         break;
@@ -416,7 +454,7 @@ bool ExtractRun::ExtractEntry(int index) {
       case kMethodReduced2:
       case kMethodReduced3:
       case kMethodReduced4:
-        result = Unreduce(input, output, entry_.CompressionMethod() - 1, usize);
+        result = Unreduce(input, output, entry_.DataMethod() - 1, usize);
         break;
       case kMethodImploded:
         result = Explode(input, output, entry_.GeneralFlags(),
@@ -432,6 +470,8 @@ bool ExtractRun::ExtractEntry(int index) {
         break;
     }
     if (result != DecodeResult::kOk) damaged = true;
+    // Every stored byte of an AES entry must pass its authentication code, also what a decoder left.
+    if (aes_input_ && !aes_input_->Finish()) authentic = false;
   } catch (const EBiggerThanUncompressed&) {
     completed = false;
     damaged = true;
@@ -454,13 +494,26 @@ bool ExtractRun::ExtractEntry(int index) {
   if (completed && created) RestoreTimeAndAttributes(fname);
 
   const std::uint32_t final_crc = FinishCrc(crc_);
-  const bool crc_ok = final_crc == entry_.Crc32();
-  if (crc_ok && !damaged && entry_bytes_ == entry_.UncompressedSize()) {
+  // AE-2 entries store no CRC; their authentication code stands in for it.
+  const bool crc_stored = !entry_.IsAes() || entry_.AesVendorVersion() == kAesVersionAe1;
+  const bool crc_ok = !crc_stored || final_crc == entry_.Crc32();
+  const bool aes = aes_input_ != nullptr;
+  aes_input_.reset();
+  if (crc_ok && !damaged && authentic && completed && entry_bytes_ == entry_.UncompressedSize()) {
     if (r.OnEndUnZip) r.OnEndUnZip(r, index, fname);
     ++extracted_;
     return false;
   }
   if (created) platform::DeleteFile(fname);
+  if (aes) {
+    // The password passed the verifier: a failure here is damage (or tampering), not a wrong password.
+    if (authentic && !damaged && completed && !crc_ok) {
+      if (r.OnBadCRC) r.OnBadCRC(r, final_crc, entry_.Crc32(), index);
+    } else {
+      Skip(TSkipReason::srBadData, test_only_ ? stored_name : fname, index);
+    }
+    return false;
+  }
   if (entry_.IsEncrypted()) {
     if (r.OnBadPassword) {
       std::string new_password = r.password_;

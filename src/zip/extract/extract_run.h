@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "zip/crypt/aes_entry_input.h"
 #include "zip/decompress/inflate.h"
 #include "zip/reader/vcl_unzip.h"
 
@@ -62,6 +63,7 @@ class ExtractRun {
   TZipHeaderInfo entry_;                   // private copy of the entry being extracted
   std::unique_ptr<TLFNFileStream> output_;
   std::unique_ptr<TInflater> inflater_;
+  std::unique_ptr<TAesEntryInput> aes_input_;  // the current entry's decrypting stage (AES entries only)
   std::vector<std::uint8_t> input_buffer_;
   std::uint32_t crc_ = 0;                  // running CRC register
   std::int64_t entry_bytes_ = 0;           // uncompressed bytes handed over for the current entry

@@ -66,10 +66,13 @@ inline constexpr std::uint16_t kMethodReduced4 = 5;
 inline constexpr std::uint16_t kMethodImploded = 6;
 inline constexpr std::uint16_t kMethodDeflated = 8;
 inline constexpr std::uint16_t kMethodDeflate64 = 9;
+// An AES-encrypted entry: the real method is in its AES extra block.
+inline constexpr std::uint16_t kMethodAes = 99;
 
 // Version fields: low byte the format version times ten, high byte the host system.
 inline constexpr std::uint16_t kVersionDefault = 20;  // made by / needed for the entries this engine makes
 inline constexpr std::uint16_t kVersionZip64 = 45;    // needed when a header carries Zip64 fields
+inline constexpr std::uint16_t kVersionAes = 51;      // needed for an AES-encrypted entry
 inline constexpr std::uint8_t kHostMsDos = 0;
 inline constexpr std::uint8_t kHostUnix = 3;
 inline constexpr std::uint8_t kHostNtfs = 10;
@@ -78,6 +81,23 @@ inline constexpr std::uint8_t kHostOsx = 19;
 
 // Traditional encryption header in front of an encrypted entry's data.
 inline constexpr int kEncryptionHeaderSize = 12;
+
+// WinZip AES encryption. The entry's method field says 99; an extra block (id 0x9901, 7 data bytes)
+// holds the vendor version (AE-1 keeps the CRC, AE-2 stores 0 instead), the vendor id "AE", the key
+// strength and the real compression method. The data is salt, 2-byte password verifier, the encrypted
+// compressed bytes and a 10-byte authentication code; the compressed size counts all of them.
+inline constexpr std::uint16_t kAesExtraId = 0x9901;
+inline constexpr int kAesExtraDataSize = 7;
+inline constexpr int kAesExtraSize = kExtraBlockHeaderSize + kAesExtraDataSize;
+inline constexpr std::uint16_t kAesVendorId = 0x4541;  // "AE"
+inline constexpr std::uint16_t kAesVersionAe1 = 1;
+inline constexpr std::uint16_t kAesVersionAe2 = 2;
+inline constexpr std::uint8_t kAesStrength128 = 1;
+inline constexpr std::uint8_t kAesStrength192 = 2;
+inline constexpr std::uint8_t kAesStrength256 = 3;
+inline constexpr int kAesVerifierSize = 2;
+inline constexpr int kAesAuthCodeSize = 10;
+inline constexpr int kAesMaxSaltSize = 16;
 
 // Little-endian field access on byte buffers.
 inline std::uint16_t GetU16(const std::uint8_t* p) {

@@ -58,6 +58,46 @@ void ParseZip64Extra(const std::uint8_t* extra, std::size_t length, bool want_un
   }
 }
 
+// The AES block of an extra field, when it has the vendor id and a known strength.
+struct AesValues {
+  bool found = false;
+  std::uint16_t vendor_version = 0;
+  std::uint8_t strength = 0;
+  std::uint16_t method = 0;
+};
+
+AesValues ParseAesExtra(const std::uint8_t* extra, std::size_t length) {
+  AesValues values;
+  std::size_t i = 0;
+  while (i + kExtraBlockHeaderSize <= length) {
+    const std::uint16_t id = GetU16(extra + i);
+    const std::size_t size = GetU16(extra + i + 2);
+    if (i + kExtraBlockHeaderSize + size > length) break;
+    if (id == kAesExtraId && size >= static_cast<std::size_t>(kAesExtraDataSize)) {
+      const std::uint8_t* p = extra + i + kExtraBlockHeaderSize;
+      const std::uint8_t strength = p[4];
+      if (GetU16(p + 2) == kAesVendorId && strength >= kAesStrength128 && strength <= kAesStrength256) {
+        values.found = true;
+        values.vendor_version = GetU16(p);
+        values.strength = strength;
+        values.method = GetU16(p + 5);
+      }
+      break;
+    }
+    i += kExtraBlockHeaderSize + size;
+  }
+  return values;
+}
+
+void PutAesExtra(std::uint8_t* p, const TZipHeaderInfo& h) {
+  PutU16(p, kAesExtraId);
+  PutU16(p + 2, kAesExtraDataSize);
+  PutU16(p + 4, h.AesVendorVersion());
+  PutU16(p + 6, kAesVendorId);
+  p[8] = h.AesStrength();
+  PutU16(p + 9, h.AesMethod());
+}
+
 constexpr std::uint64_t kMaxInt64 = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 
 }  // namespace
@@ -84,6 +124,10 @@ void TZipHeaderInfo::ResetDefaults() {
   file_comment_.reset();
   extract_mark_ = false;
   local_zip64_ = false;
+  local_own_extra_ = 0;
+  aes_strength_ = 0;
+  aes_vendor_version_ = 0;
+  aes_method_ = 0;
 }
 
 void TZipHeaderInfo::SetFileName(std::string_view name) { file_name_.assign(name); }
@@ -119,16 +163,40 @@ int TZipHeaderInfo::Zip64CentralExtraSize() const {
   return data == 0 ? 0 : kExtraBlockHeaderSize + data;
 }
 
+namespace {
+
+// The local extra field WriteLocal writes: its own blocks (Zip64, AES) and the copied bytes a caller
+// appends (an entry taken from another archive, without a Zip64 header of its own).
+struct LocalExtraLayout {
+  bool zip64 = false;
+  bool aes = false;
+  int copied = 0;
+  int Own() const { return (zip64 ? kZip64LocalExtraSize : 0) + (aes ? kAesExtraSize : 0); }
+  int Total() const { return Own() + copied; }
+};
+
+LocalExtraLayout LayoutFor(const TZipHeaderInfo& h, bool zip64, int copied) {
+  LocalExtraLayout layout;
+  layout.zip64 = zip64;
+  // A copied local extra field already holds the entry's AES block; a Zip64 header replaces the copied
+  // field, so then the block is written anew.
+  layout.copied = zip64 ? 0 : copied;
+  layout.aes = h.IsAes() && layout.copied == 0;
+  return layout;
+}
+
+}  // namespace
+
 std::int64_t TZipHeaderInfo::LocalSize(bool reserve_zip64) const {
-  const bool zip64 = reserve_zip64 || !Fits32(compressed_size_) || !Fits32(uncompressed_size_);
-  const int extra = zip64 ? kZip64LocalExtraSize : local_extra_length_;
-  return kLocalHeaderSize + FileNameLength() + extra;
+  const bool zip64 = reserve_zip64 || local_zip64_ || !Fits32(compressed_size_) || !Fits32(uncompressed_size_);
+  const LocalExtraLayout layout = LayoutFor(*this, zip64, local_extra_length_ - local_own_extra_);
+  return kLocalHeaderSize + FileNameLength() + layout.Total();
 }
 
 std::int64_t TZipHeaderInfo::CentralSize() const {
   const std::int64_t comment =
       (file_comment_length_ != 0 && file_comment_) ? static_cast<std::int64_t>(file_comment_->size()) : 0;
-  return kCentralHeaderSize + FileNameLength() + Zip64CentralExtraSize() + comment;
+  return kCentralHeaderSize + FileNameLength() + Zip64CentralExtraSize() + (IsAes() ? kAesExtraSize : 0) + comment;
 }
 
 // --- Writing ----------------------------------------------------------------------------------------------
@@ -152,8 +220,9 @@ std::uint16_t WrittenVersionMadeBy(std::uint16_t version_made_by, bool utf8) {
 }
 
 void WriteLocalRecord(TStream& stream, const TZipHeaderInfo& h, const std::string& stored, std::uint16_t flags,
-                      bool zip64) {
-  std::vector<std::uint8_t> rec(kLocalHeaderSize + stored.size() + (zip64 ? kZip64LocalExtraSize : 0));
+                      const LocalExtraLayout& layout) {
+  const bool zip64 = layout.zip64;
+  std::vector<std::uint8_t> rec(kLocalHeaderSize + stored.size() + static_cast<std::size_t>(layout.Own()));
   std::uint8_t* p = rec.data();
   PutU32(p, kLocalHeaderSignature);
   PutU16(p + 4, zip64 && h.VersionNeeded() < kVersionZip64 ? kVersionZip64 : h.VersionNeeded());
@@ -164,15 +233,17 @@ void WriteLocalRecord(TStream& stream, const TZipHeaderInfo& h, const std::strin
   PutU32(p + 18, zip64 ? kZip64Marker32 : static_cast<std::uint32_t>(h.CompressedSize()));
   PutU32(p + 22, zip64 ? kZip64Marker32 : static_cast<std::uint32_t>(h.UncompressedSize()));
   PutU16(p + 26, static_cast<std::uint16_t>(stored.size()));
-  PutU16(p + 28, zip64 ? static_cast<std::uint16_t>(kZip64LocalExtraSize) : h.LocalExtraLength());
+  PutU16(p + 28, static_cast<std::uint16_t>(layout.Total()));
   std::copy(stored.begin(), stored.end(), p + kLocalHeaderSize);
+  std::uint8_t* e = p + kLocalHeaderSize + stored.size();
   if (zip64) {
-    std::uint8_t* e = p + kLocalHeaderSize + stored.size();
     PutU16(e, kZip64ExtraId);
     PutU16(e + 2, 16);
     PutU64(e + 4, static_cast<std::uint64_t>(h.UncompressedSize()));
     PutU64(e + 12, static_cast<std::uint64_t>(h.CompressedSize()));
+    e += kZip64LocalExtraSize;
   }
+  if (layout.aes) PutAesExtra(e, h);
   stream.WriteBuffer(rec.data(), static_cast<std::int64_t>(rec.size()));
 }
 
@@ -184,8 +255,10 @@ void TZipHeaderInfo::WriteLocal(TStream& stream, bool reserve_zip64) {
   if (utf8) general_flags_ |= kFlagUtf8;
   local_header_offset_ = stream.Position();
   local_zip64_ = reserve_zip64 || !Fits32(compressed_size_) || !Fits32(uncompressed_size_);
-  if (local_zip64_) local_extra_length_ = kZip64LocalExtraSize;
-  WriteLocalRecord(stream, *this, stored, general_flags_, local_zip64_);
+  const LocalExtraLayout layout = LayoutFor(*this, local_zip64_, local_extra_length_ - local_own_extra_);
+  local_extra_length_ = static_cast<std::uint16_t>(layout.Total());
+  local_own_extra_ = static_cast<std::uint16_t>(layout.Own());
+  WriteLocalRecord(stream, *this, stored, general_flags_, layout);
 }
 
 void TZipHeaderInfo::PatchLocal(TStream& stream) {
@@ -197,7 +270,9 @@ void TZipHeaderInfo::PatchLocal(TStream& stream) {
   if (utf8) general_flags_ |= kFlagUtf8;
   const std::int64_t back = stream.Position();
   stream.Seek(local_header_offset_, kSeekBegin);
-  WriteLocalRecord(stream, *this, stored, general_flags_, local_zip64_);
+  LocalExtraLayout layout = LayoutFor(*this, local_zip64_, local_extra_length_ - local_own_extra_);
+  if (layout.Total() != local_extra_length_) throw EZipGeneralError("Local header layout changed");
+  WriteLocalRecord(stream, *this, stored, general_flags_, layout);
   stream.Seek(back, kSeekBegin);
 }
 
@@ -205,9 +280,10 @@ void TZipHeaderInfo::WriteCentral(TStream& stream) const {
   bool utf8 = false;
   const std::string stored = StoredNameOrThrow(*this, &utf8);
   const int zip64_size = Zip64CentralExtraSize();
+  const int aes_size = IsAes() ? kAesExtraSize : 0;
   const bool has_comment = file_comment_length_ != 0 && file_comment_;
   const std::size_t comment_size = has_comment ? file_comment_->size() : 0;
-  std::vector<std::uint8_t> rec(kCentralHeaderSize + stored.size() + zip64_size + comment_size);
+  std::vector<std::uint8_t> rec(kCentralHeaderSize + stored.size() + zip64_size + aes_size + comment_size);
   std::uint8_t* p = rec.data();
   PutU32(p, kCentralHeaderSignature);
   PutU16(p + 4, WrittenVersionMadeBy(version_made_by_, utf8));
@@ -219,7 +295,7 @@ void TZipHeaderInfo::WriteCentral(TStream& stream) const {
   PutU32(p + 20, Field32(compressed_size_));
   PutU32(p + 24, Field32(uncompressed_size_));
   PutU16(p + 28, static_cast<std::uint16_t>(stored.size()));
-  PutU16(p + 30, static_cast<std::uint16_t>(zip64_size));
+  PutU16(p + 30, static_cast<std::uint16_t>(zip64_size + aes_size));
   PutU16(p + 32, static_cast<std::uint16_t>(comment_size));
   PutU16(p + 34, disk_number_start_ >= kZip64Marker16 ? kZip64Marker16 : static_cast<std::uint16_t>(disk_number_start_));
   PutU16(p + 36, internal_attributes_);
@@ -242,6 +318,10 @@ void TZipHeaderInfo::WriteCentral(TStream& stream) const {
       PutU32(q, disk_number_start_);
       q += 4;
     }
+  }
+  if (aes_size != 0) {
+    PutAesExtra(q, *this);
+    q += aes_size;
   }
   if (has_comment) std::copy(file_comment_->begin(), file_comment_->end(), q);
   stream.WriteBuffer(rec.data(), static_cast<std::int64_t>(rec.size()));
@@ -313,6 +393,9 @@ bool TZipHeaderInfo::ReadCentral(TStream& stream, const TNextVolumeHook& next_vo
   SplitStoredName(DecodeStoredName(raw, general_flags_, version_made_by_), directory_, file_name_);
   file_comment_.reset();
   local_zip64_ = false;
+  local_own_extra_ = 0;
+  const AesValues aes = ParseAesExtra(extra.data(), static_cast<std::size_t>(extra_got));
+  SetAes(aes.strength, aes.vendor_version, aes.method);
   // Past the rest of the extra field (when it was cut short) and the comment, to the next header.
   const std::int64_t skip = static_cast<std::int64_t>(extra_length) - extra_got + static_cast<std::int64_t>(comment_length);
   if (skip > 0) s->Seek(skip, kSeekCurrent);
@@ -338,11 +421,13 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
   const std::uint32_t uncompressed = GetU32(h + 22);
   Zip64Values z;
   bool found[4] = {false, false, false, false};
-  if (extra_length > 0 && (compressed == kZip64Marker32 || uncompressed == kZip64Marker32)) {
+  AesValues aes;
+  if (extra_length > 0) {
     std::vector<std::uint8_t> extra(extra_length);
     const std::int64_t got = std::max<std::int64_t>(stream.Read(extra.data(), static_cast<std::int64_t>(extra_length)), 0);
     ParseZip64Extra(extra.data(), static_cast<std::size_t>(got), uncompressed == kZip64Marker32,
                     compressed == kZip64Marker32, false, false, z, found);
+    aes = ParseAesExtra(extra.data(), static_cast<std::size_t>(got));
     stream.Seek(start + kLocalHeaderSize + static_cast<std::int64_t>(name_length), kSeekBegin);
     if ((found[0] && z.uncompressed > kMaxInt64) || (found[1] && z.compressed > kMaxInt64)) {
       found[0] = found[1] = false;
@@ -367,6 +452,8 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
   SplitStoredName(DecodeStoredName(raw, general_flags_, 0), directory_, file_name_);
   file_comment_.reset();
   local_zip64_ = false;
+  local_own_extra_ = 0;
+  SetAes(aes.strength, aes.vendor_version, aes.method);
   return true;
 }
 

@@ -15,6 +15,11 @@
 // then the header holds 0xFFFFFFFF sizes and a 20-byte Zip64 block. PatchLocal rewrites a header in place
 // with the same layout once the CRC and sizes are known.
 //
+// AES: an entry encrypted with WinZip AES says method 99 and carries a 0x9901 block (vendor version, key
+// strength, real method) in both headers. Reading takes it from either header; writing puts it into the
+// central header and, for an entry this engine writes, into the local header (an entry copied from another
+// archive keeps its own local extra field, which already holds the block).
+//
 // Names: see name_codec.h. A central header whose name needs the UTF-8 flag says host VFAT (14) instead of
 // MS-DOS (0) in version made by, because Info-ZIP's unzip reads MS-DOS names as OEM text despite the flag;
 // the attribute bits mean the same for both hosts. FileNameLength is the byte length of the stored name that WriteLocal and
@@ -27,6 +32,7 @@
 #include <string>
 #include <string_view>
 
+#include "zip/records/zip_format.h"
 #include "zip/stream/stream.h"
 
 namespace kzb::zip {
@@ -84,9 +90,10 @@ class TZipHeaderInfo {
   bool HasDataDescriptor() const { return (general_flags_ & 0x0008) != 0; }
   bool IsDirectoryEntry() const;  // stored name ends in the separator
   // Bytes of the local header as WriteLocal writes it: 30 + name + LocalExtraLength (the Zip64 block when
-  // reserve_zip64 is given and LocalExtraLength does not already count it).
+  // reserve_zip64 is given and LocalExtraLength does not already count it, and the AES block of an AES
+  // entry).
   std::int64_t LocalSize(bool reserve_zip64 = false) const;
-  // Bytes WriteCentral writes: 46 + name + Zip64 block (when needed) + comment.
+  // Bytes WriteCentral writes: 46 + name + Zip64 block (when needed) + AES block + comment.
   std::int64_t CentralSize() const;
   // Whether the central header needs the Zip64 block, and that block's size (0 when not needed).
   bool NeedsZip64Central() const { return Zip64CentralExtraSize() != 0; }
@@ -95,6 +102,10 @@ class TZipHeaderInfo {
   bool LocalHasZip64() const { return local_zip64_; }
   // Directory + FileName.
   std::string FullName() const { return directory_ + file_name_; }
+  // An AES-encrypted entry: method 99 with a valid AES block.
+  bool IsAes() const { return compression_method_ == kMethodAes && aes_strength_ != 0; }
+  // The method that decodes the data: the AES block's real method for an AES entry, else CompressionMethod.
+  std::uint16_t DataMethod() const { return IsAes() ? aes_method_ : compression_method_; }
 
   // --- Fields --------------------------------------------------------------------------------------------
   std::uint16_t VersionMadeBy() const { return version_made_by_; }
@@ -148,6 +159,16 @@ class TZipHeaderInfo {
   // Replaces the comment; FileCommentLength becomes its length (0 for none). Longer than 65535 bytes
   // raises EZipGeneralError ("Comment too long").
   void SetFileComment(std::optional<std::string> comment);
+  // The AES block: key strength 1, 2, 3 (128, 192, 256 bits; 0 when the entry has no valid block), vendor
+  // version (1 = AE-1 with CRC, 2 = AE-2 without) and the real compression method.
+  std::uint8_t AesStrength() const { return aes_strength_; }
+  std::uint16_t AesVendorVersion() const { return aes_vendor_version_; }
+  std::uint16_t AesMethod() const { return aes_method_; }
+  void SetAes(std::uint8_t strength, std::uint16_t vendor_version, std::uint16_t method) {
+    aes_strength_ = strength;
+    aes_vendor_version_ = vendor_version;
+    aes_method_ = method;
+  }
   bool ExtractMark() const { return extract_mark_; }
   void SetExtractMark(bool mark) { extract_mark_ = mark; }
 
@@ -173,6 +194,10 @@ class TZipHeaderInfo {
   std::optional<std::string> file_comment_;
   bool extract_mark_;
   bool local_zip64_;
+  std::uint16_t local_own_extra_;  // bytes of LocalExtraLength that WriteLocal wrote itself
+  std::uint8_t aes_strength_;
+  std::uint16_t aes_vendor_version_;
+  std::uint16_t aes_method_;
 };
 
 }  // namespace kzb::zip

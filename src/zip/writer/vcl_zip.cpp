@@ -93,6 +93,7 @@ void TVCLZip::Assign(const TVCLZip& source) {
   relative_paths_ = source.relative_paths_;
   store_volumes_ = source.store_volumes_;
   zip_action_ = source.zip_action_;
+  encryption_ = source.encryption_;
   SetMultiZipInfo(source.multi_zip_info_);
   store83_names_ = source.store83_names_;
   temp_path_ = source.temp_path_;

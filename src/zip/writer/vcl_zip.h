@@ -3,9 +3,9 @@
 // It derives from the reader TVCLUnZip and shares its archive name, directory, end record, comments and
 // events. One operation, Zip, resolves FilesList (plain paths, folder entries "dir/", patterns with an
 // optional "|" or ">" recursion prefix), copies, replaces or keeps the entries of an existing archive,
-// stores or deflates each new file, encrypts it when Password is set, writes the central directory and the
-// end record (Zip64 records only when sizes, offsets or the entry count need them) and reports progress and
-// results through events.
+// stores or deflates each new file, encrypts it when Password is set (traditional or AES), writes the
+// central directory and the end record (Zip64 records only when sizes, offsets or the entry count need
+// them) and reports progress and results through events.
 //
 // Safety: the archive is always written to a temporary file in the archive's own folder and renamed over
 // ZipName only once it is complete, so a failed or cancelled run (any error, a full disk) leaves no partial
@@ -31,6 +31,9 @@ class TVCLZip;
 class ZipRun;
 
 enum class TZipAction { zaUpdate = 0, zaReplace = 1, zaFreshen = 2 };
+// How entries are encrypted when Password is set: the traditional PKWARE cipher, or WinZip AES with a key
+// of 128, 192 or 256 bits.
+enum class TZipEncryption { zeZipCrypto = 0, zeAes128 = 1, zeAes192 = 2, zeAes256 = 3 };
 enum class TMultiMode { mmNone = 0, mmSpan = 1, mmBlocks = 2 };
 
 // Multi-volume settings. Spanning removable disks cannot be detected on this platform, so mmSpan writes
@@ -97,6 +100,9 @@ class TVCLZip : public TVCLUnZip {
   // Keep a drive or share prefix in stored paths (there is none on POSIX paths). On also turns StorePaths on.
   bool StoreVolumes() const { return store_volumes_; }
   void SetStoreVolumes(bool on);
+  // The cipher of new entries when Password is set (kept entries of an updated archive keep theirs).
+  TZipEncryption Encryption() const { return encryption_; }
+  void SetEncryption(TZipEncryption encryption) { encryption_ = encryption; }
   TZipAction ZipAction() const { return zip_action_; }
   void SetZipAction(TZipAction action) { zip_action_ = action; }
   // Assigning copies the fields; multi_mode and check_disk_labels are shared with the reader.
@@ -175,6 +181,7 @@ class TVCLZip : public TVCLUnZip {
   bool relative_paths_ = false;
   bool store_volumes_ = false;
   TZipAction zip_action_ = TZipAction::zaUpdate;
+  TZipEncryption encryption_ = TZipEncryption::zeZipCrypto;
   TMultiZipInfo multi_zip_info_;
   bool store83_names_ = false;
   std::string temp_path_;

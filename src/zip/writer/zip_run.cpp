@@ -7,8 +7,8 @@
 // over the new directory. Any error on the way deletes the output and leaves the existing archive as it
 // was.
 //
-// One file is read once (twice with a password: the traditional cipher's header needs the CRC before any
-// data is written). Its data is staged in memory while it is small, so the local header can be written
+// One file is read once (twice with a traditional password: that cipher's header needs the CRC before any
+// data is written; AES needs no such pass). Its data is staged in memory while it is small, so the local header can be written
 // once with its final values and no seek is needed; a large entry spills into the archive behind a
 // provisional local header that is patched when the sizes are known (or, for volumes, into a temporary
 // entry file, because a header must be final before its data starts on a volume). Reading stops at the
@@ -16,6 +16,12 @@
 // prefix; one that shrinks is stored as what was read. With a password, data that differs between the CRC
 // pass and the data pass would give a header check byte that does not match, so such an entry is rolled
 // back and written again, and skipped (OnSkippingFile, reason 2) when it changes a second time.
+//
+// AES entries (WinZip AES, method 99): a fresh random salt per entry, the salt and password verifier in
+// front of the data, the encrypted compressed bytes, the 10-byte authentication code behind them. Entries
+// of 20 bytes or more are written as AE-1, which keeps the CRC for readers to check; smaller ones as AE-2,
+// which stores 0 instead, since the CRC of a few bytes would tell much about them. The local header is
+// written with the AES block from the start, so a patched header keeps its layout.
 //
 // Entries of the old archive are never decompressed: kept entries are copied byte for byte (local header
 // rewritten, old extra field, data and data descriptor copied). Stored names are compared exactly, since
@@ -28,6 +34,7 @@
 #include <system_error>
 
 #include "platform/path.h"
+#include "platform/random.h"
 #include "zip/filelist/resolve_file_list.h"
 #include "zip/records/crc32.h"
 #include "zip/records/dos_time.h"
@@ -54,6 +61,9 @@ constexpr std::int32_t kOutputBufferSize = 128 * 1024;
 constexpr std::int64_t kReserveZip64Threshold = 0xFFFFFFFFLL - (64LL << 20);
 // How many times an entry whose file changed between the CRC pass and the data pass is written.
 constexpr int kMaxEntryAttempts = 2;
+// AES entries below this size are written as AE-2 (no CRC): a CRC says nearly everything about a few bytes.
+// Larger ones keep their CRC (AE-1) as a second check of the decoded data.
+constexpr std::int64_t kAesCrcMinimumSize = 20;
 // Extra bytes reserved on the first volume for the ".zfc" information: per file (with and without
 // paths) and for the records and comment.
 constexpr std::int64_t kZfcBytesPerFileWithPaths = 83;
@@ -435,8 +445,16 @@ ZipRun::EntryOutcome ZipRun::WriteFileEntry(TZipHeaderInfo& header, std::int64_t
   file_bytes_ = 0;
   const std::string& password = zip_.password_;
   encrypting_ = !password.empty();
+  aes_encrypting_ = encrypting_ && zip_.encryption_ != TZipEncryption::zeZipCrypto;
+  const auto strength = static_cast<TAesStrength>(zip_.encryption_);
   std::uint32_t pre_crc = 0;
-  if (encrypting_) {
+  if (aes_encrypting_) {
+    // Final except for the vendor version and the real method, which do not change the header's size.
+    header.SetCompressionMethod(kMethodAes);
+    header.SetAes(static_cast<std::uint8_t>(strength), kAesVersionAe1, kMethodDeflated);
+    header.SetVersionNeeded(std::max(header.VersionNeeded(), kVersionAes));
+    header.SetGeneralFlags(static_cast<std::uint16_t>(header.GeneralFlags() | kFlagEncrypted));
+  } else if (encrypting_) {
     std::uint32_t reg = kCrcRegisterPreset;
     std::int64_t read_total = 0;
     while (read_total < size) {
@@ -457,9 +475,18 @@ ZipRun::EntryOutcome ZipRun::WriteFileEntry(TZipHeaderInfo& header, std::int64_t
   }
 
   SinkBegin(header, reserve_zip64);
-  if (encrypting_) {
+  if (aes_encrypting_) {
+    std::uint8_t salt[kAesMaxSaltSize];
+    platform::FillRandom(salt, static_cast<std::size_t>(AesSaltLength(strength)));
+    if (!aes_) aes_ = std::make_unique<TAesEncryptor>();
+    std::uint8_t preamble[TAesEncryptor::kAesPreambleMax];
+    const int preamble_length = aes_->Begin(password, strength, salt, preamble);
+    SinkWrite(preamble, preamble_length);
+  } else if (encrypting_) {
+    std::uint8_t random[kEncryptionHeaderSize - 2];
+    platform::FillRandom(random, sizeof random);
     std::uint8_t encryption_header[kEncryptionHeaderSize];
-    crypt_.MakeHeader(password, pre_crc, EncryptionSeedNow(), encryption_header);
+    crypt_.MakeHeader(password, pre_crc, random, encryption_header);
     SinkWrite(encryption_header, kEncryptionHeaderSize);
   }
   crc_register_ = kCrcRegisterPreset;
@@ -472,7 +499,8 @@ ZipRun::EntryOutcome ZipRun::WriteFileEntry(TZipHeaderInfo& header, std::int64_t
       WriteOutput(copy_buffer_.data(), n);
     }
     compressed = file_bytes_;
-    header.SetCompressionMethod(kMethodStored);
+    header.SetCompressionMethod(aes_encrypting_ ? kMethodAes : kMethodStored);
+    if (aes_encrypting_) header.SetAes(header.AesStrength(), header.AesVendorVersion(), kMethodStored);
     header.SetInternalAttributes(0);
   } else {
     // Made on first use: a handler may raise PackLevel from 0 in the middle of a run.
@@ -483,10 +511,22 @@ ZipRun::EntryOutcome ZipRun::WriteFileEntry(TZipHeaderInfo& header, std::int64_t
     header.SetGeneralFlags(static_cast<std::uint16_t>(header.GeneralFlags() | result.general_flags));
     if (header.InternalAttributes() == 2) header.SetInternalAttributes(result.internal_attributes);
     compressed = result.compressed_size;
-    header.SetCompressionMethod(result.stored ? kMethodStored : kMethodDeflated);
+    const std::uint16_t method = result.stored ? kMethodStored : kMethodDeflated;
+    if (aes_encrypting_) {
+      header.SetAes(header.AesStrength(), header.AesVendorVersion(), method);
+    } else {
+      header.SetCompressionMethod(method);
+    }
   }
-  const std::uint32_t crc = FinishCrc(crc_register_);
-  if (encrypting_) {
+  std::uint32_t crc = FinishCrc(crc_register_);
+  if (aes_encrypting_) {
+    const auto code = aes_->Finish();
+    SinkWrite(code.data(), static_cast<std::int64_t>(code.size()));
+    compressed += AesOverhead(strength);
+    const bool small = file_bytes_ < kAesCrcMinimumSize;
+    header.SetAes(header.AesStrength(), small ? kAesVersionAe2 : kAesVersionAe1, header.AesMethod());
+    if (small) crc = 0;
+  } else if (encrypting_) {
     if (crc != pre_crc) return EntryOutcome::kInconsistent;
     header.SetGeneralFlags(static_cast<std::uint16_t>(header.GeneralFlags() | kFlagEncrypted));
     compressed += kEncryptionHeaderSize;
@@ -565,7 +605,11 @@ void ZipRun::WriteOutput(const std::uint8_t* data, std::int64_t count) {
   if (count <= 0) return;
   if (encrypting_) {
     if (encrypt_buffer_.size() < static_cast<std::size_t>(count)) encrypt_buffer_.resize(static_cast<std::size_t>(count));
-    crypt_.EncryptBuffer(data, encrypt_buffer_.data(), static_cast<std::size_t>(count));
+    if (aes_encrypting_) {
+      aes_->Encrypt(data, encrypt_buffer_.data(), static_cast<std::size_t>(count));
+    } else {
+      crypt_.EncryptBuffer(data, encrypt_buffer_.data(), static_cast<std::size_t>(count));
+    }
     SinkWrite(encrypt_buffer_.data(), count);
   } else {
     SinkWrite(data, count);

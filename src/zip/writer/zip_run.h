@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "zip/crypt/aes_crypt.h"
 #include "zip/crypt/zip_crypt.h"
 #include "zip/deflate/deflate_file.h"
 #include "zip/records/end_central.h"
@@ -89,6 +90,7 @@ class ZipRun {
   TEndCentral new_end_;
   std::unique_ptr<TDeflater> deflater_;
   TZipCrypt crypt_;
+  std::unique_ptr<TAesEncryptor> aes_;  // made on the first AES entry
   std::int64_t central_entries_this_disk_ = 0;
   std::vector<std::uint8_t> zfc_bytes_;  // directory and end record for the ".zfc" side file
 
@@ -104,7 +106,8 @@ class ZipRun {
   std::int64_t file_bytes_ = 0;
   std::int64_t file_size_ = 0;
   std::uint32_t crc_register_ = 0;
-  bool encrypting_ = false;
+  bool encrypting_ = false;      // the entry is encrypted (either cipher)
+  bool aes_encrypting_ = false;  // ... with AES
   std::vector<std::uint8_t> encrypt_buffer_;
   std::vector<std::uint8_t> copy_buffer_;
 

@@ -53,6 +53,7 @@ TEST_F(ProjectStoreTest, SectionWithoutKeysLoadsDefaults) {
   EXPECT_TRUE(F().use_password);
   EXPECT_EQ(F().password, "");
   EXPECT_EQ(F().confirm_password, "");
+  EXPECT_EQ(F().encryption, EncryptionKind::kZipCrypto);
   EXPECT_TRUE(F().store_paths);
   EXPECT_TRUE(F().use_comment);
   EXPECT_EQ(F().comment, "");
@@ -78,6 +79,7 @@ TEST_F(ProjectStoreTest, SaveWritesEveryKeyInOrder) {
   f.exclude_entries = {"/data/tmp/*.*"};
   f.use_password = true;
   f.password = f.confirm_password = " pw ";
+  f.encryption = EncryptionKind::kAes256;
   f.comment = "  two leading blanks";
   panel_.SetScheduleKind(ScheduleKind::kDailyOnce);
   f.schedule_time = DateTime::FromTime(8, 0, 0);
@@ -102,6 +104,7 @@ TEST_F(ProjectStoreTest, SaveWritesEveryKeyInOrder) {
             "Whether include Subdirectory=1\n"
             "Whether password Project=1\n"
             "Password=" + EncodeProjectPassword("pw", "Docs") + "\n"
+            "Encryption=1\n"
             "Whether store path in Zip=1\n"
             "Whether store comment in Zip=1\n"
             "Comment=  two leading blanks\n"
@@ -119,9 +122,30 @@ TEST_F(ProjectStoreTest, SaveWritesEveryKeyInOrder) {
   EXPECT_EQ(other.Fields().next_number, 7);
   EXPECT_EQ(other.Fields().number_step, 3);
   EXPECT_EQ(other.Fields().password, "pw");
+  EXPECT_EQ(other.Fields().encryption, EncryptionKind::kAes256);
   EXPECT_EQ(other.Fields().comment, "  two leading blanks");
   EXPECT_EQ(other.Fields().schedule_time.FormatTime(), "08:00:00");
   EXPECT_EQ(other.Fields().archive_name, "/backup/Docs7.zip");
+}
+
+// Projects saved before the cipher could be chosen have no "Encryption" key and keep the traditional
+// cipher; a code this version does not know never falls back to it.
+TEST_F(ProjectStoreTest, EncryptionCodes) {
+  struct Case {
+    const char* line;
+    EncryptionKind expected;
+  };
+  for (const Case& c : {Case{"", EncryptionKind::kZipCrypto}, Case{"Encryption=0\n", EncryptionKind::kZipCrypto},
+                        Case{"Encryption=1\n", EncryptionKind::kAes256}, Case{"encryption=1\n", EncryptionKind::kAes256},
+                        Case{"Encryption=7\n", EncryptionKind::kAes256},
+                        Case{"Encryption=x\n", EncryptionKind::kZipCrypto}}) {
+    SCOPED_TRACE(c.line);
+    WriteFileText(IniPath(), std::string("[Docs]\nPassword=") + EncodeProjectPassword("pw", "Docs") + "\n" + c.line);
+    panel_.MutableFields().encryption = c.expected == EncryptionKind::kAes256 ? EncryptionKind::kZipCrypto
+                                                                              : EncryptionKind::kAes256;
+    Load("Docs");
+    EXPECT_EQ(F().encryption, c.expected);
+  }
 }
 
 TEST_F(ProjectStoreTest, EmptyPasswordWritesNoKeyAndOlderPasswordSurvives) {

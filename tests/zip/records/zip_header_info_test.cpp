@@ -374,3 +374,67 @@ TEST(ZipHeaderInfoTest, CommentLengthWithoutTextIsNotWritten) {
 
 }  // namespace
 }  // namespace kzb::zip
+
+namespace kzb::zip {
+namespace {
+
+// The AES block goes into the central header always and into the local header of an entry written here
+// (also beside a Zip64 block, and unchanged by a patch); an entry copied with its own local extra field
+// does not get a second one. Both readers take the block back.
+TEST(ZipHeaderInfoAesTest, AesBlockInBothHeaders) {
+  struct Case {
+    bool reserve_zip64;
+    std::uint16_t copied_extra;
+    int local_extra;  // expected local extra length
+  };
+  for (const Case& c : {Case{false, 0, kAesExtraSize}, Case{true, 0, kZip64LocalExtraSize + kAesExtraSize},
+                        Case{false, 15, 15}}) {
+    SCOPED_TRACE(c.local_extra);
+    TZipHeaderInfo h;
+    h.SetFileName("secret.txt");
+    h.SetCompressionMethod(kMethodAes);
+    h.SetAes(kAesStrength256, kAesVersionAe1, kMethodDeflated);
+    h.SetLocalExtraLength(c.copied_extra);
+    TMemoryStream out;
+    h.WriteLocal(out, c.reserve_zip64);
+    EXPECT_EQ(h.LocalExtraLength(), c.local_extra);
+    EXPECT_EQ(out.Size(), 30 + 10 + c.local_extra - c.copied_extra);
+    if (c.copied_extra == 0) {
+      h.SetAes(kAesStrength256, kAesVersionAe2, kMethodStored);
+      h.SetCompressedSize(1234);
+      h.PatchLocal(out);
+      EXPECT_EQ(out.Size(), 30 + 10 + c.local_extra);
+      out.Seek(0, kSeekBegin);
+      TZipHeaderInfo local;
+      ASSERT_TRUE(local.ReadLocal(out));
+      EXPECT_TRUE(local.IsAes());
+      EXPECT_EQ(local.AesVendorVersion(), kAesVersionAe2);
+      EXPECT_EQ(local.DataMethod(), kMethodStored);
+    }
+    TMemoryStream central;
+    h.WriteCentral(central);
+    EXPECT_EQ(central.Size(), h.CentralSize());
+    central.Seek(0, kSeekBegin);
+    TZipHeaderInfo back;
+    ASSERT_TRUE(back.ReadCentral(central));
+    EXPECT_TRUE(back.IsAes());
+    EXPECT_EQ(back.AesStrength(), kAesStrength256);
+    EXPECT_EQ(back.AesMethod(), h.AesMethod());
+    EXPECT_EQ(back.AesVendorVersion(), h.AesVendorVersion());
+  }
+  // A block with another vendor id or an unknown strength is not AES.
+  TZipHeaderInfo h;
+  h.SetFileName("x");
+  h.SetCompressionMethod(kMethodAes);
+  h.SetAes(4, kAesVersionAe1, kMethodDeflated);
+  TMemoryStream central;
+  h.WriteCentral(central);
+  central.Seek(0, kSeekBegin);
+  TZipHeaderInfo back;
+  ASSERT_TRUE(back.ReadCentral(central));
+  EXPECT_FALSE(back.IsAes());
+  EXPECT_EQ(back.DataMethod(), kMethodAes);
+}
+
+}  // namespace
+}  // namespace kzb::zip
