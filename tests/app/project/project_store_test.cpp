@@ -264,6 +264,7 @@ TEST_F(ProjectStoreTest, HandWrittenSectionLoadsWithDefaultsAndSaveTouchesOnlyIt
             "No Backup Directory Count=0\n"
             "Whether include Subdirectory=1\n"
             "Whether password Project=1\n"
+            "Encryption=0\n"
             "Whether store path in Zip=1\n"
             "Whether store comment in Zip=1\n"
             "Store Number=50\n"

@@ -60,6 +60,7 @@ TEST_F(ProjectWizardTest, DefaultsWriteAFullSectionAndTheListEntry) {
                       "No Backup Directory Count=0\n"
                       "Whether include Subdirectory=1\n"
                       "Whether password Project=0\n"
+                      "Encryption=1\n"
                       "Whether store path in Zip=1\n"
                       "Whether store comment in Zip=0\n"
                       "BackupMode=3\n"
