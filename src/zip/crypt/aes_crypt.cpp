@@ -43,6 +43,8 @@ EVP_MAC* HmacAlgorithm() {
 
 }  // namespace
 
+void WipeBytes(void* data, std::size_t size) { OPENSSL_cleanse(data, size); }
+
 bool IsAesStrength(std::uint8_t value) { return value >= 1 && value <= 3; }
 
 int AesKeyLength(TAesStrength strength) { return 8 + 8 * static_cast<int>(strength); }
@@ -161,14 +163,19 @@ std::array<std::uint8_t, THmacSha1::kSize> THmacSha1::Final() {
 int TAesEncryptor::Begin(std::string_view password, TAesStrength strength, const std::uint8_t* salt,
                          std::uint8_t preamble[kAesPreambleMax]) {
   TAesKeys keys = DeriveAesKeys(password, salt, strength);
-  const int key_length = AesKeyLength(strength);
+  const int length = Begin(keys, salt, preamble);
+  OPENSSL_cleanse(&keys, sizeof keys);
+  return length;
+}
+
+int TAesEncryptor::Begin(const TAesKeys& keys, const std::uint8_t* salt, std::uint8_t preamble[kAesPreambleMax]) {
+  const int key_length = AesKeyLength(keys.strength);
   ctr_.Init(keys.encryption_key.data(), key_length);
   mac_.Init(keys.mac_key.data(), static_cast<std::size_t>(key_length));
-  const int salt_length = AesSaltLength(strength);
+  const int salt_length = AesSaltLength(keys.strength);
   std::copy(salt, salt + salt_length, preamble);
   preamble[salt_length] = keys.verifier[0];
   preamble[salt_length + 1] = keys.verifier[1];
-  OPENSSL_cleanse(&keys, sizeof keys);
   return salt_length + 2;
 }
 

@@ -43,6 +43,9 @@ int AesSaltLength(TAesStrength strength);  // 8, 12, 16
 // Salt and verifier in front of the data plus the authentication code behind it.
 int AesOverhead(TAesStrength strength);
 
+// Overwrites key material so that it does not linger in freed memory (not optimised away).
+void WipeBytes(void* data, std::size_t size);
+
 // The format's iteration count of PBKDF2.
 inline constexpr int kAesKeyIterations = 1000;
 
@@ -115,6 +118,8 @@ class TAesEncryptor {
   // preamble receives salt and verifier, the bytes stored in front of the data; returns their count.
   int Begin(std::string_view password, TAesStrength strength, const std::uint8_t* salt,
             std::uint8_t preamble[kAesPreambleMax]);
+  // The same with keys already derived from the salt.
+  int Begin(const TAesKeys& keys, const std::uint8_t* salt, std::uint8_t preamble[kAesPreambleMax]);
   // Encrypts count bytes from in to out (may be the same buffer).
   void Encrypt(const std::uint8_t* in, std::uint8_t* out, std::size_t count);
   // The authentication code stored behind the data.

@@ -21,7 +21,8 @@
 // front of the data, the encrypted compressed bytes, the 10-byte authentication code behind them. Entries
 // of 20 bytes or more are written as AE-1, which keeps the CRC for readers to check; smaller ones as AE-2,
 // which stores 0 instead, since the CRC of a few bytes would tell much about them. The local header is
-// written with the AES block from the start, so a patched header keeps its layout.
+// written with the AES block from the start, so a patched header keeps its layout. Salts and keys come
+// from a pool that derives them ahead on a second thread (aes_key_pool.h).
 //
 // Entries of the old archive are never decompressed: kept entries are copied byte for byte (local header
 // rewritten, old extra field, data and data descriptor copied). Stored names are compared exactly, since
@@ -476,11 +477,16 @@ ZipRun::EntryOutcome ZipRun::WriteFileEntry(TZipHeaderInfo& header, std::int64_t
 
   SinkBegin(header, reserve_zip64);
   if (aes_encrypting_) {
-    std::uint8_t salt[kAesMaxSaltSize];
-    platform::FillRandom(salt, static_cast<std::size_t>(AesSaltLength(strength)));
+    // A handler may change the password or the cipher between entries: the pool follows.
+    if (!aes_keys_ || aes_keys_->Password() != password || aes_keys_->Strength() != strength) {
+      aes_keys_.reset();
+      aes_keys_ = std::make_unique<TAesKeyPool>(password, strength);
+    }
     if (!aes_) aes_ = std::make_unique<TAesEncryptor>();
+    TAesKeyPool::Item item = aes_keys_->Take();
     std::uint8_t preamble[TAesEncryptor::kAesPreambleMax];
-    const int preamble_length = aes_->Begin(password, strength, salt, preamble);
+    const int preamble_length = aes_->Begin(item.keys, item.salt.data(), preamble);
+    WipeBytes(&item, sizeof item);
     SinkWrite(preamble, preamble_length);
   } else if (encrypting_) {
     std::uint8_t random[kEncryptionHeaderSize - 2];
@@ -795,6 +801,7 @@ void ZipRun::WriteEnd() {
 
 void ZipRun::Finish() {
   deflater_.reset();
+  aes_keys_.reset();
   const int last_volume = output_->Volume();
   old_archive_.reset();
   if (updating_) zip_.CloseArchiveStream();
@@ -850,6 +857,7 @@ void ZipRun::Abort() noexcept {
   old_archive_.reset();
   if (output_) output_->Discard();
   deflater_.reset();
+  aes_keys_.reset();
 }
 
 void ZipRun::RestoreReader() noexcept {

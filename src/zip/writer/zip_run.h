@@ -11,6 +11,7 @@
 
 #include "platform/file_system.h"
 #include "zip/crypt/aes_crypt.h"
+#include "zip/crypt/aes_key_pool.h"
 #include "zip/crypt/zip_crypt.h"
 #include "zip/deflate/deflate_file.h"
 #include "zip/records/end_central.h"
@@ -91,6 +92,7 @@ class ZipRun {
   std::unique_ptr<TDeflater> deflater_;
   TZipCrypt crypt_;
   std::unique_ptr<TAesEncryptor> aes_;  // made on the first AES entry
+  std::unique_ptr<TAesKeyPool> aes_keys_;  // salts and keys of the run's AES entries
   std::int64_t central_entries_this_disk_ = 0;
   std::vector<std::uint8_t> zfc_bytes_;  // directory and end record for the ".zfc" side file
 

@@ -1,7 +1,12 @@
 #include "zip/crypt/aes_crypt.h"
+#include "zip/crypt/aes_key_pool.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+
+#include <set>
 #include <string>
 #include <vector>
 
@@ -158,6 +163,29 @@ TEST(AesCryptTest, LongStreamsAgreeAcrossBatchesAndPieces) {
   ASSERT_TRUE(d.Begin("pw", TAesStrength::kAes256, salt, preamble + 16));
   d.Decrypt(b.data(), b.size());
   EXPECT_EQ(b, plain);
+}
+
+// The pool (its worker starts at the second take) never hands out a salt twice, and every key belongs to
+// its salt; a pool dropped while its worker derives ends cleanly.
+TEST(AesCryptTest, KeyPoolHandsOutFreshSaltsWithTheirKeys) {
+  std::set<std::array<std::uint8_t, 16>> salts;
+  {
+    TAesKeyPool pool("pool pw", TAesStrength::kAes192);
+    for (int i = 0; i < 40; ++i) {
+      const TAesKeyPool::Item item = pool.Take();
+      EXPECT_TRUE(salts.insert(item.salt).second) << "salt repeated at " << i;
+      EXPECT_EQ(std::count(item.salt.begin() + 12, item.salt.end(), 0), 4);  // 12 salt bytes for AES-192
+      if (i % 8 == 0) {
+        const TAesKeys keys = DeriveAesKeys("pool pw", item.salt.data(), TAesStrength::kAes192);
+        EXPECT_EQ(keys.encryption_key, item.keys.encryption_key);
+        EXPECT_EQ(keys.mac_key, item.keys.mac_key);
+        EXPECT_EQ(keys.verifier, item.keys.verifier);
+      }
+    }
+  }
+  TAesKeyPool dropped("pw", TAesStrength::kAes256);
+  dropped.Take();
+  dropped.Take();
 }
 
 }  // namespace
