@@ -344,5 +344,29 @@ TEST_F(AesArchiveTest, UpdateKeepsAesEntriesAndMixesCiphers) {
   }
 }
 
+// A set of block volumes: AES entries whose data crosses from one volume to the next extract to the
+// original bytes, read from the set's last volume.
+TEST_F(AesArchiveTest, AesEntriesAcrossBlockVolumes) {
+  fs::create_directories(scratch_ / "vol");
+  TVCLZip zip;
+  zip.SetZipName(scratch_ / "vol/set.zip");
+  zip.SetRootDir(src_);
+  zip.SetRelativePaths(true);
+  zip.SetFilesList({src_ + "*"});
+  zip.SetPackLevel(0);
+  zip.SetPassword(kPassword);
+  zip.SetEncryption(TZipEncryption::zeAes256);
+  TMultiZipInfo info;
+  info.multi_mode = TMultiMode::mmBlocks;
+  info.first_block_size = 100000;
+  info.block_size = 70000;
+  zip.SetMultiZipInfo(info);
+  ASSERT_EQ(zip.Zip(), static_cast<int>(files_.size()));
+  EXPECT_TRUE(fs::exists(scratch_ / "vol/set.003"));
+  const Outcome outcome = ExtractWithReader(zip.ZipName(), kPassword, scratch_ / "vol-out");
+  EXPECT_TRUE(outcome.skips.empty());
+  EXPECT_TRUE(outcome.files == files_);
+}
+
 }  // namespace
 }  // namespace kzb::zip

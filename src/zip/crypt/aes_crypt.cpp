@@ -45,8 +45,6 @@ EVP_MAC* HmacAlgorithm() {
 
 void WipeBytes(void* data, std::size_t size) { OPENSSL_cleanse(data, size); }
 
-bool IsAesStrength(std::uint8_t value) { return value >= 1 && value <= 3; }
-
 int AesKeyLength(TAesStrength strength) { return 8 + 8 * static_cast<int>(strength); }
 
 int AesSaltLength(TAesStrength strength) { return AesKeyLength(strength) / 2; }

@@ -36,8 +36,6 @@ namespace kzb::zip {
 // Key sizes, by the strength byte of the AES extra block.
 enum class TAesStrength : std::uint8_t { kAes128 = 1, kAes192 = 2, kAes256 = 3 };
 
-// Whether a strength byte names one of the three key sizes.
-bool IsAesStrength(std::uint8_t value);
 int AesKeyLength(TAesStrength strength);   // 16, 24, 32
 int AesSaltLength(TAesStrength strength);  // 8, 12, 16
 // Salt and verifier in front of the data plus the authentication code behind it.
