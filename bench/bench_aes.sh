@@ -31,7 +31,7 @@ mkdir -p "$data" "$dest"
 # timed CMD...: runs the command, prints "wall cpu" in seconds.
 timed() {
   /usr/bin/time -f '%e %U %S' -o "$work/time" "$@" >/dev/null 2>&1
-  awk '{ printf "%.3f %.3f", $1, $2 + $3 }' "$work/time"
+  awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }' "$work/time"
 }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
