@@ -53,7 +53,7 @@ for ((i = 1; i <= RUNS; i++)); do
 done
 pw=$(median "${plain_wall[@]}") pc=$(median "${plain_cpu[@]}")
 aw=$(median "${aes_wall[@]}") ac=$(median "${aes_cpu[@]}")
-"$KZB" list "$dest/aes.zip" | head -1
+"$KZB" list "$dest/aes.zip" | awk 'NR == 1'
 command -v 7zz >/dev/null && { 7zz t -p"$PASSWORD" "$dest/aes.zip" | grep -q 'Everything is Ok' &&
   echo "7zz t: AES archive OK" || echo "7zz t: AES archive FAILED"; }
 printf '%-22s %9s %9s\n' "" "wall s" "CPU s"
