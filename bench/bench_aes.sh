@@ -54,8 +54,10 @@ done
 pw=$(median "${plain_wall[@]}") pc=$(median "${plain_cpu[@]}")
 aw=$(median "${aes_wall[@]}") ac=$(median "${aes_cpu[@]}")
 "$KZB" list "$dest/aes.zip" | awk 'NR == 1'
-command -v 7zz >/dev/null && { 7zz t -p"$PASSWORD" "$dest/aes.zip" | grep -q 'Everything is Ok' &&
-  echo "7zz t: AES archive OK" || echo "7zz t: AES archive FAILED"; }
+if command -v 7zz >/dev/null; then
+  7zz t -p"$PASSWORD" "$dest/aes.zip" >"$work/7zz-t.log" 2>&1 && echo "7zz t: AES archive OK" ||
+    echo "7zz t: AES archive FAILED"
+fi
 printf '%-22s %9s %9s\n' "" "wall s" "CPU s"
 printf '%-22s %9s %9s\n' "kzb level 6" "$pw" "$pc"
 printf '%-22s %9s %9s\n' "kzb level 6 AES-256" "$aw" "$ac"
