@@ -14,7 +14,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <string>
 
 namespace kzb::platform {
@@ -123,10 +122,7 @@ bool ScanDate(std::string_view text, int& year, int& month, int& day) {
   if (pos != text.size()) return false;
   if (year_digits <= 2) {
     // Two-digit years fall within 50 years of the current year.
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    const int current = local.tm_year + 1900;
+    const int current = DateTime::Now().Parts().year;
     const int pivot = current - 50;
     year += pivot / 100 * 100;
     if (year < pivot) year += 100;
@@ -208,48 +204,6 @@ DateTimeParts DateTime::Parts() const {
   p.minute = static_cast<int>(ms % 60);
   p.hour = static_cast<int>(ms / 60);
   return p;
-}
-
-DateTime DateTime::Now() {
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  std::tm local{};
-  localtime_r(&ts.tv_sec, &local);
-  DateTimeParts p;
-  p.year = local.tm_year + 1900;
-  p.month = local.tm_mon + 1;
-  p.day = local.tm_mday;
-  p.hour = local.tm_hour;
-  p.minute = local.tm_min;
-  // A leap second (tm_sec 60) is folded into the last second of the minute.
-  p.second = local.tm_sec > 59 ? 59 : local.tm_sec;
-  p.millisecond = static_cast<int>(ts.tv_nsec / 1'000'000);
-  return FromParts(p);
-}
-
-DateTime DateTime::FromUnixTime(std::time_t t) {
-  std::tm local{};
-  if (localtime_r(&t, &local) == nullptr) return DateTime();
-  const std::int64_t days =
-      DaysFromCivil(local.tm_year + 1900LL, static_cast<unsigned>(local.tm_mon + 1),
-                    static_cast<unsigned>(local.tm_mday)) +
-      kUnixEpochDays;
-  const int sec = local.tm_sec > 59 ? 59 : local.tm_sec;
-  const std::int64_t ms = ((local.tm_hour * 60LL + local.tm_min) * 60 + sec) * 1000;
-  return DateTime(Combine(days, ms));
-}
-
-std::time_t DateTime::ToUnixTime() const {
-  const DateTimeParts p = Parts();
-  std::tm local{};
-  local.tm_year = p.year - 1900;
-  local.tm_mon = p.month - 1;
-  local.tm_mday = p.day;
-  local.tm_hour = p.hour;
-  local.tm_min = p.minute;
-  local.tm_sec = p.second;
-  local.tm_isdst = -1;
-  return std::mktime(&local);
 }
 
 DateTime DateTime::FromDos(std::uint32_t packed) {
@@ -338,12 +292,6 @@ int DateTime::DayOfWeek() const {
   const std::int64_t days = SplitValue(value_).days;
   // Day 0 (1899-12-30) was a Saturday.
   return static_cast<int>((((days + 6) % 7) + 7) % 7) + 1;
-}
-
-std::uint32_t UtcMillisecondsOfDay() {
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return static_cast<std::uint32_t>((ts.tv_sec % 86400) * 1000 + ts.tv_nsec / 1'000'000);
 }
 
 }  // namespace kzb::platform

@@ -1,11 +1,17 @@
 // Files and folders: attribute bits, folder enumeration, file times, copy/rename/delete, temporary names.
 //
-// Attribute bits follow the archive format's DOS attributes. On POSIX they are derived: read-only when the
-// owner cannot write, hidden when the name starts with ".", folder for directories, archive for every
-// regular file (there is no archive bit to clear). System and volume bits are never reported.
+// Names are UTF-8 on every system; on Windows they reach the wide-character file services, and paths too
+// long for the classic limit get the "\\?\" form, so neither non-ASCII names nor deep folders fail.
+//
+// Attribute bits follow the archive format's DOS attributes. On Windows they are the file's own attributes
+// as the system reports them (the low bits read-only, hidden, system, folder, archive, and any higher
+// bits). On POSIX they are derived: read-only when the owner cannot write, hidden when the name starts
+// with ".", folder for directories, archive for every regular file (there is no archive bit to clear).
+// System and volume bits are never reported there.
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -23,6 +29,14 @@ inline constexpr std::uint32_t kFaVolumeId = 0x08;
 inline constexpr std::uint32_t kFaDirectory = 0x10;
 inline constexpr std::uint32_t kFaArchive = 0x20;
 inline constexpr std::uint32_t kFaAnyFile = 0x3F;
+
+// True where the file system keeps the DOS attributes itself (Windows), so that all of them can be given
+// back to an extracted file; on POSIX only read-only has a meaning (the owner's write bit).
+#ifdef _WIN32
+inline constexpr bool kNativeDosAttributes = true;
+#else
+inline constexpr bool kNativeDosAttributes = false;
+#endif
 
 // A file operation that failed; the message names the file and the cause.
 class EFileError : public std::runtime_error {
@@ -98,8 +112,31 @@ bool ForceDirectories(const std::string& path);
 std::int64_t FileSize(const std::string& path);
 // Attributes as kFa* bits, or -1 (as int64) when the path does not exist.
 std::int64_t GetFileAttributes(const std::string& path);
-// Applies kFaReadOnly (clears/sets the owner's write bit); other bits have no POSIX meaning.
+// Windows: sets read-only, hidden, system and archive (and "not content indexed") as given; the other bits
+// are the system's own. POSIX: applies kFaReadOnly (clears/sets the owner's write bit); other bits have no
+// POSIX meaning.
 bool SetFileAttributes(const std::string& path, std::uint32_t attr);
+// Clears the archive attribute after a backup took the file (Windows); POSIX files have none, so this only
+// checks that the file exists.
+bool ClearArchiveAttribute(const std::string& path);
+
+// What a later archive field may need beside the DOS attributes: the POSIX mode (on Windows made up from
+// the attributes: a folder 040755, a read-only file 0100444, any other file 0100644) and the last-write
+// time in UTC seconds.
+struct FileStatus {
+  std::uint32_t attr = 0;        // kFa* bits
+  std::int64_t size = 0;         // 0 for folders
+  DateTime time;                 // last write, local time
+  std::int64_t unix_time = 0;    // last write, seconds since 1970-01-01 UTC
+  std::uint32_t unix_mode = 0;   // st_mode bits
+};
+// Follows links; false when the path does not exist.
+bool GetFileStatus(const std::string& path, FileStatus& status);
+
+// The 8.3 form of an existing path: a drive prefix stays as written; each further component that exists
+// and has a short alternate name is replaced by it; a trailing separator is kept. A path that is not on
+// Windows, or whose components have no short names, comes back unchanged.
+std::string ToShortPath(const std::string& path);
 // Last-write time as a local DateTime; throws EFileError when the file does not exist.
 DateTime GetFileTime(const std::string& path);
 bool SetFileTime(const std::string& path, DateTime local_time);
@@ -108,14 +145,17 @@ std::int64_t DiskFreeSpace(const std::string& path);
 // True when a file can be created in the folder.
 bool IsDirectoryWritable(const std::string& dir);
 
-// A new, empty, uniquely named file in dir ("prefix" + random part + ".tmp"), created with mode 0600;
+// A new, empty, uniquely named file in dir ("prefix" + random part + ".tmp"), created with mode 0600 (on
+// Windows with the folder's inherited permissions);
 // returns its full path; an empty dir means TempDir(). Throws EFCreateError when none can be created.
 std::string CreateTempFile(const std::string& dir, const std::string& prefix);
 
 // Replaces the file's whole content atomically: the bytes go to a temporary file in the same folder, which
 // is flushed to disk and renamed over path, so readers and a crash see either the old or the new content.
-// An existing file keeps its permission bits; a new one gets new_file_mode. A symbolic link is followed
-// (its target is replaced). Throws EFCreateError when the file cannot be written.
+// POSIX: an existing file keeps its permission bits; a new one gets new_file_mode; a symbolic link is
+// followed (its target is replaced). Windows: ReplaceFileW keeps an existing file's attributes and
+// permissions, MoveFileExW (replace existing, write through) places a new one; new_file_mode is not used.
+// Throws EFCreateError when the file cannot be written.
 void WriteFileAtomic(const std::string& path, std::string_view content, std::uint32_t new_file_mode = 0644);
 // Reads the whole file; false when it cannot be opened or read.
 bool ReadFileContent(const std::string& path, std::string& content);
@@ -136,20 +176,22 @@ class File {
 
   // Short only at the end of the file; throws EFileError on an I/O error.
   std::int64_t Read(void* buffer, std::int64_t count);
-  // Returns the bytes written; fewer than count only when the device is full (errno ENOSPC/EDQUOT).
+  // Returns the bytes written; fewer than count only when the device is full (ENOSPC/EDQUOT, or
+  // ERROR_DISK_FULL on Windows).
   // Other errors throw EFileError.
   std::int64_t Write(const void* buffer, std::int64_t count);
   // origin 0 begin, 1 current, 2 end; returns the new position.
   std::int64_t Seek(std::int64_t offset, int origin);
   std::int64_t Size() const;
   void Truncate(std::int64_t size);
-  // Flushes the file's buffers to the device (fsync).
+  // Flushes the file's buffers to the device (fsync, FlushFileBuffers).
   void FlushToDisk();
   const std::string& Path() const { return path_; }
 
  private:
   std::string path_;
-  int fd_ = -1;
+  // The descriptor (POSIX) or the HANDLE (Windows); -1 when closed.
+  std::intptr_t handle_ = -1;
 };
 
 }  // namespace kzb::platform

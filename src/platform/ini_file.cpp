@@ -16,9 +16,6 @@
 // rewritten at all. A file that exists but cannot be read is never overwritten.
 #include "platform/ini_file.h"
 
-#include <cerrno>
-#include <cstring>
-#include <sys/stat.h>
 
 #include "platform/file_system.h"
 
@@ -96,10 +93,11 @@ class Document {
     Document doc;
     std::string content;
     if (!ReadFileContent(path, content)) {
-      const int err = errno;
-      struct stat st {};
-      if (for_write && ::stat(path.c_str(), &st) == 0) {
-        throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(err));
+      if (for_write && GetFileAttributes(path) >= 0) {
+        // Opening it again reports the system's own cause (EFOpenError); an open that works now means the
+        // read itself failed.
+        File probe(path, File::Mode::kRead);
+        throw EFOpenError("Cannot open file \"" + path + "\". The file could not be read");
       }
       return doc;
     }

@@ -1,18 +1,29 @@
 // Desktop services: opening a file with its default program, single-instance and run locks, autostart.
+// posix/system.cpp and windows/system.cpp implement them.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kzb::platform {
 
-// Opens a file or URL with the desktop's default program (xdg-open), without waiting for it.
+// The program's arguments as UTF-8. POSIX: argv as given. Windows: taken again from the wide command line,
+// since argv holds them in the ANSI code page, which cannot spell every file name.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+// Makes a console show the program's UTF-8 output (Windows); nothing to do on POSIX.
+void UseUtf8Console();
+
+// Opens a file or URL with the desktop's default program (xdg-open; the shell's "open" verb on Windows),
+// without waiting for it.
 // Returns false when no launcher could be started.
 bool OpenWithDefaultProgram(const std::string& path_or_url);
 
-// An advisory lock on a file (created when missing), held while the object lives. Used for the single
-// instance of the window per data folder and for one backup run at a time per data folder. Released
-// automatically when the process dies.
+// A lock on a file (created when missing), held while the object lives. Used for the single instance of
+// the window per data folder and for one backup run at a time per data folder. Released automatically when
+// the process dies. A second lock on the same file is refused, in this process as in any other. POSIX:
+// flock; Windows: LockFileEx on one byte far past the content, so the file itself stays readable.
 class FileLock {
  public:
   // Tries once; Held() tells whether it was taken.
@@ -22,12 +33,13 @@ class FileLock {
   ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
-  bool Held() const { return fd_ >= 0; }
+  bool Held() const { return fd_ != -1; }
   const std::string& Path() const { return path_; }
 
  private:
   std::string path_;
-  int fd_ = -1;
+  // The descriptor (POSIX) or the HANDLE (Windows); -1 while not held.
+  std::intptr_t fd_ = -1;
 };
 
 // Scheduling priority of a thread on the scale 0 (idle) .. 3 (normal) .. 6 (time critical). Raising a
@@ -38,8 +50,15 @@ bool SetThreadPriority(int thread_id, int priority);
 // True while another process holds a lock on path (the lock is not taken).
 bool IsLockedByOtherProcess(const std::string& path);
 
-// Start with the desktop session: an XDG autostart entry ~/.config/autostart/<name>.desktop.
+// Start with the desktop session. POSIX: an XDG autostart entry ~/.config/autostart/<name>.desktop whose
+// Exec line is command. Windows: the string value name under the Run key of HKEY_LOCAL_MACHINE
+// ("Software\\Microsoft\\Windows\\CurrentVersion\\Run"), whose data is command (the program's full path,
+// no quotes or arguments); the key is never created, disabling deletes the value (a missing value is no
+// error), and a user without the right to change the key gets false.
+inline constexpr char kAutostartName[] = "Kestrova Veririvi Backup";
 bool IsAutostartEnabled(const std::string& name);
 bool SetAutostart(const std::string& name, const std::string& command, bool enabled);
+// The command an enabled entry starts, or "" when there is none.
+std::string AutostartCommand(const std::string& name);
 
 }  // namespace kzb::platform

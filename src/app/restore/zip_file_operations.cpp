@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "app/common/text_utils.h"
+#include "platform/fs_path.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "platform/system.h"
@@ -17,7 +18,7 @@ namespace {
 // Both paths name one file (the same device and inode), so copying one onto the other would destroy it.
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code error;
-  return std::filesystem::equivalent(a, b, error) && !error;
+  return std::filesystem::equivalent(platform::FsPath(a), platform::FsPath(b), error) && !error;
 }
 
 }  // namespace

@@ -32,6 +32,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/fs_path.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "zip/crypt/zip_crypt.h"
@@ -242,10 +243,10 @@ void ExtractRun::RestoreTimeAndAttributes(const std::string& fname) const {
     const std::uint32_t type = unix_mode & kUnixTypeMask;
     if (type == kUnixRegular || type == 0) {
       std::error_code ec;
-      std::filesystem::permissions(fname, static_cast<std::filesystem::perms>(unix_mode & 0777),
+      std::filesystem::permissions(platform::FsPath(fname), static_cast<std::filesystem::perms>(unix_mode & 0777),
                                    std::filesystem::perm_options::replace, ec);
     }
-  } else if ((external & platform::kFaReadOnly) != 0) {
+  } else if (platform::kNativeDosAttributes || (external & platform::kFaReadOnly) != 0) {
     platform::SetFileAttributes(fname, external & 0xFF);
   }
 }
@@ -414,15 +415,15 @@ bool ExtractRun::ExtractEntry(int index) {
   if (!test_only_) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    fs::file_status status = fs::symlink_status(fname, ec);
+    fs::file_status status = fs::symlink_status(platform::FsPath(fname), ec);
     const bool exists = !ec && fs::exists(status) && !fs::is_directory(status);
     if (exists && !MayOverwrite(index, fname)) {
       Skip(TSkipReason::srNoOverwrite, fname, index);
       return false;
     }
     if (exists) {
-      status = fs::symlink_status(fname, ec);  // the prompt may have changed the name
-      if (!ec && fs::is_symlink(status)) fs::remove(fname, ec);  // write a file, never through a link
+      status = fs::symlink_status(platform::FsPath(fname), ec);  // the prompt may have changed the name
+      if (!ec && fs::is_symlink(status)) fs::remove(platform::FsPath(fname), ec);  // write a file, never through a link
     }
     if (!CreateOutput(index, fname, exists)) return false;
     created = true;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/fs_path.h"
 #include "platform/path.h"
 
 namespace kzb::zip {
@@ -65,16 +66,16 @@ std::string SafeFileName(std::string_view name) {
 std::string ResolvedFolder(const std::string& root) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  const fs::path base = fs::weakly_canonical(fs::absolute(root.empty() ? fs::path(".") : fs::path(root)), ec);
-  return ec ? std::string() : base.string();
+  const fs::path base = fs::weakly_canonical(fs::absolute(platform::FsPath(root.empty() ? "." : root)), ec);
+  return ec ? std::string() : platform::FromFsPath(base);
 }
 
 bool IsInsideResolvedFolder(const std::string& resolved_root, const std::string& path) {
   namespace fs = std::filesystem;
   if (resolved_root.empty()) return false;
   std::error_code ec;
-  const fs::path base(resolved_root);
-  const fs::path target = fs::weakly_canonical(fs::absolute(path.empty() ? fs::path(".") : fs::path(path)), ec);
+  const fs::path base = platform::FsPath(resolved_root);
+  const fs::path target = fs::weakly_canonical(fs::absolute(platform::FsPath(path.empty() ? "." : path)), ec);
   if (ec) return false;
   auto t = target.begin();
   for (auto b = base.begin(); b != base.end(); ++b) {

@@ -6,16 +6,17 @@
 // stack is a growable vector: the depth of the tree is only bounded by memory, never by a fixed table.
 //
 // Listings are read with the standard library's directory iterator, which takes the kind of an entry from
-// the folder listing itself, so a folder costs no system call per entry beyond one size query per matching
-// file. Links to folders are followed, which is what a user who links a folder into a backed-up tree expects,
-// but a link that resolves to a folder already open on the stack would make the walk endless, so such a
-// folder is skipped. Resolving paths costs system calls, so it is only done for folders that are links.
+// the folder listing itself, so a folder costs no system call per entry beyond one status query (size and
+// attributes) per matching file. Links to folders are followed, which is what a user who links a folder
+// into a backed-up tree expects, but a link that resolves to a folder already open on the stack would make
+// the walk endless, so such a folder is skipped. Resolving paths costs system calls, so it is only done for folders that are links.
 #include "zip/filelist/dir_search.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
+#include "platform/fs_path.h"
 #include "platform/path.h"
 #include "zip/filelist/match_pattern.h"
 
@@ -26,7 +27,7 @@ namespace fs = std::filesystem;
 TSearchData::TSearchData(std::string folder, std::string mask)
     : folder_(std::move(folder)), mask_(std::move(mask)) {
   std::error_code ec;
-  fs::directory_iterator it(fs::path(folder_), ec);
+  fs::directory_iterator it(platform::FsPath(folder_), ec);
   if (ec) return;  // unreadable folder: an empty listing
   opened_ = true;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
@@ -37,9 +38,9 @@ TSearchData::TSearchData(std::string folder, std::string mask)
     const fs::file_status status = entry.status(kind_ec);
     if (kind_ec) continue;  // dangling link or vanished entry
     if (fs::is_directory(status)) {
-      entries_.push_back({entry.path().filename().string(), true});
+      entries_.push_back({platform::FromFsPath(entry.path().filename()), true});
     } else if (fs::is_regular_file(status)) {
-      entries_.push_back({entry.path().filename().string(), false});
+      entries_.push_back({platform::FromFsPath(entry.path().filename()), false});
     }
   }
   std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
@@ -52,10 +53,15 @@ platform::SearchRec TSearchData::Current() const {
   if (entry.is_folder) {
     rec.attr = platform::kFaDirectory;
   } else {
-    std::error_code ec;
-    const auto size = fs::file_size(fs::path(folder_ + entry.name), ec);
-    rec.size = ec ? 0 : static_cast<std::int64_t>(size);
-    rec.attr = platform::kFaArchive;
+    // One status query gives the size and the attributes (the archive bit on Windows).
+    platform::FileStatus status;
+    if (platform::GetFileStatus(folder_ + entry.name, status)) {
+      rec.size = status.size;
+      rec.attr = status.attr;
+      rec.time = status.time;
+    } else {
+      rec.attr = platform::kFaArchive;
+    }
   }
   if (!entry.name.empty() && entry.name[0] == '.') rec.attr |= platform::kFaHidden;
   return rec;
@@ -71,8 +77,8 @@ void TSearchData::Close() {
 const std::string& TSearchData::CanonicalFolder() {
   if (!canonical_known_) {
     std::error_code ec;
-    fs::path resolved = fs::canonical(fs::path(folder_), ec);
-    canonical_ = ec ? std::string() : resolved.string();
+    fs::path resolved = fs::canonical(platform::FsPath(folder_), ec);
+    canonical_ = ec ? std::string() : platform::FromFsPath(resolved);
     canonical_known_ = true;
   }
   return canonical_;
@@ -85,10 +91,10 @@ TDirSearch::TDirSearch(const std::string& start_folder, bool recurse, const std:
 
 bool TDirSearch::LeadsBackIntoWalk(const std::string& folder) {
   std::error_code ec;
-  if (!fs::is_symlink(fs::path(platform::ExcludeTrailingSeparator(folder)), ec)) return false;
-  fs::path resolved = fs::canonical(fs::path(folder), ec);
+  if (!fs::is_symlink(platform::FsPath(platform::ExcludeTrailingSeparator(folder)), ec)) return false;
+  fs::path resolved = fs::canonical(platform::FsPath(folder), ec);
   if (ec) return true;  // a link that cannot be resolved is not worth entering
-  const std::string target = resolved.string();
+  const std::string target = platform::FromFsPath(resolved);
   for (auto& slot : stack_) {
     if (slot->CanonicalFolder() == target) return true;
   }

@@ -104,8 +104,8 @@ std::int64_t ResolveFileList(std::vector<std::string>& files_list, const FileLis
       }
       if (Excluded(context, result)) continue;
       if (context.process_messages) context.process_messages();
-      // File names are case-sensitive here, so only the archive itself is left out, not a namesake.
-      if (!zip_full.empty() && platform::ExpandFileName(result) == zip_full) continue;
+      // Only the archive itself is left out, not a namesake in another letter case where names differ by case.
+      if (!zip_full.empty() && platform::SameFileName(platform::ExpandFileName(result), zip_full)) continue;
       if (ArchiveBitClear(context, rec.attr) || NotInArchive(context, result)) continue;
       files_list.push_back(std::move(result));
       byte_total += rec.size;
@@ -114,6 +114,6 @@ std::int64_t ResolveFileList(std::vector<std::string>& files_list, const FileLis
   return byte_total;
 }
 
-std::string ToShortPath(const std::string& path) { return path; }
+std::string ToShortPath(const std::string& path) { return platform::ToShortPath(path); }
 
 }  // namespace kzb::zip

@@ -37,8 +37,8 @@ struct FileListContext {
 // Nothing is de-duplicated here.
 std::int64_t ResolveFileList(std::vector<std::string>& files_list, const FileListContext& context);
 
-// The short (8.3) form of an existing path. POSIX file systems have no short names, so the path is
-// returned as given.
+// The short (8.3) form of an existing path: on Windows each component's short alternate name where it has
+// one. POSIX file systems have no short names, so the path is returned as given.
 std::string ToShortPath(const std::string& path);
 
 }  // namespace kzb::zip

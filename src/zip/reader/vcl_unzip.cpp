@@ -26,6 +26,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/fs_path.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "zip/reader/split_set_stream.h"
@@ -263,9 +264,9 @@ std::uint32_t TVCLUnZip::FileDosDate(const std::string& path) {
 void TVCLUnZip::RememberArchiveDate(const std::string& path) {
   archive_date_ = FileDosDate(path);
   std::error_code ec;
-  const auto time = std::filesystem::last_write_time(path, ec);
+  const auto time = std::filesystem::last_write_time(platform::FsPath(path), ec);
   archive_stamp_ = ec ? 0 : static_cast<std::int64_t>(time.time_since_epoch().count());
-  const auto size = std::filesystem::file_size(path, ec);
+  const auto size = std::filesystem::file_size(platform::FsPath(path), ec);
   archive_size_ = ec ? -1 : static_cast<std::int64_t>(size);
 }
 
@@ -273,11 +274,11 @@ bool TVCLUnZip::ArchiveDateChanged(const std::string& path) const {
   if (FileDosDate(path) != archive_date_) return true;
   std::error_code ec;
   if (archive_stamp_ != 0) {
-    const auto time = std::filesystem::last_write_time(path, ec);
+    const auto time = std::filesystem::last_write_time(platform::FsPath(path), ec);
     if (!ec && static_cast<std::int64_t>(time.time_since_epoch().count()) != archive_stamp_) return true;
   }
   if (archive_size_ >= 0) {
-    const auto size = std::filesystem::file_size(path, ec);
+    const auto size = std::filesystem::file_size(platform::FsPath(path), ec);
     if (!ec && static_cast<std::int64_t>(size) != archive_size_) return true;
   }
   return false;

@@ -5,6 +5,7 @@
 #include <limits>
 #include <system_error>
 
+#include "platform/fs_path.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "zip/zip_errors.h"
@@ -89,9 +90,9 @@ void TVolumeOutput::Open() {
   } else {
     // Replacing a link replaces the file it points to, not the link.
     std::error_code ec;
-    if (fs::is_symlink(fs::path(final_name), ec)) {
-      fs::path target = fs::canonical(fs::path(final_name), ec);
-      if (!ec) final_name = target.string();
+    if (fs::is_symlink(platform::FsPath(final_name), ec)) {
+      fs::path target = fs::canonical(platform::FsPath(final_name), ec);
+      if (!ec) final_name = platform::FromFsPath(target);
     }
   }
   CreateVolume(final_name, options_.multi_volume ? options_.first_limit : -1);
@@ -151,9 +152,9 @@ std::string TVolumeOutput::Commit() {
     VolumeFile& volume = volumes_[i];
     std::error_code ec;
     fs::perms perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
-    const fs::file_status old_status = fs::status(fs::path(finals[i]), ec);
+    const fs::file_status old_status = fs::status(platform::FsPath(finals[i]), ec);
     if (!ec && fs::is_regular_file(old_status)) perms = old_status.permissions() & fs::perms::mask;
-    fs::permissions(fs::path(volume.temp_name), perms, ec);
+    fs::permissions(platform::FsPath(volume.temp_name), perms, ec);
     if (!platform::ReplaceFile(volume.temp_name, finals[i])) {
       throw EZipGeneralError("Could not copy from " + volume.temp_name + " -> " + finals[i]);
     }

@@ -34,6 +34,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/fs_path.h"
 #include "platform/path.h"
 #include "platform/random.h"
 #include "zip/filelist/resolve_file_list.h"
@@ -114,6 +115,10 @@ int ZipRun::Execute() {
     path_options_.relative_paths = zip_.relative_paths_;
     path_options_.store_volumes = zip_.store_volumes_;
     path_options_.root_dir = zip_.root_dir_;
+    // Short names: the root folder is compared in the same form as the files' paths.
+    if (zip_.store83_names_ && !path_options_.root_dir.empty()) {
+      path_options_.root_dir = platform::ToShortPath(path_options_.root_dir);
+    }
     multi_volume_ = zip_.multi_zip_info_.multi_mode != TMultiMode::mmNone;
 
     ResolveFiles();
@@ -243,13 +248,17 @@ void ZipRun::OpenOutput() {
   }
 }
 
+std::string ZipRun::NamingPath(const std::string& path) const {
+  return zip_.store83_names_ ? platform::ToShortPath(path) : path;
+}
+
 std::string ZipRun::StoredDirectory(const std::string& path) const {
-  return StoredPathRule(path, path_options_);
+  return StoredPathRule(NamingPath(path), path_options_);
 }
 
 std::string ZipRun::StoredKey(const std::string& path) const {
   if (EndsWithSeparator(path)) return StoredDirectory(path);
-  return StoredDirectory(path) + platform::ExtractFileName(path);
+  return StoredDirectory(path) + platform::ExtractFileName(NamingPath(path));
 }
 
 void ZipRun::AddToNewDirectory(std::unique_ptr<TZipHeaderInfo> entry) {
@@ -359,7 +368,7 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
   std::string path = path_in;
   std::error_code ec;
   if (!EndsWithSeparator(path)) {
-    const fs::file_status status = fs::status(fs::path(path), ec);
+    const fs::file_status status = fs::status(platform::FsPath(path), ec);
     if (ec || !fs::exists(status)) return false;  // vanished since the list was made
     if (fs::is_directory(status)) path += platform::kPathSeparator;
   }
@@ -368,7 +377,7 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
   // Open the file, retrying while the handler asks for it.
   while (true) {
     try {
-      const fs::file_status status = fs::status(fs::path(path), ec);
+      const fs::file_status status = fs::status(platform::FsPath(path), ec);
       if (!ec && !fs::is_regular_file(status)) {
         throw platform::EFOpenError("Cannot open file \"" + path + "\". Not a regular file");
       }
@@ -385,7 +394,7 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
   header.SetFileDateTime(FileDosTime(path));
   file_size_ = input_->Size();
   header.SetUncompressedSize(file_size_);
-  header.SetFileName(platform::ExtractFileName(path));
+  header.SetFileName(platform::ExtractFileName(NamingPath(path)));
   header.SetLocalHeaderOffset(output_->Position());
   header.SetInternalAttributes(2);
   header.SetDiskNumberStart(static_cast<std::uint32_t>(output_->Volume()));
@@ -434,7 +443,8 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
     return false;
   }
   input_.reset();
-  // POSIX files have no archive attribute to clear, so ResetArchiveBitOnZip needs no work here.
+  // The file is in the archive: a later backup of changed files only need not take it again.
+  if (zip_.reset_archive_bit_on_zip_) platform::ClearArchiveAttribute(path);
   if (zip_.OnEndZip) {
     zip_.OnEndZip(zip_, path, header.UncompressedSize(), header.CompressedSize(), output_->Position());
   }

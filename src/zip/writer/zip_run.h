@@ -58,6 +58,8 @@ class ZipRun {
   void Abort() noexcept;
   void RestoreReader() noexcept;
 
+  // The path the stored name is made from: its 8.3 form with Store83Names.
+  std::string NamingPath(const std::string& path) const;
   std::string StoredDirectory(const std::string& path) const;
   std::string StoredKey(const std::string& path) const;
   void AddToNewDirectory(std::unique_ptr<TZipHeaderInfo> entry);

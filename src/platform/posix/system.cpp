@@ -1,3 +1,4 @@
+// Desktop services on POSIX: xdg-open, flock, setpriority and XDG autostart entries.
 #include "platform/system.h"
 
 #include <cerrno>
@@ -67,6 +68,10 @@ std::string AutostartFile(const std::string& name) {
 
 }  // namespace
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
+void UseUtf8Console() {}
+
 bool OpenWithDefaultProgram(const std::string& path_or_url) {
   if (path_or_url.empty()) return false;
   posix_spawn_file_actions_t actions;
@@ -112,22 +117,22 @@ FileLock::FileLock(const std::string& path, int timeout_ms) : path_(path) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     fd_ = TryLock(path);
-    if (fd_ >= 0 || std::chrono::steady_clock::now() >= deadline) break;
+    if (fd_ != -1 || std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  if (fd_ >= 0) {
+  if (fd_ != -1) {
     std::lock_guard<std::mutex> guard(HeldLocksMutex());
-    HeldLocks().insert(Identity(fd_));
+    HeldLocks().insert(Identity(static_cast<int>(fd_)));
   }
 }
 
 FileLock::~FileLock() {
-  if (fd_ < 0) return;
+  if (fd_ == -1) return;
   {
     std::lock_guard<std::mutex> guard(HeldLocksMutex());
-    HeldLocks().erase(Identity(fd_));
+    HeldLocks().erase(Identity(static_cast<int>(fd_)));
   }
-  ::close(fd_);  // releases the lock
+  ::close(static_cast<int>(fd_));  // releases the lock
 }
 
 bool IsLockedByOtherProcess(const std::string& path) {
@@ -178,6 +183,11 @@ bool SetAutostart(const std::string& name, const std::string& command, bool enab
     return false;
   }
   return true;
+}
+
+std::string AutostartCommand(const std::string& name) {
+  if (!IsAutostartEnabled(name)) return {};
+  return IniFile(AutostartFile(name)).ReadString("Desktop Entry", "Exec", "");
 }
 
 }  // namespace kzb::platform
