@@ -4,9 +4,15 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include "platform/file_system.h"
 #include "support/test_support.h"
@@ -85,18 +91,24 @@ TEST_F(IniFileTest, MissingFileGivesDefaultsAndFirstWriteCreatesItPrivate) {
   ini.WriteBool("Common", "IsOverWrite", true);
   ini.WriteBool("Common", "Sort", false);
   EXPECT_EQ(ReadFileText(path_), "[Common]\nIsOverWrite=1\nSort=0\n");
+#ifndef _WIN32
   struct stat st {};
   ASSERT_EQ(stat(path_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
+#endif
 }
 
 TEST_F(IniFileTest, ExistingPermissionsSurviveAWrite) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: POSIX permission bits";
+#else
   WriteFileText(path_, "[A]\nx=1\n");
   ASSERT_EQ(chmod(path_.c_str(), 0640), 0);
   IniFile(path_).WriteString("A", "x", "2");
   struct stat st {};
   ASSERT_EQ(stat(path_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
+#endif
 }
 
 TEST_F(IniFileTest, IntegerForms) {
@@ -219,6 +231,9 @@ TEST_F(IniFileTest, UnchangedWriteLeavesTheFileAlone) {
 }
 
 TEST_F(IniFileTest, UnreadableFileIsNeverOverwritten) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: POSIX permission bits";
+#else
   if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
   WriteFileText(path_, "[A]\nprecious=1\n");
   ASSERT_EQ(chmod(path_.c_str(), 0200), 0);
@@ -227,6 +242,7 @@ TEST_F(IniFileTest, UnreadableFileIsNeverOverwritten) {
   EXPECT_THROW(ini.WriteString("A", "x", "1"), EFileError);
   ASSERT_EQ(chmod(path_.c_str(), 0600), 0);
   EXPECT_EQ(ReadFileText(path_), "[A]\nprecious=1\n");
+#endif
 }
 
 TEST_F(IniFileTest, WriteIntoMissingFolderFails) {
@@ -235,6 +251,9 @@ TEST_F(IniFileTest, WriteIntoMissingFolderFails) {
 }
 
 TEST_F(IniFileTest, SymbolicLinkIsFollowed) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: symbolic links";
+#else
   const std::string real = dir_ / "real.ini";
   WriteFileText(real, "[A]\nk=1\n");
   ASSERT_EQ(symlink(real.c_str(), path_.c_str()), 0);
@@ -243,12 +262,16 @@ TEST_F(IniFileTest, SymbolicLinkIsFollowed) {
   ASSERT_EQ(lstat(path_.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(ReadFileText(real), "[A]\nk=2\n");
+#endif
 }
 
 // A child saves a large file over and over; it is killed at random moments. Whatever moment the kill
 // hits, the file must hold one complete version, never a truncated or mixed one, and no temporary file
 // may pass for the real one.
 TEST_F(IniFileTest, KillDuringSaveNeverLeavesATruncatedFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: fork and kill";
+#else
   auto version = [](int n) {
     std::vector<IniFile::Entry> entries;
     for (int i = 0; i < 400; ++i) {
@@ -300,6 +323,7 @@ TEST_F(IniFileTest, KillDuringSaveNeverLeavesATruncatedFile) {
     EXPECT_EQ(visible, 1);
   }
   (void)last_seen;
+#endif
 }
 
 }  // namespace

@@ -3,11 +3,15 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
+#include "support/test_support.h"
 
 namespace kzb::platform {
 namespace {
 
 TEST(PathTest, TrailingSeparator) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: \"/\" paths and XDG folders (Windows paths have their own test)";
+#else
   EXPECT_EQ(IncludeTrailingSeparator("dir"), "dir/");
   EXPECT_EQ(IncludeTrailingSeparator("dir/"), "dir/");
   EXPECT_EQ(IncludeTrailingSeparator(""), "");
@@ -15,6 +19,7 @@ TEST(PathTest, TrailingSeparator) {
   EXPECT_EQ(ExcludeTrailingSeparator("dir//"), "dir");
   EXPECT_EQ(ExcludeTrailingSeparator("/"), "/");
   EXPECT_EQ(ExcludeTrailingSeparator("dir"), "dir");
+#endif
 }
 
 TEST(PathTest, PartsOfAPath) {
@@ -51,6 +56,9 @@ TEST(PathTest, ChangeFileExt) {
 }
 
 TEST(PathTest, ExpandFileNameFoldsDotsAndSeparators) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: \"/\" paths and XDG folders (Windows paths have their own test)";
+#else
   EXPECT_EQ(ExpandFileName("/a/./b/../c//d"), "/a/c/d");
   EXPECT_EQ(ExpandFileName("/a/b/"), "/a/b/");
   EXPECT_EQ(ExpandFileName("/../.."), "/");
@@ -60,9 +68,13 @@ TEST(PathTest, ExpandFileNameFoldsDotsAndSeparators) {
   EXPECT_TRUE(IsAbsolutePath("/x"));
   EXPECT_FALSE(IsAbsolutePath("x"));
   EXPECT_FALSE(IsAbsolutePath(""));
+#endif
 }
 
 TEST(PathTest, WellKnownFolders) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: \"/\" paths and XDG folders (Windows paths have their own test)";
+#else
   EXPECT_EQ(HomeDir().back(), '/');
   EXPECT_EQ(TempDir().back(), '/');
   const std::string exe = ExecutableDir();
@@ -71,21 +83,26 @@ TEST(PathTest, WellKnownFolders) {
 
   const char* old = std::getenv("XDG_CONFIG_HOME");
   std::string saved = old ? old : "";
-  setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  kzb::test::SetEnv("XDG_CONFIG_HOME", "/cfg");
   EXPECT_EQ(UserConfigDir(), "/cfg/kestrova-zip-backup/");
-  setenv("XDG_CONFIG_HOME", "relative", 1);  // ignored, as the XDG rules say
+  kzb::test::SetEnv("XDG_CONFIG_HOME", "relative");  // ignored, as the XDG rules say
   EXPECT_EQ(UserConfigDir(), HomeDir() + ".config/kestrova-zip-backup/");
   if (old) {
-    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    kzb::test::SetEnv("XDG_CONFIG_HOME", saved.c_str());
   } else {
-    unsetenv("XDG_CONFIG_HOME");
+    kzb::test::UnsetEnv("XDG_CONFIG_HOME");
   }
+#endif
 }
 
 TEST(PathTest, SeparatorConversionIsIdentityHere) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: \"/\" paths and XDG folders (Windows paths have their own test)";
+#else
   EXPECT_EQ(ToForwardSlashes("a/b"), "a/b");
   EXPECT_EQ(ToNativeSeparators("a/b"), "a/b");
   EXPECT_TRUE(IsPathSeparator('/'));
+#endif
 }
 
 }  // namespace

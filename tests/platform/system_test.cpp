@@ -5,11 +5,19 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 #include <thread>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include "platform/file_system.h"
 #include "support/test_support.h"
@@ -21,6 +29,7 @@ using kzb::test::ReadFileText;
 using kzb::test::ScratchDir;
 using kzb::test::WriteFileText;
 
+#ifndef _WIN32
 // Runs fn in a child process and returns its exit code.
 template <typename Fn>
 int InChild(Fn fn) {
@@ -53,8 +62,12 @@ class ScopedEnv {
   bool had_ = false;
   std::string old_;
 };
+#endif
 
 TEST(FileLockTest, HeldAcrossProcesses) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: fork (the Windows test starts a second process of its own)";
+#else
   ScratchDir dir;
   const std::string path = dir / "run.lock";
   {
@@ -80,9 +93,13 @@ TEST(FileLockTest, HeldAcrossProcesses) {
               return other.Held() ? 0 : 2;
             }),
             0);
+#endif
 }
 
 TEST(FileLockTest, ReleasedWhenTheHolderDies) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: fork (the Windows test starts a second process of its own)";
+#else
   ScratchDir dir;
   const std::string path = dir / "instance.lock";
   int ready[2];
@@ -106,9 +123,13 @@ TEST(FileLockTest, ReleasedWhenTheHolderDies) {
   EXPECT_TRUE(FileLock(path).Held());
   close(ready[0]);
   close(ready[1]);
+#endif
 }
 
 TEST(FileLockTest, WaitsForARelease) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: fork (the Windows test starts a second process of its own)";
+#else
   ScratchDir dir;
   const std::string path = dir / "wait.lock";
   pid_t pid = fork();
@@ -124,6 +145,7 @@ TEST(FileLockTest, WaitsForARelease) {
   FileLock lock(path, 5000);
   EXPECT_TRUE(lock.Held());
   waitpid(pid, nullptr, 0);
+#endif
 }
 
 TEST(FileLockTest, MissingFolderAndMissingFile) {
@@ -134,6 +156,9 @@ TEST(FileLockTest, MissingFolderAndMissingFile) {
 }
 
 TEST(OpenWithDefaultProgramTest, StartsTheLauncherWithoutAShell) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: xdg-open";
+#else
   ScratchDir dir;
   const std::string out = dir / "args.txt";
   const std::string script = dir / "bin/xdg-open";
@@ -147,16 +172,24 @@ TEST(OpenWithDefaultProgramTest, StartsTheLauncherWithoutAShell) {
   EXPECT_EQ(ReadFileText(out), odd);
   EXPECT_FALSE(FileExists(dir / "pwned"));
   EXPECT_FALSE(FileExists("pwned"));
+#endif
 }
 
 TEST(OpenWithDefaultProgramTest, NoLauncherIsReported) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: xdg-open";
+#else
   ScratchDir dir;
   ScopedEnv path("PATH", dir.Path());
   EXPECT_FALSE(OpenWithDefaultProgram("/tmp/x.zip"));
   EXPECT_FALSE(OpenWithDefaultProgram(""));
+#endif
 }
 
 TEST(ThreadPriorityTest, LowersTheCallingThreadOnly) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: nice values";
+#else
   int before = getpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()));
   int seen = -100;
   bool ok = false;
@@ -168,9 +201,13 @@ TEST(ThreadPriorityTest, LowersTheCallingThreadOnly) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(seen, 19);
   EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId())), before);
+#endif
 }
 
 TEST(AutostartTest, WriteAndRemoveEntry) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: XDG autostart entries (Windows uses the Run key of the registry, tested there)";
+#else
   ScratchDir dir;
   ScopedEnv config("XDG_CONFIG_HOME", dir / "config");
   const std::string name = "Kestrova Veririvi Backup";
@@ -189,6 +226,7 @@ TEST(AutostartTest, WriteAndRemoveEntry) {
   ASSERT_TRUE(SetAutostart(name, "", false));
   EXPECT_FALSE(FileExists(file));
   EXPECT_TRUE(SetAutostart(name, "", false));  // already off
+#endif
 }
 
 }  // namespace

@@ -14,10 +14,10 @@ class ScratchDir {
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
-  // The folder with a trailing "/".
+  // The folder with a trailing separator.
   const std::string& Path() const { return path_; }
-  // Path() + relative.
-  std::string operator/(const std::string& relative) const { return path_ + relative; }
+  // Path() + relative, with "/" in relative turned into the native separator.
+  std::string operator/(const std::string& relative) const;
 
  private:
   std::string path_;
@@ -29,17 +29,50 @@ std::string ReadFileText(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 void WriteFileText(const std::string& path, const std::string& text);
 
-// Runs a shell command; returns its exit status and fills output with stdout and stderr combined.
+// Runs a shell command; returns its exit status and fills output with stdout and stderr combined. A
+// Windows test program has no POSIX shell: -1, and HaveTool is false for every tool.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 // True when the program is on PATH.
 bool HaveTool(const std::string& program);
 // Quotes a string for the shell.
 std::string ShellQuote(const std::string& text);
 
-// The shared fixtures folder with a trailing "/", or "" when it is absent (tests then GTEST_SKIP).
+// The shared fixtures folder with a trailing separator, or "" when it is absent (tests then GTEST_SKIP).
 std::string FixturesDir();
 // Path of the kzb program built with this tree.
 std::string CliPath();
+
+// Sets or removes an environment variable of this process (getenv sees the change on every system).
+void SetEnv(const std::string& name, const std::string& value);
+void UnsetEnv(const std::string& name);
+
+// Skips the current test on Windows, saying why.
+#ifdef _WIN32
+#define KZB_SKIP_ON_WINDOWS(reason) GTEST_SKIP() << "POSIX only: " << (reason)
+#else
+#define KZB_SKIP_ON_WINDOWS(reason) static_cast<void>(0)
+#endif
+
+#ifdef _WIN32
+// True when this Windows program runs under Wine, which keeps no archive bit (every file reads as changed).
+bool RunningUnderWine();
+
+// Holds a file lock from a second process (this same test program started again) until the object dies,
+// so the lock belongs to another process.
+class OtherProcessLock {
+ public:
+  explicit OtherProcessLock(const std::string& path);
+  ~OtherProcessLock();
+  OtherProcessLock(const OtherProcessLock&) = delete;
+  OtherProcessLock& operator=(const OtherProcessLock&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  void* process_ = nullptr;
+  void* release_ = nullptr;  // the child's standard input; closing it lets the child go
+  bool held_ = false;
+};
+#endif
 
 // Deterministic pseudo-random bytes.
 std::vector<std::uint8_t> RandomBytes(std::size_t count, std::uint32_t seed);

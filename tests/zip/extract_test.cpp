@@ -86,6 +86,9 @@ TEST(SafePathTest, StoredFoldersStayRelative) {
 }
 
 TEST(ExtractTest, HostileNamesStayInsideTheDestination) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: symbolic links in the destination";
+#else
   ScratchDir dir;
   const std::string archive = dir / "hostile.zip";
   const std::string outside = dir / "outside.txt";
@@ -130,6 +133,7 @@ TEST(ExtractTest, HostileNamesStayInsideTheDestination) {
   EXPECT_FALSE(fs::exists(dir / "escaped.txt"));
   ASSERT_EQ(second_events.skipped.size(), 1u);
   EXPECT_EQ(second_events.skipped[0].first, static_cast<int>(TSkipReason::srUnsafePath));
+#endif
 }
 
 TEST(ExtractTest, StoredEntryOfHundredThousandBytesInFourBlocks) {

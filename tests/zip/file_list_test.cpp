@@ -151,11 +151,15 @@ TEST_F(FileListTest, DeepTreesAreWalkedWithoutLimit) {
 }
 
 TEST_F(FileListTest, LinkBackToAnOpenFolderIsNotFollowed) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: symbolic links";
+#else
   std::filesystem::create_directory_symlink(root_ + "sub", root_ + "sub/deep/loop");
   std::filesystem::create_directory_symlink(root_ + "sub2", root_ + "sub/other");
   auto files = Walk(root_ + "sub/", true, "*");
   EXPECT_EQ(files, (std::vector<std::string>{"sub/c.txt", "sub/deep/", "sub/deep/d.txt", "sub/other/",
                                              "sub/other/e.doc"}));
+#endif
 }
 
 TEST_F(FileListTest, PipesAndDanglingLinksAreLeftOut) {

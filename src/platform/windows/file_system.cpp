@@ -356,6 +356,7 @@ bool SetFileTime(const std::string& path, DateTime local_time) {
 }
 
 std::int64_t DiskFreeSpace(const std::string& path) {
+  if (GetFileAttributes(path) < 0) return -1;
   // The service wants a folder; a file's own folder serves for a file.
   std::string folder = DirectoryExists(path) ? path : ExtractFilePath(path);
   if (folder.empty()) folder = CurrentDir();
@@ -419,10 +420,13 @@ void WriteFileAtomic(const std::string& path, std::string_view content, std::uin
   if (!FlushFileBuffers(h.Get())) fail(GetLastError());
   if (!h.Close()) fail(GetLastError());
   const std::wstring wide_target = win::WinPath(path);
-  if (GetFileAttributesW(wide_target.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    // ReplaceFileW keeps the old file's attributes, permissions and creation time on the new content.
+  const DWORD old_attributes = GetFileAttributesW(wide_target.c_str());
+  if (old_attributes != INVALID_FILE_ATTRIBUTES) {
+    // ReplaceFileW keeps the old file's permissions and creation time on the new content; its attributes
+    // (hidden, say) are given back here as well, since not every implementation carries them over.
     if (ReplaceFileW(wide_target.c_str(), wide_temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                      nullptr)) {
+      SetFileAttributes(path, old_attributes | FILE_ATTRIBUTE_ARCHIVE);
       return;
     }
     error = GetLastError();

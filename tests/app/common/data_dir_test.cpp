@@ -17,13 +17,13 @@ class DataDirTest : public ::testing::Test {
   DataDirTest() {
     const char* value = std::getenv(kDataDirEnvironmentVariable);
     if (value != nullptr) saved_ = value;
-    unsetenv(kDataDirEnvironmentVariable);
+    kzb::test::UnsetEnv(kDataDirEnvironmentVariable);
   }
   ~DataDirTest() override {
     if (saved_) {
-      setenv(kDataDirEnvironmentVariable, saved_->c_str(), 1);
+      kzb::test::SetEnv(kDataDirEnvironmentVariable, saved_->c_str());
     } else {
-      unsetenv(kDataDirEnvironmentVariable);
+      kzb::test::UnsetEnv(kDataDirEnvironmentVariable);
     }
   }
   std::optional<std::string> saved_;
@@ -31,10 +31,10 @@ class DataDirTest : public ::testing::Test {
 
 TEST_F(DataDirTest, OverrideWinsThenEnvironmentThenProgramFolder) {
   test::ScratchDir dir;
-  setenv(kDataDirEnvironmentVariable, (dir / "env").c_str(), 1);
+  kzb::test::SetEnv(kDataDirEnvironmentVariable, (dir / "env").c_str());
   EXPECT_EQ(ResolveDataDir(dir / "given"), dir / "given/");
   EXPECT_EQ(ResolveDataDir(""), dir / "env/");
-  setenv(kDataDirEnvironmentVariable, "", 1);
+  kzb::test::SetEnv(kDataDirEnvironmentVariable, "");
   std::string fallback = ResolveDataDir("");
   EXPECT_TRUE(fallback == ProgramDir() || fallback == platform::UserConfigDir()) << fallback;
 }

@@ -3,8 +3,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <memory>
 #include <string>
@@ -39,6 +43,9 @@ class ProbingUserInterface : public ScriptedUserInterface {
   std::function<void()> during_question;
 };
 
+#ifdef _WIN32
+using test::OtherProcessLock;
+#else
 // Holds a file lock from a child process until the object dies, so the lock belongs to another process.
 class OtherProcessLock {
  public:
@@ -74,6 +81,7 @@ class OtherProcessLock {
   int release_fd_ = -1;
   bool held_ = false;
 };
+#endif
 
 // One project section's keys, written as the project save writes them.
 struct ProjectSetup {
