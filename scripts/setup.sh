@@ -12,6 +12,7 @@ packages=(
   libssl-dev
   clang libclang-rt-14-dev
   zip unzip 7zip libarchive-tools python3 xz-utils
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64
 )
 
 install_missing() {
@@ -62,6 +63,12 @@ case "${1:-}" in
     echo "== normal build"
     build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKZB_WERROR=ON
     (cd "$root/build" && ctest --output-on-failure -j "$jobs" -LE long)
+    echo "== Windows build (mingw-w64) and its tests under Wine"
+    build "$root/build-win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DKZB_WERROR=ON -DKZB_BENCH=OFF -DKZB_NATIVE_KZB="$root/build/bin/kzb"
+    export WINEPREFIX="$root/build-win/wineprefix" WINEDEBUG=-all
+    [ -d "$WINEPREFIX/drive_c" ] || wine wineboot -i >/dev/null 2>&1
+    (cd "$root/build-win" && ctest --output-on-failure -j "$jobs")
     echo "== sanitizer build (address, undefined)"
     build "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKZB_WERROR=ON -DKZB_SANITIZE=ON -DKZB_BENCH=OFF
     (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs" -LE 'long|nosan')

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <map>
 #include <string>
+#ifndef _WIN32
 #include <sys/mount.h>
+#endif
 #include <vector>
 
 #include "platform/file_system.h"
@@ -132,7 +134,7 @@ class WriterTest : public ::testing::Test {
   // Files left in the archive's folder besides the archive (temporary files must never remain).
   std::vector<std::string> OutFolder() {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(scratch_ / "out")) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(scratch_ / "out")) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -496,6 +498,9 @@ TEST_F(UpdateTest, CancelledRunLeavesNothingBehind) {
 }
 
 TEST_F(WriterTest, RealFullDiskLeavesNoPartialArchive) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: a small tmpfs mounted for a real full disk";
+#else
   const std::string mount_point = scratch_ / "tiny";
   fs::create_directories(mount_point);
   if (::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=256k") != 0) {
@@ -512,6 +517,7 @@ TEST_F(WriterTest, RealFullDiskLeavesNoPartialArchive) {
   zip.SetPackLevel(0);
   EXPECT_THROW(zip.Zip(), ENotEnoughRoom);
   EXPECT_TRUE(fs::is_empty(mount_point));
+#endif
 }
 
 TEST_F(WriterTest, CommentFollowsZipNameChanges) {

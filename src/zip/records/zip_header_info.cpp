@@ -134,7 +134,7 @@ void TZipHeaderInfo::SetFileName(std::string_view name) { file_name_.assign(name
 
 void TZipHeaderInfo::SetDirectory(std::string_view directory) {
   directory_.assign(directory);
-  if (!directory_.empty() && directory_.back() != platform::kPathSeparator) {
+  if (!directory_.empty() && !platform::IsPathSeparator(directory_.back())) {
     directory_.push_back(platform::kPathSeparator);
   }
 }
