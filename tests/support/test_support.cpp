@@ -138,6 +138,14 @@ void UnsetEnv(const std::string& name) {
 #endif
 }
 
+std::string DefaultArchiveFolder() {
+#ifdef _WIN32
+  return "c:\\";
+#else
+  return platform::HomeDir();
+#endif
+}
+
 std::string FixturesDir() {
   fs::path dir = platform::FsPath(KZB_SHARED_DIR) / "fixtures";
   std::error_code ec;

@@ -74,6 +74,10 @@ class OtherProcessLock {
 };
 #endif
 
+// Where the default archive folder "c:\\" of a new project leads: drive C:'s root on Windows, the home
+// folder (with a trailing separator) on POSIX.
+std::string DefaultArchiveFolder();
+
 // Deterministic pseudo-random bytes.
 std::vector<std::uint8_t> RandomBytes(std::size_t count, std::uint32_t seed);
 

@@ -45,7 +45,10 @@ int AdvanceNumber(int used, int step) {
 
 std::string DestinationFolder(const std::string& save_path) {
   std::string folder = Trim(save_path);
-  if (folder == "c:\\" || folder == "C:\\") return platform::HomeDir();
+  // The default folder "c:\\" names no folder on POSIX, where the home folder stands in for it; on Windows
+  // it is the root of drive C: itself.
+  const bool drives = !platform::ExtractFileDrive("c:\\").empty();
+  if (!drives && (folder == "c:\\" || folder == "C:\\")) return platform::HomeDir();
   if (!folder.empty() && !platform::IsPathSeparator(folder.back())) folder += platform::kPathSeparator;
   return folder;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/path.h"
+#include "support/test_support.h"
 
 namespace kzb::app {
 namespace {
@@ -42,10 +43,14 @@ TEST(BuildArchiveName, PrefixIsTakenAsTypedAndMayNameASubfolder) {
 }
 
 TEST(BuildArchiveName, WindowsDefaultFolderMeansHome) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX only: on Windows the folder "c:\\\\" is itself the destination";
+#else
   for (const char* folder : {"c:\\", "C:\\", " c:\\ "}) {
     EXPECT_EQ(BuildArchiveName(folder, "Docs", SuffixKind::kNone, 1, false, 2, DateTime()),
               platform::HomeDir() + "Docs.zip");
   }
+#endif
 }
 
 TEST(DateStamp, HasNoYearSoTheSameMomentAYearLaterGivesTheSameName) {

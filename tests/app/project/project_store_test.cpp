@@ -46,7 +46,7 @@ TEST_F(ProjectStoreTest, SectionWithoutKeysLoadsDefaults) {
   EXPECT_EQ(F().number_step, 1);
   EXPECT_EQ(F().next_number, 2);
   EXPECT_EQ(F().save_path, "c:\\");
-  EXPECT_EQ(F().archive_name, platform::HomeDir() + "2.zip");
+  EXPECT_EQ(F().archive_name, test::DefaultArchiveFolder() + "2.zip");
   EXPECT_TRUE(F().include_entries.empty());
   EXPECT_TRUE(F().exclude_entries.empty());
   EXPECT_TRUE(F().recurse);
@@ -260,7 +260,7 @@ TEST_F(ProjectStoreTest, HandWrittenSectionLoadsWithDefaultsAndSaveTouchesOnlyIt
             "BackupMode=1\n"
             "StartTime_or_Increase=5\n"
             "Suffix=2\n"
-            "Save Path=" + platform::HomeDir() + "\n"
+            "Save Path=" + test::DefaultArchiveFolder() + "\n"
             "No Backup Directory Count=0\n"
             "Whether include Subdirectory=1\n"
             "Whether password Project=1\n"

@@ -54,7 +54,7 @@ TEST_F(ProjectWizardTest, DefaultsWriteAFullSectionAndTheListEntry) {
                       "Suffix=2\n"
                       "Increase Value=1\n"
                       "Value=0\n"
-                      "Save Path=" + platform::HomeDir() + "\n"
+                      "Save Path=" + test::DefaultArchiveFolder() + "\n"
                       "Backup Directory Count=1\n"
                       "Backup0=/data/*.doc\n"
                       "No Backup Directory Count=0\n"
@@ -73,7 +73,7 @@ TEST_F(ProjectWizardTest, DefaultsWriteAFullSectionAndTheListEntry) {
       << text;
   // The reload selects the new project through "Last Project".
   EXPECT_EQ(app.Projects().SelectedName(), "Docs");
-  EXPECT_EQ(app.Panel().Fields().archive_name, platform::HomeDir() + "Docs1.zip");
+  EXPECT_EQ(app.Panel().Fields().archive_name, test::DefaultArchiveFolder() + "Docs1.zip");
 }
 
 TEST_F(ProjectWizardTest, ExistingNameInOtherCaseStaysOnPageZero) {
@@ -94,7 +94,7 @@ TEST_F(ProjectWizardTest, NameWithBlanksFillsThePrefixAndIsSavedTrimmed) {
   wizard.SetName(" Docs ");
   ASSERT_TRUE(wizard.Next());
   EXPECT_EQ(wizard.Panel().Fields().prefix, " Docs ");
-  EXPECT_EQ(wizard.Panel().Fields().archive_name, platform::HomeDir() + "Docs1.zip");
+  EXPECT_EQ(wizard.Panel().Fields().archive_name, test::DefaultArchiveFolder() + "Docs1.zip");
   wizard.Panel().MutableFields().include_entries = {"/x"};
   ASSERT_TRUE(RunToFinish(wizard));
   platform::IniFile ini(dir_ / "project.ini");
