@@ -44,7 +44,7 @@ TEST(BuildArchiveName, PrefixIsTakenAsTypedAndMayNameASubfolder) {
 
 TEST(BuildArchiveName, WindowsDefaultFolderMeansHome) {
 #ifdef _WIN32
-  GTEST_SKIP() << "POSIX only: on Windows the folder "c:\\\\" is itself the destination";
+  GTEST_SKIP() << "POSIX only: on Windows the folder c:\\ is itself the destination";
 #else
   for (const char* folder : {"c:\\", "C:\\", " c:\\ "}) {
     EXPECT_EQ(BuildArchiveName(folder, "Docs", SuffixKind::kNone, 1, false, 2, DateTime()),
