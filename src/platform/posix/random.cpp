@@ -1,3 +1,4 @@
+// The system's random source on Linux: getrandom.
 #include "platform/random.h"
 
 #include <cerrno>
@@ -5,13 +6,10 @@
 #include <cstring>
 #include <string>
 
-#ifndef _WIN32
 #include <sys/random.h>
-#endif
 
 namespace kzb::platform {
 
-#ifndef _WIN32
 void FillRandom(void* buffer, std::size_t count) {
   auto* out = static_cast<std::uint8_t*>(buffer);
   std::size_t done = 0;
@@ -25,6 +23,5 @@ void FillRandom(void* buffer, std::size_t count) {
     done += static_cast<std::size_t>(got);
   }
 }
-#endif
 
 }  // namespace kzb::platform
