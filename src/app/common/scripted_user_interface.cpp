@@ -44,6 +44,15 @@ bool ScriptedUserInterface::ChooseFiles(const std::string& caption, std::vector<
   return true;
 }
 
+bool ScriptedUserInterface::SelectByWildcard(std::string& folder, std::string& mask) {
+  dialog_captions_.push_back("Select files by wildcard");
+  if (wildcards_.empty()) return false;
+  folder = wildcards_.front().first;
+  mask = wildcards_.front().second;
+  wildcards_.pop_front();
+  return true;
+}
+
 std::vector<std::string> ScriptedUserInterface::ModalTexts() const {
   std::vector<std::string> texts;
   for (const auto& m : messages_) {

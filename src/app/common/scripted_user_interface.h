@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/common/user_interface.h"
@@ -24,12 +25,16 @@ class ScriptedUserInterface : public UserInterface {
   bool InputText(const std::string& caption, const std::string& label, std::string& text) override;
   bool ChooseFolder(const std::string& caption, std::string& folder) override;
   bool ChooseFiles(const std::string& caption, std::vector<std::string>& files) override;
+  bool SelectByWildcard(std::string& folder, std::string& mask) override;
 
   // Queued answers, used first-in first-out.
   void QueueYesNo(bool answer) { yes_no_.push_back(answer); }
   void QueueText(std::string text) { texts_.push_back(std::move(text)); }
   void QueueFolder(std::string folder) { folders_.push_back(std::move(folder)); }
   void QueueFiles(std::vector<std::string> files) { files_.push_back(std::move(files)); }
+  void QueueWildcard(std::string folder, std::string mask) {
+    wildcards_.push_back({std::move(folder), std::move(mask)});
+  }
 
   // Modal messages (seconds 0) and timed messages, in the order shown; questions are kept apart.
   const std::vector<Message>& Messages() const { return messages_; }
@@ -47,6 +52,7 @@ class ScriptedUserInterface : public UserInterface {
   std::deque<std::string> texts_;
   std::deque<std::string> folders_;
   std::deque<std::vector<std::string>> files_;
+  std::deque<std::pair<std::string, std::string>> wildcards_;
   std::vector<Message> messages_;
   std::vector<std::string> questions_;
   std::vector<std::string> dialog_captions_;

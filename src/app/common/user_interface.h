@@ -29,6 +29,14 @@ class UserInterface {
   virtual bool ChooseFolder(const std::string& caption, std::string& folder) = 0;
   // A multi-select open-file dialog. False when cancelled.
   virtual bool ChooseFiles(const std::string& caption, std::vector<std::string>& files) = 0;
+  // The "Select files by wildcard" dialog: a folder and a mask (chosen from the stored mask list or typed).
+  // On return folder holds the chosen folder and mask the mask field's text as typed. False when
+  // cancelled; a front end without such a dialog cancels.
+  virtual bool SelectByWildcard(std::string& folder, std::string& mask) {
+    (void)folder;
+    (void)mask;
+    return false;
+  }
 
   // The error box of input checks and command failures.
   void ShowError(const std::string& text) { ShowMessage(text, MessageKind::kError); }
