@@ -1,0 +1,82 @@
+#include "gui/gui_support.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QScreen>
+#include <QTime>
+#include <QUrl>
+#include <QWidget>
+
+namespace kzb::gui {
+
+QString MainWindowCaption() { return QString("%1  V%2").arg(kProgramName, kVersion); }
+
+QIcon ProgramIcon(const char* name) { return QIcon(QString(":/icons/%1.svg").arg(name)); }
+
+void CenterOnScreen(QWidget* widget) {
+  QScreen* screen = widget->screen() != nullptr ? widget->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  const QRect area = screen->availableGeometry();
+  const QSize size = widget->frameGeometry().size();
+  widget->move(area.left() + std::max(0, (area.width() - size.width()) / 2),
+               area.top() + std::max(0, (area.height() - size.height()) / 2));
+}
+
+QDate ToQDate(platform::DateTime value) {
+  platform::DateTimeParts p = value.Parts();
+  return QDate(p.year, p.month, p.day);
+}
+
+QTime ToQTime(platform::DateTime value) {
+  platform::DateTimeParts p = value.Parts();
+  return QTime(p.hour, p.minute, p.second);
+}
+
+platform::DateTime FromQDate(const QDate& date) {
+  return platform::DateTime::FromDate(date.year(), date.month(), date.day());
+}
+
+platform::DateTime FromQTime(const QTime& time) {
+  return platform::DateTime::FromTime(time.hour(), time.minute(), time.second());
+}
+
+QString HelpDir() {
+  const QString program_dir = QCoreApplication::applicationDirPath();
+  const QString beside = program_dir + "/help";
+  if (QFileInfo::exists(beside + "/index.html")) return beside;
+  return QDir::cleanPath(program_dir + "/../share/kestrova-zip-backup/help");
+}
+
+QString HelpTopicPath(int context) { return HelpDir() + QString("/%1.html").arg(context); }
+QString HelpStartPage() { return HelpDir() + "/index.html"; }
+
+UrlOpener& DesktopOpener() {
+  static UrlOpener opener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  return opener;
+}
+
+void OpenHelpTopic(int context) { DesktopOpener()(QUrl::fromLocalFile(HelpTopicPath(context))); }
+
+bool Guarded(app::UserInterface& ui, const std::function<void()>& command) {
+  try {
+    command();
+    return true;
+  } catch (const std::exception& error) {
+    ui.ShowError(error.what());
+  } catch (...) {
+    ui.ShowError("Unexpected error");
+  }
+  return false;
+}
+
+void UseStarPasswordCharacter(QWidget* line_edit) {
+  line_edit->setStyleSheet("QLineEdit[echoMode=\"2\"] { lineedit-password-character: 42; }");
+  if (auto* edit = qobject_cast<QLineEdit*>(line_edit)) edit->setEchoMode(QLineEdit::Password);
+}
+
+}  // namespace kzb::gui
