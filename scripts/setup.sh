@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Set-up for a fresh Debian 12 machine (run as root from the checkout):
-#   scripts/setup.sh start   install what is missing, build, start the program
-#   scripts/setup.sh test    install what is missing, build, run the whole test suite
+#   scripts/setup.sh start   install what is missing, build, start the window (kzb without a display)
+#   scripts/setup.sh test    install what is missing, build, run the whole test suite (window tests offscreen)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -13,6 +13,8 @@ packages=(
   clang libclang-rt-14-dev
   zip unzip 7zip libarchive-tools python3 xz-utils
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64
+  qt6-base-dev qt6-svg-dev libqt6svg6 fonts-dejavu-core
+  xvfb xauth trayer imagemagick
 )
 
 install_missing() {
@@ -56,13 +58,23 @@ case "${1:-}" in
     install_missing
     # The same optimised build the test command makes and checks.
     build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKZB_WERROR=OFF
-    exec "$root/build/bin/kzb" "${@:2}"
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$root/build/bin/kestrova-zip-backup" ]; then
+      exec "$root/build/bin/kestrova-zip-backup" "${@:2}"
+    fi
+    echo "No display is available (DISPLAY and WAYLAND_DISPLAY are not set), so the window cannot open."
+    echo "Use the command-line front end on the same data instead, for example:"
+    echo "  $root/build/bin/kzb projects          list the projects and their schedules"
+    echo "  $root/build/bin/kzb backup NAME       back up a project now"
+    echo "  $root/build/bin/kzb schedule          run the scheduled backups until interrupted"
+    echo "  $root/build/bin/kzb --help            every command"
+    if [ $# -gt 1 ]; then exec "$root/build/bin/kzb" "${@:2}"; fi
     ;;
   test)
     install_missing
     echo "== normal build"
     build "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKZB_WERROR=ON
-    (cd "$root/build" && ctest --output-on-failure -j "$jobs" -LE long)
+    # The window's tests run on Qt's offscreen platform: no display is needed.
+    (cd "$root/build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" -LE long)
     echo "== Windows build (mingw-w64) and its tests under Wine"
     if ls /usr/x86_64-w64-mingw32/lib/libcrypto.* >/dev/null 2>&1; then
       build "$root/build-win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
@@ -76,7 +88,9 @@ case "${1:-}" in
     fi
     echo "== sanitizer build (address, undefined)"
     build "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKZB_WERROR=ON -DKZB_SANITIZE=ON -DKZB_BENCH=OFF
-    (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs" -LE 'long|nosan')
+    (cd "$root/build-asan" && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
+      LSAN_OPTIONS=suppressions="$root/scripts/lsan-qt.supp" \
+      ctest --output-on-failure -j "$jobs" -LE 'long|nosan')
     echo "== fuzz build (clang, libFuzzer)"
     CC=clang CXX=clang++ build "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKZB_WERROR=ON \
       -DKZB_FUZZ=ON -DKZB_TESTS=OFF -DKZB_BENCH=OFF
@@ -84,7 +98,7 @@ case "${1:-}" in
     echo "== all checks passed"
     ;;
   *)
-    echo "usage: $0 start [kzb arguments...] | test" >&2
+    echo "usage: $0 start [window or kzb arguments...] | test" >&2
     exit 2
     ;;
 esac

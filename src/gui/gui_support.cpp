@@ -75,7 +75,7 @@ bool Guarded(app::UserInterface& ui, const std::function<void()>& command) {
 }
 
 void UseStarPasswordCharacter(QWidget* line_edit) {
-  line_edit->setStyleSheet("QLineEdit[echoMode=\"2\"] { lineedit-password-character: 42; }");
+  line_edit->setStyleSheet("QLineEdit { lineedit-password-character: 42; }");
   if (auto* edit = qobject_cast<QLineEdit*>(line_edit)) edit->setEchoMode(QLineEdit::Password);
 }
 

@@ -75,7 +75,7 @@ ProjectWizardDialog::ProjectWizardDialog(app::ProjectWizard& wizard, app::UserIn
   layout->addWidget(line);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
-  Show();
+  ShowModel();
 }
 
 void ProjectWizardDialog::showEvent(QShowEvent* event) {
@@ -136,15 +136,15 @@ QWidget* ProjectWizardDialog::IncludePage() {
   use_last_backup_ = Named(new QCheckBox("Next use the last backup date-time", page), "CheckBoxToday");
   connect(recurse_, &QCheckBox::toggled, this, [this](bool on) {
     Fields().recurse = on;
-    Show();
+    ShowModel();
   });
   connect(add_newer_, &QCheckBox::toggled, this, [this](bool on) {
     Fields().newer_than = on;
-    Show();
+    ShowModel();
   });
   connect(use_last_backup_, &QCheckBox::toggled, this, [this](bool on) {
     Fields().threshold_follows_last_backup = on;
-    Show();
+    ShowModel();
   });
   connect(threshold_date_, &QDateEdit::dateChanged, this,
           [this](const QDate& date) { Fields().threshold_date = FromQDate(date); });
@@ -216,7 +216,7 @@ QWidget* ProjectWizardDialog::DestinationPage() {
   });
   auto suffix = [this](app::SuffixKind kind) {
     wizard_->Panel().SetSuffixKind(kind);
-    Show();
+    ShowModel();
   };
   connect(suffix_none_, &QRadioButton::clicked, this, [suffix] { suffix(app::SuffixKind::kNone); });
   connect(suffix_date_, &QRadioButton::clicked, this, [suffix] { suffix(app::SuffixKind::kDate); });
@@ -276,14 +276,14 @@ QWidget* ProjectWizardDialog::OptionsPage() {
   connect(pack_level_, &QSlider::valueChanged, this, [this](int v) { Fields().pack_level = v; });
   connect(use_password_, &QCheckBox::toggled, this, [this](bool on) {
     Fields().use_password = on;
-    Show();
+    ShowModel();
   });
   connect(password_, &QLineEdit::textEdited, this, [this](const QString& t) { Fields().password = S(t); });
   connect(confirm_password_, &QLineEdit::textEdited, this,
           [this](const QString& t) { Fields().confirm_password = S(t); });
   connect(use_comment_, &QCheckBox::toggled, this, [this](bool on) {
     Fields().use_comment = on;
-    Show();
+    ShowModel();
   });
   connect(comment_, &QLineEdit::textEdited, this, [this](const QString& t) { Fields().comment = S(t); });
   connect(store_paths_, &QCheckBox::toggled, this, [this](bool on) { Fields().store_paths = on; });
@@ -342,7 +342,7 @@ QWidget* ProjectWizardDialog::SchedulePage() {
 
   auto kind = [this](app::ScheduleKind k) {
     wizard_->Panel().SetScheduleKind(k);
-    Show();
+    ShowModel();
   };
   connect(schedule_none_, &QRadioButton::clicked, this, [kind] { kind(app::ScheduleKind::kNone); });
   connect(schedule_once_, &QRadioButton::clicked, this, [kind] { kind(app::ScheduleKind::kDailyOnce); });
@@ -386,7 +386,7 @@ void ProjectWizardDialog::NextClicked() {
     accept();
     return;
   }
-  Show();
+  ShowModel();
   if (before != wizard_->PageIndex() && wizard_->PageIndex() == app::ProjectWizard::kDestinationPage) {
     prefix_->setFocus();
   }
@@ -394,7 +394,7 @@ void ProjectWizardDialog::NextClicked() {
 
 void ProjectWizardDialog::BackClicked() {
   wizard_->Back();
-  Show();
+  ShowModel();
 }
 
 void ProjectWizardDialog::ShowArchiveName() {
@@ -405,7 +405,7 @@ void ProjectWizardDialog::ShowArchiveName() {
   }
 }
 
-void ProjectWizardDialog::Show() {
+void ProjectWizardDialog::ShowModel() {
   const app::ProjectPanel& panel = wizard_->Panel();
   const app::ProjectFields& f = panel.Fields();
   std::vector<std::unique_ptr<QSignalBlocker>> blocks;

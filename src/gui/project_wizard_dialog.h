@@ -36,6 +36,8 @@ class ProjectWizardDialog : public QDialog {
   QPushButton* NextButton() const { return next_; }
   QPushButton* CancelButton() const { return cancel_; }
   QPushButton* HelpButton() const { return help_; }
+  // Shows the model's state: page, caption, buttons, fields and enabled states.
+  void ShowModel();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -50,8 +52,6 @@ class ProjectWizardDialog : public QDialog {
   QWidget* Page(const QString& heading, const QString& subheading);
   void NextClicked();
   void BackClicked();
-  // Shows the model's state: page, caption, buttons, fields and enabled states.
-  void Show();
   void ShowArchiveName();
   app::ProjectFields& Fields() { return wizard_->Panel().MutableFields(); }
 

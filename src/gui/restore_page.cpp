@@ -223,6 +223,7 @@ void RestorePage::Refresh() {
   entries.reserve(static_cast<int>(browser.Entries().size()));
   for (const app::EntryRow& row : browser.Entries()) entries.push_back({Q(row.name), Q(row.compressed_size), Q(row.path)});
   entries_model_->SetRows(std::move(entries));
+  entries_->scrollToTop();
   zip_number_->setText(Q(browser.ZipNumberLabel().empty() ? app::ArchiveBrowser::TotalLabel(0)
                                                          : browser.ZipNumberLabel()));
   file_number_->setText(Q(browser.FileNumberLabel().empty() ? app::ArchiveBrowser::TotalLabel(0)

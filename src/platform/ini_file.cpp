@@ -14,8 +14,29 @@
 // file's own line end. The result replaces the file atomically (WriteFileAtomic), so a crash, a kill or
 // a full disk leaves either the old or the new file, never a truncated one; an unchanged file is not
 // rewritten at all. A file that exists but cannot be read is never overwritten.
+//
+// Reads go through a small cache of parsed files, so that reading thousands of keys (a long activity log,
+// hundreds of projects) costs one parse, not one per key. A cached parse is used only while the file is
+// the very file it was made from: same device, inode, size, modification and change time, taken from the
+// open file it was read from. Every write replaces the file by a rename (a new inode), and any other
+// change moves the change time, so a read never sees an older state than the file's.
+// (On Windows each read parses the file afresh.)
 #include "platform/ini_file.h"
 
+#include <cstring>
+#include <deque>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <tuple>
+#include <unordered_map>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 #include "platform/file_system.h"
 
@@ -202,32 +223,6 @@ class Document {
     }
   }
 
-  std::vector<std::string> Sections() const {
-    std::vector<std::string> names;
-    for (const std::string& line : lines_) {
-      LineInfo info = Classify(line);
-      if (info.kind != LineKind::kSection) continue;
-      bool seen = false;
-      for (const std::string& n : names) seen = seen || EqualNoCase(n, info.name);
-      if (!seen) names.emplace_back(info.name);
-    }
-    return names;
-  }
-
-  std::vector<std::string> Keys(std::string_view section) const {
-    std::vector<std::string> keys;
-    auto [header, end] = FindSection(section);
-    if (header == std::string::npos) return keys;
-    for (std::size_t i = header + 1; i < end; ++i) {
-      LineInfo info = Classify(lines_[i]);
-      if (info.kind != LineKind::kKey) continue;
-      bool seen = false;
-      for (const std::string& k : keys) seen = seen || EqualNoCase(k, info.name);
-      if (!seen) keys.emplace_back(info.name);
-    }
-    return keys;
-  }
-
   void Save(const std::string& path) const {
     std::string content;
     for (const std::string& line : lines_) {
@@ -252,6 +247,148 @@ class Document {
   bool existed_ = false;
   bool crlf_ = false;
 };
+
+// The answers of the read calls for one state of a file: the first section of each name (without regard to
+// case) in file order, and in it the first key of each name with its value.
+class ReadIndex {
+ public:
+  struct Section {
+    std::vector<std::string> keys;                        // spelling as in the file, in file order
+    std::unordered_map<std::string, std::string> values;  // lower-case key -> value
+  };
+
+  explicit ReadIndex(const std::string& content) {
+    Section* building = nullptr;
+    std::size_t start = 0;
+    while (start < content.size()) {
+      std::size_t nl = content.find('\n', start);
+      if (nl == std::string::npos) nl = content.size();
+      const LineInfo info = Classify(std::string_view(content).substr(start, nl - start));
+      if (info.kind == LineKind::kSection) {
+        const std::string lower = Lower(info.name);
+        auto [it, added] = by_name_.try_emplace(lower, sections_.size());
+        if (added) {
+          names_.emplace_back(info.name);
+          sections_.emplace_back();
+          building = &sections_.back();
+        } else {
+          building = nullptr;  // a later section of the same name is never read
+        }
+      } else if (info.kind == LineKind::kKey && building != nullptr) {
+        auto [it, added] = building->values.try_emplace(Lower(info.name), std::string(info.value));
+        if (added) building->keys.emplace_back(info.name);
+      }
+      start = nl + 1;
+    }
+  }
+
+  const Section* Find(std::string_view section) const {
+    auto found = by_name_.find(Lower(section));
+    return found == by_name_.end() ? nullptr : &sections_[found->second];
+  }
+  bool Read(std::string_view section, std::string_view key, std::string& value) const {
+    const Section* s = Find(section);
+    if (s == nullptr) return false;
+    auto found = s->values.find(Lower(key));
+    if (found == s->values.end()) return false;
+    value = found->second;
+    return true;
+  }
+  const std::vector<std::string>& Names() const { return names_; }
+
+ private:
+  static std::string Lower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+  }
+
+  std::deque<Section> sections_;
+  std::vector<std::string> names_;
+  std::unordered_map<std::string, std::size_t> by_name_;
+};
+
+#ifdef _WIN32
+
+// Windows: the file is read and parsed for every call (no cache).
+std::shared_ptr<const ReadIndex> CurrentIndex(const std::string& path) {
+  std::string content;
+  if (!ReadFileContent(path, content)) content.clear();
+  return std::make_shared<const ReadIndex>(content);
+}
+
+#else
+
+// How many files keep their parse: project.ini, log.txt, StoreNumber.txt and one more.
+constexpr std::size_t kCachedFiles = 4;
+
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  timespec changed{};
+  bool operator==(const FileIdentity& o) const {
+    return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+           modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+           changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+FileIdentity IdentityOf(const struct stat& st) {
+  return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+// The parse of the file as it is now: from the cache when the file is unchanged, else read and parsed. A
+// missing or unreadable file reads as empty, as it does for a single read.
+std::shared_ptr<const ReadIndex> CurrentIndex(const std::string& path) {
+  static std::mutex mutex;
+  static std::list<std::tuple<std::string, FileIdentity, std::shared_ptr<const ReadIndex>>> cache;
+  static const auto empty = std::make_shared<const ReadIndex>(std::string());
+
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return empty;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto it = cache.begin(); it != cache.end(); ++it) {
+      if (std::get<0>(*it) == path && std::get<1>(*it) == IdentityOf(st)) {
+        cache.splice(cache.begin(), cache, it);
+        return std::get<2>(cache.front());
+      }
+    }
+  }
+  // Read and identify the same open file, so the parse is keyed by exactly what was read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return empty;
+  std::string content;
+  struct stat opened {};
+  bool ok = ::fstat(fd, &opened) == 0;
+  char buffer[65536];
+  while (ok) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  if (!ok) return empty;
+  auto index = std::make_shared<const ReadIndex>(content);
+  std::lock_guard<std::mutex> lock(mutex);
+  for (auto it = cache.begin(); it != cache.end(); ++it) {
+    if (std::get<0>(*it) == path) {
+      cache.erase(it);
+      break;
+    }
+  }
+  cache.emplace_front(path, IdentityOf(opened), index);
+  if (cache.size() > kCachedFiles) cache.pop_back();
+  return index;
+}
+
+#endif
 
 std::string CutValue(std::string value) {
   if (value.size() <= IniFile::kMaxValueLength) return value;
@@ -313,14 +450,14 @@ bool ParseInteger(std::string_view text, std::int64_t& result) {
 std::string IniFile::ReadString(const std::string& section, const std::string& key,
                                 const std::string& default_value) const {
   std::string value;
-  if (!Document::Load(path_, false).Read(section, key, value)) return default_value;
+  if (!CurrentIndex(path_)->Read(section, key, value)) return default_value;
   return CutValue(std::move(value));
 }
 
 std::int64_t IniFile::ReadInteger(const std::string& section, const std::string& key,
                                   std::int64_t default_value) const {
   std::string text;
-  if (!Document::Load(path_, false).Read(section, key, text)) return default_value;
+  if (!CurrentIndex(path_)->Read(section, key, text)) return default_value;
   std::int64_t value = 0;
   return ParseInteger(CutValue(std::move(text)), value) ? value : default_value;
 }
@@ -351,17 +488,19 @@ void IniFile::WriteSection(const std::string& section, const std::vector<Entry>&
 }
 
 bool IniFile::SectionExists(const std::string& section) const {
-  return Document::Load(path_, false).FindSection(section).first != std::string::npos;
+  return CurrentIndex(path_)->Find(section) != nullptr;
 }
 
 bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
-  return Document::Load(path_, false).FindKey(section, key) != std::string::npos;
+  std::string value;
+  return CurrentIndex(path_)->Read(section, key, value);
 }
 
-std::vector<std::string> IniFile::ReadSections() const { return Document::Load(path_, false).Sections(); }
+std::vector<std::string> IniFile::ReadSections() const { return CurrentIndex(path_)->Names(); }
 
 std::vector<std::string> IniFile::ReadSectionKeys(const std::string& section) const {
-  return Document::Load(path_, false).Keys(section);
+  const ReadIndex::Section* found = CurrentIndex(path_)->Find(section);
+  return found != nullptr ? found->keys : std::vector<std::string>();
 }
 
 void IniFile::EraseSection(const std::string& section) {

@@ -1,6 +1,8 @@
 #include "platform/ini_file.h"
 
 #include <csignal>
+#include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
@@ -324,6 +326,41 @@ TEST_F(IniFileTest, KillDuringSaveNeverLeavesATruncatedFile) {
   }
   (void)last_seen;
 #endif
+}
+
+}  // namespace
+}  // namespace kzb::platform
+
+namespace kzb::platform {
+namespace {
+
+// Reads answer from a parse kept between calls; a change of the file, also one that keeps its size, its
+// inode and its modification time, is seen by the next read.
+TEST(IniFileCacheTest, AChangedFileIsReadAgain) {
+  test::ScratchDir dir;
+  const std::string path = dir / "cached.ini";
+  test::WriteFileText(path, "[A]\nKey=1\n");
+  IniFile ini(path);
+  EXPECT_EQ(ini.ReadString("A", "Key", ""), "1");
+
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  {
+    // Rewritten in place with the same size, and the modification time put back.
+    FILE* f = std::fopen(path.c_str(), "r+");
+    ASSERT_NE(f, nullptr);
+    std::fputs("[A]\nKey=2\n", f);
+    std::fclose(f);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  }
+  EXPECT_EQ(ini.ReadString("A", "Key", ""), "2");
+
+  IniFile other(path);  // a write through another object (a rename over the file)
+  other.WriteString("a", "key", "3");
+  EXPECT_EQ(ini.ReadInteger("A", "Key", 0), 3);
+  ASSERT_TRUE(DeleteFile(path));
+  EXPECT_EQ(ini.ReadString("A", "Key", "gone"), "gone");
 }
 
 }  // namespace
