@@ -248,16 +248,20 @@ class Document {
   bool crlf_ = false;
 };
 
+}  // namespace
+
+namespace detail {
+
 // The answers of the read calls for one state of a file: the first section of each name (without regard to
 // case) in file order, and in it the first key of each name with its value.
-class ReadIndex {
+class IniReadIndex {
  public:
   struct Section {
     std::vector<std::string> keys;                        // spelling as in the file, in file order
     std::unordered_map<std::string, std::string> values;  // lower-case key -> value
   };
 
-  explicit ReadIndex(const std::string& content) {
+  explicit IniReadIndex(const std::string& content) {
     Section* building = nullptr;
     std::size_t start = 0;
     while (start < content.size()) {
@@ -309,6 +313,12 @@ class ReadIndex {
   std::vector<std::string> names_;
   std::unordered_map<std::string, std::size_t> by_name_;
 };
+
+}  // namespace detail
+
+namespace {
+
+using ReadIndex = detail::IniReadIndex;
 
 #ifdef _WIN32
 
@@ -494,6 +504,23 @@ bool IniFile::SectionExists(const std::string& section) const {
 bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
   std::string value;
   return CurrentIndex(path_)->Read(section, key, value);
+}
+
+IniFile::Snapshot IniFile::Read() const { return Snapshot(CurrentIndex(path_)); }
+
+std::string IniFile::Snapshot::ReadString(const std::string& section, const std::string& key,
+                                          const std::string& default_value) const {
+  std::string value;
+  if (!index_->Read(section, key, value)) return default_value;
+  return CutValue(std::move(value));
+}
+
+std::int64_t IniFile::Snapshot::ReadInteger(const std::string& section, const std::string& key,
+                                            std::int64_t default_value) const {
+  std::string text;
+  if (!index_->Read(section, key, text)) return default_value;
+  std::int64_t value = 0;
+  return ParseInteger(CutValue(std::move(text)), value) ? value : default_value;
 }
 
 std::vector<std::string> IniFile::ReadSections() const { return CurrentIndex(path_)->Names(); }

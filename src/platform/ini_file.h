@@ -13,10 +13,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace kzb::platform {
+
+namespace detail {
+class IniReadIndex;
+}
 
 class IniFile {
  public:
@@ -45,6 +50,21 @@ class IniFile {
     std::string value;
   };
   void WriteSection(const std::string& section, const std::vector<Entry>& entries);
+
+  // The file as it is now, for many reads in a row: one look at the file instead of one per key (loading
+  // thousands of log entries). Later changes of the file are not seen by the snapshot.
+  class Snapshot {
+   public:
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& default_value) const;
+    std::int64_t ReadInteger(const std::string& section, const std::string& key, std::int64_t default_value) const;
+
+   private:
+    friend class IniFile;
+    explicit Snapshot(std::shared_ptr<const detail::IniReadIndex> index) : index_(std::move(index)) {}
+    std::shared_ptr<const detail::IniReadIndex> index_;
+  };
+  Snapshot Read() const;
 
   bool SectionExists(const std::string& section) const;
   bool ValueExists(const std::string& section, const std::string& key) const;

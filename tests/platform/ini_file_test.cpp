@@ -365,3 +365,22 @@ TEST(IniFileCacheTest, AChangedFileIsReadAgain) {
 
 }  // namespace
 }  // namespace kzb::platform
+
+namespace kzb::platform {
+namespace {
+
+TEST(IniFileCacheTest, ASnapshotKeepsTheStateItWasTakenFrom) {
+  test::ScratchDir dir;
+  const std::string path = dir / "snap.ini";
+  test::WriteFileText(path, "[Log1]\nDate=2024-01-01 10:00:00\nStatus= Fails\n[Common]\nLog Total=0x10\n");
+  IniFile ini(path);
+  const IniFile::Snapshot snapshot = ini.Read();
+  ini.WriteString("Log1", "Status", "Succeeds");
+  EXPECT_EQ(snapshot.ReadString("log1", "STATUS", ""), " Fails");  // as it was, blanks kept
+  EXPECT_EQ(snapshot.ReadInteger("Common", "Log Total", 0), 16);
+  EXPECT_EQ(snapshot.ReadString("Log2", "Date", "none"), "none");
+  EXPECT_EQ(ini.Read().ReadString("Log1", "Status", ""), "Succeeds");
+}
+
+}  // namespace
+}  // namespace kzb::platform

@@ -33,7 +33,8 @@ void ActivityLog::SetLogCount(int log_count) {
 }
 
 void ActivityLog::LoadLog() {
-  platform::IniFile ini(path_);
+  // One snapshot for the whole grid: thousands of entries are read from one look at the file.
+  const platform::IniFile::Snapshot ini = platform::IniFile(path_).Read();
   std::fill(rows_.begin(), rows_.end(), LogRow{});
   log_total_ = std::max<std::int64_t>(0, ini.ReadInteger(kCommon, kLogTotalKey, 0));
   auto grid_size = static_cast<std::int64_t>(rows_.size());
