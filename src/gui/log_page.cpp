@@ -1,5 +1,6 @@
 #include "gui/log_page.h"
 
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMenu>
 #include <QTableView>
@@ -24,11 +25,13 @@ LogPage::LogPage(app::Application& app, QWidget* parent) : QWidget(parent), app_
   grid_->setWordWrap(false);
   grid_->setToolTip("Right-click it to open menu");
   grid_->setContextMenuPolicy(Qt::CustomContextMenu);
-  const int char_width = fontMetrics().averageCharWidth();
-  grid_->setColumnWidth(0, char_width * 21);
-  grid_->setColumnWidth(1, char_width * 11);
-  grid_->setColumnWidth(2, char_width * 11);
-  grid_->setColumnWidth(3, char_width * 18);
+  // Columns as wide as their longest usual text, whatever the font and the scale.
+  const QFontMetrics metrics = grid_->fontMetrics();
+  const int padding = metrics.averageCharWidth() * 2;
+  grid_->setColumnWidth(0, metrics.horizontalAdvance("0000-00-00 00:00:00") + padding);
+  grid_->setColumnWidth(1, metrics.horizontalAdvance("Operation") + padding);
+  grid_->setColumnWidth(2, metrics.horizontalAdvance("Interrupt") + padding);
+  grid_->setColumnWidth(3, metrics.averageCharWidth() * 18);
   menu_ = new QMenu(this);
   menu_->setObjectName("LogPopupMenu");
   QAction* clear = menu_->addAction("Clear all log");

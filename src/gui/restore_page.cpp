@@ -128,8 +128,8 @@ RestorePage::RestorePage(app::Application& app, app::MainRuns& runs, QWidget* pa
   listing_->setToolTip("Right-click it to open menu\nDouble-click it to open file\nShift+click to select multi-file");
   listing_->setContextMenuPolicy(Qt::CustomContextMenu);
   listing_->setMinimumSize(char_width * 60, fontMetrics().height() * 10);
-  listing_->setColumnWidth(0, char_width * 30);
-  listing_->setColumnWidth(1, char_width * 10);
+  listing_->setColumnWidth(0, char_width * 34);
+  listing_->setColumnWidth(1, fontMetrics().horizontalAdvance("Size(KB)") + char_width * 3);
   listing_label->setBuddy(listing_);
   zip_number_ = Named(new QLabel("(Total 0 files)", files), "LabelZipNumber");
 
@@ -139,8 +139,8 @@ RestorePage::RestorePage(app::Application& app, app::MainRuns& runs, QWidget* pa
   entries_->setSelectionBehavior(QAbstractItemView::SelectItems);
   entries_->setSelectionMode(QAbstractItemView::SingleSelection);
   entries_->setMinimumSize(char_width * 60, fontMetrics().height() * 8);
-  entries_->setColumnWidth(0, char_width * 30);
-  entries_->setColumnWidth(1, char_width * 10);
+  entries_->setColumnWidth(0, char_width * 34);
+  entries_->setColumnWidth(1, fontMetrics().horizontalAdvance("0000000000") + char_width * 2);
   entries_label->setBuddy(entries_);
   file_number_ = Named(new QLabel("(Total 0 files)", files), "LabelfileNumber");
 

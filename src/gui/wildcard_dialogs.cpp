@@ -225,6 +225,7 @@ SelectByWildcardDialog::SelectByWildcardDialog(const std::string& project_file, 
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(edit_masks, &QToolButton::clicked, this, &SelectByWildcardDialog::EditMasks);
   connect(drive_combo_, &QComboBox::activated, this, &SelectByWildcardDialog::DriveChosen);
+  connect(folder_model_, &QFileSystemModel::directoryLoaded, this, [this] { ShowCurrentFolder(); });
   connect(folder_view_->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) {
             if (current.isValid()) {
@@ -278,13 +279,18 @@ void SelectByWildcardDialog::SetFolder(const QString& folder) {
     }
   }
   drive_combo_->setCurrentIndex(best);
-  const QModelIndex index = folder_model_->index(native);
-  if (index.isValid()) {
-    folder_view_->setCurrentIndex(index);
-    folder_view_->scrollTo(index);
-  }
   folder_ = native;
   folder_label_->setText(folder_);
+  ShowCurrentFolder();
+}
+
+void SelectByWildcardDialog::ShowCurrentFolder() {
+  // The model reads folders in the background: the current one is shown once its parent is loaded.
+  const QModelIndex index = folder_model_->index(folder_);
+  if (!index.isValid()) return;
+  const QSignalBlocker block(folder_view_->selectionModel());
+  folder_view_->setCurrentIndex(index);
+  folder_view_->scrollTo(index, QAbstractItemView::PositionAtCenter);
 }
 
 void SelectByWildcardDialog::DriveChosen(int index) { SetFolder(drive_combo_->itemText(index)); }

@@ -73,6 +73,7 @@ class SelectByWildcardDialog : public QDialog {
   void FillMasks();
   void EditMasks();
   void DriveChosen(int index);
+  void ShowCurrentFolder();
 
   std::string project_file_;
   app::UserInterface* ui_;
