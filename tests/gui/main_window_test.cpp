@@ -181,6 +181,17 @@ TEST_F(WindowTest, TrayBackupShowsTheBusyStateWhileItRuns) {
   EXPECT_EQ(Ini().ReadString("Common", "Last Project", ""), "Mail");
 }
 
+TEST_F(WindowTest, AHiddenWindowAlsoShowsTheOutcomeInTheTray) {
+  MainWindow& w = Open({ProjectSetup{}});
+  if (!w.Tray()->isVisible()) GTEST_SKIP() << "no tray icon on this platform";
+  w.hide();
+  TrayEntry(0)->trigger();
+  EXPECT_TRUE(w.Ui().LastNotification().startsWith("Information\nBackup Files Succeeds!"))
+      << w.Ui().LastNotification().toStdString();
+  EXPECT_EQ(ui_.Messages().back().seconds, 4);  // the message window as well
+  EXPECT_FALSE(w.isVisible());
+}
+
 TEST_F(WindowTest, ListButtonsBuildEntriesWithOneSeparator) {
   MainWindow& w = Open({ProjectSetup{}});
   Click("SpEdit");

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
 #include <QSignalSpy>
 #include <filesystem>
 #include <QTest>
 #include <QTimer>
 
+#include "app/runs/run_lock.h"
 #include "gui/single_instance.h"
 #include "support/test_support.h"
 
@@ -50,6 +52,40 @@ TEST(ProgramTest, HelpVersionAndTheNoDisplayHintWorkWithoutADisplay) {
   EXPECT_NE(out.find("no display"), std::string::npos);
   EXPECT_NE(out.find("kzb"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir / "project.ini"));
+}
+
+// The real program: a second start ends at once without touching the data files, and kzb refuses to change
+// projects while the window holds its lock.
+TEST(SingleInstanceTest, SecondStartEndsAndKzbRefusesWhileTheWindowRuns) {
+  test::ScratchDir dir;
+  const std::string data = dir / "data/";
+  test::WriteFileText(data + "project.ini", "[Common]\nProject Count=1\nCount0=Docs\n[Docs]\nFilename prefix=D\n");
+  QProcess first;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir.Path()));
+  first.setProcessEnvironment(env);
+  first.start(KZB_WINDOW_PATH, {"--data-dir", QString::fromStdString(data)});
+  ASSERT_TRUE(first.waitForStarted(5000));
+  QTRY_VERIFY_WITH_TIMEOUT(app::WindowRunning(data), 10000);
+
+  const std::string before = test::ReadFileText(data + "project.ini");
+  QProcess second;
+  second.setProcessEnvironment(env);
+  second.start(KZB_WINDOW_PATH, {"--data-dir", QString::fromStdString(data)});
+  ASSERT_TRUE(second.waitForFinished(10000));
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(first.state(), QProcess::Running);
+
+  std::string out;
+  EXPECT_NE(test::RunCommand(test::ShellQuote(KZB_CLI_PATH) + " delete Docs --yes --data-dir " + test::ShellQuote(data),
+                             &out),
+            0);
+  EXPECT_NE(out.find("window is running"), std::string::npos) << out;
+  EXPECT_EQ(test::ReadFileText(data + "project.ini"), before);
+
+  first.terminate();  // its own process, started above
+  EXPECT_TRUE(first.waitForFinished(10000));
 }
 
 TEST(SingleInstanceTest, ALaterStartReachesTheRunningWindow) {
