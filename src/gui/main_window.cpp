@@ -223,7 +223,6 @@ void MainWindow::Start() {
   ++command_depth_;
   Guarded(ui_, [this] { app_.Start(); });
   --command_depth_;
-  runs_.Restore().SetDestDir(runs_.Restore().DestDir());
   RefreshAll();
   SyncTimer(true);
 }

@@ -190,6 +190,12 @@ TEST_F(WindowTest, AHiddenWindowAlsoShowsTheOutcomeInTheTray) {
       << w.Ui().LastNotification().toStdString();
   EXPECT_EQ(ui_.Messages().back().seconds, 4);  // the message window as well
   EXPECT_FALSE(w.isVisible());
+
+  bool closed = false;
+  QObject::connect(&w, &MainWindow::Closed, [&closed] { closed = true; });
+  w.TrayMenu()->actions().back()->trigger();  // "E&xit" from the tray
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(Ini().ReadString("Common", "Last Project", ""), "Docs");
 }
 
 TEST_F(WindowTest, ListButtonsBuildEntriesWithOneSeparator) {
