@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QScreen>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -113,6 +114,12 @@ MainWindow::MainWindow(MainWindowOptions options)
   runs_.Scheduler().QuestionOpen = [this] {
     return modal_depth_ > 0 || QApplication::activeModalWidget() != nullptr;
   };
+  // F1: the help topic of the page shown (the main window's own topic on the Log page).
+  auto* help = new QShortcut(QKeySequence::HelpContents, this);
+  connect(help, &QShortcut::activated, this, [this] {
+    const int page = pages_->currentIndex();
+    OpenHelpTopic(page == 0 ? kBackupPageHelp : page == 1 ? kRestorePageHelp : kMainWindowHelp);
+  });
   pump_clock_.start();
   if (options_.use_tray) BuildTray();
 }

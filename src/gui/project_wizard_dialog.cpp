@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -56,6 +57,8 @@ ProjectWizardDialog::ProjectWizardDialog(app::ProjectWizard& wizard, app::UserIn
   next_->setDefault(true);
   for (QPushButton* b : {help_, back_, cancel_}) b->setAutoDefault(false);
   connect(help_, &QPushButton::clicked, this, [this] { OpenHelpTopic(wizard_->HelpContext()); });
+  auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
+  connect(f1, &QShortcut::activated, this, [this] { OpenHelpTopic(wizard_->HelpContext()); });
   connect(back_, &QPushButton::clicked, this, &ProjectWizardDialog::BackClicked);
   connect(next_, &QPushButton::clicked, this, &ProjectWizardDialog::NextClicked);
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);

@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <filesystem>
 
 #include "gui/backup_page.h"
 #include "gui/entry_list_widget.h"
@@ -294,6 +295,14 @@ TEST_F(WindowTest, HelpAndAbout) {
   }
   ASSERT_EQ(opened_.size(), 2u);
   EXPECT_NE(opened_[0].find("index.html"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(opened_[0])) << opened_[0];  // shipped beside the program
+  w.Pages()->setCurrentIndex(1);
+  w.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  QTest::keySequence(&w, QKeySequence::HelpContents);
+  ASSERT_EQ(opened_.size(), 3u);
+  EXPECT_EQ(std::filesystem::path(opened_[2]).filename(), "6.html");
+  EXPECT_TRUE(std::filesystem::exists(opened_[2]));
   EXPECT_EQ(ui_.Messages().back().text, "Kestrova ZIP Backup  V1.08");
   EXPECT_EQ(ui_.Messages().back().kind, app::MessageKind::kCustom);
 }
