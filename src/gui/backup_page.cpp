@@ -190,6 +190,12 @@ void BackupPage::BuildOptions() {
   confirm_password_ = Named(new QLineEdit(g), "EditConfirmPassword");
   UseStarPasswordCharacter(confirm_password_);
   confirm_label_->setBuddy(confirm_password_);
+  encryption_label_ = new QLabel("Encryption:", g);
+  encryption_aes_ = Named(new QRadioButton("AES-256", g), "RadioAes256");
+  encryption_zipcrypto_ = Named(new QRadioButton("Traditional", g), "RadioZipCrypto");
+  auto* ciphers = new QButtonGroup(g);
+  ciphers->addButton(encryption_aes_);
+  ciphers->addButton(encryption_zipcrypto_);
   store_paths_ = Named(new QCheckBox("Save full path information to Zip", g), "CheckBoxpath");
   use_comment_ = Named(new QCheckBox("Add comment:", g), "CheckBoxcomment");
   comment_ = Named(new QLineEdit(g), "Editcomment");
@@ -209,6 +215,10 @@ void BackupPage::BuildOptions() {
   connect(password_, &QLineEdit::textEdited, this, [this](const QString& text) { Fields().password = S(text); });
   connect(confirm_password_, &QLineEdit::textEdited, this,
           [this](const QString& text) { Fields().confirm_password = S(text); });
+  connect(encryption_aes_, &QRadioButton::clicked, this,
+          [this] { Fields().encryption = app::EncryptionKind::kAes256; });
+  connect(encryption_zipcrypto_, &QRadioButton::clicked, this,
+          [this] { Fields().encryption = app::EncryptionKind::kZipCrypto; });
   connect(store_paths_, &QCheckBox::toggled, this, [this](bool on) { Fields().store_paths = on; });
   connect(use_comment_, &QCheckBox::toggled, this, [this](bool on) {
     Fields().use_comment = on;
@@ -224,9 +234,15 @@ void BackupPage::BuildOptions() {
   grid->addWidget(password_, 1, 1);
   grid->addWidget(confirm_label_, 1, 2);
   grid->addWidget(confirm_password_, 1, 3);
-  grid->addWidget(store_paths_, 2, 0, 1, 4);
-  grid->addWidget(use_comment_, 3, 0);
-  grid->addWidget(comment_, 3, 1, 1, 3);
+  auto* cipher_row = new QHBoxLayout;
+  cipher_row->addWidget(encryption_aes_);
+  cipher_row->addWidget(encryption_zipcrypto_);
+  cipher_row->addStretch();
+  grid->addWidget(encryption_label_, 2, 0);
+  grid->addLayout(cipher_row, 2, 1, 1, 3);
+  grid->addWidget(store_paths_, 3, 0, 1, 4);
+  grid->addWidget(use_comment_, 4, 0);
+  grid->addWidget(comment_, 4, 1, 1, 3);
   auto* level_row = new QHBoxLayout;
   level_row->addWidget(level_label);
   level_row->addWidget(pack_level_);
@@ -235,7 +251,7 @@ void BackupPage::BuildOptions() {
   level_row->addWidget(keep_count_);
   level_row->addWidget(keep_tail);
   level_row->addStretch();
-  grid->addLayout(level_row, 4, 0, 1, 4);
+  grid->addLayout(level_row, 5, 0, 1, 4);
 }
 
 void BackupPage::BuildSchedule() {
@@ -309,6 +325,8 @@ void BackupPage::Load() {
   use_password_->setChecked(f.use_password);
   if (password_->text() != Q(f.password)) password_->setText(Q(f.password));
   if (confirm_password_->text() != Q(f.confirm_password)) confirm_password_->setText(Q(f.confirm_password));
+  encryption_aes_->setChecked(f.encryption == app::EncryptionKind::kAes256);
+  encryption_zipcrypto_->setChecked(f.encryption == app::EncryptionKind::kZipCrypto);
   store_paths_->setChecked(f.store_paths);
   use_comment_->setChecked(f.use_comment);
   if (comment_->text() != Q(f.comment)) comment_->setText(Q(f.comment));
@@ -350,6 +368,9 @@ void BackupPage::UpdateInnerStates() {
   password_->setEnabled(panel.PasswordFieldsEnabled());
   confirm_label_->setEnabled(panel.PasswordFieldsEnabled());
   confirm_password_->setEnabled(panel.PasswordFieldsEnabled());
+  encryption_label_->setEnabled(panel.PasswordFieldsEnabled());
+  encryption_aes_->setEnabled(panel.PasswordFieldsEnabled());
+  encryption_zipcrypto_->setEnabled(panel.PasswordFieldsEnabled());
   comment_->setEnabled(panel.CommentFieldEnabled());
   use_last_backup_->setEnabled(panel.UseLastBackupEnabled());
   threshold_date_->setEnabled(panel.ThresholdFieldsEnabled());

@@ -83,6 +83,9 @@ class BackupPage : public QWidget {
   QLineEdit* password_;
   QLabel* confirm_label_;
   QLineEdit* confirm_password_;
+  QLabel* encryption_label_;
+  QRadioButton* encryption_aes_;
+  QRadioButton* encryption_zipcrypto_;
   QCheckBox* store_paths_;
   QCheckBox* use_comment_;
   QLineEdit* comment_;

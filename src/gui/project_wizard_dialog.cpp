@@ -270,6 +270,16 @@ QWidget* ProjectWizardDialog::OptionsPage() {
   confirm_password_ = Named(new QLineEdit(page), "EditConfirmPassword");
   UseStarPasswordCharacter(confirm_password_);
   confirm_label_->setBuddy(confirm_password_);
+  encryption_label_ = new QLabel("Encryption:", page);
+  encryption_aes_ = Named(new QRadioButton("AES-256", page), "RadioAes256");
+  encryption_zipcrypto_ = Named(new QRadioButton("Traditional", page), "RadioZipCrypto");
+  auto* ciphers = new QButtonGroup(page);
+  ciphers->addButton(encryption_aes_);
+  ciphers->addButton(encryption_zipcrypto_);
+  connect(encryption_aes_, &QRadioButton::clicked, this,
+          [this] { Fields().encryption = app::EncryptionKind::kAes256; });
+  connect(encryption_zipcrypto_, &QRadioButton::clicked, this,
+          [this] { Fields().encryption = app::EncryptionKind::kZipCrypto; });
   use_comment_ = Named(new QCheckBox("Add comment to Zip file:", page), "CheckBoxComment");
   comment_ = Named(new QLineEdit(page), "EditComment");
   store_paths_ = Named(
@@ -308,6 +318,12 @@ QWidget* ProjectWizardDialog::OptionsPage() {
   grid->addWidget(password_, 0, 2);
   grid->addWidget(confirm_label_, 1, 1);
   grid->addWidget(confirm_password_, 1, 2);
+  auto* cipher_row = new QHBoxLayout;
+  cipher_row->addWidget(encryption_aes_);
+  cipher_row->addWidget(encryption_zipcrypto_);
+  cipher_row->addStretch();
+  grid->addWidget(encryption_label_, 2, 1);
+  grid->addLayout(cipher_row, 2, 2, 1, 2);
   grid->setColumnStretch(3, 1);
   auto* comment_row = new QHBoxLayout;
   comment_row->addSpacing(fontMetrics().averageCharWidth() * 3);
@@ -448,7 +464,10 @@ void ProjectWizardDialog::ShowModel() {
   use_password_->setChecked(f.use_password);
   if (password_->text() != Q(f.password)) password_->setText(Q(f.password));
   if (confirm_password_->text() != Q(f.confirm_password)) confirm_password_->setText(Q(f.confirm_password));
-  for (QWidget* w : std::initializer_list<QWidget*>{password_label_, password_, confirm_label_, confirm_password_}) {
+  encryption_aes_->setChecked(f.encryption == app::EncryptionKind::kAes256);
+  encryption_zipcrypto_->setChecked(f.encryption == app::EncryptionKind::kZipCrypto);
+  for (QWidget* w : std::initializer_list<QWidget*>{password_label_, password_, confirm_label_, confirm_password_,
+                                                    encryption_label_, encryption_aes_, encryption_zipcrypto_}) {
     w->setEnabled(panel.PasswordFieldsEnabled());
   }
   use_comment_->setChecked(f.use_comment);

@@ -91,6 +91,9 @@ class ProjectWizardDialog : public QDialog {
   QLineEdit* password_;
   QLabel* confirm_label_;
   QLineEdit* confirm_password_;
+  QLabel* encryption_label_;
+  QRadioButton* encryption_aes_;
+  QRadioButton* encryption_zipcrypto_;
   QCheckBox* use_comment_;
   QLineEdit* comment_;
   QCheckBox* store_paths_;

@@ -96,6 +96,26 @@ TEST_F(WindowTest, SaveWritesTheProjectAndMarksTheScheduledProject) {
   EXPECT_FALSE(TrayEntry(0)->icon().isNull());
 }
 
+TEST_F(WindowTest, EncryptionChoiceBesideThePasswordIsSaved) {
+  ProjectSetup docs;
+  docs.password = "secret";
+  Open({docs});
+  auto* aes = Child<QRadioButton>("RadioAes256");
+  auto* traditional = Child<QRadioButton>("RadioZipCrypto");
+  EXPECT_TRUE(traditional->isChecked());  // a project saved before the choice existed
+  Click("SpEdit");
+  EXPECT_TRUE(aes->isEnabled());
+  Toggle(aes);
+  Click("SpSave");
+  EXPECT_EQ(Ini().ReadString("Docs", "Encryption", ""), "1");
+  Click("SpEdit");
+  Toggle(Child<QCheckBox>("CheckBoxPassword"));  // no password: the choice is locked
+  EXPECT_FALSE(aes->isEnabled());
+  EXPECT_FALSE(traditional->isEnabled());
+  Click("SpCancel");
+  EXPECT_TRUE(aes->isChecked());
+}
+
 TEST_F(WindowTest, RenameCopyAndDeleteThroughTheirDialogs) {
   ProjectSetup mail;
   mail.name = "Mail";

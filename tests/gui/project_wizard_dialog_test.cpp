@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStackedWidget>
 
 #include "gui/window_fixture.h"
@@ -57,6 +58,8 @@ TEST_F(WindowTest, WizardChecksEachPageAndFinishAddsTheProject) {
     next();
     EXPECT_EQ(ui_.ModalTexts().back(), "Confirm password is not matching");
     QTest::keyClicks(wizard.findChild<QLineEdit*>("EditConfirmPassword"), "secret");
+    EXPECT_TRUE(wizard.findChild<QRadioButton*>("RadioAes256")->isChecked());  // new projects: AES-256
+    EXPECT_TRUE(wizard.findChild<QRadioButton*>("RadioAes256")->isEnabled());
     next();  // page 6
     EXPECT_EQ(wizard.NextButton()->text(), "Finish");
     QTest::mouseClick(wizard.BackButton(), Qt::LeftButton);
@@ -72,6 +75,7 @@ TEST_F(WindowTest, WizardChecksEachPageAndFinishAddsTheProject) {
   EXPECT_EQ(w.ProjectSelector()->currentText(), "Photos");
   EXPECT_EQ(Ini().ReadString("Photos", "Filename prefix", ""), "Photos");
   EXPECT_EQ(Ini().ReadString("Photos", "Whether include Subdirectory", ""), "0");
+  EXPECT_EQ(Ini().ReadString("Photos", "Encryption", ""), "1");
   EXPECT_EQ(Ini().ReadInteger("Common", "Project Count", 0), 2);
   EXPECT_EQ(w.BackupSubmenu()->actions().size(), 2);
 }
