@@ -51,6 +51,8 @@ for project in Documents Documents Documents Mail "Photos & Scans"; do
   "$kzb" backup "$project" --data-dir "$seed" >/dev/null
 done
 
+cp -r "$work/archives" "$work/archives-seed"
+
 shoot() { # shoot SCALE WIDTH HEIGHT
   local scale=$1 width=$2 height=$3 display
   display=$((70 + RANDOM % 100))
@@ -65,8 +67,9 @@ shoot() { # shoot SCALE WIDTH HEIGHT
   pids+=("$tray")
   sleep 1
   local data="$work/data-$scale"
-  rm -rf "$data"
+  rm -rf "$data" "$work/archives"
   cp -r "$seed" "$data"
+  cp -r "$work/archives-seed" "$work/archives"  # each scale starts from the same archives
   mkdir -p "$out/$scale"00
   DISPLAY=":$display" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" XDG_RUNTIME_DIR="$work" \
     "$build/bin/gui_screenshots" "$out/${scale}00" "$data" "$big"
