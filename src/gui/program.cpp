@@ -130,18 +130,27 @@ int RunWindowProgram(int argc, char** argv) {
 
   // The window lock: kzb refuses project changes while it is held, and a second window cannot start.
   platform::FileLock lock(app::WindowLockPath(data_dir), 0);
-  if (!lock.Held()) {
+  if (!lock.Held() && platform::IsLockedByOtherProcess(app::WindowLockPath(data_dir))) {
+    // Another window holds it and is still starting: give it the request once it listens.
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < kPeerWaitMs) {
       if (instance.ActivateRunning(250)) return 0;
     }
-    const QString message = QString("Kestrova ZIP Backup is already running on the data folder %1, or the "
-                                    "folder cannot be used (the lock file %2 cannot be taken).")
-                                .arg(Q(data_dir), Q(app::WindowLockPath(data_dir)));
+    const QString message = QString("Kestrova ZIP Backup is already running on the data folder %1 and does not "
+                                    "answer.")
+                                .arg(Q(data_dir));
     std::cerr << S(message) << "\n";
     QMessageBox::critical(nullptr, kProgramName, message);
     return 1;
+  }
+  if (!lock.Held()) {
+    // The lock file cannot even be created (a read-only data folder): the window still opens, and every
+    // change it cannot write is reported when it is made.
+    QMessageBox::warning(nullptr, kProgramName,
+                         QString("The data folder %1 cannot be written (the lock file %2 cannot be created). "
+                                 "Projects, settings and the log can be viewed, but changes cannot be saved.")
+                             .arg(Q(data_dir), Q(app::WindowLockPath(data_dir))));
   }
   if (!instance.Listen()) {
     std::cerr << "kestrova-zip-backup: cannot listen for later starts; they will not find this window\n";
