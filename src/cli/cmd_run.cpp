@@ -4,7 +4,7 @@
 // Restore page's run.
 //
 // Exit statuses: 0 success, 1 an error (its message on standard error), 2 a usage error, 3 a backup that
-// was interrupted because its archive exists.
+// was interrupted because its archive exists, 4 entries of a damaged archive (see commands.h).
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -37,6 +37,7 @@
 #include "platform/path.h"
 #include "platform/system.h"
 #include "zip/reader/vcl_unzip.h"
+#include "zip/records/name_codec.h"
 
 namespace kzb::cli {
 
@@ -346,19 +347,27 @@ void AddArchivesCommand(CLI::App& parent, CommandState& state) {
   sub->callback([&state, options]() { RunCommand(state, [&]() { return RunArchivesCommand(state, *options); }); });
 }
 
-int RunEntriesCommand(const std::string& archive) {
+int RunEntriesCommand(CommandState& state, const std::string& archive) {
+  if (!state.data_dir.empty()) app::ResolveDataDir(state.data_dir);  // a bad --data-dir is an error here too
   if (!platform::FileExists(archive)) {
     std::cerr << "Archive '" << archive << "' does not exist\n";
     return kExitError;
   }
   zip::TVCLUnZip reader;
+  // A damaged archive lists what its local headers still hold; the report below says it is damaged.
+  reader.OnInCompleteZip = [](zip::TVCLUnZip&, zip::TIncompleteZipMode& mode) {
+    mode = zip::TIncompleteZipMode::izAssumeBad;
+  };
   std::vector<app::EntryRow> rows = app::ReadArchiveEntries(reader, archive);
   std::vector<std::vector<std::string>> table;
   table.push_back({"Filename", "Size(B)", "Path"});
-  for (const app::EntryRow& row : rows) table.push_back({row.name, row.compressed_size, row.path});
+  for (const app::EntryRow& row : rows) {
+    table.push_back({zip::PrintableName(row.name), row.compressed_size, zip::PrintableName(row.path)});
+  }
   PrintTable(table, {false, true, false}, std::cout);
   std::cout << app::ArchiveBrowser::TotalLabel(rows.size()) << "\n";
-  return kExitOk;
+  for (const std::string& line : reader.Report().Lines(reader.Count())) std::cerr << line << "\n";
+  return reader.ArchiveDamaged() ? kExitDamaged : kExitOk;
 }
 
 void AddEntriesCommand(CLI::App& parent, CommandState& state) {
@@ -366,7 +375,7 @@ void AddEntriesCommand(CLI::App& parent, CommandState& state) {
   CLI::App* sub = parent.add_subcommand("entries", "List the entries of an archive, as the Restore page does");
   sub->add_option("ARCHIVE", *archive, "The archive")->required();
   AddDataDirOption(sub, state);
-  sub->callback([&state, archive]() { RunCommand(state, [&]() { return RunEntriesCommand(*archive); }); });
+  sub->callback([&state, archive]() { RunCommand(state, [&]() { return RunEntriesCommand(state, *archive); }); });
 }
 
 // ---- restore --------------------------------------------------------------------------------------------

@@ -1,7 +1,10 @@
 // kzb list / test / extract: the archive reader driven directly.
 //
 // Archives without a usable end record are read through the local-header scan, so a cut-off archive still
-// lists, tests and extracts what it holds. Engine errors print their message (with the archive's name) to
+// lists, tests and extracts what it holds; but a damaged archive is never passed off as a good one: what
+// the reader found wrong (the missing directory, the entries recovered, truncated or lost, a count that
+// disagrees) is printed on standard error and the command ends with kExitDamaged. Names are printed with
+// their control characters escaped. Engine errors print their message (with the archive's name) to
 // standard error and end the command with status 1.
 #include <CLI/CLI.hpp>
 
@@ -14,7 +17,10 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "zip/filelist/match_pattern.h"
 #include "zip/reader/vcl_unzip.h"
+#include "zip/records/ascii_text.h"
+#include "zip/records/name_codec.h"
 #include "zip/records/zip_format.h"
 
 namespace kzb::cli {
@@ -61,19 +67,32 @@ void PrepareReader(TVCLUnZip& reader, const std::string& archive) {
   };
 }
 
-std::string EntryFullName(TVCLUnZip& reader, int index) {
-  return reader.EntryPath(index) + reader.EntryName(index);
+std::string EntryFullName(const TVCLUnZip& reader, int index) {
+  return zip::PrintableName(reader.EntryPath(index) + reader.EntryName(index));
 }
 
-std::string SkipText(zip::TSkipReason reason) {
+std::string SkipText(const TVCLUnZip& reader, zip::TSkipReason reason, int index) {
   switch (reason) {
     case zip::TSkipReason::srBadPassword: return "wrong password";
+    case zip::TSkipReason::srPasswordNeeded: return "encrypted: a password is needed (--password)";
     case zip::TSkipReason::srNoOverwrite: return "existing file kept";
     case zip::TSkipReason::srFileOpenError: return "cannot create the output file";
     case zip::TSkipReason::srUnsafePath: return "path leads outside the destination folder";
     case zip::TSkipReason::srBadData: return "damaged data";
+    case zip::TSkipReason::srTruncated: return "truncated (the archive ends inside its data)";
+    case zip::TSkipReason::srUnsupportedMethod: {
+      const std::uint16_t method = reader.EntryInfo(index).CompressionMethod();
+      return "compression method " + std::to_string(method) + " (" + zip::CompressionMethodName(method) +
+             ") is not supported";
+    }
   }
   return "skipped";
+}
+
+// Prints what the reader found wrong with the archive; true when it is damaged.
+bool ReportDamage(const TVCLUnZip& reader) {
+  for (const std::string& line : reader.Report().Lines(reader.Count())) std::cerr << line << "\n";
+  return reader.ArchiveDamaged();
 }
 
 int RunList(const std::string& archive) {
@@ -90,14 +109,30 @@ int RunList(const std::string& archive) {
                   static_cast<long long>(entry.CompressedSize()), static_cast<long long>(entry.UncompressedSize()),
                   entry.Crc32(), reader.EntryDateTime(i).FormatDateTime().c_str());
     std::cout << line << EntryFullName(reader, i) << "\n";
-    total_compressed += entry.CompressedSize();
-    total_uncompressed += entry.UncompressedSize();
+    total_compressed = zip::AddSaturating(total_compressed, entry.CompressedSize());
+    total_uncompressed = zip::AddSaturating(total_uncompressed, entry.UncompressedSize());
   }
   std::cout << count << (count == 1 ? " entry, " : " entries, ") << total_compressed << " bytes compressed, "
             << total_uncompressed << " bytes uncompressed\n";
   const std::string comment = reader.ZipComment();
   if (!comment.empty()) std::cout << comment << "\n";
-  return kExitOk;
+  return ReportDamage(reader) ? kExitDamaged : kExitOk;
+}
+
+// Reports every entry that fails (counting them) through the reader's events.
+void ReportEntryFailures(TVCLUnZip& reader, std::ostream& out, const std::string& crc_suffix, int& failures) {
+  reader.OnBadCRC = [&out, crc_suffix, &failures](TVCLUnZip& r, std::uint32_t calc, std::uint32_t stored,
+                                                 int index) {
+    char text[96];
+    std::snprintf(text, sizeof text, ": CRC error (computed %08x, stored %08x)", calc, stored);
+    out << EntryFullName(r, index) << text << crc_suffix << "\n";
+    ++failures;
+  };
+  reader.OnSkippingFile = [&out, &failures](TVCLUnZip& r, zip::TSkipReason reason, const std::string& fname,
+                                            int index, bool&) {
+    out << zip::PrintableName(fname) << ": " << SkipText(r, reason, index) << "\n";
+    if (reason != zip::TSkipReason::srNoOverwrite) ++failures;
+  };
 }
 
 int RunTest(const std::string& archive, const std::string& password) {
@@ -107,22 +142,18 @@ int RunTest(const std::string& archive, const std::string& password) {
   reader.SetDoAll(true);
   reader.SetRecreateDirs(true);
   int failures = 0;
-  reader.OnBadCRC = [&](TVCLUnZip& r, std::uint32_t calc, std::uint32_t stored, int index) {
-    char text[96];
-    std::snprintf(text, sizeof text, ": CRC error (computed %08x, stored %08x)", calc, stored);
-    std::cout << EntryFullName(r, index) << text << "\n";
-    ++failures;
-  };
-  reader.OnSkippingFile = [&](TVCLUnZip&, zip::TSkipReason reason, const std::string& fname, int, bool&) {
-    std::cout << fname << ": " << SkipText(reason) << "\n";
-    ++failures;
-  };
+  ReportEntryFailures(reader, std::cout, "", failures);
   const int passed = reader.Test();
-  if (failures == 0) {
+  const bool damaged = ReportDamage(reader);
+  if (failures == 0 && !damaged) {
     std::cout << "All " << passed << (passed == 1 ? " entry" : " entries") << " OK\n";
     return kExitOk;
   }
-  std::cout << failures << " of " << (passed + failures) << " entries failed\n";
+  if (failures != 0) std::cout << failures << " of " << (passed + failures) << " entries failed\n";
+  if (damaged) {
+    std::cout << passed << (passed == 1 ? " entry" : " entries") << " OK in a damaged archive\n";
+    return kExitDamaged;
+  }
   return kExitError;
 }
 
@@ -135,52 +166,62 @@ struct ExtractOptions {
   std::vector<std::string> patterns;
 };
 
+zip::TUZOverwriteMode OverwriteModeOf(const std::string& text) {
+  if (text == "always") return zip::TUZOverwriteMode::Always;
+  if (text == "never") return zip::TUZOverwriteMode::Never;
+  if (text == "newer") return zip::TUZOverwriteMode::ifNewer;
+  if (text == "older") return zip::TUZOverwriteMode::ifOlder;
+  return zip::TUZOverwriteMode::Prompt;
+}
+
+// The patterns that match no entry of the archive (compared as the extraction compares them).
+std::vector<std::string> UnmatchedPatterns(TVCLUnZip& reader, const std::vector<std::string>& patterns) {
+  std::vector<std::string> unmatched;
+  for (const std::string& pattern : patterns) {
+    bool matched = false;
+    for (int i = 0; i < reader.Count() && !matched; ++i) {
+      matched = zip::MatchPattern(zip::LowerAscii(pattern),
+                                  zip::LowerAscii(reader.EntryPath(i) + reader.EntryName(i)));
+    }
+    if (!matched) unmatched.push_back(pattern);
+  }
+  return unmatched;
+}
+
 int RunExtract(const ExtractOptions& options) {
   TVCLUnZip reader;
   PrepareReader(reader, options.archive);
   reader.SetDestDir(options.dest.empty() ? "." : options.dest);
   reader.SetRecreateDirs(!options.no_folders);
   reader.SetPassword(options.password);
-  if (options.overwrite == "always") {
-    reader.SetOverwriteMode(zip::TUZOverwriteMode::Always);
-  } else if (options.overwrite == "never") {
-    reader.SetOverwriteMode(zip::TUZOverwriteMode::Never);
-  } else if (options.overwrite == "newer") {
-    reader.SetOverwriteMode(zip::TUZOverwriteMode::ifNewer);
-  } else if (options.overwrite == "older") {
-    reader.SetOverwriteMode(zip::TUZOverwriteMode::ifOlder);
-  } else {
-    reader.SetOverwriteMode(zip::TUZOverwriteMode::Prompt);
-  }
+  reader.SetOverwriteMode(OverwriteModeOf(options.overwrite));
+  std::vector<std::string> unmatched;
   if (options.patterns.empty()) {
     reader.SetDoAll(true);
   } else {
+    reader.ReadZip();
+    unmatched = UnmatchedPatterns(reader, options.patterns);
+    for (const std::string& pattern : unmatched) {
+      std::cerr << "kzb: no entry matches '" << zip::PrintableName(pattern) << "'\n";
+    }
     reader.SetFilesList(options.patterns);
   }
   const bool interactive = isatty(STDIN_FILENO) != 0;
   reader.OnPromptForOverwrite = [&](TVCLUnZip&, bool& overwrite, int, std::string& fname) {
     overwrite = false;
     if (!interactive) return;
-    std::cerr << "Replace existing file " << fname << "? [y/n] " << std::flush;
+    std::cerr << "Replace existing file " << zip::PrintableName(fname) << "? [y/n] " << std::flush;
     std::string answer;
     if (std::getline(std::cin, answer) && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y')) {
       overwrite = true;
     }
   };
   int failures = 0;
-  reader.OnBadCRC = [&](TVCLUnZip& r, std::uint32_t calc, std::uint32_t stored, int index) {
-    char text[96];
-    std::snprintf(text, sizeof text, ": CRC error (computed %08x, stored %08x), not extracted", calc, stored);
-    std::cerr << EntryFullName(r, index) << text << "\n";
-    ++failures;
-  };
-  reader.OnSkippingFile = [&](TVCLUnZip&, zip::TSkipReason reason, const std::string& fname, int, bool&) {
-    std::cerr << fname << ": " << SkipText(reason) << "\n";
-    if (reason != zip::TSkipReason::srNoOverwrite) ++failures;
-  };
-  const int extracted = reader.UnZip();
+  ReportEntryFailures(reader, std::cerr, ", not extracted", failures);
+  const int extracted = unmatched.size() == options.patterns.size() && !options.patterns.empty() ? 0 : reader.UnZip();
   std::cout << extracted << (extracted == 1 ? " entry" : " entries") << " extracted\n";
-  return failures == 0 ? kExitOk : kExitError;
+  if (ReportDamage(reader)) return kExitDamaged;
+  return failures == 0 && unmatched.empty() ? kExitOk : kExitError;
 }
 
 // Runs a command body, turning engine and file errors into a message and status 1.

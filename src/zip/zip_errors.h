@@ -28,6 +28,9 @@ KZB_ZIP_ERROR(EUserCanceled, "User canceled Zip operation")
 KZB_ZIP_ERROR(EBiggerThanUncompressed, "File is larger than uncompressed size!")
 KZB_ZIP_ERROR(ECantWriteUCF, "Cant write uncompressed file")
 KZB_ZIP_ERROR(ENotEnoughRoom, "Not enough room to write archive")
+// The destination of an extraction cannot hold the chosen entries; the message names the folder, the
+// bytes needed and the bytes free.
+KZB_ZIP_ERROR(ENotEnoughSpace, "Not enough free space to extract")
 // Errors of the engine's streams and lists ("List index out of bounds (%d)", "Putback overflow", ...).
 KZB_ZIP_ERROR(EListError, "List error")
 KZB_ZIP_ERROR(EStreamError, "Stream error")

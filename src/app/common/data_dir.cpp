@@ -9,8 +9,14 @@ namespace kzb::app {
 
 namespace {
 
+// A data folder named by the user; a file of that name cannot be one (its "project.ini" would never be
+// found or written, and every command would quietly see no projects).
 std::string AsFolder(const std::string& dir) {
-  return platform::IncludeTrailingSeparator(platform::ExpandFileName(dir));
+  const std::string expanded = platform::ExpandFileName(dir);
+  if (platform::FileExists(platform::ExcludeTrailingSeparator(expanded))) {
+    throw platform::EFileError("The data folder \"" + dir + "\" is a file, not a folder");
+  }
+  return platform::IncludeTrailingSeparator(expanded);
 }
 
 }  // namespace

@@ -15,7 +15,8 @@ inline constexpr char kDataDirEnvironmentVariable[] = "KZB_DATA_DIR";
 
 // The data folder, absolute and with a trailing separator. override_dir (from --data-dir) wins when not
 // empty, then KZB_DATA_DIR when set and not empty; neither is created here. Otherwise the program's folder
-// when a file can be created in it, else the user's configuration folder, created when missing.
+// when a file can be created in it, else the user's configuration folder, created when missing. A given
+// folder that names an existing file raises platform::EFileError.
 std::string ResolveDataDir(const std::string& override_dir = "");
 
 // The program's own folder with a trailing separator.

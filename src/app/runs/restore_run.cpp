@@ -7,6 +7,8 @@
 #include "app/restore/archive_listing.h"
 #include "app/common/text_utils.h"
 #include "platform/path.h"
+#include "zip/records/name_codec.h"
+#include "zip/records/zip_format.h"
 
 namespace kzb::app {
 
@@ -67,90 +69,58 @@ RestoreResult RestoreRun::SpRestoreClick() {
   return RestoreArchive(browser_->ArchivePath(name));
 }
 
+// The outline: name check, confirmation, the run lock, the extraction, the outcome.
 RestoreResult RestoreRun::RestoreArchive(const std::string& archive_path) {
-  Application& app = *app_;
   RestoreResult result;
   result.archive = archive_path;
-  const std::string name = platform::ExtractFileName(archive_path);
-  if (Trim(name).empty()) {
+  if (Trim(platform::ExtractFileName(archive_path)).empty()) {
     result.outcome = RestoreOutcome::kNoArchive;
     result.message = "No Zip file to restore!";
-    app.Ui().ShowMessage(result.message, MessageKind::kInformation);
+    app_->Ui().ShowMessage(result.message, MessageKind::kInformation);
     return result;
   }
+  if (!Confirm(archive_path)) {
+    result.outcome = RestoreOutcome::kDeclined;
+    return result;
+  }
+  RunLock lock(app_->DataDir(), lock_wait_ms_);
+  if (!lock.Held()) {
+    result.outcome = RestoreOutcome::kLocked;
+    result.message = RunLockBusyMessage(app_->DataDir());
+    app_->Ui().ShowError(result.message);
+    return result;
+  }
+  const ExtractionEnd end = Extract(result);
+  ReportOutcome(result, end);
+  return result;
+}
 
+bool RestoreRun::Confirm(const std::string& archive_path) {
   confirming_ = true;
   bool yes = false;
   try {
-    yes = app.Ui().AskYesNo(SummaryQuestion(name, dest_dir_, use_folder_names_, overwrite_mode_),
-                            MessageKind::kWarning);
+    yes = app_->Ui().AskYesNo(
+        SummaryQuestion(platform::ExtractFileName(archive_path), dest_dir_, use_folder_names_, overwrite_mode_),
+        MessageKind::kWarning);
   } catch (...) {
     confirming_ = false;
     throw;
   }
   confirming_ = false;
-  if (!yes) {
-    result.outcome = RestoreOutcome::kDeclined;
-    return result;
-  }
+  return yes;
+}
 
-  RunLock lock(app.DataDir(), lock_wait_ms_);
-  if (!lock.Held()) {
-    result.outcome = RestoreOutcome::kLocked;
-    result.message = RunLockBusyMessage(app.DataDir());
-    app.Ui().ShowError(result.message);
-    return result;
-  }
-
+// Runs the reader's extraction with this run's answers to its events; every entry that could not be
+// restored, and whatever the reader found wrong with the archive, goes into result.problems.
+RestoreRun::ExtractionEnd RestoreRun::Extract(RestoreResult& result) {
   zip::TVCLUnZip& reader = *reader_;
-  bool completed = false;  // the reader reported the end of its extraction run
-  bool aborted = false;
-  std::string error_text;
+  ExtractionEnd end;
   restore_failed_ = false;
-
-  reader.OnTotalPercentDone = [this](zip::TVCLUnZip& /*sender*/, int percent) { SetProgress(percent); };
-  reader.OnBadPassword = [this, &app](zip::TVCLUnZip& /*sender*/, int /*index*/, std::string& /*password*/) {
-    app.Ui().ShowMessage("The password is incorrect", MessageKind::kError);
-    restore_failed_ = true;
-    throw RestoreAborted{};
-  };
-  reader.OnUnZipComplete = [&](zip::TVCLUnZip& /*sender*/, int file_count) {
-    completed = true;
-    result.extracted = file_count;
-  };
-  reader.OnBadCRC = [&](zip::TVCLUnZip& sender, std::uint32_t /*calc*/, std::uint32_t /*stored*/, int index) {
-    result.problems.push_back(sender.EntryPath(index) + sender.EntryName(index) + ": CRC error");
-  };
-  reader.OnSkippingFile = [&](zip::TVCLUnZip& /*sender*/, zip::TSkipReason reason, const std::string& fname,
-                              int /*index*/, bool& /*retry*/) {
-    switch (reason) {
-      case zip::TSkipReason::srNoOverwrite:
-        break;  // kept by the overwrite rule, as asked
-      case zip::TSkipReason::srBadPassword:
-        result.problems.push_back(fname + ": wrong password");
-        break;
-      case zip::TSkipReason::srFileOpenError:
-        result.problems.push_back(fname + ": cannot create the file");
-        break;
-      case zip::TSkipReason::srUnsafePath:
-        result.problems.push_back(fname + ": the path leaves the destination folder");
-        break;
-      case zip::TSkipReason::srBadData:
-        result.problems.push_back(fname + ": damaged data");
-        break;
-    }
-  };
-  reader.OnAskYesNo = [&app](zip::TVCLUnZip& /*sender*/, const std::string& text, const std::string& /*title*/) {
-    return app.Ui().AskYesNo(text, MessageKind::kConfirm);
-  };
-  reader.OnAlert = [&app](zip::TVCLUnZip& /*sender*/, const std::string& text, const std::string& /*title*/) {
-    app.Ui().ShowMessage(text, MessageKind::kError);
-  };
-
-  app.SetRunControls(false);
+  InstallHandlers(result, end);
+  app_->SetRunControls(false);
   running_ = true;
   try {
-    reader.SetZipName(archive_path);
+    reader.SetZipName(result.archive);
     reader.SetDestDir(dest_dir_);
     reader.SetRecreateDirs(use_folder_names_);
     reader.SetDoAll(true);
@@ -158,37 +128,110 @@ RestoreResult RestoreRun::RestoreArchive(const std::string& archive_path) {
     if (!IsBlank(password_)) reader.SetPassword(password_);
     reader.UnZip();
   } catch (const RestoreAborted&) {
-    aborted = true;
+    end.aborted = true;
   } catch (const std::exception& error) {
-    error_text = error.what();
+    end.error_text = error.what();
   } catch (...) {
-    error_text = "Restore failed: unknown error";
+    end.error_text = "Restore failed: unknown error";
   }
   running_ = false;
-  app.SetRunControls(true);
+  app_->SetRunControls(true);
   SetProgress(0);
+  if (end.completed) {
+    for (const std::string& line : reader.Report().Lines(reader.Count())) result.problems.push_back(line);
+  }
+  RemoveHandlers();
+  return end;
+}
 
+void RestoreRun::InstallHandlers(RestoreResult& result, ExtractionEnd& end) {
+  zip::TVCLUnZip& reader = *reader_;
+  Application& app = *app_;
+  reader.OnTotalPercentDone = [this](zip::TVCLUnZip& /*sender*/, int percent) { SetProgress(percent); };
+  reader.OnBadPassword = [this, &app](zip::TVCLUnZip& sender, int /*index*/, std::string& /*password*/) {
+    app.Ui().ShowMessage(sender.Password().empty() ? "A password is needed to restore this archive"
+                                                   : "The password is incorrect",
+                         MessageKind::kError);
+    restore_failed_ = true;
+    throw RestoreAborted{};
+  };
+  reader.OnUnZipComplete = [&result, &end](zip::TVCLUnZip& /*sender*/, int file_count) {
+    end.completed = true;
+    result.extracted = file_count;
+  };
+  reader.OnBadCRC = [&result](zip::TVCLUnZip& sender, std::uint32_t /*calc*/, std::uint32_t /*stored*/, int index) {
+    result.problems.push_back(zip::PrintableName(sender.EntryPath(index) + sender.EntryName(index)) + ": CRC error");
+  };
+  reader.OnSkippingFile = [&result](zip::TVCLUnZip& sender, zip::TSkipReason reason, const std::string& fname,
+                                    int index, bool& /*retry*/) {
+    if (reason == zip::TSkipReason::srNoOverwrite) return;  // kept by the overwrite rule, as asked
+    result.problems.push_back(zip::PrintableName(fname) + ": " + SkipReasonText(sender, reason, index));
+  };
+  // A damaged archive is read as far as its local headers allow; the report says what was lost.
+  reader.OnInCompleteZip = [](zip::TVCLUnZip& /*sender*/, zip::TIncompleteZipMode& mode) {
+    mode = zip::TIncompleteZipMode::izAssumeBad;
+  };
+  reader.OnAskYesNo = [&app](zip::TVCLUnZip& /*sender*/, const std::string& text, const std::string& /*title*/) {
+    return app.Ui().AskYesNo(text, MessageKind::kConfirm);
+  };
+  reader.OnAlert = [&app](zip::TVCLUnZip& /*sender*/, const std::string& text, const std::string& /*title*/) {
+    app.Ui().ShowMessage(text, MessageKind::kError);
+  };
+}
+
+void RestoreRun::RemoveHandlers() {
+  zip::TVCLUnZip& reader = *reader_;
   reader.OnTotalPercentDone = nullptr;
   reader.OnBadPassword = nullptr;
   reader.OnUnZipComplete = nullptr;
   reader.OnBadCRC = nullptr;
   reader.OnSkippingFile = nullptr;
+  reader.OnInCompleteZip = nullptr;
   reader.OnAskYesNo = nullptr;
   reader.OnAlert = nullptr;
+}
 
-  if (!error_text.empty()) {
-    app.Ui().ShowError(error_text);
-    if (!completed) {
+std::string RestoreRun::SkipReasonText(const zip::TVCLUnZip& reader, zip::TSkipReason reason, int index) {
+  switch (reason) {
+    case zip::TSkipReason::srNoOverwrite:
+      return "existing file kept";
+    case zip::TSkipReason::srBadPassword:
+      return "wrong password";
+    case zip::TSkipReason::srPasswordNeeded:
+      return "a password is needed";
+    case zip::TSkipReason::srFileOpenError:
+      return "cannot create the file";
+    case zip::TSkipReason::srUnsafePath:
+      return "the path leaves the destination folder";
+    case zip::TSkipReason::srBadData:
+      return "damaged data";
+    case zip::TSkipReason::srTruncated:
+      return "truncated (the archive ends inside its data)";
+    case zip::TSkipReason::srUnsupportedMethod: {
+      const std::uint16_t method = reader.EntryInfo(index).CompressionMethod();
+      return "compression method " + std::to_string(method) + " (" + zip::CompressionMethodName(method) +
+             ") is not supported";
+    }
+  }
+  return "skipped";
+}
+
+// The message and the log entry. An error before the extraction began is shown and not logged.
+void RestoreRun::ReportOutcome(RestoreResult& result, const ExtractionEnd& end) {
+  Application& app = *app_;
+  if (!end.error_text.empty()) {
+    app.Ui().ShowError(end.error_text);
+    if (!end.completed) {
       // Nothing was extracted: the archive could not be read at all.
       result.outcome = RestoreOutcome::kError;
-      result.message = error_text;
-      return result;
+      result.message = end.error_text;
+      return;
     }
     restore_failed_ = true;
   }
-  if (aborted) restore_failed_ = true;
+  if (end.aborted) restore_failed_ = true;
   if (!result.problems.empty()) {
-    std::string text = "Some entries could not be restored from '" + archive_path + "':";
+    std::string text = "Some entries could not be restored from '" + result.archive + "':";
     for (std::size_t i = 0; i < result.problems.size() && i < kProblemsNamed; ++i) {
       text += "\r" + result.problems[i];
     }
@@ -198,7 +241,6 @@ RestoreResult RestoreRun::RestoreArchive(const std::string& archive_path) {
     app.Ui().ShowMessage(text, MessageKind::kError);
     restore_failed_ = true;
   }
-
   try {
     if (restore_failed_) {
       ReportFailure(result);
@@ -211,7 +253,6 @@ RestoreResult RestoreRun::RestoreArchive(const std::string& archive_path) {
     app.Ui().ShowError(result.message);
   }
   restore_failed_ = false;
-  return result;
 }
 
 void RestoreRun::ReportFailure(RestoreResult& result) {

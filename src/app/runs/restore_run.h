@@ -1,12 +1,16 @@
 // The restore run: every entry of the archive selected in the Restore page's listing is extracted into the
 // destination folder with the page's overwrite policy, folder handling and password.
 //
-// The user confirms a summary question first. A wrong password shows "The password is incorrect" and ends
-// the extraction at once (entries extracted before stay on disk). The outcome is shown with a self-closing
+// The user confirms a summary question first. A wrong password shows "The password is incorrect" (a
+// missing one "A password is needed to restore this archive") and ends the extraction at once (entries
+// extracted before stay on disk). A damaged archive is restored as far as its local headers allow and
+// the restore counts as failed: what the reader found wrong is listed with the entries it could not
+// restore. The outcome is shown with a self-closing
 // message and logged under the project selected in the window: "Succeeds" when every entry was extracted
 // or deliberately kept by the overwrite rule, "Fails" after a wrong password, when an entry could not be
-// restored (damaged data, a failed CRC check, an output file that could not be created, a path that would
-// leave the destination), or when an error ended the extraction part-way. An error before anything was
+// restored (damaged or truncated data, a failed CRC check, an unsupported method, an output file that could
+// not be created, a path that would leave the destination), when the archive is damaged, or when an error
+// ended the extraction part-way. An error before anything was
 // extracted (an archive that cannot be read) is shown and not logged.
 //
 // A restore holds the run lock of the data folder, like a backup.
@@ -75,6 +79,19 @@ class RestoreRun {
                                      zip::TUZOverwriteMode mode);
 
  private:
+  // How the reader's extraction ended.
+  struct ExtractionEnd {
+    bool completed = false;  // the reader reported the end of its extraction run
+    bool aborted = false;    // ended by the wrong-password answer
+    std::string error_text;  // the error that ended it, if any
+  };
+
+  bool Confirm(const std::string& archive_path);
+  ExtractionEnd Extract(RestoreResult& result);
+  void InstallHandlers(RestoreResult& result, ExtractionEnd& end);
+  void RemoveHandlers();
+  static std::string SkipReasonText(const zip::TVCLUnZip& reader, zip::TSkipReason reason, int index);
+  void ReportOutcome(RestoreResult& result, const ExtractionEnd& end);
   void SetProgress(int percent);
   void ReportSuccess(RestoreResult& result);
   void ReportFailure(RestoreResult& result);

@@ -2,14 +2,19 @@
 //
 // A decompressor pulls the entry's compressed bytes through an InputFn (already decrypted, limited to the
 // entry's compressed size) and hands its output, in blocks of at most kOutputBlockSize bytes, to an
-// OutputBlockFn (which keeps the CRC, the size limit, progress and the output file). Either callback may
-// throw; which of those errors a decompressor swallows is its own rule (Inflate swallows all but
-// EUserCanceled; the others let them pass).
+// OutputBlockFn (which keeps the CRC, the size limit, progress and the output file). Every decompressor
+// follows one rule for errors: the conditions of bad data end the entry with kDataError, namely its own
+// checks on the compressed bytes, the archive ending inside the entry (EFatalUnzipError from the InputFn)
+// and output beyond the declared size (EBiggerThanUncompressed from the OutputBlockFn). Every other error
+// passes through unchanged: a failing output device, a cancel, a handler's exception end the whole run,
+// never just the entry. DecodeGuarded applies the rule.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+
+#include "zip/zip_errors.h"
 
 namespace kzb::zip {
 
@@ -27,8 +32,21 @@ using OutputBlockFn = std::function<void(const std::uint8_t* data, std::size_t c
 // What a decoder tells its standalone callers (tests, fuzz targets, benchmarks); the extraction run
 // ignores it and judges the entry by its CRC.
 enum class DecodeResult {
-  kOk,         // the stream ended as the format says (final block, size reached, input used up)
-  kDataError,  // bad data; decoding stopped early
+  kOk,                 // the stream ended as the format says (final block, size reached, input used up)
+  kDataError,          // bad data; decoding stopped early
+  kUnsupportedMethod,  // no decoder for the entry's compression method (nothing was decoded)
 };
+
+// Runs a decoder body, turning the conditions of bad data (see above) into kDataError.
+template <typename Body>
+DecodeResult DecodeGuarded(Body&& body) {
+  try {
+    return body();
+  } catch (const EFatalUnzipError&) {
+    return DecodeResult::kDataError;
+  } catch (const EBiggerThanUncompressed&) {
+    return DecodeResult::kDataError;
+  }
+}
 
 }  // namespace kzb::zip

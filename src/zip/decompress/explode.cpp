@@ -166,9 +166,7 @@ bool ReadTree(BitReader& reader, int value_count, int first_bits, ShannonFanoTab
   }
 }
 
-}  // namespace
-
-DecodeResult Explode(const InputFn& input, const OutputBlockFn& output, std::uint16_t general_flags,
+DecodeResult ExplodeUnguarded(const InputFn& input, const OutputBlockFn& output, std::uint16_t general_flags,
                      std::uint64_t compressed_size, std::uint64_t uncompressed_size) {
   const bool large_dictionary = (general_flags & 0x02) != 0;
   const bool literal_tree = (general_flags & 0x04) != 0;
@@ -223,5 +221,14 @@ DecodeResult Explode(const InputFn& input, const OutputBlockFn& output, std::uin
   if (!window.Full()) result = DecodeResult::kDataError;
   return result;
 }
+
+}  // namespace
+
+DecodeResult Explode(const InputFn& input, const OutputBlockFn& output, std::uint16_t general_flags,
+                     std::uint64_t compressed_size, std::uint64_t uncompressed_size) {
+  return DecodeGuarded(
+      [&] { return ExplodeUnguarded(input, output, general_flags, compressed_size, uncompressed_size); });
+}
+
 
 }  // namespace kzb::zip

@@ -13,7 +13,7 @@ namespace kzb::zip {
 // first-level width of the distance table (7 bits up to 200000 bytes, else 8). Exactly
 // uncompressed_size bytes are produced when the input holds them, never more.
 // Returns kOk when the size was reached; kDataError for a bad tree description, a code the trees do not
-// define, or input that ran out first. Exceptions of input and output pass through.
+// define, or input that ran out first. Errors of input and output follow decompress_io.h.
 DecodeResult Explode(const InputFn& input, const OutputBlockFn& output, std::uint16_t general_flags,
                      std::uint64_t compressed_size, std::uint64_t uncompressed_size);
 

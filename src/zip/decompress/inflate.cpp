@@ -715,14 +715,14 @@ TInflater::TInflater() : state_(std::make_unique<State>()) {}
 TInflater::~TInflater() = default;
 
 DecodeResult TInflater::Inflate(const InputFn& input, const OutputBlockFn& output) {
-  try {
-    state_->Run(input, output);
-    return DecodeResult::kOk;
-  } catch (const EUserCanceled&) {
-    throw;
-  } catch (...) {
-    return DecodeResult::kDataError;
-  }
+  return DecodeGuarded([&] {
+    try {
+      state_->Run(input, output);
+      return DecodeResult::kOk;
+    } catch (const InflateDataError&) {
+      return DecodeResult::kDataError;
+    }
+  });
 }
 
 DecodeResult Inflate(const InputFn& input, const OutputBlockFn& output) {

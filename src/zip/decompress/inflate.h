@@ -8,8 +8,8 @@
 // literal/length or distance codes, an over-subscribed or incomplete code set, an invalid code, a distance
 // reaching before the start of the entry's output, or compressed bytes that end before the final block
 // stop the entry with DecodeResult::kDataError. Output decoded but not yet handed over is then dropped.
-// Errors raised by the callbacks (a short archive, the size limit, a write failure) end the entry the same
-// way; only EUserCanceled passes through.
+// Of the errors the callbacks raise, a short archive and the size limit end the entry the same way; all
+// others (a failing output device, a cancel) pass through (decompress_io.h).
 #pragma once
 
 #include <memory>

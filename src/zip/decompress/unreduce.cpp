@@ -52,9 +52,7 @@ std::uint8_t NextStageOneByte(BitReader& reader, const FollowerSets& sets, std::
   return sets.members[last * kMaxFollowers + index];
 }
 
-}  // namespace
-
-DecodeResult Unreduce(const InputFn& input, const OutputBlockFn& output, int factor,
+DecodeResult UnreduceUnguarded(const InputFn& input, const OutputBlockFn& output, int factor,
                       std::uint64_t uncompressed_size) {
   if (factor < 1 || factor > 4) return DecodeResult::kDataError;
   LegacyWindow window(output, uncompressed_size);
@@ -117,5 +115,13 @@ DecodeResult Unreduce(const InputFn& input, const OutputBlockFn& output, int fac
   window.Finish();
   return window.Full() ? DecodeResult::kOk : DecodeResult::kDataError;
 }
+
+}  // namespace
+
+DecodeResult Unreduce(const InputFn& input, const OutputBlockFn& output, int factor,
+                      std::uint64_t uncompressed_size) {
+  return DecodeGuarded([&] { return UnreduceUnguarded(input, output, factor, uncompressed_size); });
+}
+
 
 }  // namespace kzb::zip

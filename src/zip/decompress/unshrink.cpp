@@ -176,7 +176,7 @@ class Unshrinker {
 
 DecodeResult Unshrink(const InputFn& input, const OutputBlockFn& output) {
   Unshrinker unshrinker(input, output);
-  return unshrinker.Run();
+  return DecodeGuarded([&] { return unshrinker.Run(); });
 }
 
 }  // namespace kzb::zip

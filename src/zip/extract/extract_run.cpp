@@ -6,41 +6,48 @@
 //  2. The output path is built from DestDir and the stored folder. The stored path is untrusted: only its
 //     ordinary components are used (safe_path.h), so "..", absolute paths and drive prefixes land below
 //     the destination, and a folder that is a symbolic link leading out of the destination makes the entry
-//     be skipped. An existing symbolic link at the output path is replaced by a regular file, never written
-//     through. Entries stored as links, devices or other special files become regular files holding their
-//     stored bytes.
-//  3. An encrypted entry's password is checked (with OnBadPassword retries), the overwrite rule decides
-//     about an existing file, the output file is created. An AES entry's password is checked by its
-//     verifier; its data then flows through a decrypting stage (aes_entry_input.h) whose authentication
-//     code is checked after decoding: an entry that fails it is damaged, and its output is deleted.
-//  4. The data is decoded by the decompressor of its method, whose output arrives through
-//     WriteOutputBlock: that is where the size limit (output beyond the declared size fails the entry),
-//     the CRC and the progress percentages live. Input is pulled in blocks of 32 KiB, limited to the
-//     entry's compressed size, decrypted as it is read, and continued on the next volume of a split set.
-//  5. The CRC and the size decide: a match restores the file's time and attributes and counts the entry;
-//     a mismatch deletes the file and reports it (OnBadCRC, or OnBadPassword / OnSkippingFile for an
-//     encrypted entry). Damaged data (an archive that ends early, output longer or shorter than declared)
-//     fails only that entry; the run goes on. Errors of the output device and of event handlers end the
-//     run, after OnUnZipComplete has reported the count so far.
+//     be skipped. Entries stored as links, devices or other special files become regular files holding
+//     their stored bytes.
+//  3. An encrypted entry's password is checked (with OnBadPassword retries), and the overwrite rule
+//     decides about an existing file. An AES entry's password is checked by its verifier; its data then
+//     flows through a decrypting stage (aes_entry_input.h) whose authentication code is checked after
+//     decoding: an entry that fails it is damaged.
+//  4. The data is decoded by the decompressor of its method into a temporary file in the target's folder;
+//     output arrives through WriteOutputBlock, where the size limit (output beyond the declared size fails
+//     the entry), the CRC and the progress percentages live. Input is pulled in blocks of 32 KiB, limited
+//     to the entry's compressed size, decrypted as it is read, and continued on the next volume of a set.
+//  5. The CRC and the size decide: a match gives the temporary file the entry's time and attributes and
+//     renames it over the target (an existing symbolic link there is replaced, never written through); a
+//     mismatch removes the temporary file and reports the entry (OnBadCRC, or OnBadPassword /
+//     OnSkippingFile). Either way an existing file is untouched until its replacement is complete and
+//     checked, and no temporary file is left behind.
+//
+// Errors: bad data fails only its entry (damaged data, the archive ending inside the entry, an unknown
+// method are reported through OnSkippingFile or OnBadCRC) and the run goes on. A failing output device (a
+// full disk, a file too large, an I/O error) and the errors of event handlers end the run, after
+// OnUnZipComplete has reported the count so far: the device's own error reaches the caller. Before
+// anything is written, the declared sizes of the chosen entries are compared with the destination's free
+// space.
 //
 // Memory: one 32 KiB input block and the decoders' own fixed buffers; nothing grows with an entry's size.
 #include "zip/extract/extract_run.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
-#include "platform/fs_path.h"
 #include "platform/file_system.h"
+#include "platform/fs_path.h"
 #include "platform/path.h"
-#include "zip/crypt/zip_crypt.h"
 #include "zip/decompress/explode.h"
 #include "zip/decompress/unreduce.h"
 #include "zip/decompress/unshrink.h"
 #include "zip/extract/safe_path.h"
 #include "zip/filelist/match_pattern.h"
+#include "zip/records/ascii_text.h"
 #include "zip/records/crc32.h"
 #include "zip/records/dos_time.h"
 #include "zip/records/zip_format.h"
@@ -50,25 +57,24 @@ namespace kzb::zip {
 
 namespace {
 
-std::string LowerAscii(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-  return text.size() >= prefix.size() && LowerAscii(text.substr(0, prefix.size())) == LowerAscii(prefix);
-}
-
 // Unix file type bits of the external attributes' high half.
 constexpr std::uint32_t kUnixTypeMask = 0170000;
 constexpr std::uint32_t kUnixRegular = 0100000;
+// Longest name part of a local header plus its extra field: what may follow a local header offset.
+constexpr std::int64_t kMaxLocalHeaderSize = kLocalHeaderSize + 2 * std::int64_t{kMaxFieldLength};
+// Attempts to find an unused temporary name before giving up on the entry.
+constexpr int kTempNameAttempts = 16;
 
 }  // namespace
 
-ExtractRun::ExtractRun(TVCLUnZip& reader, bool test_only)
-    : reader_(reader), test_only_(test_only), input_buffer_(kCopyBlockSize) {}
+ExtractRun::ExtractRun(TVCLUnZip& reader, TOpenArchive& archive, bool test_only)
+    : reader_(reader),
+      archive_(archive),
+      test_only_(test_only),
+      temp_names_(std::random_device{}()),
+      input_buffer_(kCopyBlockSize) {}
 
-ExtractRun::~ExtractRun() = default;
+ExtractRun::~ExtractRun() { DiscardOutput(); }
 
 int ExtractRun::Percent(std::int64_t part, std::int64_t whole) {
   if (whole <= 0) return 0;
@@ -76,70 +82,85 @@ int ExtractRun::Percent(std::int64_t part, std::int64_t whole) {
   return static_cast<int>(std::clamp(value, 0.0, 100.0));
 }
 
+// --- The run -------------------------------------------------------------------------------------------------
+
 int ExtractRun::Execute() {
-  TVCLUnZip& r = reader_;
-  const bool saved_keep = r.keep_zip_open_;
-  r.keep_zip_open_ = true;
-  if (!test_only_ && !r.dest_dir_.empty() && !platform::DirectoryExists(r.dest_dir_)) {
-    platform::ForceDirectories(r.dest_dir_);
-  }
-  // A multi-volume archive is extracted in physical order, so each volume is visited once.
-  TSortedZip* saved_listing = r.listing_;
-  if (r.IsMultiVolume() && r.directory_) r.listing_ = r.directory_.get();
-
-  auto finish = [&]() {
-    r.files_list_.clear();
-    r.listing_ = saved_listing;
-    r.keep_zip_open_ = saved_keep;
-    if (r.OnUnZipComplete) r.OnUnZipComplete(r, extracted_);
-  };
-
   try {
-    const int count = r.Count();
-    int num_files = count;
-    total_bytes_ = 0;
-    bytes_done_ = 0;
-    for (int i = 0; i < count; ++i) {
-      TZipHeaderInfo& entry = r.ListingEntry(i);
-      const bool folder = entry.FileName().empty();
-      bool mark = r.do_all_;
-      if (folder && !r.recreate_dirs_) {
-        mark = false;
-      } else if (!mark) {
-        const std::string name = LowerAscii(entry.Directory() + entry.FileName());
-        for (const std::string& pattern : r.files_list_) {
-          if (MatchPattern(LowerAscii(pattern), name)) {
-            mark = true;
-            break;
-          }
-        }
-      }
-      entry.SetExtractMark(mark);
-      if (mark && !folder) {
-        total_bytes_ += std::max<std::int64_t>(0, entry.UncompressedSize());
-      } else {
-        --num_files;
-      }
-    }
-    bool stop_now = false;
-    if (r.OnStartUnZipInfo) r.OnStartUnZipInfo(r, num_files, total_bytes_, stop_now);
-    if (num_files > 0 && !stop_now) {
-      for (int i = 0; i < count; ++i) {
-        if (!r.do_all_ && !r.ListingEntry(i).ExtractMark()) continue;
-        while (ExtractEntry(i)) {
-        }
-      }
-    }
+    ExtractSelected();
   } catch (...) {
-    if (output_) {
-      output_->Close();
-      output_.reset();
-    }
-    finish();
+    DiscardOutput();
+    Finish();
     throw;
   }
-  finish();
+  Finish();
   return extracted_;
+}
+
+void ExtractRun::ExtractSelected() {
+  // The archive stays open for the whole run; a multi-volume archive is extracted in physical order, so
+  // each volume is visited once.
+  TOpenArchive::Hold hold(archive_);
+  std::optional<TOpenArchive::PhysicalOrder> physical;
+  if (archive_.IsMultiVolume()) physical.emplace(archive_);
+  if (!test_only_ && !reader_.DestDir().empty() && !platform::DirectoryExists(reader_.DestDir())) {
+    platform::ForceDirectories(reader_.DestDir());
+  }
+  const int count = SelectEntries();
+  bool stop_now = false;
+  if (reader_.OnStartUnZipInfo) reader_.OnStartUnZipInfo(reader_, num_files_, total_bytes_, stop_now);
+  if (num_files_ <= 0 || stop_now) return;
+  if (!test_only_) CheckFreeSpace();
+  for (int i = 0; i < count; ++i) {
+    if (!reader_.DoAll() && !archive_.Entry(i).ExtractMark()) continue;
+    while (ExtractEntry(i)) {
+    }
+  }
+}
+
+// Marks the chosen entries; returns the listing's count. NumFiles and the byte total count the marked
+// file entries only.
+int ExtractRun::SelectEntries() {
+  const int count = archive_.Count();
+  num_files_ = count;
+  total_bytes_ = 0;
+  bytes_done_ = 0;
+  for (int i = 0; i < count; ++i) {
+    TZipHeaderInfo& entry = archive_.Entry(i);
+    const bool folder = entry.FileName().empty();
+    bool mark = reader_.DoAll();
+    if (folder && !reader_.RecreateDirs()) {
+      mark = false;
+    } else if (!mark) {
+      const std::string name = LowerAscii(entry.Directory() + entry.FileName());
+      for (const std::string& pattern : reader_.FilesList()) {
+        if (MatchPattern(LowerAscii(pattern), name)) {
+          mark = true;
+          break;
+        }
+      }
+    }
+    entry.SetExtractMark(mark);
+    if (mark && !folder) {
+      total_bytes_ = AddSaturating(total_bytes_, entry.UncompressedSize());
+    } else {
+      --num_files_;
+    }
+  }
+  return count;
+}
+
+// Refuses early when the destination cannot hold what the chosen entries declare.
+void ExtractRun::CheckFreeSpace() const {
+  const std::string folder = reader_.DestDir().empty() ? std::string(".") : reader_.DestDir();
+  const std::int64_t free = platform::DiskFreeSpace(folder);
+  if (free < 0 || total_bytes_ <= free) return;
+  throw ENotEnoughSpace("Not enough free space in \"" + folder + "\": the entries to extract need " +
+                        std::to_string(total_bytes_) + " bytes, " + std::to_string(free) + " bytes are free");
+}
+
+void ExtractRun::Finish() {
+  reader_.FilesList().clear();
+  if (reader_.OnUnZipComplete) reader_.OnUnZipComplete(reader_, extracted_);
 }
 
 void ExtractRun::Skip(TSkipReason reason, const std::string& fname, int index) {
@@ -147,24 +168,354 @@ void ExtractRun::Skip(TSkipReason reason, const std::string& fname, int index) {
     bool retry = false;
     reader_.OnSkippingFile(reader_, reason, fname, index, retry);
   }
-  total_bytes_ -= std::max<std::int64_t>(0, entry_.UncompressedSize());
+  total_bytes_ -= std::max<std::int64_t>(0, std::min(total_bytes_, entry_.UncompressedSize()));
 }
 
+// --- One entry -----------------------------------------------------------------------------------------------
+
+bool ExtractRun::ExtractEntry(int index) {
+  entry_ = archive_.Entry(index);
+  stored_name_ = entry_.Directory() + entry_.FileName();
+  aes_input_.reset();
+  authentic_ = true;
+  if (entry_.FileName().empty()) return ExtractFolderEntry(index);
+  if (!LocateData(index)) return false;
+  std::string fname;
+  if (!PrepareOutputPath(index, fname)) return false;
+  if (entry_.IsEncrypted() && !CheckPassword(index)) return false;
+  bool replaces = false;
+  if (!test_only_ && !DecideOverwrite(index, fname, replaces)) return false;
+  if (!test_only_ && !OpenOutput(index, fname, replaces)) return false;
+  const DecodeResult result = DecodeEntryData();
+  return FinishEntry(index, fname, result);
+}
+
+bool ExtractRun::ExtractFolderEntry(int index) {
+  const std::string folder = OutputFolder(entry_);
+  if (!test_only_ && reader_.RecreateDirs() && !folder.empty() && !PrepareFolder(folder)) {
+    Skip(TSkipReason::srUnsafePath, folder, index);
+    return false;
+  }
+  ++extracted_;
+  return false;
+}
+
+// Reads the local header for the lengths in front of the data.
+bool ExtractRun::LocateData(int index) {
+  const std::int64_t offset = entry_.LocalHeaderOffset();
+  if (offset < 0 || offset > INT64_MAX - kMaxLocalHeaderSize) {
+    Skip(TSkipReason::srBadData, stored_name_, index);
+    return false;
+  }
+  archive_.GoToVolumeOf(entry_);
+  TStream& stream = archive_.Stream();
+  std::uint8_t header[kLocalHeaderSize];
+  stream.Seek(offset, kSeekBegin);
+  if (stream.Read(header, kLocalHeaderSize) != kLocalHeaderSize || GetU32(header) != kLocalHeaderSignature) {
+    Skip(TSkipReason::srBadData, stored_name_, index);
+    return false;
+  }
+  data_position_ = offset + kLocalHeaderSize + GetU16(header + local_header::kNameLength) +
+                   GetU16(header + local_header::kExtraLength);
+  return true;
+}
+
+// The output path (changed by OnStartUnZip if its handler wants), with its folder made and checked.
+bool ExtractRun::PrepareOutputPath(int index, std::string& fname) {
+  fname = OutputFolder(entry_) + SafeFileName(entry_.FileName());
+  if (test_only_) {
+    fname = stored_name_;
+    return true;
+  }
+  const std::string planned = fname;
+  bool skip = false;
+  if (reader_.OnStartUnZip) reader_.OnStartUnZip(reader_, index, fname, skip);
+  if (skip) return false;
+  const std::string parent = platform::ExtractFilePath(fname);
+  if (fname == planned) {
+    if (!PrepareFolder(parent)) {
+      Skip(TSkipReason::srUnsafePath, fname, index);
+      return false;
+    }
+  } else if (!parent.empty() && !platform::DirectoryExists(parent)) {
+    platform::ForceDirectories(parent);  // a name the caller's handler chose
+  }
+  return true;
+}
+
+// The password check, with as many new passwords as the handler gives.
+bool ExtractRun::CheckPassword(int index) {
+  if (entry_.IsAes()) return CheckAesPassword(index);
+  TStream& stream = archive_.Stream();
+  while (true) {
+    stream.Seek(data_position_, kSeekBegin);
+    const int check = crypt_.CheckHeader(reader_.Password(), stream);
+    if (check >= 0 && static_cast<std::uint8_t>(check) == ExpectedCheckByte(entry_)) break;
+    if (reader_.OnBadPassword) {
+      std::string new_password = reader_.Password();
+      reader_.OnBadPassword(reader_, index, new_password);
+      if (new_password != reader_.Password()) {
+        reader_.SetPassword(new_password);
+        continue;
+      }
+    }
+    Skip(reader_.Password().empty() ? TSkipReason::srPasswordNeeded : TSkipReason::srBadPassword, stored_name_,
+         index);
+    return false;
+  }
+  entry_.SetCompressedSize(entry_.CompressedSize() - kEncryptionHeaderSize);
+  data_position_ += kEncryptionHeaderSize;
+  return true;
+}
+
+// An AES entry's password, checked by its verifier; afterwards the stream stands at the first encrypted
+// byte and the decoders see only the compressed bytes.
+bool ExtractRun::CheckAesPassword(int index) {
+  aes_input_ = std::make_unique<TAesEntryInput>();
+  const TAesEntryInput::RawReadFn raw = [this](std::uint8_t* buffer, std::int64_t count) {
+    return archive_.ReadAcrossVolumes(buffer, count);
+  };
+  while (true) {
+    archive_.Stream().Seek(data_position_, kSeekBegin);
+    const auto begun = aes_input_->Begin(reader_.Password(), static_cast<TAesStrength>(entry_.AesStrength()),
+                                         entry_.CompressedSize(), raw);
+    if (begun == TAesEntryInput::BeginResult::kOk) break;
+    if (begun == TAesEntryInput::BeginResult::kDamaged) {
+      aes_input_.reset();
+      Skip(TSkipReason::srBadData, stored_name_, index);
+      return false;
+    }
+    if (reader_.OnBadPassword) {
+      std::string new_password = reader_.Password();
+      reader_.OnBadPassword(reader_, index, new_password);
+      if (new_password != reader_.Password()) {
+        reader_.SetPassword(new_password);
+        continue;
+      }
+    }
+    aes_input_.reset();
+    Skip(reader_.Password().empty() ? TSkipReason::srPasswordNeeded : TSkipReason::srBadPassword, stored_name_,
+         index);
+    return false;
+  }
+  entry_.SetCompressedSize(aes_input_->Remaining());
+  data_position_ = archive_.Stream().Position();
+  return true;
+}
+
+// The overwrite rule for an existing file; replaces tells whether one is there.
+bool ExtractRun::DecideOverwrite(int index, std::string& fname, bool& replaces) {
+  namespace fs = std::filesystem;
+  auto is_file_there = [](const std::string& path) {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(platform::FsPath(path), ec);
+    return !ec && fs::exists(status) && !fs::is_directory(status);
+  };
+  replaces = is_file_there(fname);
+  if (!replaces) return true;
+  if (!MayOverwrite(index, fname)) {
+    Skip(TSkipReason::srNoOverwrite, fname, index);
+    return false;
+  }
+  replaces = is_file_there(fname);  // the prompt may have changed the name
+  if (!replaces) return true;
+  // A read-only file is replaced only with ReplaceReadOnly, even where the process could replace it anyway.
+  const std::int64_t attributes = platform::GetFileAttributes(fname);
+  if (attributes >= 0 && (attributes & platform::kFaReadOnly) != 0 && (attributes & platform::kFaDirectory) == 0) {
+    if (!reader_.ReplaceReadOnly() ||
+        !platform::SetFileAttributes(fname, static_cast<std::uint32_t>(attributes) & ~platform::kFaReadOnly)) {
+      Skip(TSkipReason::srFileOpenError, fname, index);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Creates the temporary file the entry is decoded into, in the target's own folder (so the final rename
+// stays on one file system).
+bool ExtractRun::OpenOutput(int index, const std::string& fname, bool replaces) {
+  namespace fs = std::filesystem;
+  const std::string folder = platform::ExtractFilePath(fname);
+  temp_path_.clear();
+  for (int attempt = 0; attempt < kTempNameAttempts && temp_path_.empty(); ++attempt) {
+    char name[40];
+    std::snprintf(name, sizeof name, ".kzb-%08x.tmp", static_cast<unsigned>(temp_names_()));
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(platform::FsPath(folder + name), ec))) temp_path_ = folder + name;
+  }
+  try {
+    if (temp_path_.empty()) throw platform::EFCreateError("no unused temporary name");
+    if (reader_.OutputDeviceFactory()) {
+      device_ = reader_.OutputDeviceFactory()(temp_path_);
+    } else {
+      auto file = std::make_unique<TFileStream>(temp_path_, platform::File::Mode::kCreate);
+      file_device_ = file.get();
+      device_ = std::move(file);
+    }
+  } catch (const platform::EFileError&) {
+    DiscardOutput();
+    Skip(TSkipReason::srFileOpenError, fname, index);
+    return false;
+  }
+  output_ = std::make_unique<TS_BufferStream>(*device_, kDefaultBufferSize);
+  target_ = fname;
+  sync_output_ = reader_.FlushFilesOnClose() || replaces;
+  return true;
+}
+
+DecodeResult ExtractRun::DecodeEntryData() {
+  archive_.Stream().Seek(data_position_, kSeekBegin);
+  crc_ = kCrcRegisterPreset;
+  entry_bytes_ = 0;
+  remaining_input_ = std::max<std::int64_t>(0, entry_.CompressedSize());
+  input_truncated_ = false;
+  output_oversize_ = false;
+  const InputFn input = [this](std::uint8_t* buffer, std::size_t max) { return ReadInput(buffer, max); };
+  const OutputBlockFn output = [this](const std::uint8_t* data, std::size_t count) {
+    WriteOutputBlock(data, count);
+  };
+  const auto usize = static_cast<std::uint64_t>(std::max<std::int64_t>(0, entry_.UncompressedSize()));
+  const auto csize = static_cast<std::uint64_t>(std::max<std::int64_t>(0, entry_.CompressedSize()));
+  const DecodeResult result = DecodeGuarded([&] {
+    switch (entry_.DataMethod()) {
+      case kMethodStored:
+        CopyStored();
+        return DecodeResult::kOk;
+      case kMethodShrunk:
+        return Unshrink(input, output);
+      case kMethodReduced1:
+      case kMethodReduced2:
+      case kMethodReduced3:
+      case kMethodReduced4:
+        return Unreduce(input, output, entry_.DataMethod() - 1, usize);
+      case kMethodImploded:
+        return Explode(input, output, entry_.GeneralFlags(), csize, usize);
+      case kMethodDeflated:
+        if (!inflater_) inflater_ = std::make_unique<TInflater>();
+        return inflater_->Inflate(input, output);
+      default:
+        return DecodeResult::kUnsupportedMethod;
+    }
+  });
+  // Every stored byte of an AES entry must pass its authentication code, also what a decoder left.
+  if (aes_input_ && result != DecodeResult::kUnsupportedMethod && !aes_input_->Finish()) authentic_ = false;
+  return result;
+}
+
+// The verdict on a decoded entry: commit the output, or report why not.
+bool ExtractRun::FinishEntry(int index, const std::string& fname, DecodeResult result) {
+  if (output_ && !CloseOutput()) {
+    throw ECantWriteUCF("Cant write uncompressed file \"" + fname + "\": the disk is full or the file too large");
+  }
+  const std::string reported = test_only_ ? stored_name_ : fname;
+  if (result == DecodeResult::kUnsupportedMethod) {
+    DiscardOutput();
+    Skip(TSkipReason::srUnsupportedMethod, reported, index);
+    return false;
+  }
+  if (input_truncated_) {
+    DiscardOutput();
+    Skip(TSkipReason::srTruncated, reported, index);
+    return false;
+  }
+  const std::uint32_t final_crc = FinishCrc(crc_);
+  // AE-2 entries store no CRC; their authentication code stands in for it.
+  const bool crc_stored = !entry_.IsAes() || entry_.AesVendorVersion() == kAesVersionAe1;
+  const bool crc_ok = !crc_stored || final_crc == entry_.Crc32();
+  const bool complete = result == DecodeResult::kOk && !output_oversize_ && authentic_;
+  if (crc_ok && complete && entry_bytes_ == entry_.UncompressedSize()) {
+    if (!test_only_ && !CommitOutput(index, fname)) return false;
+    if (reader_.OnEndUnZip) reader_.OnEndUnZip(reader_, index, fname);
+    ++extracted_;
+    return false;
+  }
+  DiscardOutput();
+  if (entry_.IsAes()) {
+    // The password passed the verifier: a failure here is damage (or tampering), not a wrong password.
+    if (authentic_ && complete && !crc_ok) {
+      if (reader_.OnBadCRC) reader_.OnBadCRC(reader_, final_crc, entry_.Crc32(), index);
+    } else {
+      Skip(TSkipReason::srBadData, test_only_ ? stored_name_ : fname, index);
+    }
+    return false;
+  }
+  return ReportFailedEntry(index, fname, crc_ok, final_crc);
+}
+
+// Gives the checked temporary file the entry's time and attributes and renames it over the target.
+bool ExtractRun::CommitOutput(int index, const std::string& fname) {
+  RestoreTimeAndAttributes(temp_path_);
+  if (!platform::ReplaceFile(temp_path_, fname)) {
+    DiscardOutput();
+    Skip(TSkipReason::srFileOpenError, fname, index);
+    return false;
+  }
+  temp_path_.clear();
+  return true;
+}
+
+// A wrong password gets another chance through OnBadPassword; otherwise the entry is reported.
+bool ExtractRun::ReportFailedEntry(int index, const std::string& fname, bool crc_ok, std::uint32_t final_crc) {
+  if (entry_.IsEncrypted()) {
+    if (reader_.OnBadPassword) {
+      std::string new_password = reader_.Password();
+      reader_.OnBadPassword(reader_, index, new_password);
+      if (new_password != reader_.Password()) {
+        reader_.SetPassword(new_password);
+        return true;
+      }
+    }
+    Skip(TSkipReason::srBadPassword, stored_name_, index);
+    return false;
+  }
+  if (!crc_ok) {
+    if (reader_.OnBadCRC) reader_.OnBadCRC(reader_, final_crc, entry_.Crc32(), index);
+  } else {
+    Skip(TSkipReason::srBadData, test_only_ ? stored_name_ : fname, index);
+  }
+  return false;
+}
+
+bool ExtractRun::CloseOutput() {
+  const bool flushed = output_->Flush();
+  if (flushed && sync_output_ && file_device_ != nullptr) file_device_->FlushToDisk();
+  output_.reset();
+  file_device_ = nullptr;
+  device_.reset();
+  return flushed;
+}
+
+void ExtractRun::DiscardOutput() noexcept {
+  try {
+    output_.reset();  // its destructor's flush swallows errors
+  } catch (...) {
+  }
+  file_device_ = nullptr;
+  device_.reset();
+  if (!temp_path_.empty()) {
+    // Nothing more can be done when the temporary file cannot be removed; the target is untouched anyway.
+    const bool removed = platform::DeleteFile(temp_path_);
+    static_cast<void>(removed);
+    temp_path_.clear();
+  }
+}
+
+// --- Paths, rules, attributes --------------------------------------------------------------------------------
+
 std::string ExtractRun::OutputFolder(const TZipHeaderInfo& entry) const {
-  const TVCLUnZip& r = reader_;
   std::string relative;
-  if (r.recreate_dirs_ && !entry.Directory().empty()) {
+  if (reader_.RecreateDirs() && !entry.Directory().empty()) {
     std::string rest = entry.Directory();
-    if (!r.root_dir_.empty() && StartsWithNoCase(rest, r.root_dir_)) rest = rest.substr(r.root_dir_.size());
+    const std::string& root = reader_.RootDir();
+    if (!root.empty() && StartsWithNoCase(rest, root)) rest = rest.substr(root.size());
     relative = SafeRelativeFolder(rest);
   }
-  if (r.dest_dir_.empty()) return relative;
-  return platform::IncludeTrailingSeparator(r.dest_dir_) + relative;
+  if (reader_.DestDir().empty()) return relative;
+  return platform::IncludeTrailingSeparator(reader_.DestDir()) + relative;
 }
 
 bool ExtractRun::MayOverwrite(int index, std::string& fname) {
-  TVCLUnZip& r = reader_;
-  if (r.overwrite_mode_ == TUZOverwriteMode::Always) return true;
+  if (reader_.OverwriteMode() == TUZOverwriteMode::Always) return true;
   const std::uint32_t entry_date = FixDosDateTime(entry_.FileDateTime());
   std::uint32_t file_date = 0;
   try {
@@ -172,7 +523,7 @@ bool ExtractRun::MayOverwrite(int index, std::string& fname) {
   } catch (const std::exception&) {
     file_date = 0;  // a dangling link: older than anything
   }
-  switch (r.overwrite_mode_) {
+  switch (reader_.OverwriteMode()) {
     case TUZOverwriteMode::Never:
       return false;
     case TUZOverwriteMode::ifNewer:
@@ -181,13 +532,14 @@ bool ExtractRun::MayOverwrite(int index, std::string& fname) {
       return entry_date < file_date;
     case TUZOverwriteMode::Prompt:
     default: {
-      if (r.OnPromptForOverwrite) {
+      if (reader_.OnPromptForOverwrite) {
         bool overwrite = false;
-        r.OnPromptForOverwrite(r, overwrite, index, fname);
+        reader_.OnPromptForOverwrite(reader_, overwrite, index, fname);
         return overwrite;
       }
-      if (r.OnAskYesNo) {
-        return r.OnAskYesNo(r, "Replace existing file " + r.EntryName(index) + "?", "File Exists Alert");
+      if (reader_.OnAskYesNo) {
+        return reader_.OnAskYesNo(reader_, "Replace existing file " + reader_.EntryName(index) + "?",
+                                  "File Exists Alert");
       }
       return false;
     }
@@ -197,7 +549,7 @@ bool ExtractRun::MayOverwrite(int index, std::string& fname) {
 bool ExtractRun::PrepareFolder(const std::string& folder) {
   if (ready_folders_.count(folder) != 0) return true;
   if (resolved_root_.empty()) {
-    resolved_root_ = ResolvedFolder(reader_.dest_dir_.empty() ? platform::CurrentDir() : reader_.dest_dir_);
+    resolved_root_ = ResolvedFolder(reader_.DestDir().empty() ? platform::CurrentDir() : reader_.DestDir());
   }
   if (!IsInsideResolvedFolder(resolved_root_, folder.empty() ? std::string(".") : folder)) return false;
   if (!folder.empty() && !platform::DirectoryExists(folder)) platform::ForceDirectories(folder);
@@ -205,37 +557,15 @@ bool ExtractRun::PrepareFolder(const std::string& folder) {
   return true;
 }
 
-bool ExtractRun::CreateOutput(int index, const std::string& fname, bool exists) {
-  TVCLUnZip& r = reader_;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    // A read-only file is replaced only with ReplaceReadOnly, even where the process could write it anyway.
-    const std::int64_t attributes = exists ? platform::GetFileAttributes(fname) : -1;
-    bool blocked = attributes >= 0 && (attributes & platform::kFaReadOnly) != 0 &&
-                   (attributes & platform::kFaDirectory) == 0;
-    if (!blocked) {
-      try {
-        output_ = std::make_unique<TLFNFileStream>(fname, kFmCreate, r.flush_files_on_close_, kDefaultBufferSize);
-        return true;
-      } catch (const platform::EFileError&) {
-        blocked = true;
-      }
-    }
-    if (!r.replace_read_only_ || attempt > 0) break;
-    if (attributes >= 0 && (attributes & platform::kFaReadOnly) != 0) {
-      platform::SetFileAttributes(fname, static_cast<std::uint32_t>(attributes) & ~platform::kFaReadOnly);
-    }
-  }
-  Skip(TSkipReason::srFileOpenError, fname, index);
-  return false;
-}
-
 void ExtractRun::RestoreTimeAndAttributes(const std::string& fname) const {
   try {
-    platform::SetFileTime(fname, platform::DateTime::FromDos(FixDosDateTime(entry_.FileDateTime())));
+    // A time the file system refuses leaves the file's own time; the data is what counts.
+    const bool timed = platform::SetFileTime(fname, platform::DateTime::FromDos(FixDosDateTime(entry_.FileDateTime())));
+    static_cast<void>(timed);
   } catch (const std::exception&) {
     // A date that does not convert leaves the file's own time.
   }
-  if (!reader_.retain_attributes_) return;
+  if (!reader_.RetainAttributes()) return;
   const std::uint32_t external = entry_.ExternalAttributes();
   const std::uint32_t unix_mode = external >> 16;
   if ((entry_.VersionMadeBy() >> 8) == kHostUnix && unix_mode != 0) {
@@ -247,58 +577,51 @@ void ExtractRun::RestoreTimeAndAttributes(const std::string& fname) const {
                                    std::filesystem::perm_options::replace, ec);
     }
   } else if (platform::kNativeDosAttributes || (external & platform::kFaReadOnly) != 0) {
-    platform::SetFileAttributes(fname, external & 0xFF);
+    const bool applied = platform::SetFileAttributes(fname, external & 0xFF);
+    static_cast<void>(applied);  // a file left writable holds the same data
   }
 }
 
-std::int64_t ExtractRun::ReadArchive(std::uint8_t* buffer, std::int64_t count) {
-  TVCLUnZip& r = reader_;
-  std::int64_t total = 0;
-  while (total < count) {
-    const std::int64_t got = r.archive_stream_->Read(buffer + total, count - total);
-    if (got > 0) {
-      total += got;
-      continue;
-    }
-    if (r.IsMultiVolume() && r.current_disk_ + 1 < r.volume_count_) {
-      r.SwitchToVolume(r.current_disk_ + 2);
-      continue;
-    }
-    break;
-  }
-  return total;
-}
+// --- Input and output ----------------------------------------------------------------------------------------
 
 std::size_t ExtractRun::ReadInput(std::uint8_t* buffer, std::size_t max) {
   if (aes_input_) {
     reader_.ProcessMessages();
-    return aes_input_->Read(buffer, max);
+    try {
+      return aes_input_->Read(buffer, max);
+    } catch (const EFatalUnzipError&) {
+      input_truncated_ = true;
+      throw;
+    }
   }
   if (remaining_input_ <= 0 || max == 0) return 0;
   const std::int64_t want = std::min<std::int64_t>(static_cast<std::int64_t>(max), remaining_input_);
   reader_.ProcessMessages();
-  const std::int64_t got = ReadArchive(buffer, want);
+  const std::int64_t got = archive_.ReadAcrossVolumes(buffer, want);
   if (got < want) {
     remaining_input_ = 0;
+    input_truncated_ = true;
     throw EFatalUnzipError("Premature end of file reached");
   }
-  if (entry_.IsEncrypted()) reader_.crypt_.DecryptBuffer(buffer, static_cast<std::size_t>(got));
+  if (entry_.IsEncrypted()) crypt_.DecryptBuffer(buffer, static_cast<std::size_t>(got));
   remaining_input_ -= got;
   return static_cast<std::size_t>(got);
 }
 
 void ExtractRun::WriteOutputBlock(const std::uint8_t* data, std::size_t count) {
-  TVCLUnZip& r = reader_;
   const auto length = static_cast<std::int64_t>(count);
-  if (entry_bytes_ + length > entry_.UncompressedSize()) {
+  if (length > entry_.UncompressedSize() - entry_bytes_) {
+    output_oversize_ = true;
     throw EBiggerThanUncompressed("File is larger than uncompressed size!");
   }
-  if (output_ && output_->Write(data, length) < length) throw ECantWriteUCF("Cant write uncompressed file");
+  if (output_ && output_->Write(data, length) < length) {
+    throw ECantWriteUCF("Cant write uncompressed file \"" + target_ + "\": the disk is full or the file too large");
+  }
   crc_ = UpdateCrcRegister(crc_, data, count);
   entry_bytes_ += length;
-  if (r.OnFilePercentDone) r.OnFilePercentDone(r, Percent(entry_bytes_, entry_.UncompressedSize()));
+  if (reader_.OnFilePercentDone) reader_.OnFilePercentDone(reader_, Percent(entry_bytes_, entry_.UncompressedSize()));
   bytes_done_ += length;
-  if (r.OnTotalPercentDone) r.OnTotalPercentDone(r, Percent(bytes_done_, total_bytes_));
+  if (reader_.OnTotalPercentDone) reader_.OnTotalPercentDone(reader_, Percent(bytes_done_, total_bytes_));
 }
 
 void ExtractRun::CopyStored() {
@@ -309,261 +632,27 @@ void ExtractRun::CopyStored() {
   }
 }
 
-bool ExtractRun::ExtractEntry(int index) {
-  TVCLUnZip& r = reader_;
-  entry_ = r.ListingEntry(index);
-  const bool folder_entry = entry_.FileName().empty();
-  const std::string stored_name = entry_.Directory() + entry_.FileName();
+// --- The reader's extraction operations ----------------------------------------------------------------------
 
-  std::int64_t data_position = 0;
-  if (!folder_entry) {
-    if (r.IsMultiVolume() && static_cast<int>(entry_.DiskNumberStart()) != r.current_disk_) {
-      r.SwitchToVolume(static_cast<int>(entry_.DiskNumberStart()) + 1);
-    }
-    std::uint8_t header[kLocalHeaderSize];
-    r.archive_stream_->Seek(entry_.LocalHeaderOffset(), kSeekBegin);
-    if (r.archive_stream_->Read(header, kLocalHeaderSize) != kLocalHeaderSize ||
-        GetU32(header) != kLocalHeaderSignature) {
-      Skip(TSkipReason::srBadData, stored_name, index);
-      return false;
-    }
-    data_position = entry_.LocalHeaderOffset() + kLocalHeaderSize + GetU16(header + 26) + GetU16(header + 28);
-  }
-
-  const std::string folder = OutputFolder(entry_);
-  if (folder_entry) {
-    if (!test_only_ && r.recreate_dirs_ && !folder.empty() && !PrepareFolder(folder)) {
-      Skip(TSkipReason::srUnsafePath, folder, index);
-      return false;
-    }
-    ++extracted_;
-    return false;
-  }
-
-  std::string fname = folder + SafeFileName(entry_.FileName());
-  if (test_only_) {
-    fname = stored_name;
-  } else {
-    const std::string planned = fname;
-    bool skip = false;
-    if (r.OnStartUnZip) r.OnStartUnZip(r, index, fname, skip);
-    if (skip) return false;
-    const std::string parent = platform::ExtractFilePath(fname);
-    if (fname == planned) {
-      if (!PrepareFolder(parent)) {
-        Skip(TSkipReason::srUnsafePath, fname, index);
-        return false;
-      }
-    } else if (!parent.empty() && !platform::DirectoryExists(parent)) {
-      platform::ForceDirectories(parent);  // a name the caller's handler chose
-    }
-  }
-
-  // Password check, with as many new passwords as the handler gives.
-  aes_input_.reset();
-  if (entry_.IsAes()) {
-    aes_input_ = std::make_unique<TAesEntryInput>();
-    const TAesEntryInput::RawReadFn raw = [this](std::uint8_t* buffer, std::int64_t count) {
-      return ReadArchive(buffer, count);
-    };
-    while (true) {
-      r.archive_stream_->Seek(data_position, kSeekBegin);
-      const auto begun = aes_input_->Begin(r.password_, static_cast<TAesStrength>(entry_.AesStrength()),
-                                           entry_.CompressedSize(), raw);
-      if (begun == TAesEntryInput::BeginResult::kOk) break;
-      if (begun == TAesEntryInput::BeginResult::kDamaged) {
-        aes_input_.reset();
-        Skip(TSkipReason::srBadData, stored_name, index);
-        return false;
-      }
-      if (r.OnBadPassword) {
-        std::string new_password = r.password_;
-        r.OnBadPassword(r, index, new_password);
-        if (new_password != r.password_) {
-          r.password_ = new_password;
-          continue;
-        }
-      }
-      aes_input_.reset();
-      Skip(TSkipReason::srBadPassword, stored_name, index);
-      return false;
-    }
-    // The stream now stands at the first encrypted byte; the decoders see only the compressed bytes.
-    entry_.SetCompressedSize(aes_input_->Remaining());
-    data_position = r.archive_stream_->Position();
-  } else if (entry_.IsEncrypted()) {
-    while (true) {
-      r.archive_stream_->Seek(data_position, kSeekBegin);
-      const int check = r.crypt_.CheckHeader(r.password_, *r.archive_stream_);
-      if (check >= 0 && static_cast<std::uint8_t>(check) == ExpectedCheckByte(entry_)) break;
-      if (r.OnBadPassword) {
-        std::string new_password = r.password_;
-        r.OnBadPassword(r, index, new_password);
-        if (new_password != r.password_) {
-          r.password_ = new_password;
-          continue;
-        }
-      }
-      Skip(TSkipReason::srBadPassword, stored_name, index);
-      return false;
-    }
-    entry_.SetCompressedSize(entry_.CompressedSize() - kEncryptionHeaderSize);
-    data_position += kEncryptionHeaderSize;
-  }
-
-  bool created = false;
-  if (!test_only_) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::file_status status = fs::symlink_status(platform::FsPath(fname), ec);
-    const bool exists = !ec && fs::exists(status) && !fs::is_directory(status);
-    if (exists && !MayOverwrite(index, fname)) {
-      Skip(TSkipReason::srNoOverwrite, fname, index);
-      return false;
-    }
-    if (exists) {
-      status = fs::symlink_status(platform::FsPath(fname), ec);  // the prompt may have changed the name
-      if (!ec && fs::is_symlink(status)) fs::remove(platform::FsPath(fname), ec);  // write a file, never through a link
-    }
-    if (!CreateOutput(index, fname, exists)) return false;
-    created = true;
-  }
-
-  // Decode.
-  r.archive_stream_->Seek(data_position, kSeekBegin);  // (an AES entry: where its verifier check left it)
-  crc_ = kCrcRegisterPreset;
-  entry_bytes_ = 0;
-  remaining_input_ = std::max<std::int64_t>(0, entry_.CompressedSize());
-  bool completed = true;
-  bool damaged = entry_.CompressedSize() < 0;
-  const InputFn input = [this](std::uint8_t* buffer, std::size_t max) { return ReadInput(buffer, max); };
-  const OutputBlockFn output = [this](const std::uint8_t* data, std::size_t count) {
-    WriteOutputBlock(data, count);
-  };
-  const auto usize = static_cast<std::uint64_t>(std::max<std::int64_t>(0, entry_.UncompressedSize()));
-  bool authentic = true;
-  try {
-    DecodeResult result = DecodeResult::kOk;
-    switch (entry_.DataMethod()) {
-      case kMethodStored:
-        CopyStored();
-        break;
-      case kMethodShrunk:
-        result = Unshrink(input, output);
-        break;
-      case kMethodReduced1:
-      case kMethodReduced2:
-      case kMethodReduced3:
-      case kMethodReduced4:
-        result = Unreduce(input, output, entry_.DataMethod() - 1, usize);
-        break;
-      case kMethodImploded:
-        result = Explode(input, output, entry_.GeneralFlags(),
-                         static_cast<std::uint64_t>(std::max<std::int64_t>(0, entry_.CompressedSize())), usize);
-        break;
-      case kMethodDeflated:
-        if (!inflater_) inflater_ = std::make_unique<TInflater>();
-        result = inflater_->Inflate(input, output);
-        break;
-      default:
-        r.ShowAlert("Unknown Compression Method", "Zip Error");
-        damaged = true;
-        break;
-    }
-    if (result != DecodeResult::kOk) damaged = true;
-    // Every stored byte of an AES entry must pass its authentication code, also what a decoder left.
-    if (aes_input_ && !aes_input_->Finish()) authentic = false;
-  } catch (const EBiggerThanUncompressed&) {
-    completed = false;
-    damaged = true;
-  } catch (const EFatalUnzipError&) {
-    // The archive ends inside this entry's data: the entry fails, the run goes on.
-    completed = false;
-    damaged = true;
-  } catch (...) {
-    if (output_) {
-      output_->Close();
-      output_.reset();
-    }
-    throw;
-  }
-  if (output_) {
-    const bool flushed = output_->Close();
-    output_.reset();
-    if (!flushed) throw ECantWriteUCF("Cant write uncompressed file");
-  }
-  if (completed && created) RestoreTimeAndAttributes(fname);
-
-  const std::uint32_t final_crc = FinishCrc(crc_);
-  // AE-2 entries store no CRC; their authentication code stands in for it.
-  const bool crc_stored = !entry_.IsAes() || entry_.AesVendorVersion() == kAesVersionAe1;
-  const bool crc_ok = !crc_stored || final_crc == entry_.Crc32();
-  const bool aes = aes_input_ != nullptr;
-  aes_input_.reset();
-  if (crc_ok && !damaged && authentic && completed && entry_bytes_ == entry_.UncompressedSize()) {
-    if (r.OnEndUnZip) r.OnEndUnZip(r, index, fname);
-    ++extracted_;
-    return false;
-  }
-  if (created) platform::DeleteFile(fname);
-  if (aes) {
-    // The password passed the verifier: a failure here is damage (or tampering), not a wrong password.
-    if (authentic && !damaged && completed && !crc_ok) {
-      if (r.OnBadCRC) r.OnBadCRC(r, final_crc, entry_.Crc32(), index);
-    } else {
-      Skip(TSkipReason::srBadData, test_only_ ? stored_name : fname, index);
-    }
-    return false;
-  }
-  if (entry_.IsEncrypted()) {
-    if (r.OnBadPassword) {
-      std::string new_password = r.password_;
-      r.OnBadPassword(r, index, new_password);
-      if (new_password != r.password_) {
-        r.password_ = new_password;
-        return true;
-      }
-    }
-    Skip(TSkipReason::srBadPassword, stored_name, index);
-    return false;
-  }
-  if (!crc_ok) {
-    if (r.OnBadCRC) r.OnBadCRC(r, final_crc, entry_.Crc32(), index);
-  } else {
-    Skip(TSkipReason::srBadData, test_only_ ? stored_name : fname, index);
-  }
-  return false;
-}
-
-// --- The reader's extraction operations --------------------------------------------------------------------
-
-namespace {
-
-int RunExtraction(TVCLUnZip& reader, bool& busy, const std::function<void()>& prepare, ExtractRun& run,
-                  const std::function<void()>& done) {
-  (void)reader;
+int TVCLUnZip::RunExtraction(bool test_only) {
   struct BusyGuard {
     bool& flag;
     ~BusyGuard() { flag = false; }
-  } guard{busy};
-  busy = true;
-  prepare();
+  } guard{busy_};
+  busy_ = true;
+  ReadZip();
+  OpenZip();
+  ExtractRun run(*this, archive_, test_only);
   const int extracted = run.Execute();
-  done();
+  CloseZip();
   return extracted;
 }
 
-}  // namespace
-
 int TVCLUnZip::UnZip() {
   if (dest_dir_ == "?") return 0;
-  ExtractRun run(*this, false);
-  return RunExtraction(*this, busy_, [this] { ReadZip(); OpenZip(); }, run, [this] { CloseZip(); });
+  return RunExtraction(false);
 }
 
-int TVCLUnZip::Test() {
-  ExtractRun run(*this, true);
-  return RunExtraction(*this, busy_, [this] { ReadZip(); OpenZip(); }, run, [this] { CloseZip(); });
-}
+int TVCLUnZip::Test() { return RunExtraction(true); }
 
 }  // namespace kzb::zip

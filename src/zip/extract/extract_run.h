@@ -4,13 +4,17 @@
 
 #include <cstdint>
 #include <memory>
+#include <random>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "zip/crypt/aes_entry_input.h"
+#include "zip/crypt/zip_crypt.h"
 #include "zip/decompress/inflate.h"
+#include "zip/reader/open_archive.h"
 #include "zip/reader/vcl_unzip.h"
+#include "zip/stream/buffer_stream.h"
 
 namespace kzb::zip {
 
@@ -19,39 +23,59 @@ class ExtractRun {
   // Input is read from the archive in blocks of this size (stored entries are copied in such blocks).
   static constexpr std::size_t kCopyBlockSize = 32768;
 
-  // test_only: decode and check every chosen entry, write nothing.
-  ExtractRun(TVCLUnZip& reader, bool test_only);
+  // The reader supplies the settings and the events, the archive the entries and their data. test_only:
+  // decode and check every chosen entry, write nothing.
+  ExtractRun(TVCLUnZip& reader, TOpenArchive& archive, bool test_only);
   ~ExtractRun();
   ExtractRun(const ExtractRun&) = delete;
   ExtractRun& operator=(const ExtractRun&) = delete;
 
-  // The whole run over the reader's loaded directory (the archive must be open); returns the number of
-  // entries extracted (or, when testing, that passed).
+  // The whole run over the loaded directory (the archive must be open); returns the number of entries
+  // extracted (or, when testing, that passed).
   int Execute();
 
   // Hands one block of decoded output over: the size limit, the output file, the CRC and the progress
-  // events. Raises EBiggerThanUncompressed past the entry's size and ECantWriteUCF on a short write.
+  // events. Raises EBiggerThanUncompressed past the entry's size and ECantWriteUCF when the output device
+  // takes fewer bytes (a full disk); errors of the device itself pass through unchanged.
   void WriteOutputBlock(const std::uint8_t* data, std::size_t count);
   // Copies a stored entry (method 0).
   void CopyStored();
 
  private:
-  // Extracts listing position index; true when it must be extracted again (a new password was given
-  // after the entry failed its CRC check).
+  // The run: selection, the free-space check, every chosen entry, completion.
+  void ExtractSelected();
+  int SelectEntries();
+  void CheckFreeSpace() const;
+  void Finish();
+
+  // One entry, step by step; true when it must be extracted again (a new password was given after the
+  // entry failed its CRC check).
   bool ExtractEntry(int index);
+  bool ExtractFolderEntry(int index);
+  bool LocateData(int index);
+  bool PrepareOutputPath(int index, std::string& fname);
+  bool CheckPassword(int index);
+  bool CheckAesPassword(int index);
+  bool DecideOverwrite(int index, std::string& fname, bool& replaces);
+  bool OpenOutput(int index, const std::string& fname, bool replaces);
+  // Decodes the entry's data by its compression method into WriteOutputBlock.
+  DecodeResult DecodeEntryData();
+  bool FinishEntry(int index, const std::string& fname, DecodeResult result);
+  bool CommitOutput(int index, const std::string& fname);
+  bool ReportFailedEntry(int index, const std::string& fname, bool crc_ok, std::uint32_t final_crc);
+  // Flushes and closes the output; false when pending bytes could not be written.
+  bool CloseOutput();
+  // Closes the output without reporting and removes its temporary file.
+  void DiscardOutput() noexcept;
+
   // The next compressed bytes of the current entry (decrypted), at most max; 0 when they are used up.
   std::size_t ReadInput(std::uint8_t* buffer, std::size_t max);
-  // Reads from the archive, continuing on the next volume of a multi-volume set.
-  std::int64_t ReadArchive(std::uint8_t* buffer, std::int64_t count);
   void Skip(TSkipReason reason, const std::string& fname, int index);
   // The folder an entry is extracted into (ends in the separator, or is empty for the current folder).
   std::string OutputFolder(const TZipHeaderInfo& entry) const;
   // Whether an existing file at fname may be replaced (the overwrite rule); fname may be changed by the
   // prompt handler.
   bool MayOverwrite(int index, std::string& fname);
-  // Creates the output file; false (entry skipped) when it cannot be created. exists: something is at
-  // fname already.
-  bool CreateOutput(int index, const std::string& fname, bool exists);
   // Makes sure the folder exists and lies inside the destination (creating it when needed); false when it
   // leads outside. Folders once checked are remembered for the run.
   bool PrepareFolder(const std::string& folder);
@@ -59,19 +83,33 @@ class ExtractRun {
   static int Percent(std::int64_t part, std::int64_t whole);
 
   TVCLUnZip& reader_;
+  TOpenArchive& archive_;
   bool test_only_;
   TZipHeaderInfo entry_;                   // private copy of the entry being extracted
-  std::unique_ptr<TLFNFileStream> output_;
+  std::string stored_name_;                // the entry's Directory + FileName
+  std::int64_t data_position_ = 0;         // archive position of the entry's data
+  TZipCrypt crypt_;                        // the traditional cipher's keys for the current entry
+  std::unique_ptr<TStream> device_;        // the output file (or the test seam's device)
+  TFileStream* file_device_ = nullptr;     // device_ when it is a real file (for fsync)
+  std::unique_ptr<TS_BufferStream> output_;
+  std::string target_;                     // the output's final path
+  std::string temp_path_;                  // the output's temporary file, renamed over the target when good
+  bool sync_output_ = false;               // fsync before the rename
+  std::mt19937 temp_names_;
   std::unique_ptr<TInflater> inflater_;
   std::unique_ptr<TAesEntryInput> aes_input_;  // the current entry's decrypting stage (AES entries only)
+  bool authentic_ = true;                  // an AES entry's data passed its authentication code
   std::vector<std::uint8_t> input_buffer_;
   std::uint32_t crc_ = 0;                  // running CRC register
   std::int64_t entry_bytes_ = 0;           // uncompressed bytes handed over for the current entry
   std::int64_t remaining_input_ = 0;       // compressed bytes of the current entry not yet read
+  bool input_truncated_ = false;           // the archive ended inside the current entry's data
+  bool output_oversize_ = false;           // the entry decoded longer than its declared size
   std::int64_t total_bytes_ = 0;
   std::int64_t bytes_done_ = 0;
+  int num_files_ = 0;
   int extracted_ = 0;
-  std::string resolved_root_;                   // the destination with its links resolved
+  std::string resolved_root_;                      // the destination with its links resolved
   std::unordered_set<std::string> ready_folders_;  // folders known to exist inside the destination
 };
 

@@ -1,32 +1,16 @@
 #include "zip/extract/safe_path.h"
 
 #include <cctype>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "platform/fs_path.h"
 #include "platform/path.h"
+#include "zip/records/name_codec.h"
 
 namespace kzb::zip {
 
 namespace {
-
-std::string EscapeControls(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 bool IsDriveComponent(std::string_view part) {
   return part.size() == 2 && std::isalpha(static_cast<unsigned char>(part[0])) && part[1] == ':';
@@ -44,7 +28,7 @@ std::string SafeRelativeFolder(std::string_view folder) {
     const std::string_view part = folder.substr(start, end - start);
     const bool drop = part.empty() || part == "." || part == ".." || (first && IsDriveComponent(part));
     if (!drop) {
-      out += EscapeControls(part);
+      out += PrintableName(part);
       out += platform::kPathSeparator;
     }
     if (!part.empty()) first = false;
@@ -56,7 +40,7 @@ std::string SafeRelativeFolder(std::string_view folder) {
 std::string SafeFileName(std::string_view name) {
   if (name == ".") return "%2E";
   if (name == "..") return "%2E%2E";
-  std::string out = EscapeControls(name);
+  std::string out = PrintableName(name);
   for (char& c : out) {
     if (platform::IsPathSeparator(c)) c = '_';
   }

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/date_time.h"
-#include "zip/crypt/zip_crypt.h"
+#include "zip/reader/open_archive.h"
 #include "zip/records/end_central.h"
 #include "zip/records/sorted_zip.h"
 #include "zip/records/zip_header_info.h"
@@ -27,7 +27,6 @@
 namespace kzb::zip {
 
 class TVCLUnZip;
-class ExtractRun;
 
 enum class TUZOverwriteMode { Prompt = 0, Always = 1, Never = 2, ifNewer = 3, ifOlder = 4 };
 enum class TIncompleteZipMode { izAssumeMulti = 0, izAssumeBad = 1, izAssumeNotAZip = 2 };
@@ -38,11 +37,11 @@ enum class TSkipReason {
   srNoOverwrite = 1,    // the overwrite rule kept the existing file (FName: output path)
   srFileOpenError = 3,  // the output file could not be created (FName: output path)
   srUnsafePath = 4,     // the output path would leave the destination folder through a symbolic link
-  srBadData = 5,        // the entry's data is damaged: it ends early, or decodes longer or shorter than declared
+  srBadData = 5,        // the entry's data is damaged: it decodes longer or shorter than declared
+  srTruncated = 6,      // the archive ends inside the entry's data
+  srUnsupportedMethod = 7,  // the entry's compression method is one this engine does not read
+  srPasswordNeeded = 8,     // the entry is encrypted and no password was given
 };
-
-// Kind of the archive's volumes.
-enum class TVolumeKind { vkNone = 0, vkSpanned = 1, vkBlocks = 2 };
 
 // Event types. The reader passes itself as sender; parameters passed by reference carry the answer.
 using TStartUnzipInfo =
@@ -87,7 +86,7 @@ class TVCLUnZip {
 
   // --- Stored settings -----------------------------------------------------------------------------------
   const std::string& ZipName() const { return zip_name_; }
-  // A different name (compared without regard to case) forgets the directory; a name ending in "?" asks
+  // A different name (compared exactly, as file names are) forgets the directory; a name ending in "?" asks
   // OnChooseFile first (cancel, or no chooser: EUserCanceled "User canceled setting zip file name.").
   virtual void SetZipName(const std::string& name);
   const std::string& DestDir() const { return dest_dir_; }
@@ -161,12 +160,23 @@ class TVCLUnZip {
   void Assign(const TVCLUnZip& source);
 
   bool Busy() const { return busy_; }
-  bool RepairMode() const { return repair_mode_; }
-  TVolumeKind VolumeKind() const { return volume_kind_; }
-  // Text of the last alert shown ("Unknown Compression Method", ...).
+  bool RepairMode() const { return archive_.RepairMode(); }
+  TVolumeKind VolumeKind() const { return archive_.VolumeKind(); }
+  // Text of the last alert shown.
   const std::string& AlertText() const { return alert_text_; }
   // The end record of the loaded directory.
-  const TEndCentral& EndCentral() const { return end_central_; }
+  const TEndCentral& EndCentral() const { return archive_.EndRecord(); }
+  // What reading the directory found wrong with the archive (see TArchiveReport).
+  const TArchiveReport& Report() const { return archive_.Report(); }
+  // Whether the loaded archive is damaged: its directory was rebuilt or disagrees with itself, or entries
+  // were found truncated or lost.
+  bool ArchiveDamaged() const { return archive_.Report().Damaged(Count()); }
+
+  // Test seam: makes the extraction write each output file through the stream this returns for the
+  // file's temporary path (a device that fails after some bytes). Null: the engine's buffered file stream.
+  using TOutputDeviceFactory = std::function<std::unique_ptr<TStream>(const std::string& path)>;
+  void SetOutputDeviceFactory(TOutputDeviceFactory factory) { output_device_factory_ = std::move(factory); }
+  const TOutputDeviceFactory& OutputDeviceFactory() const { return output_device_factory_; }
 
   // --- Events ---------------------------------------------------------------------------------------------
   TStartUnzipInfo OnStartUnZipInfo;
@@ -191,42 +201,53 @@ class TVCLUnZip {
 
   // The reader's own next-volume provider (what OnGetNextDisk starts as).
   void DefaultGetNextDisk(int next_disk, std::string& fname);
+  // Lets the user interface run when DoProcessMessages is set.
+  void ProcessMessages();
 
  protected:
-  friend class ExtractRun;
+  // The state of the open archive, for the writer's update path.
+  TOpenArchive& Archive() { return archive_; }
+  // Takes a new archive name without forgetting the archive (the writer's last volume).
+  void AdoptZipName(const std::string& name) { zip_name_ = name; }
 
   // Opens the archive stream when needed and reads the directory when it is not loaded or the archive's
   // date changed.
   void OpenZip();
-  // Frees the archive stream unless KeepZipOpen.
+  // Frees the archive stream unless KeepZipOpen (or a run holds it).
   void CloseZip();
-  // Closes the archive stream whatever KeepZipOpen says.
-  void CloseArchiveStream();
-  // Reads the central directory (or rebuilds it from the local headers).
-  void ReadZipDirectory();
-  // Rebuilds the directory from the local headers; false when nothing could be found.
-  bool ScanLocalHeaders();
-  // Builds the listing for SortMode from the directory.
-  void BuildListing();
-  // Frees the listing and the directory.
-  void FreeDirectory();
-  // Switches the archive stream to volume n (1-based).
-  void SwitchToVolume(int n);
-  // Lets the user interface run when DoProcessMessages is set.
-  void ProcessMessages();
   void ShowAlert(const std::string& text, const std::string& title);
-  // The listing entry at index, with the range check.
-  TZipHeaderInfo& ListingEntry(int index) const;
-  // Modification date of a file as a packed DOS date-time (0 when it cannot be read).
-  static std::uint32_t FileDosDate(const std::string& path);
-  // Remembers the date (and exact time and size) of a file as the archive's date.
-  void RememberArchiveDate(const std::string& path);
-  // True when the file's date, exact time or size differ from the remembered ones.
-  bool ArchiveDateChanged(const std::string& path) const;
+
+ private:
+  struct DirectoryRead;
+
+  bool ReadZipOnce();
   // Opens the archive stream on ZipName (the joined parts for a byte-split set).
   void OpenArchiveStream();
-  // Whether the archive spans several volumes.
-  bool IsMultiVolume() const { return volume_kind_ != TVolumeKind::vkNone; }
+  // Switches the archive stream to volume n (1-based), asking OnGetNextDisk for its name.
+  void SwitchToVolume(int n);
+  // Runs an extraction (UnZip, Test) with the busy flag set.
+  int RunExtraction(bool test_only);
+
+  // Reading the directory, step by step (vcl_unzip.cpp reads top-down in this order).
+  void ReadZipDirectory();
+  bool LocateEndRecord(DirectoryRead& read);
+  bool CheckEndRecordBounds(DirectoryRead& read);
+  void PositionAtCentralDirectory(DirectoryRead& read);
+  void HandleMissingEndRecord(DirectoryRead& read);
+  void LoadDirectoryIntoMemory(DirectoryRead& read);
+  void ReadCentralHeaders(DirectoryRead& read);
+  bool MoreCentralHeaders(DirectoryRead& read, std::int64_t read_so_far);
+  bool ReadCentralHeader(DirectoryRead& read, TZipHeaderInfo& entry, TZipHeaderInfo* previous);
+  void MergeCentralHeader(DirectoryRead& read, std::unique_ptr<TZipHeaderInfo> entry);
+  TZipHeaderInfo* AddCentralHeader(DirectoryRead& read, std::unique_ptr<TZipHeaderInfo> entry);
+  void StartRepair(DirectoryRead& read, const std::string& problem);
+  void CheckEntryBounds();
+  void RefuseOverlappingEntries();
+  void ReadMultiVolumeComment(DirectoryRead& read);
+  // The local-header scan: rebuilds the directory from the local headers; false when nothing was found.
+  bool ScanLocalHeaders();
+  std::int64_t FindFirstLocalHeader(std::int64_t position);
+  bool LocateDataDescriptor(TZipHeaderInfo& entry, std::int64_t data_start, std::int64_t& data_end);
 
   // Settings.
   std::string zip_name_;
@@ -244,37 +265,12 @@ class TVCLUnZip {
   bool replace_read_only_ = false;
   bool flush_files_on_close_ = false;
   std::string password_;
+  TOutputDeviceFactory output_device_factory_;
 
-  // Archive state shared with the writer.
-  std::unique_ptr<TStream> archive_stream_;      // buffered stream on the current volume (or split set)
-  std::unique_ptr<TSortedZip> directory_;        // owning, order ByNone; null until read
-  std::unique_ptr<TSortedZip> sorted_listing_;   // non-owning view when SortMode is not ByNone
-  TSortedZip* listing_ = nullptr;                // directory_ or sorted_listing_
-  TEndCentral end_central_;
-  std::uint32_t archive_date_ = 0;               // DOS date of the archive file when the directory was read
-  // The archive file's exact modification time and size when the directory was read (0 / -1 unknown):
-  // a rewrite within the two seconds of a DOS date still makes the directory be read again.
-  std::int64_t archive_stamp_ = 0;
-  std::int64_t archive_size_ = -1;
-  int current_disk_ = 0;                         // 0-based volume the archive stream is on
-  int volume_count_ = 1;                         // volumes of the set (ThisDisk + 1)
-  TVolumeKind volume_kind_ = TVolumeKind::vkNone;
-  bool check_disk_labels_ = true;
-  bool repair_mode_ = false;
+  // The open archive, and the component's own state.
+  TOpenArchive archive_;
   bool busy_ = false;
   std::string alert_text_;
-  // The traditional cipher's keys (one set per component, re-initialised for every entry).
-  TZipCrypt crypt_;
-  // Archive bytes in front of the first local header that the stored offsets do not count (self-extractor
-  // stubs, prepended data): added to every local header offset of a single-volume archive.
-  std::int64_t base_offset_ = 0;
-  // Name of the volume holding the end record (a split set's last part), for the next-volume provider.
-  std::string last_volume_name_;
-  // A byte-split set (name.001, name.002, ... cut at arbitrary sizes, no disk numbers) read as one stream.
-  bool byte_split_set_ = false;
-
- private:
-  bool ReadZipOnce();
 };
 
 }  // namespace kzb::zip

@@ -1,7 +1,6 @@
 #include "zip/records/end_central.h"
 
 #include <algorithm>
-#include <limits>
 #include <vector>
 
 #include "zip/records/zip_format.h"
@@ -10,7 +9,6 @@
 namespace kzb::zip {
 
 namespace {
-constexpr std::uint64_t kMaxInt64 = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 
 bool Over32(std::int64_t v) { return v < 0 || v > kMaxClassicSize; }
 bool Over16(std::int64_t v) { return v < 0 || v > kMaxClassicEntries; }
@@ -40,6 +38,7 @@ void TEndCentral::ResetDefaults() {
   comment_modified_ = false;
   end_record_position_ = 0;
   zip64_end_position_ = -1;
+  problem_.clear();
 }
 
 void TEndCentral::Assign(const TEndCentral& source) {
@@ -76,32 +75,32 @@ void TEndCentral::WriteEndRecord(TStream& stream) const {
     rec.resize(kZip64EndCentralSize + kZip64EndLocatorSize);
     std::uint8_t* p = rec.data();
     PutU32(p, kZip64EndCentralSignature);
-    PutU64(p + 4, kZip64EndCentralSize - 12);
-    PutU16(p + 12, kVersionZip64);
-    PutU16(p + 14, kVersionZip64);
-    PutU32(p + 16, this_disk_);
-    PutU32(p + 20, central_start_disk_);
-    PutU64(p + 24, static_cast<std::uint64_t>(entries_this_disk_));
-    PutU64(p + 32, static_cast<std::uint64_t>(total_entries_));
-    PutU64(p + 40, static_cast<std::uint64_t>(central_dir_size_));
-    PutU64(p + 48, static_cast<std::uint64_t>(central_dir_offset_));
+    PutU64(p + zip64_end_record::kRecordSize, kZip64EndCentralSize - zip64_end_record::kLeadIn);
+    PutU16(p + zip64_end_record::kVersionMadeBy, kVersionZip64);
+    PutU16(p + zip64_end_record::kVersionNeeded, kVersionZip64);
+    PutU32(p + zip64_end_record::kThisDisk, this_disk_);
+    PutU32(p + zip64_end_record::kCentralStartDisk, central_start_disk_);
+    PutU64(p + zip64_end_record::kEntriesThisDisk, static_cast<std::uint64_t>(entries_this_disk_));
+    PutU64(p + zip64_end_record::kTotalEntries, static_cast<std::uint64_t>(total_entries_));
+    PutU64(p + zip64_end_record::kCentralDirSize, static_cast<std::uint64_t>(central_dir_size_));
+    PutU64(p + zip64_end_record::kCentralDirOffset, static_cast<std::uint64_t>(central_dir_offset_));
     p += kZip64EndCentralSize;
     PutU32(p, kZip64EndLocatorSignature);
-    PutU32(p + 4, this_disk_);
-    PutU64(p + 8, static_cast<std::uint64_t>(zip64_position));
-    PutU32(p + 16, this_disk_ + 1);
+    PutU32(p + zip64_locator::kRecordDisk, this_disk_);
+    PutU64(p + zip64_locator::kRecordOffset, static_cast<std::uint64_t>(zip64_position));
+    PutU32(p + zip64_locator::kTotalDisks, this_disk_ + 1);
   }
   const std::size_t base = rec.size();
   rec.resize(base + kEndCentralSize + comment_size);
   std::uint8_t* p = rec.data() + base;
   PutU32(p, kEndCentralSignature);
-  PutU16(p + 4, Field16(this_disk_));
-  PutU16(p + 6, Field16(central_start_disk_));
-  PutU16(p + 8, Field16(entries_this_disk_));
-  PutU16(p + 10, Field16(total_entries_));
-  PutU32(p + 12, Field32(central_dir_size_));
-  PutU32(p + 16, Field32(central_dir_offset_));
-  PutU16(p + 20, static_cast<std::uint16_t>(comment_size));
+  PutU16(p + end_record::kThisDisk, Field16(this_disk_));
+  PutU16(p + end_record::kCentralStartDisk, Field16(central_start_disk_));
+  PutU16(p + end_record::kEntriesThisDisk, Field16(entries_this_disk_));
+  PutU16(p + end_record::kTotalEntries, Field16(total_entries_));
+  PutU32(p + end_record::kCentralDirSize, Field32(central_dir_size_));
+  PutU32(p + end_record::kCentralDirOffset, Field32(central_dir_offset_));
+  PutU16(p + end_record::kCommentLength, static_cast<std::uint16_t>(comment_size));
   if (has_comment) std::copy(zip_comment_text_->begin(), zip_comment_text_->end(), p + kEndCentralSize);
   stream.WriteBuffer(rec.data(), static_cast<std::int64_t>(rec.size()));
 }
@@ -126,13 +125,13 @@ bool TEndCentral::FindEndRecord(TStream& stream) {
 
   const std::uint8_t* p = tail.data() + hit;
   signature_ = kEndCentralSignature;
-  this_disk_ = GetU16(p + 4);
-  central_start_disk_ = GetU16(p + 6);
-  entries_this_disk_ = GetU16(p + 8);
-  total_entries_ = GetU16(p + 10);
-  central_dir_size_ = GetU32(p + 12);
-  central_dir_offset_ = GetU32(p + 16);
-  zip_comment_length_ = GetU16(p + 20);
+  this_disk_ = GetU16(p + end_record::kThisDisk);
+  central_start_disk_ = GetU16(p + end_record::kCentralStartDisk);
+  entries_this_disk_ = GetU16(p + end_record::kEntriesThisDisk);
+  total_entries_ = GetU16(p + end_record::kTotalEntries);
+  central_dir_size_ = GetU32(p + end_record::kCentralDirSize);
+  central_dir_offset_ = GetU32(p + end_record::kCentralDirOffset);
+  zip_comment_length_ = GetU16(p + end_record::kCommentLength);
   zip_comment_text_.reset();
   end_record_position_ = base + hit;
   zip_comment_position_ = end_record_position_ + kEndCentralSize;
@@ -151,7 +150,7 @@ bool TEndCentral::FindEndRecord(TStream& stream) {
   }
   // Where the locator says the Zip64 record is, then right in front of the locator (data prepended to
   // the archive shifts every recorded offset).
-  const std::uint64_t recorded = GetU64(locator + 8);
+  const std::uint64_t recorded = GetU64(locator + zip64_locator::kRecordOffset);
   const std::int64_t candidates[2] = {
       recorded <= static_cast<std::uint64_t>(locator_position) ? static_cast<std::int64_t>(recorded) : -1,
       locator_position - kZip64EndCentralSize};
@@ -162,14 +161,29 @@ bool TEndCentral::FindEndRecord(TStream& stream) {
         GetU32(record) != kZip64EndCentralSignature) {
       continue;
     }
-    const std::uint64_t entries_this = GetU64(record + 24);
-    const std::uint64_t total = GetU64(record + 32);
-    const std::uint64_t dir_size = GetU64(record + 40);
-    const std::uint64_t dir_offset = GetU64(record + 48);
-    if (entries_this > kMaxInt64 || total > kMaxInt64 || dir_size > kMaxInt64 || dir_offset > kMaxInt64) continue;
+    const std::uint64_t entries_this = GetU64(record + zip64_end_record::kEntriesThisDisk);
+    const std::uint64_t total = GetU64(record + zip64_end_record::kTotalEntries);
+    const std::uint64_t dir_size = GetU64(record + zip64_end_record::kCentralDirSize);
+    const std::uint64_t dir_offset = GetU64(record + zip64_end_record::kCentralDirOffset);
+    // The directory ends where the Zip64 record starts, or earlier when data was prepended; every central
+    // header takes 46 bytes at least.
+    const auto limit = static_cast<std::uint64_t>(candidate);
+    if (dir_offset > limit) {
+      problem_ = "the Zip64 end record's central directory offset lies beyond the record itself";
+      continue;
+    }
+    if (dir_size > limit - dir_offset) {
+      problem_ = "the Zip64 end record's central directory size runs past the record itself";
+      continue;
+    }
+    if (total > dir_size / kCentralHeaderSize || entries_this > total) {
+      problem_ = "the Zip64 end record's entry count is more than its central directory can hold";
+      continue;
+    }
+    problem_.clear();
     // The Zip64 record is authoritative: some writers leave stale values in the classic fields.
-    this_disk_ = GetU32(record + 16);
-    central_start_disk_ = GetU32(record + 20);
+    this_disk_ = GetU32(record + zip64_end_record::kThisDisk);
+    central_start_disk_ = GetU32(record + zip64_end_record::kCentralStartDisk);
     entries_this_disk_ = static_cast<std::int64_t>(entries_this);
     total_entries_ = static_cast<std::int64_t>(total);
     central_dir_size_ = static_cast<std::int64_t>(dir_size);
@@ -193,8 +207,10 @@ const std::string& TEndCentral::ReadZipComment(TStream& stream) {
 }
 
 std::int64_t TEndCentral::PrependedBytes() const {
+  // Both fields are at most INT64_MAX: subtract one at a time so nothing overflows.
   const std::int64_t directory_end = IsZip64() ? zip64_end_position_ : end_record_position_;
-  return directory_end - (central_dir_offset_ + central_dir_size_);
+  if (central_dir_offset_ > directory_end) return -1;
+  return (directory_end - central_dir_offset_) - central_dir_size_;
 }
 
 }  // namespace kzb::zip

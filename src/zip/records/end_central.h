@@ -11,8 +11,9 @@
 // when a classic field holds its marker does it look for the Zip64 locator right in front of the record;
 // the Zip64 end record is taken from the locator's offset, or from just in front of the locator when data
 // was prepended to the archive; all its values then replace the classic ones (some writers leave stale values
-// in the classic fields). A locator whose Zip64 record is
-// not found is ignored. The comment is not read here (ReadZipComment reads it on demand).
+// in the classic fields). A locator whose Zip64 record is not found is ignored, and so is a Zip64 record
+// whose counts, size or offset are out of range (Problem names the field). The comment is not read here
+// (ReadZipComment reads it on demand).
 #pragma once
 
 #include <cstdint>
@@ -86,6 +87,9 @@ class TEndCentral {
   // where the central directory ends in the file and where its recorded offset and size put that end;
   // 0 for a well-formed archive. Negative values mean inconsistent records.
   std::int64_t PrependedBytes() const;
+  // Set by FindEndRecord when a Zip64 end record was found but ignored because a field was out of range;
+  // the text names the field. Empty otherwise.
+  const std::string& Problem() const { return problem_; }
 
  private:
   std::uint32_t signature_;
@@ -101,6 +105,7 @@ class TEndCentral {
   bool comment_modified_;
   std::int64_t end_record_position_;
   std::int64_t zip64_end_position_;
+  std::string problem_;
 };
 
 }  // namespace kzb::zip

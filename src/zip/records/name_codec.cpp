@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 #include "platform/path.h"
 #include "zip/records/zip_format.h"
@@ -126,6 +127,22 @@ void SplitStoredName(std::string_view name, std::string& directory, std::string&
     directory.assign(name.substr(0, slash + 1));
     file_name.assign(name.substr(slash + 1));
   }
+}
+
+std::string PrintableName(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  for (char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 }  // namespace kzb::zip

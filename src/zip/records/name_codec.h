@@ -30,4 +30,8 @@ std::string DecodeStoredName(std::string_view stored, std::uint16_t general_flag
 // "a/b/" + "c.txt"; "docs/" -> "docs/" + "").
 void SplitStoredName(std::string_view name, std::string& directory, std::string& file_name);
 
+// The name as it may be shown or printed: control characters (below 0x20 and 0x7F) become "%XX", the
+// form extraction gives them in file names, so a name never moves a terminal's cursor or starts a line.
+std::string PrintableName(std::string_view name);
+
 }  // namespace kzb::zip

@@ -36,8 +36,6 @@ double DateValue(std::uint32_t packed) {
 
 }  // namespace
 
-int CompareText(std::string_view a, std::string_view b) { return CompareText2(a, {}, b, {}); }
-
 int TSortedZip::Compare(const TZipHeaderInfo* x, const TZipHeaderInfo* y) const {
   switch (sort_mode_) {
     case TZipSortMode::ByName:

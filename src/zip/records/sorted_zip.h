@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "zip/records/ascii_text.h"
 #include "zip/records/zip_header_info.h"
 #include "zip/stream/object_list.h"
 
@@ -39,8 +40,5 @@ class TSortedZip : public TSortedObjectList<TZipHeaderInfo> {
  private:
   TZipSortMode sort_mode_ = TZipSortMode::ByNone;
 };
-
-// Case-insensitive ASCII comparison (letters A-Z folded), negative / 0 / positive.
-int CompareText(std::string_view a, std::string_view b);
 
 }  // namespace kzb::zip

@@ -26,6 +26,79 @@ inline constexpr int kZip64EndLocatorSize = 20;
 inline constexpr int kDataDescriptorSize = 16;
 inline constexpr int kZip64DataDescriptorSize = 24;
 
+// Field offsets within the fixed part of each record, from the record's first byte (its signature).
+namespace local_header {
+inline constexpr int kVersionNeeded = 4;
+inline constexpr int kFlags = 6;
+inline constexpr int kMethod = 8;
+inline constexpr int kDateTime = 10;
+inline constexpr int kCrc32 = 14;
+inline constexpr int kCompressedSize = 18;
+inline constexpr int kUncompressedSize = 22;
+inline constexpr int kNameLength = 26;
+inline constexpr int kExtraLength = 28;
+}  // namespace local_header
+
+namespace central_header {
+inline constexpr int kVersionMadeBy = 4;
+inline constexpr int kVersionNeeded = 6;
+inline constexpr int kFlags = 8;
+inline constexpr int kMethod = 10;
+inline constexpr int kDateTime = 12;
+inline constexpr int kCrc32 = 16;
+inline constexpr int kCompressedSize = 20;
+inline constexpr int kUncompressedSize = 24;
+inline constexpr int kNameLength = 28;
+inline constexpr int kExtraLength = 30;
+inline constexpr int kCommentLength = 32;
+inline constexpr int kDiskNumberStart = 34;
+inline constexpr int kInternalAttributes = 36;
+inline constexpr int kExternalAttributes = 38;
+inline constexpr int kLocalHeaderOffset = 42;
+}  // namespace central_header
+
+namespace end_record {
+inline constexpr int kThisDisk = 4;
+inline constexpr int kCentralStartDisk = 6;
+inline constexpr int kEntriesThisDisk = 8;
+inline constexpr int kTotalEntries = 10;
+inline constexpr int kCentralDirSize = 12;
+inline constexpr int kCentralDirOffset = 16;
+inline constexpr int kCommentLength = 20;
+}  // namespace end_record
+
+namespace zip64_end_record {
+inline constexpr int kRecordSize = 4;  // bytes after this field (the record's size less 12)
+inline constexpr int kVersionMadeBy = 12;
+inline constexpr int kVersionNeeded = 14;
+inline constexpr int kThisDisk = 16;
+inline constexpr int kCentralStartDisk = 20;
+inline constexpr int kEntriesThisDisk = 24;
+inline constexpr int kTotalEntries = 32;
+inline constexpr int kCentralDirSize = 40;
+inline constexpr int kCentralDirOffset = 48;
+inline constexpr int kLeadIn = 12;  // signature and size field, not counted by kRecordSize
+}  // namespace zip64_end_record
+
+namespace zip64_locator {
+inline constexpr int kRecordDisk = 4;    // disk holding the Zip64 end record
+inline constexpr int kRecordOffset = 8;  // offset of the Zip64 end record
+inline constexpr int kTotalDisks = 16;
+}  // namespace zip64_locator
+
+// A data descriptor with its signature.
+namespace data_descriptor {
+inline constexpr int kCrc32 = 4;
+inline constexpr int kCompressedSize = 8;
+inline constexpr int kUncompressedSize = 12;
+}  // namespace data_descriptor
+
+// One block of an extra field.
+namespace extra_block {
+inline constexpr int kId = 0;
+inline constexpr int kDataSize = 2;
+}  // namespace extra_block
+
 // Longest archive comment, and how far from the end the end record can start.
 inline constexpr int kMaxCommentLength = 65535;
 inline constexpr int kEndCentralSearchSpan = kMaxCommentLength + kEndCentralSize;  // 65557
@@ -69,6 +142,35 @@ inline constexpr std::uint16_t kMethodDeflate64 = 9;
 // An AES-encrypted entry: the real method is in its AES extra block.
 inline constexpr std::uint16_t kMethodAes = 99;
 
+// The name of a compression method for messages: "Deflated", "Deflate64", "BZip2", ...
+inline const char* CompressionMethodName(std::uint16_t method) {
+  switch (method) {
+    case kMethodStored: return "Stored";
+    case kMethodShrunk: return "Shrunk";
+    case kMethodReduced1:
+    case kMethodReduced2:
+    case kMethodReduced3:
+    case kMethodReduced4: return "Reduced";
+    case kMethodImploded: return "Imploded";
+    case 7: return "Tokenized";
+    case kMethodDeflated: return "Deflated";
+    case kMethodDeflate64: return "Deflate64";
+    case 10: return "PKWARE DCL Imploded";
+    case 12: return "BZip2";
+    case 14: return "LZMA";
+    case 18: return "IBM TERSE";
+    case 19: return "IBM LZ77";
+    case 93: return "Zstandard";
+    case 94: return "MP3";
+    case 95: return "XZ";
+    case 96: return "JPEG";
+    case 97: return "WavPack";
+    case 98: return "PPMd";
+    case kMethodAes: return "AES encrypted";
+    default: return "unknown";
+  }
+}
+
 // Version fields: low byte the format version times ten, high byte the host system.
 inline constexpr std::uint16_t kVersionDefault = 20;  // made by / needed for the entries this engine makes
 inline constexpr std::uint16_t kVersionZip64 = 45;    // needed when a header carries Zip64 fields
@@ -98,6 +200,19 @@ inline constexpr std::uint8_t kAesStrength256 = 3;
 inline constexpr int kAesVerifierSize = 2;
 inline constexpr int kAesAuthCodeSize = 10;
 inline constexpr int kAesMaxSaltSize = 16;
+// Offsets within the AES block's data (after its 4-byte block header).
+namespace aes_extra {
+inline constexpr int kVendorVersion = 0;
+inline constexpr int kVendorId = 2;
+inline constexpr int kStrength = 4;
+inline constexpr int kMethod = 5;
+}  // namespace aes_extra
+
+// Sums of untrusted sizes (each at most INT64_MAX): a total that would overflow stays at INT64_MAX.
+inline std::int64_t AddSaturating(std::int64_t total, std::int64_t value) {
+  if (value <= 0) return total;
+  return total > INT64_MAX - value ? INT64_MAX : total + value;
+}
 
 // Little-endian field access on byte buffers.
 inline std::uint16_t GetU16(const std::uint8_t* p) {

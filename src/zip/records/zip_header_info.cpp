@@ -33,7 +33,7 @@ void ParseZip64Extra(const std::uint8_t* extra, std::size_t length, bool want_un
   std::size_t i = 0;
   while (i + kExtraBlockHeaderSize <= length) {
     const std::uint16_t id = GetU16(extra + i);
-    const std::size_t size = GetU16(extra + i + 2);
+    const std::size_t size = GetU16(extra + i + extra_block::kDataSize);
     if (i + kExtraBlockHeaderSize + size > length) return;
     if (id == kZip64ExtraId) {
       const std::uint8_t* p = extra + i + kExtraBlockHeaderSize;
@@ -71,16 +71,17 @@ AesValues ParseAesExtra(const std::uint8_t* extra, std::size_t length) {
   std::size_t i = 0;
   while (i + kExtraBlockHeaderSize <= length) {
     const std::uint16_t id = GetU16(extra + i);
-    const std::size_t size = GetU16(extra + i + 2);
+    const std::size_t size = GetU16(extra + i + extra_block::kDataSize);
     if (i + kExtraBlockHeaderSize + size > length) break;
     if (id == kAesExtraId && size >= static_cast<std::size_t>(kAesExtraDataSize)) {
       const std::uint8_t* p = extra + i + kExtraBlockHeaderSize;
-      const std::uint8_t strength = p[4];
-      if (GetU16(p + 2) == kAesVendorId && strength >= kAesStrength128 && strength <= kAesStrength256) {
+      const std::uint8_t strength = p[aes_extra::kStrength];
+      if (GetU16(p + aes_extra::kVendorId) == kAesVendorId && strength >= kAesStrength128 &&
+          strength <= kAesStrength256) {
         values.found = true;
-        values.vendor_version = GetU16(p);
+        values.vendor_version = GetU16(p + aes_extra::kVendorVersion);
         values.strength = strength;
-        values.method = GetU16(p + 5);
+        values.method = GetU16(p + aes_extra::kMethod);
       }
       break;
     }
@@ -90,12 +91,13 @@ AesValues ParseAesExtra(const std::uint8_t* extra, std::size_t length) {
 }
 
 void PutAesExtra(std::uint8_t* p, const TZipHeaderInfo& h) {
-  PutU16(p, kAesExtraId);
-  PutU16(p + 2, kAesExtraDataSize);
-  PutU16(p + 4, h.AesVendorVersion());
-  PutU16(p + 6, kAesVendorId);
-  p[8] = h.AesStrength();
-  PutU16(p + 9, h.AesMethod());
+  PutU16(p + extra_block::kId, kAesExtraId);
+  PutU16(p + extra_block::kDataSize, kAesExtraDataSize);
+  std::uint8_t* data = p + kExtraBlockHeaderSize;
+  PutU16(data + aes_extra::kVendorVersion, h.AesVendorVersion());
+  PutU16(data + aes_extra::kVendorId, kAesVendorId);
+  data[aes_extra::kStrength] = h.AesStrength();
+  PutU16(data + aes_extra::kMethod, h.AesMethod());
 }
 
 constexpr std::uint64_t kMaxInt64 = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
@@ -225,22 +227,22 @@ void WriteLocalRecord(TStream& stream, const TZipHeaderInfo& h, const std::strin
   std::vector<std::uint8_t> rec(kLocalHeaderSize + stored.size() + static_cast<std::size_t>(layout.Own()));
   std::uint8_t* p = rec.data();
   PutU32(p, kLocalHeaderSignature);
-  PutU16(p + 4, zip64 && h.VersionNeeded() < kVersionZip64 ? kVersionZip64 : h.VersionNeeded());
-  PutU16(p + 6, flags);
-  PutU16(p + 8, h.CompressionMethod());
-  PutU32(p + 10, h.FileDateTime());
-  PutU32(p + 14, h.Crc32());
-  PutU32(p + 18, zip64 ? kZip64Marker32 : static_cast<std::uint32_t>(h.CompressedSize()));
-  PutU32(p + 22, zip64 ? kZip64Marker32 : static_cast<std::uint32_t>(h.UncompressedSize()));
-  PutU16(p + 26, static_cast<std::uint16_t>(stored.size()));
-  PutU16(p + 28, static_cast<std::uint16_t>(layout.Total()));
+  PutU16(p + local_header::kVersionNeeded, zip64 && h.VersionNeeded() < kVersionZip64 ? kVersionZip64 : h.VersionNeeded());
+  PutU16(p + local_header::kFlags, flags);
+  PutU16(p + local_header::kMethod, h.CompressionMethod());
+  PutU32(p + local_header::kDateTime, h.FileDateTime());
+  PutU32(p + local_header::kCrc32, h.Crc32());
+  PutU32(p + local_header::kCompressedSize, zip64 ? kZip64Marker32 : static_cast<std::uint32_t>(h.CompressedSize()));
+  PutU32(p + local_header::kUncompressedSize, zip64 ? kZip64Marker32 : static_cast<std::uint32_t>(h.UncompressedSize()));
+  PutU16(p + local_header::kNameLength, static_cast<std::uint16_t>(stored.size()));
+  PutU16(p + local_header::kExtraLength, static_cast<std::uint16_t>(layout.Total()));
   std::copy(stored.begin(), stored.end(), p + kLocalHeaderSize);
   std::uint8_t* e = p + kLocalHeaderSize + stored.size();
   if (zip64) {
     PutU16(e, kZip64ExtraId);
-    PutU16(e + 2, 16);
-    PutU64(e + 4, static_cast<std::uint64_t>(h.UncompressedSize()));
-    PutU64(e + 12, static_cast<std::uint64_t>(h.CompressedSize()));
+    PutU16(e + extra_block::kDataSize, 16);
+    PutU64(e + kExtraBlockHeaderSize, static_cast<std::uint64_t>(h.UncompressedSize()));
+    PutU64(e + kExtraBlockHeaderSize + 8, static_cast<std::uint64_t>(h.CompressedSize()));
     e += kZip64LocalExtraSize;
   }
   if (layout.aes) PutAesExtra(e, h);
@@ -286,26 +288,26 @@ void TZipHeaderInfo::WriteCentral(TStream& stream) const {
   std::vector<std::uint8_t> rec(kCentralHeaderSize + stored.size() + zip64_size + aes_size + comment_size);
   std::uint8_t* p = rec.data();
   PutU32(p, kCentralHeaderSignature);
-  PutU16(p + 4, WrittenVersionMadeBy(version_made_by_, utf8));
-  PutU16(p + 6, zip64_size != 0 && version_needed_ < kVersionZip64 ? kVersionZip64 : version_needed_);
-  PutU16(p + 8, static_cast<std::uint16_t>(general_flags_ | (utf8 ? kFlagUtf8 : 0)));
-  PutU16(p + 10, compression_method_);
-  PutU32(p + 12, file_date_time_);
-  PutU32(p + 16, crc32_);
-  PutU32(p + 20, Field32(compressed_size_));
-  PutU32(p + 24, Field32(uncompressed_size_));
-  PutU16(p + 28, static_cast<std::uint16_t>(stored.size()));
-  PutU16(p + 30, static_cast<std::uint16_t>(zip64_size + aes_size));
-  PutU16(p + 32, static_cast<std::uint16_t>(comment_size));
-  PutU16(p + 34, disk_number_start_ >= kZip64Marker16 ? kZip64Marker16 : static_cast<std::uint16_t>(disk_number_start_));
-  PutU16(p + 36, internal_attributes_);
-  PutU32(p + 38, external_attributes_);
-  PutU32(p + 42, Field32(local_header_offset_));
+  PutU16(p + central_header::kVersionMadeBy, WrittenVersionMadeBy(version_made_by_, utf8));
+  PutU16(p + central_header::kVersionNeeded, zip64_size != 0 && version_needed_ < kVersionZip64 ? kVersionZip64 : version_needed_);
+  PutU16(p + central_header::kFlags, static_cast<std::uint16_t>(general_flags_ | (utf8 ? kFlagUtf8 : 0)));
+  PutU16(p + central_header::kMethod, compression_method_);
+  PutU32(p + central_header::kDateTime, file_date_time_);
+  PutU32(p + central_header::kCrc32, crc32_);
+  PutU32(p + central_header::kCompressedSize, Field32(compressed_size_));
+  PutU32(p + central_header::kUncompressedSize, Field32(uncompressed_size_));
+  PutU16(p + central_header::kNameLength, static_cast<std::uint16_t>(stored.size()));
+  PutU16(p + central_header::kExtraLength, static_cast<std::uint16_t>(zip64_size + aes_size));
+  PutU16(p + central_header::kCommentLength, static_cast<std::uint16_t>(comment_size));
+  PutU16(p + central_header::kDiskNumberStart, disk_number_start_ >= kZip64Marker16 ? kZip64Marker16 : static_cast<std::uint16_t>(disk_number_start_));
+  PutU16(p + central_header::kInternalAttributes, internal_attributes_);
+  PutU32(p + central_header::kExternalAttributes, external_attributes_);
+  PutU32(p + central_header::kLocalHeaderOffset, Field32(local_header_offset_));
   std::uint8_t* q = p + kCentralHeaderSize;
   q = std::copy(stored.begin(), stored.end(), q);
   if (zip64_size != 0) {
     PutU16(q, kZip64ExtraId);
-    PutU16(q + 2, static_cast<std::uint16_t>(zip64_size - kExtraBlockHeaderSize));
+    PutU16(q + extra_block::kDataSize, static_cast<std::uint16_t>(zip64_size - kExtraBlockHeaderSize));
     q += kExtraBlockHeaderSize;
     auto put64 = [&q](std::int64_t v) {
       PutU64(q, static_cast<std::uint64_t>(v));
@@ -347,9 +349,9 @@ bool TZipHeaderInfo::ReadCentral(TStream& stream, const TNextVolumeHook& next_vo
     s->Seek(start, kSeekBegin);
     return false;
   }
-  const std::size_t name_length = GetU16(h + 28);
-  const std::size_t extra_length = GetU16(h + 30);
-  const std::size_t comment_length = GetU16(h + 32);
+  const std::size_t name_length = GetU16(h + central_header::kNameLength);
+  const std::size_t extra_length = GetU16(h + central_header::kExtraLength);
+  const std::size_t comment_length = GetU16(h + central_header::kCommentLength);
   std::string raw(name_length, '\0');
   if (name_length > 0 && s->Read(raw.data(), static_cast<std::int64_t>(name_length)) !=
                              static_cast<std::int64_t>(name_length)) {
@@ -360,10 +362,10 @@ bool TZipHeaderInfo::ReadCentral(TStream& stream, const TNextVolumeHook& next_vo
   const std::int64_t extra_got =
       extra_length > 0 ? std::max<std::int64_t>(s->Read(extra.data(), static_cast<std::int64_t>(extra_length)), 0) : 0;
 
-  const std::uint32_t compressed = GetU32(h + 20);
-  const std::uint32_t uncompressed = GetU32(h + 24);
-  const std::uint16_t disk = GetU16(h + 34);
-  const std::uint32_t offset = GetU32(h + 42);
+  const std::uint32_t compressed = GetU32(h + central_header::kCompressedSize);
+  const std::uint32_t uncompressed = GetU32(h + central_header::kUncompressedSize);
+  const std::uint16_t disk = GetU16(h + central_header::kDiskNumberStart);
+  const std::uint32_t offset = GetU32(h + central_header::kLocalHeaderOffset);
   Zip64Values z;
   bool found[4] = {false, false, false, false};
   ParseZip64Extra(extra.data(), static_cast<std::size_t>(extra_got), uncompressed == kZip64Marker32,
@@ -374,20 +376,20 @@ bool TZipHeaderInfo::ReadCentral(TStream& stream, const TNextVolumeHook& next_vo
     return false;
   }
 
-  version_made_by_ = GetU16(h + 4);
-  version_needed_ = GetU16(h + 6);
-  general_flags_ = GetU16(h + 8);
-  compression_method_ = GetU16(h + 10);
-  file_date_time_ = FixDosDateTime(GetU32(h + 12));
-  crc32_ = GetU32(h + 16);
+  version_made_by_ = GetU16(h + central_header::kVersionMadeBy);
+  version_needed_ = GetU16(h + central_header::kVersionNeeded);
+  general_flags_ = GetU16(h + central_header::kFlags);
+  compression_method_ = GetU16(h + central_header::kMethod);
+  file_date_time_ = FixDosDateTime(GetU32(h + central_header::kDateTime));
+  crc32_ = GetU32(h + central_header::kCrc32);
   compressed_size_ = found[1] ? static_cast<std::int64_t>(z.compressed) : compressed;
   uncompressed_size_ = found[0] ? static_cast<std::int64_t>(z.uncompressed) : uncompressed;
   central_extra_length_ = static_cast<std::uint16_t>(extra_length);
   local_extra_length_ = 0;
   file_comment_length_ = static_cast<std::uint16_t>(comment_length);
   disk_number_start_ = found[3] ? z.disk : disk;
-  internal_attributes_ = GetU16(h + 36);
-  external_attributes_ = GetU32(h + 38);
+  internal_attributes_ = GetU16(h + central_header::kInternalAttributes);
+  external_attributes_ = GetU32(h + central_header::kExternalAttributes);
   local_header_offset_ = found[2] ? static_cast<std::int64_t>(z.offset) : offset;
   central_header_position_ = start;
   SplitStoredName(DecodeStoredName(raw, general_flags_, version_made_by_), directory_, file_name_);
@@ -409,16 +411,16 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
     stream.Seek(start, kSeekBegin);
     return false;
   }
-  const std::size_t name_length = GetU16(h + 26);
-  const std::size_t extra_length = GetU16(h + 28);
+  const std::size_t name_length = GetU16(h + local_header::kNameLength);
+  const std::size_t extra_length = GetU16(h + local_header::kExtraLength);
   std::string raw(name_length, '\0');
   if (name_length > 0 && stream.Read(raw.data(), static_cast<std::int64_t>(name_length)) !=
                              static_cast<std::int64_t>(name_length)) {
     stream.Seek(start, kSeekBegin);
     return false;
   }
-  const std::uint32_t compressed = GetU32(h + 18);
-  const std::uint32_t uncompressed = GetU32(h + 22);
+  const std::uint32_t compressed = GetU32(h + local_header::kCompressedSize);
+  const std::uint32_t uncompressed = GetU32(h + local_header::kUncompressedSize);
   Zip64Values z;
   bool found[4] = {false, false, false, false};
   AesValues aes;
@@ -434,11 +436,11 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
     }
   }
   version_made_by_ = 0;
-  version_needed_ = GetU16(h + 4);
-  general_flags_ = GetU16(h + 6);
-  compression_method_ = GetU16(h + 8);
-  file_date_time_ = FixDosDateTime(GetU32(h + 10));
-  crc32_ = GetU32(h + 14);
+  version_needed_ = GetU16(h + local_header::kVersionNeeded);
+  general_flags_ = GetU16(h + local_header::kFlags);
+  compression_method_ = GetU16(h + local_header::kMethod);
+  file_date_time_ = FixDosDateTime(GetU32(h + local_header::kDateTime));
+  crc32_ = GetU32(h + local_header::kCrc32);
   compressed_size_ = found[1] ? static_cast<std::int64_t>(z.compressed) : compressed;
   uncompressed_size_ = found[0] ? static_cast<std::int64_t>(z.uncompressed) : uncompressed;
   central_extra_length_ = 0;
@@ -465,8 +467,8 @@ const std::string& TZipHeaderInfo::ReadFileComment(TStream& stream) {
   if (stream.Read(h, kCentralHeaderSize) != kCentralHeaderSize || GetU32(h) != kCentralHeaderSignature) {
     return kEmpty;
   }
-  const std::int64_t skip = static_cast<std::int64_t>(GetU16(h + 28)) + GetU16(h + 30);
-  const std::size_t length = GetU16(h + 32);
+  const std::int64_t skip = static_cast<std::int64_t>(GetU16(h + central_header::kNameLength)) + GetU16(h + central_header::kExtraLength);
+  const std::size_t length = GetU16(h + central_header::kCommentLength);
   if (skip > 0) stream.Seek(skip, kSeekCurrent);
   std::string comment(length, '\0');
   const std::int64_t got = std::max<std::int64_t>(stream.Read(comment.data(), static_cast<std::int64_t>(length)), 0);

@@ -1,15 +1,11 @@
 #include "zip/writer/stored_path.h"
 
 #include "platform/path.h"
-#include "zip/records/sorted_zip.h"
+#include "zip/records/ascii_text.h"
 
 namespace kzb::zip {
 
 namespace {
-
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-  return text.size() >= prefix.size() && CompareText(std::string_view(text).substr(0, prefix.size()), prefix) == 0;
-}
 
 // Folds "." and ".." steps and repeated separators of a folder lexically and drops a leading separator,
 // so that the folder stays below whatever folder the archive is extracted to.

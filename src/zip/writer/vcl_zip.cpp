@@ -57,20 +57,20 @@ bool TVCLZip::IsExcluded(const std::string& path) const { return zip::IsExcluded
 bool TVCLZip::IsNoCompress(const std::string& path) const { return zip::IsNoCompress(no_compress_list_, path); }
 
 void TVCLZip::SetZipName(const std::string& name) {
-  if (name == zip_name_) return;
+  if (name == ZipName()) return;
   // A comment changed on the current archive and not written by a run yet is stored first.
-  if (end_central_.CommentModified() && !IsBlank(zip_name_)) {
-    files_list_.clear();
+  if (Archive().EndRecord().CommentModified() && !IsBlank(ZipName())) {
+    FilesList().clear();
     RunWriter();
-    end_central_.SetCommentModified(false);
+    Archive().EndRecord().SetCommentModified(false);
   }
   carry_comment_ = false;
   TVCLUnZip::SetZipName(name);
 }
 
 int TVCLZip::RunWriter() {
-  if (IsBlank(zip_name_)) {
-    files_list_.clear();
+  if (IsBlank(ZipName())) {
+    FilesList().clear();
     return 0;
   }
   ZipRun run(*this);
@@ -102,7 +102,7 @@ void TVCLZip::Assign(const TVCLZip& source) {
   exclude_list_ = source.exclude_list_;
   no_compress_list_ = source.no_compress_list_;
   add_dir_entries_on_recurse_ = source.add_dir_entries_on_recurse_;
-  password_ = source.password_;
+  SetPassword(source.Password());
   OnStartZipInfo = source.OnStartZipInfo;
   OnStartZip = source.OnStartZip;
   OnEndZip = source.OnEndZip;

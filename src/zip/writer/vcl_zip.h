@@ -190,6 +190,7 @@ class TVCLZip : public TVCLUnZip {
   std::vector<std::string> exclude_list_;
   std::vector<std::string> no_compress_list_;
   bool add_dir_entries_on_recurse_ = false;
+  bool check_disk_labels_ = true;
   std::int64_t output_device_limit_ = -1;
   // A comment set before a run that created a new archive goes on into later new archives under the same
   // ZipName (it was written, so a change of name has nothing left to store).

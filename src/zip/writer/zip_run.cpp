@@ -97,24 +97,20 @@ struct InputReadError {
 
 }  // namespace
 
-ZipRun::ZipRun(TVCLZip& zip)
-    : zip_(zip),
-      saved_sort_mode_(static_cast<int>(zip.sort_mode_)),
-      saved_keep_zip_open_(zip.keep_zip_open_) {}
+ZipRun::ZipRun(TVCLZip& zip) : zip_(zip) {}
 
 ZipRun::~ZipRun() = default;
 
 // --- The run ---------------------------------------------------------------------------------------------
 
 int ZipRun::Execute() {
-  zip_.keep_zip_open_ = true;
-  zip_.sort_mode_ = TZipSortMode::ByNone;
-  if (zip_.directory_) zip_.BuildListing();
+  hold_.emplace(zip_.Archive());
+  physical_.emplace(zip_.Archive());
   try {
     path_options_.store_paths = zip_.store_paths_;
     path_options_.relative_paths = zip_.relative_paths_;
     path_options_.store_volumes = zip_.store_volumes_;
-    path_options_.root_dir = zip_.root_dir_;
+    path_options_.root_dir = zip_.RootDir();
     // Short names: the root folder is compared in the same form as the files' paths.
     if (zip_.store83_names_ && !path_options_.root_dir.empty()) {
       path_options_.root_dir = platform::ToShortPath(path_options_.root_dir);
@@ -125,7 +121,7 @@ int ZipRun::Execute() {
     OpenOutput();
     if (updating_) UpdatePass();
 
-    std::vector<std::string> files = zip_.files_list_;
+    std::vector<std::string> files = zip_.FilesList();
     if (!files.empty() && zip_.OnStartZipInfo) {
       bool stop_now = false;
       zip_.OnStartZipInfo(zip_, static_cast<int>(files.size()), byte_total_, new_end_, stop_now);
@@ -155,19 +151,19 @@ int ZipRun::Execute() {
 }
 
 void ZipRun::ResolveFiles() {
-  if (zip_.files_list_.empty()) return;
+  if (zip_.FilesList().empty()) return;
   FileListContext context;
-  context.root_dir = zip_.root_dir_;
+  context.root_dir = zip_.RootDir();
   context.recurse = zip_.recurse_;
   context.exclude_list = &zip_.exclude_list_;
   context.skip_if_archive_bit_not_set = zip_.skip_if_archive_bit_not_set_;
   context.add_dir_entries_on_recurse = zip_.add_dir_entries_on_recurse_;
-  context.zip_name = zip_.zip_name_;
+  context.zip_name = zip_.ZipName();
   std::unordered_set<std::string> archive_names;
   if (zip_.zip_action_ == TZipAction::zaFreshen) {
-    if (!multi_volume_ && platform::FileExists(zip_.zip_name_)) {
+    if (!multi_volume_ && platform::FileExists(zip_.ZipName())) {
       zip_.OpenZip();
-      for (const TZipHeaderInfo* entry : *zip_.directory_) archive_names.insert(entry->FullName());
+      for (const TZipHeaderInfo* entry : zip_.Archive().Directory()) archive_names.insert(entry->FullName());
     }
     context.is_in_archive = [&](const std::string& path) { return archive_names.count(StoredKey(path)) != 0; };
   }
@@ -178,11 +174,11 @@ void ZipRun::ResolveFiles() {
     if (zip_.OnRecursingFile) zip_.OnRecursingFile(zip_, path);
   };
   context.process_messages = [this]() { zip_.ProcessMessages(); };
-  byte_total_ = ResolveFileList(zip_.files_list_, context);
+  byte_total_ = ResolveFileList(zip_.FilesList(), context);
 }
 
 void ZipRun::OpenOutput() {
-  const std::string& zip_name = zip_.zip_name_;
+  const std::string& zip_name = zip_.ZipName();
   if (platform::DirectoryExists(zip_name)) {
     throw platform::EFCreateError("Cannot create file \"" + zip_name + "\". It is a folder");
   }
@@ -190,7 +186,7 @@ void ZipRun::OpenOutput() {
   updating_ = !multi_volume_ && platform::FileExists(zip_name);
   if (updating_) {
     zip_.OpenZip();
-    if (zip_.IsMultiVolume() || zip_.byte_split_set_) {
+    if (zip_.Archive().IsMultiVolume() || zip_.Archive().ByteSplitSet()) {
       throw EZipGeneralError("Cannot update \"" + zip_name + "\": it is a multi-volume archive");
     }
     old_archive_ = std::make_unique<TFileStream>(zip_name, platform::File::Mode::kRead);
@@ -201,7 +197,7 @@ void ZipRun::OpenOutput() {
   TVolumeOutput::Options options;
   options.zip_name = zip_name;
   options.multi_volume = multi_volume_;
-  options.flush_to_disk = zip_.flush_files_on_close_ || updating_;
+  options.flush_to_disk = zip_.FlushFilesOnClose() || updating_;
   options.device_limit = zip_.output_device_limit_;
   options.buffer_size = kOutputBufferSize;
   if (info.multi_mode == TMultiMode::mmBlocks) {
@@ -211,9 +207,9 @@ void ZipRun::OpenOutput() {
   } else if (info.multi_mode == TMultiMode::mmSpan) {
     std::int64_t reserve = info.save_on_first_disk;
     if (info.save_zip_info_on_first_disk) {
-      reserve += static_cast<std::int64_t>(zip_.files_list_.size()) *
+      reserve += static_cast<std::int64_t>(zip_.FilesList().size()) *
                      (zip_.store_paths_ ? kZfcBytesPerFileWithPaths : kZfcBytesPerFile) +
-                 static_cast<std::int64_t>(zip_.end_central_.ZipCommentLength()) + kZfcBytesFixed;
+                 static_cast<std::int64_t>(zip_.Archive().EndRecord().ZipCommentLength()) + kZfcBytesFixed;
     }
     auto free_space = [](const std::string& name) -> std::int64_t {
       std::string folder = platform::ExtractFilePath(name);
@@ -234,11 +230,11 @@ void ZipRun::OpenOutput() {
   output_->Open();
 
   new_dir_ = std::make_unique<TSortedZip>(TDuplicatePolicy::kError);
-  TEndCentral& reader_end = zip_.end_central_;
+  TEndCentral& reader_end = zip_.Archive().EndRecord();
   if (updating_ || reader_end.CommentModified() || zip_.carry_comment_) {
     if (updating_ && reader_end.ZipCommentLength() != 0 && !reader_end.ZipCommentText()) {
       const bool modified = reader_end.CommentModified();
-      reader_end.ReadZipComment(*zip_.archive_stream_);
+      reader_end.ReadZipComment(zip_.Archive().Stream());
       reader_end.SetCommentModified(modified);
     }
     new_end_.Assign(reader_end);
@@ -270,18 +266,18 @@ void ZipRun::AddToNewDirectory(std::unique_ptr<TZipHeaderInfo> entry) {
 // --- Update pass -----------------------------------------------------------------------------------------
 
 void ZipRun::UpdatePass() {
-  std::vector<std::string>& files = zip_.files_list_;
+  std::vector<std::string>& files = zip_.FilesList();
   // Stored name -> indices of the files of that name, in list order.
   std::unordered_map<std::string, std::deque<std::size_t>> by_name;
   for (std::size_t j = 0; j < files.size(); ++j) by_name[StoredKey(files[j])].push_back(j);
   std::vector<bool> consumed(files.size(), false);
 
-  const TSortedZip& old_dir = *zip_.directory_;
+  const TSortedZip& old_dir = zip_.Archive().Directory();
   for (std::int64_t i = 0; i < old_dir.Count(); ++i) {
     auto copy = std::make_unique<TZipHeaderInfo>(*old_dir.Get(i));
     if (copy->HasComment() && !copy->FileComment()) {
       const std::uint16_t length = copy->FileCommentLength();
-      copy->ReadFileComment(*zip_.archive_stream_);
+      copy->ReadFileComment(zip_.Archive().Stream());
       copy->SetFileCommentLength(length);
     }
     auto found = by_name.find(copy->FullName());
@@ -327,15 +323,15 @@ void ZipRun::CopyEntry(TZipHeaderInfo& entry) {
   std::uint8_t local[kLocalHeaderSize];
   in.ReadBuffer(local, kLocalHeaderSize);
   if (GetU32(local) != kLocalHeaderSignature) throw EBadZipFile("Not a valid zip file!");
-  const std::uint16_t name_length = GetU16(local + 26);
-  const std::uint16_t extra_length = GetU16(local + 28);
+  const std::uint16_t name_length = GetU16(local + local_header::kNameLength);
+  const std::uint16_t extra_length = GetU16(local + local_header::kExtraLength);
   in.Seek(name_length, kSeekCurrent);
   std::vector<std::uint8_t> extra(extra_length);
   if (extra_length != 0) in.ReadBuffer(extra.data(), extra_length);
   bool old_zip64 = false;
   for (std::size_t k = 0; k + 4 <= extra.size();) {
     const std::uint16_t id = GetU16(&extra[k]);
-    const std::uint16_t size = GetU16(&extra[k + 2]);
+    const std::uint16_t size = GetU16(&extra[k + extra_block::kDataSize]);
     if (id == kZip64ExtraId) old_zip64 = true;
     k += 4 + size;
   }
@@ -454,7 +450,7 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
 ZipRun::EntryOutcome ZipRun::WriteFileEntry(TZipHeaderInfo& header, std::int64_t size, bool reserve_zip64) {
   input_limit_ = size;
   file_bytes_ = 0;
-  const std::string& password = zip_.password_;
+  const std::string& password = zip_.Password();
   encrypting_ = !password.empty();
   aes_encrypting_ = encrypting_ && zip_.encryption_ != TZipEncryption::zeZipCrypto;
   const auto strength = static_cast<TAesStrength>(zip_.encryption_);
@@ -814,7 +810,7 @@ void ZipRun::Finish() {
   aes_keys_.reset();
   const int last_volume = output_->Volume();
   old_archive_.reset();
-  if (updating_) zip_.CloseArchiveStream();
+  if (updating_) zip_.Archive().ForceClose();
   const std::string last_name = output_->Commit();
 
   for (const std::string& path : dispose_list_) {
@@ -824,28 +820,16 @@ void ZipRun::Finish() {
   }
 
   // The reader side now shows the archive just written.
-  TEndCentral& reader_end = zip_.end_central_;
+  TEndCentral& reader_end = zip_.Archive().EndRecord();
   const bool carried = !updating_ && (reader_end.CommentModified() || zip_.carry_comment_);
-  reader_end.Assign(new_end_);
-  reader_end.SetCommentModified(false);
   zip_.carry_comment_ = carried && new_end_.HasComment();
-  zip_.FreeDirectory();
-  zip_.directory_ = std::move(new_dir_);
-  zip_.listing_ = zip_.directory_.get();
-  if (multi_volume_ && last_volume > 0) zip_.zip_name_ = last_name;
-  zip_.RememberArchiveDate(zip_.zip_name_);
-  zip_.current_disk_ = last_volume;
-  zip_.volume_count_ = last_volume + 1;
-  zip_.volume_kind_ = last_volume > 0 ? TVolumeKind::vkBlocks : TVolumeKind::vkNone;
-  zip_.base_offset_ = 0;
-  zip_.repair_mode_ = false;
-  zip_.byte_split_set_ = false;
-  zip_.last_volume_name_ = zip_.zip_name_;
+  if (multi_volume_ && last_volume > 0) zip_.AdoptZipName(last_name);
+  zip_.Archive().AdoptWritten(std::move(new_dir_), new_end_, zip_.ZipName(), last_volume);
 
   if (multi_volume_) {
     if (zip_.OnTotalPercentDone) zip_.OnTotalPercentDone(zip_, 100);
     if (!zfc_bytes_.empty() && last_volume > 0) {
-      const std::string zfc_name = platform::ChangeFileExt(zip_.zip_name_, ".zfc");
+      const std::string zfc_name = platform::ChangeFileExt(zip_.ZipName(), ".zfc");
       try {
         platform::WriteFileAtomic(zfc_name, std::string_view(reinterpret_cast<const char*>(zfc_bytes_.data()),
                                                              zfc_bytes_.size()));
@@ -872,13 +856,12 @@ void ZipRun::Abort() noexcept {
 
 void ZipRun::RestoreReader() noexcept {
   try {
-    zip_.sort_mode_ = static_cast<TZipSortMode>(saved_sort_mode_);
-    zip_.keep_zip_open_ = saved_keep_zip_open_;
-    if (zip_.directory_) zip_.BuildListing();
+    physical_.reset();
+    hold_.reset();
     zip_.CloseZip();
   } catch (...) {
   }
-  zip_.files_list_.clear();
+  zip_.FilesList().clear();
 }
 
 }  // namespace kzb::zip

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -14,6 +15,7 @@
 #include "zip/crypt/aes_key_pool.h"
 #include "zip/crypt/zip_crypt.h"
 #include "zip/deflate/deflate_file.h"
+#include "zip/reader/open_archive.h"
 #include "zip/records/end_central.h"
 #include "zip/records/sorted_zip.h"
 #include "zip/records/zip_header_info.h"
@@ -80,8 +82,9 @@ class ZipRun {
   TVCLZip& zip_;
 
   // Reader state saved for the run.
-  int saved_sort_mode_;
-  bool saved_keep_zip_open_;
+  // The old archive stays open, and its listing in physical order, for the whole run.
+  std::optional<TOpenArchive::Hold> hold_;
+  std::optional<TOpenArchive::PhysicalOrder> physical_;
 
   bool multi_volume_ = false;
   bool updating_ = false;
