@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/test_support.h"
+#include "platform/file_system.h"
 #include "zip/decompress/decompress_io.h"
 #include "zip/decompress/explode.h"
 #include "zip/decompress/unreduce.h"
@@ -724,7 +725,9 @@ TEST(LegacyDecodersTest, ZeroDeclaredSizeProducesNoBlock) {
 
 // Errors of the run's input and output callbacks pass through the decoders (and leak nothing, which
 // the sanitizer build checks).
-TEST(LegacyDecodersTest, CallbackErrorsPassThrough) {
+// One rule for every decoder: the archive ending early and output past the declared size end the entry
+// with kDataError; any other error of the callbacks (a failing output device) passes through.
+TEST(LegacyDecodersTest, CallbackErrorsEndTheEntryOnlyForBadData) {
   std::vector<Token> tokens = PatternLiterals(10);
   for (int i = 0; i < 200; ++i) tokens.push_back(Token{-1, 10, 300});
   const Bytes implode_stream = Implode(tokens, 0x0002);
@@ -736,13 +739,21 @@ TEST(LegacyDecodersTest, CallbackErrorsPassThrough) {
   for (int i = 0; i < 40000; ++i) codes.push_back({static_cast<std::uint32_t>('a' + i % 5), 9});
   const Bytes shrink_stream = ShrinkCodes(codes);
 
-  const OutputBlockFn failing_output = [](const std::uint8_t*, std::size_t) { throw EBiggerThanUncompressed(); };
-  EXPECT_THROW(Unshrink(InputOver(shrink_stream), failing_output), EBiggerThanUncompressed);
-  EXPECT_THROW(Unreduce(InputOver(reduce_stream), failing_output, 3, stage_one.size()), EBiggerThanUncompressed);
-  EXPECT_THROW(Explode(InputOver(implode_stream), failing_output, 0x0002, implode_stream.size(), implode_size),
-               EBiggerThanUncompressed);
+  const OutputBlockFn oversize = [](const std::uint8_t*, std::size_t) { throw EBiggerThanUncompressed(); };
+  EXPECT_EQ(Unshrink(InputOver(shrink_stream), oversize), DecodeResult::kDataError);
+  EXPECT_EQ(Unreduce(InputOver(reduce_stream), oversize, 3, stage_one.size()), DecodeResult::kDataError);
+  EXPECT_EQ(Explode(InputOver(implode_stream), oversize, 0x0002, implode_stream.size(), implode_size),
+            DecodeResult::kDataError);
 
-  // Input that fails after its first block of bytes.
+  const OutputBlockFn device_fails = [](const std::uint8_t*, std::size_t) {
+    throw platform::EFileError("Cannot write file \"out\". Input/output error");
+  };
+  EXPECT_THROW(Unshrink(InputOver(shrink_stream), device_fails), platform::EFileError);
+  EXPECT_THROW(Unreduce(InputOver(reduce_stream), device_fails, 3, stage_one.size()), platform::EFileError);
+  EXPECT_THROW(Explode(InputOver(implode_stream), device_fails, 0x0002, implode_stream.size(), implode_size),
+               platform::EFileError);
+
+  // Input that fails after its first block of bytes: the archive ends inside the entry.
   auto failing_input = [](const Bytes& data) {
     auto calls = std::make_shared<int>(0);
     return InputFn([&data, calls](std::uint8_t* buffer, std::size_t max) -> std::size_t {
@@ -753,10 +764,10 @@ TEST(LegacyDecodersTest, CallbackErrorsPassThrough) {
     });
   };
   Decoded sink;
-  EXPECT_THROW(Unshrink(failing_input(shrink_stream), Collect(&sink)), EFatalUnzipError);
-  EXPECT_THROW(Unreduce(failing_input(reduce_stream), Collect(&sink), 3, stage_one.size()), EFatalUnzipError);
-  EXPECT_THROW(Explode(failing_input(implode_stream), Collect(&sink), 0x0002, implode_stream.size(), implode_size),
-               EFatalUnzipError);
+  EXPECT_EQ(Unshrink(failing_input(shrink_stream), Collect(&sink)), DecodeResult::kDataError);
+  EXPECT_EQ(Unreduce(failing_input(reduce_stream), Collect(&sink), 3, stage_one.size()), DecodeResult::kDataError);
+  EXPECT_EQ(Explode(failing_input(implode_stream), Collect(&sink), 0x0002, implode_stream.size(), implode_size),
+            DecodeResult::kDataError);
 }
 
 }  // namespace

@@ -276,28 +276,6 @@ TEST(ReaderTest, CentralExtraBytesThatWereNeverWritten) {
   EXPECT_EQ(reader.EntryName(2), "three.txt");
 }
 
-TEST(ReaderTest, DuplicateLocalOffsetsRunTheScan) {
-  ScratchDir dir;
-  const std::string path = dir / "dup.zip";
-  MakeZip(path, "z.writestr('one.txt','1111')\nz.writestr('two.txt','2222')");
-  std::vector<std::uint8_t> bytes = test::ReadFileBytes(path);
-  // Point the second central header at the first local header.
-  int seen = 0;
-  for (std::size_t i = 0; i + 4 <= bytes.size(); ++i) {
-    if (bytes[i] == 'P' && bytes[i + 1] == 'K' && bytes[i + 2] == 1 && bytes[i + 3] == 2 && ++seen == 2) {
-      for (int k = 0; k < 4; ++k) bytes[i + 42 + k] = 0;
-    }
-  }
-  test::WriteFileBytes(path, bytes);
-  TVCLUnZip reader;
-  reader.SetZipName(path);
-  reader.ReadZip();
-  EXPECT_TRUE(reader.RepairMode());
-  ASSERT_EQ(reader.Count(), 2);
-  reader.SetDoAll(true);
-  EXPECT_EQ(reader.Test(), 2);
-}
-
 TEST(ReaderTest, PrependedDataAndTrailingJunk) {
   ScratchDir dir;
   const std::string path = dir / "plain.zip";

@@ -1,6 +1,7 @@
 #include "app/runs/restore_run.h"
 
 #include <exception>
+#include <fstream>
 
 #include "app/backup/activity_log.h"
 #include "app/runs/run_lock.h"
@@ -21,6 +22,13 @@ struct RestoreAborted {};
 
 // How many damaged entries the failure message names before it only counts the rest.
 constexpr std::size_t kProblemsNamed = 10;
+
+bool StartsWithLocalHeader(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  char signature[4] = {};
+  return file.read(signature, 4) && signature[0] == 'P' && signature[1] == 'K' && signature[2] == 3 &&
+         signature[3] == 4;
+}
 
 }  // namespace
 
@@ -167,9 +175,11 @@ void RestoreRun::InstallHandlers(RestoreResult& result, ExtractionEnd& end) {
     if (reason == zip::TSkipReason::srNoOverwrite) return;  // kept by the overwrite rule, as asked
     result.problems.push_back(zip::PrintableName(fname) + ": " + SkipReasonText(sender, reason, index));
   };
-  // A damaged archive is read as far as its local headers allow; the report says what was lost.
-  reader.OnInCompleteZip = [](zip::TVCLUnZip& /*sender*/, zip::TIncompleteZipMode& mode) {
-    mode = zip::TIncompleteZipMode::izAssumeBad;
+  // An archive cut short (it starts as every archive of ours does) is restored as far as its local
+  // headers allow, and the report says what was lost; any other file without an end record stays
+  // "Incomplete Zip File".
+  reader.OnInCompleteZip = [](zip::TVCLUnZip& sender, zip::TIncompleteZipMode& mode) {
+    if (StartsWithLocalHeader(sender.ZipName())) mode = zip::TIncompleteZipMode::izAssumeBad;
   };
   reader.OnAskYesNo = [&app](zip::TVCLUnZip& /*sender*/, const std::string& text, const std::string& /*title*/) {
     return app.Ui().AskYesNo(text, MessageKind::kConfirm);

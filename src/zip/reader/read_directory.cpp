@@ -90,6 +90,7 @@ struct TVCLUnZip::DirectoryRead {
   bool scanned = false;                   // the local-header scan ran (it runs at most once per read)
   bool by_size = false;                   // headers are read up to directory_end, not counted
   std::int64_t directory_end = 0;         // archive position where the central directory ends
+  std::int64_t memory_end = -1;           // the directory lies whole on this volume up to here (-1: not)
   TNextVolumeHook next_volume;            // continues a header on the next volume of a set
 
   // Where the next header is read from.
@@ -199,6 +200,9 @@ void TVCLUnZip::PositionAtCentralDirectory(DirectoryRead& read) {
       SwitchToVolume(static_cast<int>(end.CentralStartDisk()) + 1);
     }
     archive_.Stream().Seek(end.CentralDirOffset(), kSeekBegin);
+    if (end.CentralStartDisk() == end.ThisDisk()) {
+      read.memory_end = end.IsZip64() ? end.Zip64EndPosition() : end.EndRecordPosition();
+    }
     return;
   }
   if (!CheckEndRecordBounds(read)) return;
@@ -212,7 +216,12 @@ bool TVCLUnZip::CheckEndRecordBounds(DirectoryRead& read) {
   TStream& stream = archive_.Stream();
   const std::int64_t size = stream.Size();
   const std::int64_t offset = end.CentralDirOffset();
-  const std::int64_t shift = end.PrependedBytes();
+  const std::int64_t shift = end.PrependedBytes();  // at most the end record's position
+  if (offset > size) {
+    StartRepair(read, "the central directory offset (" + std::to_string(offset) +
+                          ") lies beyond the end of the archive");
+    return false;
+  }
   if (shift > 0) {
     auto directory_at = [&](std::int64_t position) {
       std::uint8_t sig[4] = {};
@@ -232,13 +241,14 @@ bool TVCLUnZip::CheckEndRecordBounds(DirectoryRead& read) {
     }
   }
   const std::int64_t start = offset + archive_.BaseOffset();
-  if (offset > size || start > size || end.CentralDirSize() > size - start) {
-    StartRepair(read, "the central directory (offset " + std::to_string(offset) + ", size " +
-                          std::to_string(end.CentralDirSize()) + ") lies beyond the end of the archive");
+  if (start > size || end.CentralDirSize() > size - start) {
+    StartRepair(read, "the central directory size (" + std::to_string(end.CentralDirSize()) +
+                          ") runs past the end of the archive");
     return false;
   }
   read.by_size = true;
   read.directory_end = start + end.CentralDirSize();
+  read.memory_end = read.directory_end;
   return true;
 }
 
@@ -264,10 +274,10 @@ void TVCLUnZip::HandleMissingEndRecord(DirectoryRead& read) {
 // A directory that lies whole on the current volume is read into memory at once: the headers are then
 // parsed without a system call each, and their extra fields are at hand for the Unicode Path block.
 void TVCLUnZip::LoadDirectoryIntoMemory(DirectoryRead& read) {
-  if (!read.by_size || archive_.RepairMode()) return;
+  if (read.memory_end < 0 || archive_.RepairMode()) return;
   TStream& stream = archive_.Stream();
   const std::int64_t start = stream.Position();
-  const std::int64_t length = read.directory_end - start;
+  const std::int64_t length = read.memory_end - start;
   if (length <= 0 || length > kMaxInMemoryDirectory) return;
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
   if (stream.Read(bytes.data(), length) != length) {
@@ -314,7 +324,9 @@ bool TVCLUnZip::MoreCentralHeaders(DirectoryRead& read, std::int64_t read_so_far
     const std::int64_t base = read.FromMemory(archive_) ? read.memory_base : 0;
     return read.Headers(archive_).Position() + base < read.directory_end;
   }
-  return read_so_far < archive_.EndRecord().TotalEntries();
+  // Counted: never more headers than the recorded directory size can hold.
+  const TEndCentral& end = archive_.EndRecord();
+  return read_so_far < end.TotalEntries() && read_so_far < end.CentralDirSize() / kCentralHeaderSize + 1;
 }
 
 bool TVCLUnZip::ReadCentralHeader(DirectoryRead& read, TZipHeaderInfo& entry, TZipHeaderInfo* previous) {

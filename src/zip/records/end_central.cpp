@@ -165,19 +165,14 @@ bool TEndCentral::FindEndRecord(TStream& stream) {
     const std::uint64_t total = GetU64(record + zip64_end_record::kTotalEntries);
     const std::uint64_t dir_size = GetU64(record + zip64_end_record::kCentralDirSize);
     const std::uint64_t dir_offset = GetU64(record + zip64_end_record::kCentralDirOffset);
-    // The directory ends where the Zip64 record starts, or earlier when data was prepended; every central
-    // header takes 46 bytes at least.
-    const auto limit = static_cast<std::uint64_t>(candidate);
-    if (dir_offset > limit) {
-      problem_ = "the Zip64 end record's central directory offset lies beyond the record itself";
+    // Values past INT64_MAX cannot be sizes or offsets of any file; the reader bounds the rest by the file.
+    const auto max = static_cast<std::uint64_t>(INT64_MAX);
+    if (dir_offset > max || dir_size > max) {
+      problem_ = "the Zip64 end record's central directory offset or size is out of range";
       continue;
     }
-    if (dir_size > limit - dir_offset) {
-      problem_ = "the Zip64 end record's central directory size runs past the record itself";
-      continue;
-    }
-    if (total > dir_size / kCentralHeaderSize || entries_this > total) {
-      problem_ = "the Zip64 end record's entry count is more than its central directory can hold";
+    if (entries_this > max || total > max) {
+      problem_ = "the Zip64 end record's entry count is out of range";
       continue;
     }
     problem_.clear();
