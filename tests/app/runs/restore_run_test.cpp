@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "app/restore/archive_listing.h"
 #include "app/runs/runs_fixture.h"
@@ -183,6 +185,36 @@ TEST_F(RestoreRunTest, DamagedEntriesAndUnwritableOutputAreFailures) {
   EXPECT_EQ(unwritable.outcome, RestoreOutcome::kFailed);
   EXPECT_EQ(LogLines().size(), 2u);
   EXPECT_EQ(LogLines()[1].rfind("Restore|Fails|Docs|", 0), 0u);
+}
+
+// A damaged archive is restored as far as it can be and the restore fails, naming the damage: an archive
+// cut short, and an empty file (which reads as an empty archive).
+TEST_F(RestoreRunTest, DamagedArchivesAreRestoredAsFarAsPossibleAndFail) {
+  const std::string archive = MakeArchive("whole.zip", "", 0);
+  std::vector<std::uint8_t> bytes = test::ReadFileBytes(archive);
+  bytes.resize(bytes.size() - 30);  // the end record and part of the directory are gone
+  test::WriteFileBytes(ArchiveDir() + "cut.zip", bytes);
+  test::WriteFileText(ArchiveDir() + "empty.zip", "");
+  struct Case {
+    const char* name;
+    const char* problem;
+    bool restored;
+  };
+  const Case cases[] = {{"cut.zip", "no end of central directory record", true},
+                        {"empty.zip", "the file is empty", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(OutDir());
+    Select(c.name);
+    ui_.QueueYesNo(true);
+    RestoreResult result = Restore().SpRestoreClick();
+    EXPECT_EQ(result.outcome, RestoreOutcome::kFailed);
+    EXPECT_TRUE(std::any_of(result.problems.begin(), result.problems.end(),
+                            [&](const std::string& p) { return p.find(c.problem) != std::string::npos; }));
+    EXPECT_EQ(platform::FileExists(OutDir() + "/sub/b.txt"), c.restored);
+    ASSERT_FALSE(LogLines().empty());
+    EXPECT_EQ(LogLines().back().rfind("Restore|Fails|Docs|" + ArchiveDir() + c.name, 0), 0u);
+  }
 }
 
 TEST_F(RestoreRunTest, AFileThatIsNotAnArchiveIsAnErrorWithoutLogEntry) {
