@@ -1,3 +1,10 @@
+// Resolving the writer's file list in two passes over the list the caller gave. The plain pass keeps the
+// list's order for what names one file or folder and filters it at once; the pattern pass then walks the
+// folder of each pattern (recursing when asked) and appends every match in walk order, so the archive's
+// order follows the list. Both passes apply the same filters: the exclude list, the archive being written
+// (never added to itself), the archive bit and the freshen test. The byte total is summed as files are
+// kept, for the run's progress. Nothing is de-duplicated here: the writer skips a second entry of a
+// stored name when it meets it.
 #include "zip/filelist/resolve_file_list.h"
 
 #include <algorithm>

@@ -1,3 +1,10 @@
+// The writer's output: one archive file, or a set of volumes, each written under a temporary name beside
+// its final one and renamed into place only when the whole run has succeeded (Commit); a failed run
+// discards them all (Discard), so neither a partial archive nor a half-replaced set is ever left. A
+// volume holds at most its limit (the device's room for spanned sets, the block size for block sets); the
+// writer asks RoomLeft and starts the next volume itself. Position and Rewind work within the current
+// volume, which is all the writer needs to patch a local header written on it. A device that takes fewer
+// bytes than it is given ends the run with ENotEnoughRoom when the volume is closed.
 #include "zip/writer/volume_output.h"
 
 #include <cstdio>
@@ -172,6 +179,18 @@ void TVolumeOutput::Discard() noexcept {
     if (!volume.temp_name.empty()) platform::DeleteFile(volume.temp_name);
     volume.temp_name.clear();
   }
+}
+
+std::string WriteZfcFile(const std::string& zip_name, const std::vector<std::uint8_t>& bytes) {
+  const std::string zfc_name = platform::ChangeFileExt(zip_name, ".zfc");
+  try {
+    platform::WriteFileAtomic(zfc_name, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  } catch (const platform::EFCreateError&) {
+    return "Unable to create Zip Configuration File to disk";
+  } catch (const platform::EFileError&) {
+    return "Unable to save Zip Configuration File to disk";
+  }
+  return std::string();
 }
 
 }  // namespace kzb::zip

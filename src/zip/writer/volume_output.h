@@ -87,4 +87,9 @@ class TVolumeOutput {
   bool committed_ = false;
 };
 
+// Writes the ".zfc" side file of a multi-volume archive (its central directory and end record, for reading
+// the set from its last volume alone) beside zip_name. Returns "" when written, otherwise the alert to show;
+// the archive itself is complete either way.
+std::string WriteZfcFile(const std::string& zip_name, const std::vector<std::uint8_t>& bytes);
+
 }  // namespace kzb::zip

@@ -97,8 +97,6 @@ struct InputReadError {
 
 }  // namespace
 
-ZipRun::ZipRun(TVCLZip& zip) : zip_(zip) {}
-
 ZipRun::~ZipRun() = default;
 
 // --- The run ---------------------------------------------------------------------------------------------
@@ -829,15 +827,8 @@ void ZipRun::Finish() {
   if (multi_volume_) {
     if (zip_.OnTotalPercentDone) zip_.OnTotalPercentDone(zip_, 100);
     if (!zfc_bytes_.empty() && last_volume > 0) {
-      const std::string zfc_name = platform::ChangeFileExt(zip_.ZipName(), ".zfc");
-      try {
-        platform::WriteFileAtomic(zfc_name, std::string_view(reinterpret_cast<const char*>(zfc_bytes_.data()),
-                                                             zfc_bytes_.size()));
-      } catch (const platform::EFCreateError&) {
-        zip_.ShowAlert("Unable to create Zip Configuration File to disk", "");
-      } catch (const std::exception&) {
-        zip_.ShowAlert("Unable to save Zip Configuration File to disk", "");
-      }
+      const std::string failure = WriteZfcFile(zip_.ZipName(), zfc_bytes_);
+      if (!failure.empty()) zip_.ShowAlert(failure, "");
     }
   }
 }

@@ -29,7 +29,7 @@ class TVCLZip;
 
 class ZipRun {
  public:
-  explicit ZipRun(TVCLZip& zip);
+  explicit ZipRun(TVCLZip& zip) : zip_(zip) {}
   ~ZipRun();
   ZipRun(const ZipRun&) = delete;
   ZipRun& operator=(const ZipRun&) = delete;
