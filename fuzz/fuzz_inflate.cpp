@@ -1,13 +1,39 @@
-// Fuzz target: inflate arbitrary bytes. The first byte picks how the input is fed (piece size), so the
-// careful path at buffer ends is exercised as well as the fast one; output is capped at 4 MiB. Any
-// outcome is fine except a crash, a sanitizer report or a hang.
+// Fuzz target: inflate arbitrary bytes, with zlib as the differential. The first byte picks how the input
+// is fed (piece size), so the careful path at buffer ends is exercised as well as the fast one; output is
+// capped at 4 MiB. The outcome must agree with zlib's raw inflate: where zlib reaches the end of the
+// stream within the cap, ours returns kOk with the very same bytes; where zlib finds an error or runs out
+// of input, ours returns kDataError. A disagreement, a crash, a sanitizer report or a hang is a finding.
+#include <zlib.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <span>
 #include <vector>
 
 #include "zip/decompress/inflate_buffer.h"
-#include "zip/deflate/deflate_buffer.h"
+
+namespace {
+
+constexpr std::size_t kOutputCap = std::size_t{4} << 20;
+
+// zlib's verdict: true when the stream ends properly within the cap, with its output.
+bool ZlibInflate(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
+  z_stream s{};
+  if (inflateInit2(&s, -15) != Z_OK) std::abort();
+  out.resize(kOutputCap + 1);
+  s.next_in = const_cast<Bytef*>(data);
+  s.avail_in = static_cast<uInt>(size);
+  s.next_out = out.data();
+  s.avail_out = static_cast<uInt>(out.size());
+  const int status = inflate(&s, Z_FINISH);
+  out.resize(s.total_out);
+  inflateEnd(&s);
+  return status == Z_STREAM_END && out.size() <= kOutputCap;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
@@ -15,6 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t piece = kPieces[data[0] & 7];
   static kzb::zip::TInflater inflater;  // reused, as an extraction run reuses its decoder
   std::vector<std::uint8_t> out;
-  kzb::zip::InflateBuffer(inflater, std::span<const std::uint8_t>(data + 1, size - 1), out, std::size_t{4} << 20, piece);
+  const kzb::zip::DecodeResult result =
+      kzb::zip::InflateBuffer(inflater, std::span<const std::uint8_t>(data + 1, size - 1), out, kOutputCap, piece);
+  std::vector<std::uint8_t> expected;
+  const bool zlib_ok = ZlibInflate(data + 1, size - 1, expected);
+  const bool ours_ok = result == kzb::zip::DecodeResult::kOk;
+  if (zlib_ok != ours_ok || (ours_ok && out != expected)) {
+    std::fprintf(stderr, "inflate disagrees with zlib: ours %s (%zu bytes), zlib %s (%zu bytes)\n",
+                 ours_ok ? "ok" : "error", out.size(), zlib_ok ? "ok" : "error", expected.size());
+    std::abort();
+  }
   return 0;
 }

@@ -37,8 +37,23 @@ build() { # build DIR [cmake options...]
   cmake --build "$dir" -j "$jobs"
 }
 
-run_fuzzers() { # run every fuzz target for a bounded time
-  local dir=$1 seconds=${FUZZ_SECONDS:-60}
+build_target() { # build_target DIR TARGET [cmake options...]
+  local dir=$1 target=$2; shift 2
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs" --target "$target"
+}
+
+# A sanitizer's or the fuzzer's report anywhere in a log fails the run, whatever the exit status said.
+check_log_clean() { # check_log_clean LOG
+  if grep -qE 'runtime error:|ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|WARNING: ThreadSanitizer|SUMMARY: (Address|UndefinedBehavior|Thread)Sanitizer' "$1"; then
+    echo "sanitizer or fuzzer report in $1:"
+    grep -nE -A20 'runtime error:|ERROR: |WARNING: ThreadSanitizer|SUMMARY: ' "$1" | head -60
+    return 1
+  fi
+}
+
+run_fuzzers() { # run every fuzz target for a bounded time; the first finding stops it
+  local dir=$1 seconds=${FUZZ_SECONDS:-50}
   for target in "$dir"/bin/fuzz_*; do
     [ -x "$target" ] || continue
     local name corpus
@@ -47,8 +62,10 @@ run_fuzzers() { # run every fuzz target for a bounded time
     mkdir -p "$corpus"
     [ -d "$root/fuzz/seeds/$name" ] && cp -n "$root/fuzz/seeds/$name"/* "$corpus"/ 2>/dev/null || true
     echo "== fuzzing $name for ${seconds}s"
-    "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ASAN_OPTIONS=halt_on_error=1 \
+      "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
       "$corpus" 2>"$dir/$name.log" || { tail -50 "$dir/$name.log"; return 1; }
+    check_log_clean "$dir/$name.log"
     grep -E 'stat::number_of_executed_units' "$dir/$name.log" || true
   done
 }
@@ -86,11 +103,19 @@ case "${1:-}" in
       # The engine's AES entries need libcrypto, which Debian does not build for mingw-w64.
       echo "!! Windows build NOT RUN: no libcrypto for x86_64-w64-mingw32 (AES needs a Windows crypto backend)"
     fi
-    echo "== sanitizer build (address, undefined)"
+    echo "== sanitizer build (address, undefined; also replays the fuzz seeds and findings)"
     build "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKZB_WERROR=ON -DKZB_SANITIZE=ON -DKZB_BENCH=OFF
     (cd "$root/build-asan" && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
-      LSAN_OPTIONS=suppressions="$root/scripts/lsan-qt.supp" \
-      ctest --output-on-failure -j "$jobs" -LE 'long|nosan')
+      LSAN_OPTIONS=suppressions="$root/scripts/lsan-qt.supp" UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+      ctest --output-on-failure -j "$jobs" -LE 'long|nosan' --output-log "$root/build-asan/ctest.log")
+    check_log_clean "$root/build-asan/ctest.log"
+    echo "== thread sanitizer build (the file finder's threaded search)"
+    build_target "$root/build-tsan" findfile_tests -DCMAKE_BUILD_TYPE=Debug -DKZB_WERROR=ON -DKZB_TSAN=ON \
+      -DKZB_BENCH=OFF
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$root/build-tsan/bin/findfile_tests" \
+      >"$root/build-tsan/findfile_tests.log" 2>&1 || { tail -50 "$root/build-tsan/findfile_tests.log"; exit 1; }
+    check_log_clean "$root/build-tsan/findfile_tests.log"
+    tail -3 "$root/build-tsan/findfile_tests.log"
     echo "== fuzz build (clang, libFuzzer)"
     CC=clang CXX=clang++ build "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKZB_WERROR=ON \
       -DKZB_FUZZ=ON -DKZB_TESTS=OFF -DKZB_BENCH=OFF

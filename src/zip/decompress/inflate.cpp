@@ -38,6 +38,7 @@
 #include <cstring>
 #include <vector>
 
+#include "zip/records/cpu_features.h"
 #include "zip/records/deflate_format.h"
 #include "zip/zip_errors.h"
 
@@ -631,7 +632,7 @@ __attribute__((target("bmi2"))) bool DecodeFastBmi2(Tables& st, const std::uint3
 
 bool TInflater::State::DecodeFast(const std::uint32_t* lit_table, const std::uint32_t* dist_table) {
 #ifdef KZB_INFLATE_BMI2
-  static const bool has_bmi2 = __builtin_cpu_supports("bmi2");
+  static const bool has_bmi2 = __builtin_cpu_supports("bmi2") && CpuFeatureAllowed("bmi2");
   if (has_bmi2) return DecodeFastBmi2(*this, lit_table, dist_table);
 #endif
   return DecodeFastLoop(*this, lit_table, dist_table);

@@ -29,6 +29,8 @@
 #define KZB_CRC_X86 1
 #endif
 
+#include "zip/records/cpu_features.h"
+
 namespace kzb::zip {
 
 namespace {
@@ -241,12 +243,14 @@ KZB_WIDE_TARGET std::uint32_t RegisterWideClmul(std::uint32_t reg, const std::ui
 
 bool HaveWideClmul() {
   static const bool have = __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx2") &&
-                           __builtin_cpu_supports("pclmul");
+                           __builtin_cpu_supports("pclmul") && CpuFeatureAllowed("vpclmulqdq") &&
+                           CpuFeatureAllowed("pclmul");
   return have;
 }
 
 bool HaveClmul() {
-  static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  static const bool have =
+      __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1") && CpuFeatureAllowed("pclmul");
   return have;
 }
 
