@@ -71,24 +71,6 @@ std::string EntryFullName(const TVCLUnZip& reader, int index) {
   return zip::PrintableName(reader.EntryPath(index) + reader.EntryName(index));
 }
 
-std::string SkipText(const TVCLUnZip& reader, zip::TSkipReason reason, int index) {
-  switch (reason) {
-    case zip::TSkipReason::srBadPassword: return "wrong password";
-    case zip::TSkipReason::srPasswordNeeded: return "encrypted: a password is needed (--password)";
-    case zip::TSkipReason::srNoOverwrite: return "existing file kept";
-    case zip::TSkipReason::srFileOpenError: return "cannot create the output file";
-    case zip::TSkipReason::srUnsafePath: return "path leads outside the destination folder";
-    case zip::TSkipReason::srBadData: return "damaged data";
-    case zip::TSkipReason::srTruncated: return "truncated (the archive ends inside its data)";
-    case zip::TSkipReason::srUnsupportedMethod: {
-      const std::uint16_t method = reader.EntryInfo(index).CompressionMethod();
-      return "compression method " + std::to_string(method) + " (" + zip::CompressionMethodName(method) +
-             ") is not supported";
-    }
-  }
-  return "skipped";
-}
-
 // Prints what the reader found wrong with the archive; true when it is damaged.
 bool ReportDamage(const TVCLUnZip& reader) {
   for (const std::string& line : reader.Report().Lines(reader.Count())) std::cerr << line << "\n";
@@ -130,7 +112,9 @@ void ReportEntryFailures(TVCLUnZip& reader, std::ostream& out, const std::string
   };
   reader.OnSkippingFile = [&out, &failures](TVCLUnZip& r, zip::TSkipReason reason, const std::string& fname,
                                             int index, bool&) {
-    out << zip::PrintableName(fname) << ": " << SkipText(r, reason, index) << "\n";
+    out << zip::PrintableName(fname) << ": " << zip::SkipReasonText(r, reason, index);
+    if (reason == zip::TSkipReason::srPasswordNeeded) out << " (--password)";
+    out << "\n";
     if (reason != zip::TSkipReason::srNoOverwrite) ++failures;
   };
 }

@@ -114,5 +114,28 @@ TEST(DamagedCliTest, RequestsThatMatchNothingAreErrors) {
   }
 }
 
+// A write error of the device (here the file size limit, with SIGXFSZ ignored so the write fails with
+// EFBIG) ends the extraction with the write error; the user's existing file is untouched.
+TEST(DamagedCliTest, AWriteErrorEndsTheExtractionAndTheOldFileSurvives) {
+  ScratchDir dir;
+  const std::vector<std::uint8_t> data = test::RandomBytes(400000, 3);
+  test::WriteFileBytes(dir / "big.bin", data);
+  std::string out;
+  ASSERT_EQ(RunCommand("cd " + ShellQuote(dir.Path()) + " && python3 -c \"import zipfile; z=zipfile.ZipFile('big.zip','w',"
+                       "zipfile.ZIP_DEFLATED); z.write('big.bin'); z.close()\"", &out), 0) << out;
+  fs::create_directories(dir / "out");
+  test::WriteFileText(dir / "out/big.bin", "the user's own file");
+  const std::string command = "trap '' XFSZ; ulimit -f 100; " +
+                              Kzb("extract " + ShellQuote(dir / "big.zip") + " --overwrite always --dest " +
+                                  ShellQuote(dir / "out"));
+  EXPECT_EQ(RunCommand("bash -c " + ShellQuote(command), &out), 1) << out;
+  EXPECT_TRUE(Has(out, "Cant write uncompressed file")) << out;
+  EXPECT_FALSE(Has(out, "CRC")) << out;
+  EXPECT_EQ(test::ReadFileText(dir / "out/big.bin"), "the user's own file");
+  for (const auto& item : fs::directory_iterator(dir / "out")) {
+    EXPECT_EQ(item.path().filename().string().rfind(".kzb-", 0), std::string::npos) << item.path();
+  }
+}
+
 }  // namespace
 }  // namespace kzb::cli

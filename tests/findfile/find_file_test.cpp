@@ -445,7 +445,7 @@ TEST_F(FindFileTest, IgnoringAFolder) {
 }
 
 TEST_F(FindFileTest, AbortFromAHandlerStopsTheSearch) {
-  for (int i = 0; i < 10; ++i) Touch("f" + std::to_string(i));
+  for (int i = 0; i < 10; ++i) Touch(test::Numbered("f", i));
   TFindFile finder;
   int found = 0, completed = 0;
   finder.SetLocation(Base());
@@ -519,7 +519,7 @@ TEST_F(FindFileTest, CompleteHandlerMayStartTheNextSearch) {
 // --- Worker form ----------------------------------------------------------------------------------------
 
 TEST_F(FindFileTest, ThreadedEventsRunOnTheOwnerThreadOneAtATime) {
-  for (int i = 0; i < 20; ++i) Touch("d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".txt");
+  for (int i = 0; i < 20; ++i) Touch(test::Numbered("d", i % 3).append(test::Numbered("/f", i)).append(".txt"));
   TFindFile finder;
   Recorder rec(finder);
   std::atomic<int> in_handler{0};
@@ -597,7 +597,7 @@ TEST_F(FindFileTest, ThreadedIgnoreAnswerReachesTheWorker) {
 }
 
 TEST_F(FindFileTest, ThreadedHandlerErrorAndAbort) {
-  for (int i = 0; i < 5; ++i) Touch("f" + std::to_string(i));
+  for (int i = 0; i < 5; ++i) Touch(test::Numbered("f", i));
   TFindFile finder;
   int found = 0, completed = 0;
   finder.SetThreaded(true);

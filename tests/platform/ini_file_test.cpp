@@ -139,9 +139,9 @@ TEST_F(IniFileTest, ValuesRoundTripExactly) {
   const std::string values[] = {"  two leading blanks", "trailing blank ", "a=b=c", "[not a section]",
                                 "; not a comment",      "",                "\ttab",  "Grüße ✓"};
   int i = 0;
-  for (const std::string& v : values) ini.WriteString("S", "k" + std::to_string(i++), v);
+  for (const std::string& v : values) ini.WriteString("S", test::Numbered("k", i++), v);
   i = 0;
-  for (const std::string& v : values) EXPECT_EQ(ini.ReadString("S", "k" + std::to_string(i++), "?"), v);
+  for (const std::string& v : values) EXPECT_EQ(ini.ReadString("S", test::Numbered("k", i++), "?"), v);
   // Rewriting a value keeps the line's key spelling.
   ini.WriteString("s", "K0", "new");
   EXPECT_EQ(ini.ReadSectionKeys("S").front(), "k0");

@@ -113,6 +113,12 @@ bool HaveTool(const std::string& program) {
 
 #endif
 
+std::string Numbered(const std::string& prefix, long long number) {
+  std::string text = prefix;
+  text += std::to_string(number);
+  return text;
+}
+
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) {

@@ -36,6 +36,9 @@ int RunCommand(const std::string& command, std::string* output = nullptr);
 bool HaveTool(const std::string& program);
 // Quotes a string for the shell.
 std::string ShellQuote(const std::string& text);
+// prefix followed by the number ("e" and 7 give "e7"). Built by appending: g++ 12 at -O3 misreads
+// "literal" + std::to_string(n) as an overlapping copy (-Wrestrict) and would stop a Release build.
+std::string Numbered(const std::string& prefix, long long number);
 
 // The shared fixtures folder with a trailing separator, or "" when it is absent (tests then GTEST_SKIP).
 std::string FixturesDir();

@@ -119,7 +119,7 @@ TEST(DamagedArchiveTest, TheCountOfTheEndRecordDoesNotDecide) {
   EXPECT_EQ(reader.Test(), 5);
 
   std::vector<CraftedEntry> many(100000);
-  for (std::size_t i = 0; i < many.size(); ++i) many[i].name = "e" + std::to_string(i);
+  for (std::size_t i = 0; i < many.size(); ++i) many[i].name = test::Numbered("e", static_cast<long long>(i));
   test::WriteFileBytes(dir / "wrapped.zip", CraftArchive(many));  // the count is written modulo 65536
   TVCLUnZip wrapped;
   wrapped.SetZipName(dir / "wrapped.zip");

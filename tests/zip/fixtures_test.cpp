@@ -188,8 +188,8 @@ TEST(FixturesTest, DamagedFixturesFailOrRecover) {
   ScratchDir scratch;
   int n = 0;
   for (const DamagedCase& c : kDamaged) {
-    SCOPED_TRACE(std::string(c.key) + " mode " + std::to_string(static_cast<int>(c.mode)));
-    const std::string dest = scratch / ("d" + std::to_string(n++));
+    SCOPED_TRACE(test::Numbered(std::string(c.key) + " mode ", static_cast<int>(c.mode)));
+    const std::string dest = scratch / test::Numbered("d", n++);
     const RunResult result = Extract(dir + c.key, "", dest, c.mode);
     EXPECT_EQ(result.error, c.error);
     if (*c.error == '\0') {

@@ -24,8 +24,15 @@ namespace kzb::app {
 
 namespace {
 
-std::string SlotKey(std::int64_t slot) { return "N" + std::to_string(slot); }
-std::string Marker(std::int64_t slot) { return "NoFile" + std::to_string(slot); }
+// Appended rather than concatenated onto a literal: g++ 12 at -O3 misreads "literal" + string as an
+// overlapping copy (-Wrestrict).
+std::string NumberedKey(const char* prefix, std::int64_t slot) {
+  std::string key(prefix);
+  key += std::to_string(slot);
+  return key;
+}
+std::string SlotKey(std::int64_t slot) { return NumberedKey("N", slot); }
+std::string Marker(std::int64_t slot) { return NumberedKey("NoFile", slot); }
 
 bool EndsWithZip(const std::string& path) {
   return path.size() >= 4 && SameTextNoCase(std::string_view(path).substr(path.size() - 4), ".zip");

@@ -9,7 +9,6 @@
 #include "app/common/text_utils.h"
 #include "platform/path.h"
 #include "zip/records/name_codec.h"
-#include "zip/records/zip_format.h"
 
 namespace kzb::app {
 
@@ -173,7 +172,7 @@ void RestoreRun::InstallHandlers(RestoreResult& result, ExtractionEnd& end) {
   reader.OnSkippingFile = [&result](zip::TVCLUnZip& sender, zip::TSkipReason reason, const std::string& fname,
                                     int index, bool& /*retry*/) {
     if (reason == zip::TSkipReason::srNoOverwrite) return;  // kept by the overwrite rule, as asked
-    result.problems.push_back(zip::PrintableName(fname) + ": " + SkipReasonText(sender, reason, index));
+    result.problems.push_back(zip::PrintableName(fname) + ": " + zip::SkipReasonText(sender, reason, index));
   };
   // An archive cut short (it starts as every archive of ours does) is restored as far as its local
   // headers allow, and the report says what was lost; any other file without an end record stays
@@ -199,31 +198,6 @@ void RestoreRun::RemoveHandlers() {
   reader.OnInCompleteZip = nullptr;
   reader.OnAskYesNo = nullptr;
   reader.OnAlert = nullptr;
-}
-
-std::string RestoreRun::SkipReasonText(const zip::TVCLUnZip& reader, zip::TSkipReason reason, int index) {
-  switch (reason) {
-    case zip::TSkipReason::srNoOverwrite:
-      return "existing file kept";
-    case zip::TSkipReason::srBadPassword:
-      return "wrong password";
-    case zip::TSkipReason::srPasswordNeeded:
-      return "a password is needed";
-    case zip::TSkipReason::srFileOpenError:
-      return "cannot create the file";
-    case zip::TSkipReason::srUnsafePath:
-      return "the path leaves the destination folder";
-    case zip::TSkipReason::srBadData:
-      return "damaged data";
-    case zip::TSkipReason::srTruncated:
-      return "truncated (the archive ends inside its data)";
-    case zip::TSkipReason::srUnsupportedMethod: {
-      const std::uint16_t method = reader.EntryInfo(index).CompressionMethod();
-      return "compression method " + std::to_string(method) + " (" + zip::CompressionMethodName(method) +
-             ") is not supported";
-    }
-  }
-  return "skipped";
 }
 
 // The message and the log entry. An error before the extraction began is shown and not logged.

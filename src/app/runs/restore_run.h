@@ -90,7 +90,6 @@ class RestoreRun {
   ExtractionEnd Extract(RestoreResult& result);
   void InstallHandlers(RestoreResult& result, ExtractionEnd& end);
   void RemoveHandlers();
-  static std::string SkipReasonText(const zip::TVCLUnZip& reader, zip::TSkipReason reason, int index);
   void ReportOutcome(RestoreResult& result, const ExtractionEnd& end);
   void SetProgress(int percent);
   void ReportSuccess(RestoreResult& result);

@@ -88,7 +88,7 @@ std::int64_t ResolveFileList(std::vector<std::string>& files_list, const FileLis
     std::string folder = platform::ExtractFilePath(pattern);
     if (folder.size() > 1) folder = platform::ExcludeTrailingSeparator(folder);
     if (folder.empty()) folder = context.root_dir;
-    if (folder.empty()) folder = ".";
+    if (folder.empty()) folder = std::string(1, '.');  // not = ".": g++ 12 -O3 -Wrestrict false positive
     if (!platform::DirectoryExists(folder)) continue;
     std::string mask = platform::ExtractFileName(pattern);
     if (mask == "*.*") mask = "*";

@@ -17,6 +17,7 @@
 #include "platform/path.h"
 #include "zip/reader/split_set_stream.h"
 #include "zip/records/dos_time.h"
+#include "zip/records/zip_format.h"
 #include "zip/zip_errors.h"
 
 namespace kzb::zip {
@@ -34,6 +35,24 @@ std::string ThreeDigitExt(int n) {
 }
 
 }  // namespace
+
+std::string SkipReasonText(const TVCLUnZip& reader, TSkipReason reason, int file_index) {
+  switch (reason) {
+    case TSkipReason::srBadPassword: return "wrong password";
+    case TSkipReason::srPasswordNeeded: return "encrypted: a password is needed";
+    case TSkipReason::srNoOverwrite: return "existing file kept";
+    case TSkipReason::srFileOpenError: return "cannot create the output file";
+    case TSkipReason::srUnsafePath: return "path leads outside the destination folder";
+    case TSkipReason::srBadData: return "damaged data";
+    case TSkipReason::srTruncated: return "truncated (the archive ends inside its data)";
+    case TSkipReason::srUnsupportedMethod: {
+      const std::uint16_t method = reader.EntryInfo(file_index).CompressionMethod();
+      return "compression method " + std::to_string(method) + " (" + CompressionMethodName(method) +
+             ") is not supported";
+    }
+  }
+  return "skipped";
+}
 
 TVCLUnZip::TVCLUnZip() {
   OnGetNextDisk = [](TVCLUnZip& sender, int next_disk, std::string& fname) {
@@ -56,7 +75,8 @@ void TVCLUnZip::SetZipName(const std::string& name) {
   std::string chosen = name;
   if (!name.empty() && name.back() == '?') {
     std::string folder = platform::ExtractFilePath(name.substr(0, name.size() - 1));
-    if (folder.empty() || !platform::DirectoryExists(folder)) folder = "/";
+    // Not = "/": g++ 12 at -O3 misreads the literal's assignment as an overlapping copy (-Wrestrict).
+    if (folder.empty() || !platform::DirectoryExists(folder)) folder = std::string(1, platform::kPathSeparator);
     std::string picked;
     if (!OnChooseFile ||
         !OnChooseFile(*this, "Open a Zip File",

@@ -43,6 +43,10 @@ enum class TSkipReason {
   srPasswordNeeded = 8,     // the entry is encrypted and no password was given
 };
 
+// What a skip reason means, for a person: "wrong password", "truncated (the archive ends inside its data)",
+// "compression method 9 (Deflate64) is not supported" (the method is looked up by file_index).
+std::string SkipReasonText(const TVCLUnZip& reader, TSkipReason reason, int file_index);
+
 // Event types. The reader passes itself as sender; parameters passed by reference carry the answer.
 using TStartUnzipInfo =
     std::function<void(TVCLUnZip& sender, int num_files, std::int64_t total_bytes, bool& stop_now)>;

@@ -307,7 +307,7 @@ TEST(OurRecordsTest, Zip64EndRecordForManyEntries) {
     TLFNFileStream out(path, kFmCreate);
     std::vector<NewEntry> entries;
     entries.reserve(kEntries);
-    for (int i = 0; i < kEntries; ++i) entries.push_back({"e" + std::to_string(i), "", "", false, std::nullopt});
+    for (int i = 0; i < kEntries; ++i) entries.push_back({test::Numbered("e", i), "", "", false, std::nullopt});
     WriteStoredArchive(out, entries, std::nullopt);
     ASSERT_TRUE(out.Close());
   }
