@@ -734,5 +734,21 @@ TEST_F(WriterTest, SpanWithHandlerRepeatingTheNameNeverOverwritesAVolume) {
   EXPECT_TRUE(OutFolder().empty());
 }
 
+// The listing of the archive just written follows the sort mode chosen before the run, as a listing read
+// from the file would.
+TEST(WriterListingTest, TheNewArchiveIsListedInTheChosenOrder) {
+  ScratchDir dir;
+  WriteFileText(dir / "b.txt", "b");
+  WriteFileText(dir / "a.txt", "a");
+  TVCLZip zip;
+  zip.SetSortMode(TZipSortMode::ByName);
+  zip.SetZipName(dir / "sorted.zip");
+  zip.SetFilesList({dir / "b.txt", dir / "a.txt"});
+  ASSERT_EQ(zip.Zip(), 2);
+  ASSERT_EQ(zip.Count(), 2);
+  EXPECT_EQ(zip.EntryName(0), "a.txt");
+  EXPECT_EQ(zip.EntryName(1), "b.txt");
+}
+
 }  // namespace
 }  // namespace kzb::zip

@@ -112,7 +112,7 @@ void TVCLUnZip::SetRootDir(const std::string& dir) {
 void TVCLUnZip::SetSortMode(TZipSortMode mode) {
   if (mode == sort_mode_) return;
   sort_mode_ = mode;
-  if (archive_.HasDirectory() && !busy_) archive_.SetListingOrder(mode);
+  if (!busy_) archive_.SetListingOrder(mode);  // during an extraction, at the next reading
 }
 
 // --- Directory access ----------------------------------------------------------------------------------------
