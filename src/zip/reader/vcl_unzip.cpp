@@ -46,7 +46,7 @@ std::string SkipReasonText(const TVCLUnZip& reader, TSkipReason reason, int file
     case TSkipReason::srBadData: return "damaged data";
     case TSkipReason::srTruncated: return "truncated (the archive ends inside its data)";
     case TSkipReason::srUnsupportedMethod: {
-      const std::uint16_t method = reader.EntryInfo(file_index).CompressionMethod();
+      const std::uint16_t method = reader.EntryInfo(file_index).DataMethod();
       return "compression method " + std::to_string(method) + " (" + CompressionMethodName(method) +
              ") is not supported";
     }
