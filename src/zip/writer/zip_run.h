@@ -47,8 +47,13 @@ class ZipRun {
 
   enum class EntryOutcome { kAdded, kSkipped, kInconsistent };
 
+  static bool EndsWithSeparator(const std::string& path);
+  // The file's modification time as a DOS date-time (now, when it cannot be read).
+  static std::uint32_t FileDosTime(const std::string& path);
+
   void ResolveFiles();
   void OpenOutput();
+  // zip_update.cpp: the existing archive's entries, copied or replaced.
   void UpdatePass();
   bool ZipOneFile(const std::string& path, TZipHeaderInfo& header);
   EntryOutcome WriteFileEntry(TZipHeaderInfo& header, std::int64_t size, bool reserve_zip64);
