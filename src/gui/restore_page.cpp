@@ -58,9 +58,18 @@ RestorePage::RestorePage(app::Application& app, app::MainRuns& runs, QWidget* pa
     : QWidget(parent), app_(&app), runs_(&runs) {
   setObjectName("TabRestore");
   const int char_width = fontMetrics().averageCharWidth();
-  app::RestoreRun& restore = runs.Restore();
+  QGroupBox* options = BuildOptionsGroup(char_width);
+  QGroupBox* files = BuildFilesGroup(char_width);
+  BuildListingMenu();
 
-  // Options
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(options);
+  layout->addWidget(files, 1);
+  Refresh();
+}
+
+QGroupBox* RestorePage::BuildOptionsGroup(int char_width) {
+  app::RestoreRun& restore = runs_->Restore();
   auto* options = Named(new QGroupBox("Options", this), "GroupRestoreOptions");
   auto* dest_label = new QLabel("Extract to:", options);
   dest_dir_ = Named(new QLineEdit(options), "DirectoryRestore");
@@ -110,8 +119,10 @@ RestorePage::RestorePage(app::Application& app, app::MainRuns& runs, QWidget* pa
   options_grid->setColumnStretch(1, 2);
   options_grid->setColumnStretch(3, 1);
   dest_dir_->setMinimumWidth(char_width * 36);
+  return options;
+}
 
-  // Files
+QGroupBox* RestorePage::BuildFilesGroup(int char_width) {
   auto* files = Named(new QGroupBox("Files", this), "GroupFiles");
   auto* folder_label = new QLabel("Zip folder:", files);
   folder_ = Named(new QLineEdit(files), "DirectoryView");
@@ -144,7 +155,29 @@ RestorePage::RestorePage(app::Application& app, app::MainRuns& runs, QWidget* pa
   entries_label->setBuddy(entries_);
   file_number_ = Named(new QLabel("(Total 0 files)", files), "LabelfileNumber");
 
-  // The listing's menu.
+  auto* folder_row = new QHBoxLayout;
+  folder_row->addWidget(folder_label);
+  folder_row->addWidget(folder_, 1);
+  folder_row->addWidget(folder_browse);
+  auto* listing_head = new QHBoxLayout;
+  listing_head->addWidget(listing_label);
+  listing_head->addStretch();
+  listing_head->addWidget(zip_number_);
+  auto* entries_head = new QHBoxLayout;
+  entries_head->addWidget(entries_label);
+  entries_head->addStretch();
+  entries_head->addWidget(file_number_);
+  auto* files_layout = new QVBoxLayout(files);
+  files_layout->addLayout(folder_row);
+  files_layout->addLayout(listing_head);
+  files_layout->addWidget(listing_, 3);
+  files_layout->addLayout(entries_head);
+  files_layout->addWidget(entries_, 2);
+  return files;
+}
+
+// The listing's menu: sort order, open, copy and delete.
+void RestorePage::BuildListingMenu() {
   menu_ = Named(new QMenu(this), "PopupMenuString");
   QMenu* sort = menu_->addMenu("Files Sort");
   sort->setObjectName("Sort1");
@@ -185,30 +218,6 @@ RestorePage::RestorePage(app::Application& app, app::MainRuns& runs, QWidget* pa
           &RestorePage::ListingSelectionChanged);
   connect(listing_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           &RestorePage::ListingSelectionChanged);
-
-  auto* folder_row = new QHBoxLayout;
-  folder_row->addWidget(folder_label);
-  folder_row->addWidget(folder_, 1);
-  folder_row->addWidget(folder_browse);
-  auto* listing_head = new QHBoxLayout;
-  listing_head->addWidget(listing_label);
-  listing_head->addStretch();
-  listing_head->addWidget(zip_number_);
-  auto* entries_head = new QHBoxLayout;
-  entries_head->addWidget(entries_label);
-  entries_head->addStretch();
-  entries_head->addWidget(file_number_);
-  auto* files_layout = new QVBoxLayout(files);
-  files_layout->addLayout(folder_row);
-  files_layout->addLayout(listing_head);
-  files_layout->addWidget(listing_, 3);
-  files_layout->addLayout(entries_head);
-  files_layout->addWidget(entries_, 2);
-
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(options);
-  layout->addWidget(files, 1);
-  Refresh();
 }
 
 void RestorePage::Refresh() {

@@ -12,6 +12,7 @@
 class QAction;
 class QActionGroup;
 class QCheckBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -47,6 +48,9 @@ class RestorePage : public QWidget {
   void DeleteSelected();
 
  private:
+  QGroupBox* BuildOptionsGroup(int char_width);
+  QGroupBox* BuildFilesGroup(int char_width);
+  void BuildListingMenu();
   void ListingSelectionChanged();
   void ShowSelection();
   void ChooseArchiveFolder();
