@@ -708,8 +708,13 @@ TEST_F(WriterTest, SpanWithHandlerRepeatingTheNameNeverOverwritesAVolume) {
   zip.SetPackLevel(0);
   TMultiZipInfo info;
   info.multi_mode = TMultiMode::mmSpan;
-  info.save_on_first_disk = static_cast<std::int64_t>(platform::DiskFreeSpace(scratch_.Path())) - 100000;
+  // Every folder reports the same free space, so the first volume ends after about 100,000 bytes
+  // whatever else is writing to the disk meanwhile.
+  constexpr std::int64_t kFreeSpace = std::int64_t{1} << 30;
+  const auto probe = [](const std::string&) { return kFreeSpace; };
+  info.save_on_first_disk = kFreeSpace - 100000;
   zip.SetMultiZipInfo(info);
+  zip.SetFreeSpaceProbe(probe);
   std::vector<int> asked;
   // A handler that offers the current name again, as a disk-swapping prompt would.
   zip.OnGetNextDisk = [&](TVCLUnZip&, int next_disk, std::string&) { asked.push_back(next_disk); };
@@ -729,6 +734,7 @@ TEST_F(WriterTest, SpanWithHandlerRepeatingTheNameNeverOverwritesAVolume) {
   refused.SetRecurse(true);
   refused.SetPackLevel(0);
   refused.SetMultiZipInfo(info);
+  refused.SetFreeSpaceProbe(probe);
   refused.OnGetNextDisk = [](TVCLUnZip&, int, std::string& name) { name.clear(); };
   EXPECT_THROW(refused.Zip(), EUserCanceled);
   EXPECT_TRUE(OutFolder().empty());

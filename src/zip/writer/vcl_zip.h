@@ -155,6 +155,10 @@ class TVCLZip : public TVCLUnZip {
   // Test seam: simulates an output device that holds only this many bytes per volume (-1: no limit), so
   // disk-full paths can be exercised without filling a disk.
   void SetOutputDeviceLimit(std::int64_t bytes) { output_device_limit_ = bytes; }
+  // Test seam: the free space a spanned archive sees in a folder (-1: unknown); empty asks the file system.
+  void SetFreeSpaceProbe(std::function<std::int64_t(const std::string& folder)> probe) {
+    free_space_probe_ = std::move(probe);
+  }
 
   // --- Events --------------------------------------------------------------------------------------------
   TStartZipInfo OnStartZipInfo;
@@ -192,6 +196,7 @@ class TVCLZip : public TVCLUnZip {
   bool add_dir_entries_on_recurse_ = false;
   bool check_disk_labels_ = true;
   std::int64_t output_device_limit_ = -1;
+  std::function<std::int64_t(const std::string& folder)> free_space_probe_;
   // A comment set before a run that created a new archive goes on into later new archives under the same
   // ZipName (it was written, so a change of name has nothing left to store).
   bool carry_comment_ = false;

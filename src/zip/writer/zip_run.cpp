@@ -208,9 +208,10 @@ void ZipRun::OpenOutput() {
                      (zip_.store_paths_ ? kZfcBytesPerFileWithPaths : kZfcBytesPerFile) +
                  static_cast<std::int64_t>(zip_.Archive().EndRecord().ZipCommentLength()) + kZfcBytesFixed;
     }
-    auto free_space = [](const std::string& name) -> std::int64_t {
+    auto free_space = [probe = zip_.free_space_probe_](const std::string& name) -> std::int64_t {
       std::string folder = platform::ExtractFilePath(name);
-      const std::int64_t free = platform::DiskFreeSpace(folder.empty() ? std::string(".") : folder);
+      if (folder.empty()) folder = ".";
+      const std::int64_t free = probe ? probe(folder) : platform::DiskFreeSpace(folder);
       return free < 0 ? -1 : std::max(TVCLZip::kMinVolumeSize, free);
     };
     const std::int64_t first_free = free_space(zip_name);
