@@ -66,9 +66,7 @@ void BackupPage::BuildSource() {
   exclude_->List()->setMinimumSize(char_width * 48, fontMetrics().height() * 6);
 
   add_newer_ = Named(new QCheckBox("Only files newer than", group_source_), "CheckBoxAddNewer");
-  threshold_date_ = Named(new QDateEdit(group_source_), "DateTimePickerToday");
-  threshold_date_->setDisplayFormat("yyyy-MM-dd");
-  threshold_date_->setCalendarPopup(true);
+  threshold_date_ = Named(NewDateEdit(group_source_), "DateTimePickerToday");
   threshold_time_ = Named(new QTimeEdit(group_source_), "DateTimePickerTime");
   threshold_time_->setDisplayFormat("HH:mm:ss");
   use_last_backup_ = Named(new QCheckBox("Use last backup date", group_source_), "CheckBoxToday");

@@ -2,12 +2,14 @@
 
 #include <QCoreApplication>
 #include <QDate>
+#include <QDateEdit>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QScreen>
+#include <QStyle>
 #include <QTime>
 #include <QUrl>
 #include <QWidget>
@@ -77,6 +79,16 @@ bool Guarded(app::UserInterface& ui, const std::function<void()>& command) {
 void UseStarPasswordCharacter(QWidget* line_edit) {
   line_edit->setStyleSheet("QLineEdit { lineedit-password-character: 42; }");
   if (auto* edit = qobject_cast<QLineEdit*>(line_edit)) edit->setEchoMode(QLineEdit::Password);
+}
+
+QDateEdit* NewDateEdit(QWidget* parent) {
+  auto* edit = new QDateEdit(parent);
+  edit->setDisplayFormat("yyyy-MM-dd");
+  edit->setCalendarPopup(true);
+  const QFontMetrics metrics = edit->fontMetrics();
+  const int button = edit->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, edit);
+  edit->setMinimumWidth(metrics.horizontalAdvance("0000-00-00") + button + metrics.averageCharWidth() * 3);
+  return edit;
 }
 
 }  // namespace kzb::gui

@@ -11,6 +11,7 @@
 #include "platform/date_time.h"
 
 class QDate;
+class QDateEdit;
 class QTime;
 class QUrl;
 class QWidget;
@@ -56,5 +57,9 @@ bool Guarded(app::UserInterface& ui, const std::function<void()>& command);
 
 // Sets a line edit's password character to "*".
 void UseStarPasswordCharacter(QWidget* line_edit);
+
+// A date field shown as yyyy-MM-dd with a calendar popup, wide enough for the whole date at any scale
+// (the style's own size hint leaves the last digit under the popup button).
+QDateEdit* NewDateEdit(QWidget* parent);
 
 }  // namespace kzb::gui

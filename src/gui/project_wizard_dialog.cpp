@@ -131,9 +131,7 @@ QWidget* ProjectWizardDialog::IncludePage() {
   recurse_ = Named(new QCheckBox("Include Subfolders (if checked,it will also look for files in subfolders)", page),
                    "CheckBoxSubfolders");
   add_newer_ = Named(new QCheckBox("Add only files newer than", page), "CheckBoxAddNewer");
-  threshold_date_ = Named(new QDateEdit(page), "DateNewer");
-  threshold_date_->setDisplayFormat("yyyy-MM-dd");
-  threshold_date_->setCalendarPopup(true);
+  threshold_date_ = Named(NewDateEdit(page), "DateNewer");
   threshold_time_ = Named(new QTimeEdit(page), "TimeNewer");
   threshold_time_->setDisplayFormat("HH:mm:ss");
   use_last_backup_ = Named(new QCheckBox("Next use the last backup date-time", page), "CheckBoxToday");
