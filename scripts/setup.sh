@@ -8,7 +8,7 @@ root=$(pwd)
 
 packages=(
   g++ cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdeflate-dev libcli11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdeflate-dev libcli11-dev nlohmann-json3-dev
   libssl-dev
   clang libclang-rt-14-dev
   zip unzip 7zip libarchive-tools python3 xz-utils

@@ -12,6 +12,7 @@ CliUserInterface::CliUserInterface(bool assume_yes, std::ostream& out, std::ostr
     : assume_yes_(assume_yes), out_(&out), err_(&err) {}
 
 void CliUserInterface::ShowMessage(const std::string& text, app::MessageKind kind) {
+  if (BeforeOutput) BeforeOutput();
   std::string lines = app::CarriageReturnsToNewlines(text);
   if (kind == app::MessageKind::kError || kind == app::MessageKind::kWarning) {
     failed_ = true;
@@ -22,6 +23,7 @@ void CliUserInterface::ShowMessage(const std::string& text, app::MessageKind kin
 }
 
 bool CliUserInterface::AskYesNo(const std::string& text, app::MessageKind /*kind*/) {
+  if (BeforeOutput) BeforeOutput();
   std::string question = app::CarriageReturnsToNewlines(text);
   if (assume_yes_) return true;
   if (isatty(STDIN_FILENO) == 0) {
@@ -37,6 +39,7 @@ bool CliUserInterface::AskYesNo(const std::string& text, app::MessageKind /*kind
 }
 
 void CliUserInterface::ShowTimedMessage(const std::string& text, app::MessageKind kind, int /*seconds*/) {
+  if (BeforeOutput) BeforeOutput();
   std::string lines = app::CarriageReturnsToNewlines(text);
   if (kind == app::MessageKind::kError) {
     *err_ << lines << '\n';

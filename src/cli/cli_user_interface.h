@@ -5,6 +5,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -29,6 +30,9 @@ class CliUserInterface : public app::UserInterface {
   void QueueText(std::string text) { texts_.push_back(std::move(text)); }
   void QueueFolder(std::string folder) { folders_.push_back(std::move(folder)); }
   void QueueFiles(std::vector<std::string> files) { files_.push_back(std::move(files)); }
+
+  // Called before any message is printed (a progress line erases itself).
+  std::function<void()> BeforeOutput;
 
   // True once an error or warning was shown, or a question could not be asked.
   bool Failed() const { return failed_; }

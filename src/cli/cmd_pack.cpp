@@ -1,6 +1,5 @@
 // kzb pack: the archive writer on the command line.
 #include <CLI/CLI.hpp>
-#include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
@@ -8,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_runner.h"
 #include "cli/commands.h"
+#include "cli/terminal.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "zip/filelist/match_pattern.h"
@@ -47,13 +48,16 @@ std::string ToFilesListEntry(const std::string& path) {
   return path;
 }
 
-int RunPack(const PackOptions& options) {
-  const bool show_progress = ::isatty(STDOUT_FILENO) == 1;
+int RunPack(const CommandState& state, const PackOptions& options, bool password_given) {
+  CatchInterrupts();
   zip::TVCLZip zip;
-  zip.SetDoProcessMessages(false);
+  // Ctrl-C ends the run at the engine's next progress hook; the archive is then left as it was.
+  zip.SetDoProcessMessages(true);
+  zip.OnProcessMessages = [](zip::TVCLUnZip&) { ThrowIfInterrupted(); };
   zip.SetZipName(options.archive);
   zip.SetPackLevel(options.level);
-  zip.SetPassword(options.password);
+  // A password from the file or the environment encrypts as --password does; pack never asks for one.
+  zip.SetPassword(password_given ? options.password : PasswordFromFileOrEnvironment(state));
   zip.SetEncryption(options.encryption == "aes256" ? zip::TZipEncryption::zeAes256 : zip::TZipEncryption::zeZipCrypto);
   zip.SetRecurse(options.recurse);
   zip.SetStorePaths(!options.no_paths);
@@ -101,14 +105,15 @@ int RunPack(const PackOptions& options) {
     }
     ++warnings;
   };
-  std::string current;
-  if (show_progress) {
-    zip.OnStartZip = [&](zip::TVCLZip&, const std::string& name, zip::TZipHeaderInfo&, bool&) { current = name; };
-    zip.OnTotalPercentDone = [&](zip::TVCLUnZip&, int percent) {
-      std::string shown = current.size() > 60 ? "..." + current.substr(current.size() - 57) : current;
-      std::printf("\r%3d%% %-60s", percent, shown.c_str());
-      std::fflush(stdout);
+  ProgressLine progress(!state.quiet);
+  if (progress.Enabled()) {
+    zip.OnStartZipInfo = [&](zip::TVCLZip&, int, std::int64_t total_bytes, zip::TEndCentral&, bool&) {
+      progress.SetTotal(total_bytes);
     };
+    zip.OnStartZip = [&](zip::TVCLZip&, const std::string& name, zip::TZipHeaderInfo&, bool&) {
+      progress.SetFile(name);
+    };
+    zip.OnTotalPercentDone = [&](zip::TVCLUnZip&, int percent) { progress.SetPercent(percent); };
   }
 
   int added = 0;
@@ -117,15 +122,16 @@ int RunPack(const PackOptions& options) {
     added = zip.Zip();
   } catch (const zip::EZipEngineError& error) {
     // The engine's fixed messages do not say which archive they are about.
-    if (show_progress) std::printf("\r%-66s\r", "");
+    progress.Finish();
+    if (Interrupted()) return kExitCancelled;
     std::cerr << "kzb pack: " << options.archive << ": " << error.what() << "\n";
     return kExitError;
   } catch (const std::exception& error) {
-    if (show_progress) std::printf("\r%-66s\r", "");
+    progress.Finish();
     std::cerr << "kzb pack: " << error.what() << "\n";
     return kExitError;
   }
-  if (show_progress) std::printf("\r%-66s\r", "");
+  progress.Finish();
   std::printf("%d file%s added to %s\n", added, added == 1 ? "" : "s", zip.ZipName().c_str());
   if (warnings > 0) {
     std::cerr << "kzb pack: " << warnings << " file" << (warnings == 1 ? "" : "s") << " could not be added\n";
@@ -145,12 +151,14 @@ void AddPackCommand(CLI::App& app, CommandState& state) {
       "for that PATH. An existing ARCHIVE is updated: entries whose files are newer are replaced, the others\n"
       "are kept, new files are added. The archive is replaced only when the new one is complete.\n"
       "Exit status: 0 when every file was added, 1 on an error or when some files could not be added (the\n"
-      "archive then holds the others), 2 for a usage error.");
+      "archive then holds the others), 2 for a usage error, 130 when cancelled with Ctrl-C (the archive is\n"
+      "then left as it was).");
   pack->add_option("ARCHIVE", options->archive, "Archive to create or update")->required();
   pack->add_option("--level", options->level, "Compression level: 0 stores, 1 fastest .. 9 smallest (default 6)")
       ->check(CLI::Range(0, 9));
-  pack->add_option("--password", options->password,
-                   "Encrypt every file with this password (traditional ZIP encryption unless --encryption aes256)");
+  auto* password = pack->add_option("--password", options->password,
+                   "Encrypt every file with this password (traditional ZIP encryption unless --encryption aes256); "
+                   "--password-file or KZB_PASSWORD keep it out of the process list");
   pack->add_option("--encryption", options->encryption,
                    "Cipher of --password: zipcrypto (traditional, weak; default) or aes256 (WinZip AES-256)")
       ->check(CLI::IsMember({"aes256", "zipcrypto"}));
@@ -174,9 +182,9 @@ void AddPackCommand(CLI::App& app, CommandState& state) {
                    "Split the archive into numbered volumes of this many bytes (at least 65536)")
       ->check(CLI::Range(static_cast<std::int64_t>(zip::TVCLZip::kMinVolumeSize), INT64_MAX));
   pack->add_option("PATH", options->paths, "Files, folders or folder/mask entries to add")->required();
-  pack->callback([options, pack, &state]() {
+  pack->callback([options, pack, password, &state]() {
     options->comment_given = pack->count("--comment") > 0;
-    state.exit_code = RunPack(*options);
+    RunCommand(state, [&] { return RunPack(state, *options, password->count() > 0); }, "kzb pack: ");
   });
 }
 

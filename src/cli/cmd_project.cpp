@@ -16,8 +16,10 @@
 #include "app/schedule/schedule_table.h"
 #include "app/common/text_utils.h"
 #include "cli/cli_session.h"
+#include "cli/command_runner.h"
 #include "cli/cli_user_interface.h"
 #include "cli/commands.h"
+#include "cli/json_output.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
@@ -56,6 +58,7 @@ struct ProjectOptions {
   bool no_exclude = false;
   bool no_newer_than = false;
   bool no_schedule = false;
+  bool ask_password = false;
 
   // The options the command line gave (an option's count tells whether it was given).
   struct Given {
@@ -117,10 +120,6 @@ CLI::Validator WeekdayValidator() {
       "DAY");
 }
 
-void AddDataDirOption(CLI::App* sub, CommandState& state) {
-  sub->add_option("--data-dir", state.data_dir, "Folder of project.ini, log.txt and StoreNumber.txt");
-}
-
 void AddProjectOptions(CLI::App* sub, ProjectOptions& o, bool for_edit) {
   auto& g = o.given;
   g.include = sub->add_option("--include", o.include, "Files to back up: file names or folder/mask entries");
@@ -133,7 +132,13 @@ void AddProjectOptions(CLI::App* sub, ProjectOptions& o, bool for_edit) {
   g.step = sub->add_option("--step", o.step, "Added to the number after each backup (1 to 1000)")
                ->check(CLI::Range(1, 1000));
   auto* no_recurse = sub->add_flag("--no-recurse", o.no_recurse, "Do not look for the files in subfolders");
-  g.password = sub->add_option("--password", o.password, "Encrypt the archives with this password");
+  g.password = sub->add_option("--password", o.password,
+                               "Encrypt the archives with this password (every user can read it in the process "
+                               "list; prefer --ask-password)");
+  sub->add_flag("--ask-password", o.ask_password,
+                "Encrypt the archives with a password from --password-file or KZB_PASSWORD, else asked twice "
+                "without echo on the terminal")
+      ->excludes(g.password);
   g.encryption = sub->add_option("--encryption", o.encryption,
                                  for_edit ? "Cipher of a password: aes256 or zipcrypto (traditional, weak)"
                                           : "Cipher of a password: aes256 (default) or zipcrypto (traditional, weak)")
@@ -188,7 +193,7 @@ void ApplyProjectOptions(const ProjectOptions& o, app::ProjectPanel& panel) {
   if (o.no_exclude) f.exclude_entries.clear();
   if (o.no_recurse) f.recurse = false;
   if (o.recurse) f.recurse = true;
-  if (WasGiven(g.password)) {
+  if (WasGiven(g.password) || o.ask_password) {
     f.use_password = true;
     f.password = o.password;
     f.confirm_password = o.password;
@@ -242,19 +247,6 @@ void ApplyProjectOptions(const ProjectOptions& o, app::ProjectPanel& panel) {
 }
 
 
-// Runs a command body; engine and file errors end it with their message and status 1. Usage errors
-// (CLI::ParseError) pass through to the parser's handler.
-template <typename Body>
-void RunCommand(CommandState& state, Body body) {
-  try {
-    state.exit_code = body();
-  } catch (const CLI::ParseError&) {
-    throw;
-  } catch (const std::exception& e) {
-    std::cerr << e.what() << "\n";
-    state.exit_code = kExitError;
-  }
-}
 
 const char* YesNo(bool value) { return value ? "yes" : "no"; }
 
@@ -300,10 +292,11 @@ void PrintProject(const app::Application& app, std::ostream& out) {
   out << "Schedule: " << schedule << "\n";
 }
 
-int ListProjects(Session& session) {
+int ListProjects(Session& session, bool json) {
   app::Application& app = session.App();
   app.LoadSettings(false);
   platform::IniFile ini = app.ProjectFile();
+  Json projects = Json::array();
   for (const std::string& name : app.Projects().Names()) {
     std::int64_t kind = ini.ReadInteger(name, "BackupMode", 3);
     std::string value = ini.ReadString(name, "StartTime_or_Increase", "");
@@ -316,17 +309,65 @@ int ListProjects(Session& session) {
         }
       }
     }
-    std::cout << name << "\t" << app::DescribeSchedule(kind, value) << "\t" << next << "\n";
+    if (json) {
+      projects.push_back({{"name", name},
+                          {"schedule", app::DescribeSchedule(kind, value)},
+                          {"next_run", next == "-" ? Json() : Json(next)}});
+    } else {
+      std::cout << name << "\t" << app::DescribeSchedule(kind, value) << "\t" << next << "\n";
+    }
   }
+  if (json) PrintJson({{"projects", projects}});
   return kExitOk;
 }
 
-int ShowProject(Session& session, const std::string& name) {
+std::string ScheduleText(const app::ProjectFields& f) {
+  switch (f.schedule_kind) {
+    case app::ScheduleKind::kDailyOnce: return "daily at " + f.schedule_time.FormatTime();
+    case app::ScheduleKind::kEveryMinutes: return "every " + std::to_string(f.schedule_minutes) + " minutes";
+    case app::ScheduleKind::kWeekly: return "weekly on " + (f.schedule_weekday ? f.ScheduleValueText() : "(no day)");
+    case app::ScheduleKind::kNone: break;
+  }
+  return "none";
+}
+
+Json ProjectJson(const app::Application& app) {
+  const app::ProjectFields& f = app.Panel().Fields();
+  static const char* const kSuffixNames[] = {"none", "date", "number"};
+  return {{"name", app.Projects().SelectedName()},
+          {"prefix", f.prefix},
+          {"suffix", kSuffixNames[static_cast<int>(f.suffix_kind)]},
+          {"next_number", f.next_number},
+          {"number_step", f.number_step},
+          {"destination", f.save_path},
+          {"filename", f.archive_name},
+          {"include", f.include_entries},
+          {"exclude", f.exclude_entries},
+          {"recurse", f.recurse},
+          {"newer_than", f.newer_than},
+          {"threshold", f.Threshold().FormatDateTime()},
+          {"threshold_follows_last_backup", f.threshold_follows_last_backup},
+          {"use_password", f.use_password},
+          {"password_set", !f.password.empty()},
+          {"encryption", f.encryption == app::EncryptionKind::kAes256 ? "aes256" : "zipcrypto"},
+          {"store_paths", f.store_paths},
+          {"use_comment", f.use_comment},
+          {"comment", f.comment},
+          {"level", f.pack_level},
+          {"keep", f.keep_count},
+          {"schedule", ScheduleText(f)}};
+}
+
+int ShowProject(Session& session, const std::string& name, bool json) {
   app::Application& app = session.App();
   app.LoadSettings(false);
   if (!session.Select(name)) return kExitError;
   if (!app.LoadSelectedProject()) return kExitError;
-  PrintProject(app, std::cout);
+  if (json) {
+    PrintJson(ProjectJson(app));
+  } else {
+    PrintProject(app, std::cout);
+  }
   return kExitOk;
 }
 
@@ -391,7 +432,7 @@ int DeleteProject(Session& session, const std::string& name) {
   return session.Status(done);
 }
 
-int ShowLog(Session& session, bool clear) {
+int ShowLog(Session& session, bool clear, bool json) {
   app::Application& app = session.App();
   app.LoadSettings(false);
   if (clear) {
@@ -402,6 +443,18 @@ int ShowLog(Session& session, bool clear) {
     return kExitOk;
   }
   app.LoadLog();
+  if (json) {
+    Json entries = Json::array();
+    for (const app::LogRow& row : app.Log().Entries()) {
+      entries.push_back({{"date", row.date},
+                         {"operation", row.operation},
+                         {"status", row.status},
+                         {"project", row.project},
+                         {"information", row.information}});
+    }
+    PrintJson({{"entries", entries}});
+    return kExitOk;
+  }
   for (const app::LogRow& row : app.Log().Entries()) {
     std::cout << row.date << "\t" << row.operation << "\t" << row.status << "\t" << row.project << "\t"
               << row.information << "\n";
@@ -414,23 +467,31 @@ int ShowLog(Session& session, bool clear) {
 void AddProjectCommands(CLI::App& app, CommandState& state) {
   {
     auto* sub = app.add_subcommand("projects", "List the projects with their schedules and next due times");
-    AddDataDirOption(sub, state);
-    sub->callback([&state] {
+    auto json = std::make_shared<bool>(false);
+    sub->add_flag("--json", *json, "One JSON document: {projects: [{name, schedule, next_run}]}");
+    sub->footer("next_run is \"yyyy-mm-dd HH:mm:ss\" local time, or null for a project that is not scheduled.");
+    sub->callback([&state, json] {
       RunCommand(state, [&] {
         Session session(state, false);
-        return ListProjects(session);
+        return ListProjects(session, *json);
       });
     });
   }
   {
     auto* sub = app.add_subcommand("show", "Show every field of a project");
     auto name = std::make_shared<std::string>();
+    auto json = std::make_shared<bool>(false);
     sub->add_option("NAME", *name, "Project name")->required();
-    AddDataDirOption(sub, state);
-    sub->callback([&state, name] {
+    sub->add_flag("--json", *json, "One JSON document (see below)");
+    sub->footer(
+        "--json: {name, prefix, suffix (\"none\"|\"date\"|\"number\"), next_number, number_step, destination,\n"
+        "filename, include: [entry], exclude: [entry], recurse, newer_than, threshold, threshold_follows_last_backup,\n"
+        "use_password, password_set, encryption (\"aes256\"|\"zipcrypto\"), store_paths, use_comment, comment,\n"
+        "level, keep, schedule}. The password itself is never shown.");
+    sub->callback([&state, name, json] {
       RunCommand(state, [&] {
         Session session(state, false);
-        return ShowProject(session, *name);
+        return ShowProject(session, *name, *json);
       });
     });
   }
@@ -440,9 +501,9 @@ void AddProjectCommands(CLI::App& app, CommandState& state) {
     auto options = std::make_shared<ProjectOptions>();
     sub->add_option("NAME", *name, "Project name")->required();
     AddProjectOptions(sub, *options, false);
-    AddDataDirOption(sub, state);
     sub->callback([&state, name, options] {
       RunCommand(state, [&] {
+        if (options->ask_password) options->password = PasswordToSet(state);
         Session session(state, false);
         return AddProject(session, *name, *options);
       });
@@ -454,9 +515,9 @@ void AddProjectCommands(CLI::App& app, CommandState& state) {
     auto options = std::make_shared<ProjectOptions>();
     sub->add_option("NAME", *name, "Project name")->required();
     AddProjectOptions(sub, *options, true);
-    AddDataDirOption(sub, state);
     sub->callback([&state, name, options] {
       RunCommand(state, [&] {
+        if (options->ask_password) options->password = PasswordToSet(state);
         Session session(state, false);
         return EditProject(session, *name, *options);
       });
@@ -468,7 +529,6 @@ void AddProjectCommands(CLI::App& app, CommandState& state) {
     auto names = std::make_shared<std::pair<std::string, std::string>>();
     sub->add_option(copy ? "NAME" : "OLD", names->first, "Project name")->required();
     sub->add_option("NEW", names->second, "New project name")->required();
-    AddDataDirOption(sub, state);
     sub->callback([&state, names, copy] {
       RunCommand(state, [&] {
         Session session(state, false);
@@ -482,7 +542,6 @@ void AddProjectCommands(CLI::App& app, CommandState& state) {
     auto yes = std::make_shared<bool>(false);
     sub->add_option("NAME", *name, "Project name")->required();
     sub->add_flag("--yes,-y", *yes, "Answer yes to the confirmation question");
-    AddDataDirOption(sub, state);
     sub->callback([&state, name, yes] {
       RunCommand(state, [&] {
         Session session(state, *yes);
@@ -493,12 +552,14 @@ void AddProjectCommands(CLI::App& app, CommandState& state) {
   {
     auto* sub = app.add_subcommand("log", "Show the activity log, newest first");
     auto clear = std::make_shared<bool>(false);
+    auto json = std::make_shared<bool>(false);
     sub->add_flag("--clear", *clear, "Clear the log");
-    AddDataDirOption(sub, state);
-    sub->callback([&state, clear] {
+    sub->add_flag("--json", *json,
+                  "One JSON document: {entries: [{date, operation, status, project, information}]}, newest first");
+    sub->callback([&state, clear, json] {
       RunCommand(state, [&] {
         Session session(state, false);
-        return ShowLog(session, *clear);
+        return ShowLog(session, *clear, *json);
       });
     });
   }

@@ -3,8 +3,7 @@
 // scheduler without the window), archives and entries show the Restore page's two grids, restore is the
 // Restore page's run.
 //
-// Exit statuses: 0 success, 1 an error (its message on standard error), 2 a usage error, 3 a backup that
-// was interrupted because its archive exists, 4 entries of a damaged archive (see commands.h).
+// Exit statuses: see commands.h.
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -29,6 +28,9 @@
 #include "app/runs/scheduler.h"
 #include "app/common/text_utils.h"
 #include "cli/cli_session.h"
+#include "cli/command_runner.h"
+#include "cli/json_output.h"
+#include "cli/terminal.h"
 #include "cli/cli_user_interface.h"
 #include "cli/commands.h"
 #include "platform/date_time.h"
@@ -37,28 +39,13 @@
 #include "platform/path.h"
 #include "platform/system.h"
 #include "zip/reader/vcl_unzip.h"
+#include "zip/writer/vcl_zip.h"
 #include "zip/records/name_codec.h"
 
 namespace kzb::cli {
 
 namespace {
 
-void AddDataDirOption(CLI::App* sub, CommandState& state) {
-  sub->add_option("--data-dir", state.data_dir, "Folder of project.ini, log.txt and StoreNumber.txt");
-}
-
-// Runs a command body; engine and file errors end it with their message and status 1.
-template <typename Body>
-void RunCommand(CommandState& state, Body body) {
-  try {
-    state.exit_code = body();
-  } catch (const CLI::ParseError&) {
-    throw;
-  } catch (const std::exception& e) {
-    std::cerr << e.what() << "\n";
-    state.exit_code = kExitError;
-  }
-}
 
 
 std::string Now() { return platform::DateTime::Now().FormatDateTime(); }
@@ -76,31 +63,69 @@ int BackupStatus(const app::BackupResult& result) {
 
 // ---- backup ---------------------------------------------------------------------------------------------
 
+constexpr char kOnFailureHelp[] =
+    "Run this command when a backup fails, with the project name and the message as its two last "
+    "arguments (for mail or chat alerts); it runs through /bin/sh, so it may hold arguments of its own";
+
+// A run that made no archive (refused, failed, or interrupted because the archive exists) is a failure
+// for --on-failure; one the user declined is not.
+bool RunFailed(app::BackupOutcome outcome) {
+  return outcome != app::BackupOutcome::kSucceeded && outcome != app::BackupOutcome::kDeclined;
+}
+
+void ReportFailure(const std::string& on_failure, const std::string& project, const std::string& message) {
+  if (!on_failure.empty()) RunFailureCommand(on_failure, project, app::CarriageReturnsToNewlines(message));
+}
+
 struct BackupOptions {
   std::string name;
   bool ask = false;
+  std::string on_failure;
 };
 
 int RunBackupCommand(CommandState& state, const BackupOptions& options) {
+  CatchInterrupts();
   Session session(state, /*assume_yes=*/false);
   app::Application& app = session.App();
   // The lock is taken before the project is read, so its running number is the one the last run left.
   app::RunLock lock(session.DataDir(), app::kRunLockWaitMs);
   if (!lock.Held()) {
-    std::cerr << app::RunLockBusyMessage(session.DataDir()) << "\n";
+    const std::string message = app::RunLockBusyMessage(session.DataDir());
+    std::cerr << message << "\n";
+    ReportFailure(options.on_failure, app::Trim(options.name), message);
     return kExitError;
   }
   app.Start();
   if (!app.SelectProject(options.name)) {
-    std::cerr << "Project '" << app::Trim(options.name) << "' not found in " << app.ProjectFilePath() << "\n";
+    const std::string message = "Project '" + app::Trim(options.name) + "' not found in " + app.ProjectFilePath();
+    std::cerr << message << "\n";
+    ReportFailure(options.on_failure, app::Trim(options.name), message);
     return kExitError;
   }
-  if (!app.LoadSelectedProject()) return kExitError;
+  if (!app.LoadSelectedProject()) {
+    ReportFailure(options.on_failure, app::Trim(options.name), "The project could not be loaded");
+    return kExitError;
+  }
   app.Settings().prompt_before_backup = options.ask;
 
   app::BackupRun run(app);
+  ProgressLine progress(!state.quiet);
+  session.Ui().BeforeOutput = [&progress] { progress.Finish(); };
+  zip::TVCLZip& writer = run.Writer();
+  writer.SetDoProcessMessages(true);
+  writer.OnProcessMessages = [](zip::TVCLUnZip&) { ThrowIfInterrupted(); };
+  if (progress.Enabled()) {
+    writer.OnStartZipInfo = [&progress](zip::TVCLZip&, int, std::int64_t total_bytes, zip::TEndCentral&, bool&) {
+      progress.SetTotal(total_bytes);
+    };
+    run.OnFile = [&progress](const std::string& file_name) { progress.SetFile(file_name); };
+    run.OnProgress = [&progress](int percent) { progress.SetPercent(percent); };
+  }
   app::BackupResult result = run.RunBackup();
+  progress.Finish();
+  if (Interrupted()) return kExitCancelled;
   if (result.outcome == app::BackupOutcome::kDeclined) std::cerr << "Backup not started.\n";
+  if (RunFailed(result.outcome)) ReportFailure(options.on_failure, result.project, result.message);
   return BackupStatus(result);
 }
 
@@ -109,7 +134,11 @@ void AddBackupCommand(CLI::App& parent, CommandState& state) {
   CLI::App* sub = parent.add_subcommand("backup", "Back up a project now, as the scheduler does");
   sub->add_option("NAME", options->name, "Project name")->required();
   sub->add_flag("--ask", options->ask, "Ask for confirmation first");
-  AddDataDirOption(sub, state);
+  sub->add_option("--on-failure", options->on_failure, kOnFailureHelp);
+  sub->footer("Exit status: 0 the archive was written, 1 the run failed or was refused, 3 the archive exists\n"
+              "and overwriting is off, 130 cancelled with Ctrl-C (the previous archive is left as it was).\n"
+              "--on-failure runs for statuses 1 and 3, e.g. --on-failure 'notify-send \"Backup failed\"' runs\n"
+              "  notify-send \"Backup failed\" PROJECT MESSAGE");
   sub->callback([&state, options]() { RunCommand(state, [&]() { return RunBackupCommand(state, *options); }); });
 }
 
@@ -177,6 +206,7 @@ const char* OutcomeText(app::BackupOutcome outcome) {
 
 struct ScheduleOptions {
   bool once = false;
+  std::string on_failure;
 };
 
 int RunScheduleCommand(CommandState& state, const ScheduleOptions& options) {
@@ -207,18 +237,20 @@ int RunScheduleCommand(CommandState& state, const ScheduleOptions& options) {
   scheduler.OnStart = [](const app::ScheduleEntry& entry) {
     std::cout << Now() << " Starting backup of project '" << entry.project_name << "'\n" << std::flush;
   };
-  scheduler.OnEnd = [](const app::ScheduledStart& start) {
+  scheduler.OnEnd = [&options](const app::ScheduledStart& start) {
     if (!start.found) {
       std::cout << Now() << " Project '" << start.project << "' is no longer listed; skipped\n";
     } else if (!start.loaded) {
-      std::cout << Now() << " Project '" << start.project << "' could not be loaded\n";
+      std::cout << Now() << " Project '" << start.project << "' could not be loaded\n" << std::flush;
+      ReportFailure(options.on_failure, start.project, "The project could not be loaded");
     } else {
       std::cout << Now() << " Backup of project '" << start.project << "' "
                 << OutcomeText(start.result.outcome);
       if (start.result.outcome == app::BackupOutcome::kSucceeded) {
         std::cout << ": " << start.result.archive << " (" << start.result.size_kb << " Kb)";
       }
-      std::cout << "\n";
+      std::cout << "\n" << std::flush;
+      if (RunFailed(start.result.outcome)) ReportFailure(options.on_failure, start.project, start.result.message);
     }
     std::cout << std::flush;
   };
@@ -273,7 +305,15 @@ void AddScheduleCommand(CLI::App& parent, CommandState& state) {
   CLI::App* sub = parent.add_subcommand(
       "schedule", "Run the scheduler without the window: a tick every 30 seconds until interrupted");
   sub->add_flag("--once", options->once, "Run one tick now and end");
-  AddDataDirOption(sub, state);
+  sub->add_option("--on-failure", options->on_failure, kOnFailureHelp);
+  sub->footer(
+      "Each project runs at its due time. When the computer slept or was off past a due time, the project\n"
+      "runs once when the scheduler runs again (not once for every missed interval), and its next due time\n"
+      "is the first one after that moment. Daily and weekly projects whose time today has passed run once\n"
+      "when the scheduler starts. Messages go to standard output (the journal under systemd: the package\n"
+      "installs the user unit kzb-schedule.service, not enabled; 'systemctl --user enable --now\n"
+      "kzb-schedule' starts it, 'journalctl --user -u kzb-schedule' shows what it did).\n"
+      "Ctrl-C or SIGTERM ends the scheduler after the running backup.");
   sub->callback([&state, options]() { RunCommand(state, [&]() { return RunScheduleCommand(state, *options); }); });
 }
 
@@ -305,6 +345,7 @@ struct ArchivesOptions {
   std::string folder;
   std::string sort;
   bool descending = false;
+  bool json = false;
 };
 
 int RunArchivesCommand(CommandState& state, const ArchivesOptions& options) {
@@ -328,6 +369,17 @@ int RunArchivesCommand(CommandState& state, const ArchivesOptions& options) {
   }
   std::vector<app::ArchiveRow> rows = app::ArchiveBrowser::FindArchives(options.folder);
   app::SortArchiveRows(rows, field, descending);
+  if (options.json) {
+    Json archives = Json::array();
+    for (const app::ArchiveRow& row : rows) {
+      archives.push_back({{"name", row.name},
+                          {"path", platform::IncludeTrailingSeparator(options.folder) + row.name},
+                          {"size", row.size_bytes},
+                          {"modified", row.date_key.FormatDateTime()}});
+    }
+    PrintJson({{"folder", options.folder}, {"archives", archives}, {"count", rows.size()}});
+    return kExitOk;
+  }
   std::vector<std::vector<std::string>> table;
   table.push_back({"Filename", "Size(KB)", "Date"});
   for (const app::ArchiveRow& row : rows) table.push_back({row.name, row.size_kb, row.date});
@@ -343,11 +395,13 @@ void AddArchivesCommand(CLI::App& parent, CommandState& state) {
   sub->add_option("--sort", options->sort, "Sort column (default: the setting in project.ini)")
       ->check(CLI::IsMember({"name", "size", "date"}));
   sub->add_flag("--descending", options->descending, "Sort in descending order");
-  AddDataDirOption(sub, state);
+  sub->add_flag("--json", options->json, "One JSON document (see below)");
+  sub->footer("--json: {folder, archives: [{name, path, size, modified}], count}; size in bytes, modified as\n"
+              "\"yyyy-mm-dd HH:mm:ss\" local time; in the listing's order.");
   sub->callback([&state, options]() { RunCommand(state, [&]() { return RunArchivesCommand(state, *options); }); });
 }
 
-int RunEntriesCommand(CommandState& state, const std::string& archive) {
+int RunEntriesCommand(CommandState& state, const std::string& archive, bool json) {
   if (!state.data_dir.empty()) app::ResolveDataDir(state.data_dir);  // a bad --data-dir is an error here too
   if (!platform::FileExists(archive)) {
     std::cerr << "Archive '" << archive << "' does not exist\n";
@@ -359,6 +413,18 @@ int RunEntriesCommand(CommandState& state, const std::string& archive) {
     mode = zip::TIncompleteZipMode::izAssumeBad;
   };
   std::vector<app::EntryRow> rows = app::ReadArchiveEntries(reader, archive);
+  if (json) {
+    Json entries = Json::array();
+    for (const app::EntryRow& row : rows) {
+      entries.push_back({{"name", row.name}, {"path", row.path}, {"compressed_size", std::stoll(row.compressed_size)}});
+    }
+    PrintJson({{"archive", archive},
+               {"entries", entries},
+               {"count", rows.size()},
+               {"damaged", reader.ArchiveDamaged()},
+               {"problems", reader.Report().Lines(reader.Count())}});
+    return reader.ArchiveDamaged() ? kExitDamaged : kExitOk;
+  }
   std::vector<std::vector<std::string>> table;
   table.push_back({"Filename", "Size(B)", "Path"});
   for (const app::EntryRow& row : rows) {
@@ -372,10 +438,15 @@ int RunEntriesCommand(CommandState& state, const std::string& archive) {
 
 void AddEntriesCommand(CLI::App& parent, CommandState& state) {
   auto archive = std::make_shared<std::string>();
+  auto json = std::make_shared<bool>(false);
   CLI::App* sub = parent.add_subcommand("entries", "List the entries of an archive, as the Restore page does");
   sub->add_option("ARCHIVE", *archive, "The archive")->required();
-  AddDataDirOption(sub, state);
-  sub->callback([&state, archive]() { RunCommand(state, [&]() { return RunEntriesCommand(state, *archive); }); });
+  sub->add_flag("--json", *json, "One JSON document (see below)");
+  sub->footer("--json: {archive, entries: [{name, path, compressed_size}], count, damaged, problems: [text]};\n"
+              "path is the entry's folder with its trailing /, or \"\"; compressed_size in bytes.");
+  sub->callback([&state, archive, json]() {
+    RunCommand(state, [&]() { return RunEntriesCommand(state, *archive, *json); });
+  });
 }
 
 // ---- restore --------------------------------------------------------------------------------------------
@@ -386,8 +457,26 @@ struct RestoreOptions {
   std::string overwrite = "never";
   bool no_folders = false;
   std::string password;
+  bool password_given = false;
   bool yes = false;
 };
+
+// Whether the archive holds encrypted entries (a damaged or unreadable archive says no; the run reports it).
+bool HoldsEncryptedEntries(const std::string& archive) {
+  try {
+    zip::TVCLUnZip probe;
+    probe.SetZipName(archive);
+    probe.OnInCompleteZip = [](zip::TVCLUnZip&, zip::TIncompleteZipMode& mode) {
+      mode = zip::TIncompleteZipMode::izAssumeBad;
+    };
+    probe.ReadZip();
+    for (int i = 0; i < probe.Count(); ++i) {
+      if (probe.EntryInfo(i).IsEncrypted()) return true;
+    }
+  } catch (const std::exception&) {
+  }
+  return false;
+}
 
 zip::TUZOverwriteMode OverwriteModeOf(const std::string& text) {
   if (text == "prompt") return zip::TUZOverwriteMode::Prompt;
@@ -398,6 +487,7 @@ zip::TUZOverwriteMode OverwriteModeOf(const std::string& text) {
 }
 
 int RunRestoreCommand(CommandState& state, const RestoreOptions& options) {
+  CatchInterrupts();
   if (!platform::FileExists(options.archive)) {
     std::cerr << "Archive '" << options.archive << "' does not exist\n";
     return kExitError;
@@ -410,8 +500,25 @@ int RunRestoreCommand(CommandState& state, const RestoreOptions& options) {
   run.SetDestDir(options.dest);
   run.SetOverwriteMode(OverwriteModeOf(options.overwrite));
   run.SetUseFolderNames(!options.no_folders);
-  run.SetPassword(options.password);
+  const bool ask = !options.password_given && HoldsEncryptedEntries(options.archive);
+  run.SetPassword(ask ? PasswordToOpen(state, false, "") : options.password);
+
+  ProgressLine progress(!state.quiet);
+  session.Ui().BeforeOutput = [&progress] { progress.Finish(); };
+  reader.SetDoProcessMessages(true);
+  reader.OnProcessMessages = [](zip::TVCLUnZip&) { ThrowIfInterrupted(); };
+  if (progress.Enabled()) {
+    reader.OnStartUnZipInfo = [&progress](zip::TVCLUnZip&, int, std::int64_t total_bytes, bool&) {
+      progress.SetTotal(total_bytes);
+    };
+    reader.OnStartUnZip = [&progress](zip::TVCLUnZip&, int, std::string& fname, bool&) {
+      progress.SetFile(zip::PrintableName(fname));
+    };
+    run.OnProgress = [&progress](int percent) { progress.SetPercent(percent); };
+  }
   app::RestoreResult result = run.RestoreArchive(platform::ExpandFileName(options.archive));
+  progress.Finish();
+  if (Interrupted()) return kExitCancelled;
   switch (result.outcome) {
     case app::RestoreOutcome::kSucceeded:
       return kExitOk;
@@ -431,10 +538,12 @@ void AddRestoreCommand(CLI::App& parent, CommandState& state) {
   sub->add_option("--overwrite", options->overwrite, "What to do with existing files (default: never)")
       ->check(CLI::IsMember({"prompt", "always", "never", "newer", "older"}));
   sub->add_flag("--no-folders", options->no_folders, "Put every file directly into the destination");
-  sub->add_option("--password", options->password, "Password of encrypted entries");
+  auto* password = sub->add_option("--password", options->password, "Password of encrypted entries");
   sub->add_flag("--yes", options->yes, "Answer yes to the questions");
-  AddDataDirOption(sub, state);
-  sub->callback([&state, options]() { RunCommand(state, [&]() { return RunRestoreCommand(state, *options); }); });
+  sub->callback([&state, options, password]() {
+    options->password_given = password->count() > 0;
+    RunCommand(state, [&]() { return RunRestoreCommand(state, *options); });
+  });
 }
 
 }  // namespace

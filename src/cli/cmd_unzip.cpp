@@ -16,7 +16,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cli/command_runner.h"
 #include "cli/commands.h"
+#include "cli/json_output.h"
+#include "cli/terminal.h"
 #include "zip/filelist/match_pattern.h"
 #include "zip/reader/vcl_unzip.h"
 #include "zip/records/ascii_text.h"
@@ -55,10 +58,12 @@ std::string MethodName(const zip::TZipHeaderInfo& entry) {
   return name;
 }
 
-// A reader set up for the command line: damaged archives are rebuilt from their local headers.
+// A reader set up for the command line: damaged archives are rebuilt from their local headers; Ctrl-C
+// ends a run at the engine's next progress hook.
 void PrepareReader(TVCLUnZip& reader, const std::string& archive) {
   reader.SetZipName(archive);
-  reader.SetDoProcessMessages(false);
+  reader.SetDoProcessMessages(true);
+  reader.OnProcessMessages = [](TVCLUnZip&) { ThrowIfInterrupted(); };
   reader.OnInCompleteZip = [](TVCLUnZip&, zip::TIncompleteZipMode& mode) {
     mode = zip::TIncompleteZipMode::izAssumeBad;
   };
@@ -77,10 +82,45 @@ bool ReportDamage(const TVCLUnZip& reader) {
   return reader.ArchiveDamaged();
 }
 
-int RunList(const std::string& archive) {
+std::string Hex32(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08x", value);
+  return text;
+}
+
+int RunListJson(TVCLUnZip& reader, const std::string& archive) {
+  Json entries = Json::array();
+  std::int64_t total_compressed = 0;
+  std::int64_t total_uncompressed = 0;
+  for (int i = 0; i < reader.Count(); ++i) {
+    const zip::TZipHeaderInfo& entry = reader.EntryInfo(i);
+    entries.push_back({{"name", reader.EntryPath(i) + reader.EntryName(i)},
+                       {"method", MethodName(entry)},
+                       {"compressed_size", entry.CompressedSize()},
+                       {"size", entry.UncompressedSize()},
+                       {"crc32", Hex32(entry.Crc32())},
+                       {"modified", reader.EntryDateTime(i).FormatDateTime()},
+                       {"encrypted", entry.IsEncrypted()}});
+    total_compressed = zip::AddSaturating(total_compressed, entry.CompressedSize());
+    total_uncompressed = zip::AddSaturating(total_uncompressed, entry.UncompressedSize());
+  }
+  const std::vector<std::string> problems = reader.Report().Lines(reader.Count());
+  PrintJson({{"archive", archive},
+             {"entries", entries},
+             {"count", reader.Count()},
+             {"compressed_size", total_compressed},
+             {"size", total_uncompressed},
+             {"comment", reader.ZipComment()},
+             {"damaged", reader.ArchiveDamaged()},
+             {"problems", problems}});
+  return reader.ArchiveDamaged() ? kExitDamaged : kExitOk;
+}
+
+int RunList(const std::string& archive, bool json) {
   TVCLUnZip reader;
   PrepareReader(reader, archive);
   reader.ReadZip();
+  if (json) return RunListJson(reader, archive);
   std::int64_t total_compressed = 0;
   std::int64_t total_uncompressed = 0;
   const int count = reader.Count();
@@ -102,16 +142,20 @@ int RunList(const std::string& archive) {
 }
 
 // Reports every entry that fails (counting them) through the reader's events.
-void ReportEntryFailures(TVCLUnZip& reader, std::ostream& out, const std::string& crc_suffix, int& failures) {
-  reader.OnBadCRC = [&out, crc_suffix, &failures](TVCLUnZip& r, std::uint32_t calc, std::uint32_t stored,
-                                                 int index) {
+// The progress line is erased before each report and drawn again with the next progress.
+void ReportEntryFailures(TVCLUnZip& reader, std::ostream& out, const std::string& crc_suffix, int& failures,
+                         ProgressLine& progress) {
+  reader.OnBadCRC = [&out, crc_suffix, &failures, &progress](TVCLUnZip& r, std::uint32_t calc,
+                                                              std::uint32_t stored, int index) {
+    progress.Finish();
     char text[96];
     std::snprintf(text, sizeof text, ": CRC error (computed %08x, stored %08x)", calc, stored);
     out << EntryFullName(r, index) << text << crc_suffix << "\n";
     ++failures;
   };
-  reader.OnSkippingFile = [&out, &failures](TVCLUnZip& r, zip::TSkipReason reason, const std::string& fname,
-                                            int index, bool&) {
+  reader.OnSkippingFile = [&out, &failures, &progress](TVCLUnZip& r, zip::TSkipReason reason,
+                                                       const std::string& fname, int index, bool&) {
+    progress.Finish();
     out << zip::PrintableName(fname) << ": " << zip::SkipReasonText(r, reason, index);
     if (reason == zip::TSkipReason::srPasswordNeeded) out << " (--password)";
     out << "\n";
@@ -119,15 +163,50 @@ void ReportEntryFailures(TVCLUnZip& reader, std::ostream& out, const std::string
   };
 }
 
-int RunTest(const std::string& archive, const std::string& password) {
+// Shows the run's progress on the line.
+void ShowProgress(TVCLUnZip& reader, ProgressLine& progress) {
+  if (!progress.Enabled()) return;
+  reader.OnStartUnZipInfo = [&progress](TVCLUnZip&, int, std::int64_t total_bytes, bool&) {
+    progress.SetTotal(total_bytes);
+  };
+  reader.OnStartUnZip = [&progress](TVCLUnZip&, int, std::string& fname, bool&) {
+    progress.SetFile(zip::PrintableName(fname));
+  };
+  reader.OnTotalPercentDone = [&progress](TVCLUnZip&, int percent) { progress.SetPercent(percent); };
+}
+
+bool AnyEncrypted(TVCLUnZip& reader) {
+  for (int i = 0; i < reader.Count(); ++i) {
+    if (reader.EntryInfo(i).IsEncrypted()) return true;
+  }
+  return false;
+}
+
+// The password: the one given, else (when the archive holds encrypted entries) the file, the environment
+// or the terminal's answer.
+void SetPassword(TVCLUnZip& reader, const CommandState& state, bool given, const std::string& password) {
+  if (given) {
+    reader.SetPassword(password);
+    return;
+  }
+  reader.ReadZip();
+  if (AnyEncrypted(reader)) reader.SetPassword(PasswordToOpen(state, false, ""));
+}
+
+int RunTest(const CommandState& state, const std::string& archive, bool password_given,
+            const std::string& password) {
+  CatchInterrupts();
   TVCLUnZip reader;
   PrepareReader(reader, archive);
-  reader.SetPassword(password);
+  SetPassword(reader, state, password_given, password);
   reader.SetDoAll(true);
   reader.SetRecreateDirs(true);
   int failures = 0;
-  ReportEntryFailures(reader, std::cout, "", failures);
+  ProgressLine progress(!state.quiet);
+  ShowProgress(reader, progress);
+  ReportEntryFailures(reader, std::cout, "", failures, progress);
   const int passed = reader.Test();
+  progress.Finish();
   const bool damaged = ReportDamage(reader);
   if (failures == 0 && !damaged) {
     std::cout << "All " << passed << (passed == 1 ? " entry" : " entries") << " OK\n";
@@ -147,6 +226,7 @@ struct ExtractOptions {
   std::string overwrite = "prompt";
   bool no_folders = false;
   std::string password;
+  bool password_given = false;
   std::vector<std::string> patterns;
 };
 
@@ -172,12 +252,13 @@ std::vector<std::string> UnmatchedPatterns(TVCLUnZip& reader, const std::vector<
   return unmatched;
 }
 
-int RunExtract(const ExtractOptions& options) {
+int RunExtract(const CommandState& state, const ExtractOptions& options) {
+  CatchInterrupts();
   TVCLUnZip reader;
   PrepareReader(reader, options.archive);
   reader.SetDestDir(options.dest.empty() ? "." : options.dest);
   reader.SetRecreateDirs(!options.no_folders);
-  reader.SetPassword(options.password);
+  SetPassword(reader, state, options.password_given, options.password);
   reader.SetOverwriteMode(OverwriteModeOf(options.overwrite));
   std::vector<std::string> unmatched;
   if (options.patterns.empty()) {
@@ -191,9 +272,12 @@ int RunExtract(const ExtractOptions& options) {
     reader.SetFilesList(options.patterns);
   }
   const bool interactive = isatty(STDIN_FILENO) != 0;
+  ProgressLine progress(!state.quiet);
+  ShowProgress(reader, progress);
   reader.OnPromptForOverwrite = [&](TVCLUnZip&, bool& overwrite, int, std::string& fname) {
     overwrite = false;
     if (!interactive) return;
+    progress.Finish();
     std::cerr << "Replace existing file " << zip::PrintableName(fname) << "? [y/n] " << std::flush;
     std::string answer;
     if (std::getline(std::cin, answer) && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y')) {
@@ -201,39 +285,39 @@ int RunExtract(const ExtractOptions& options) {
     }
   };
   int failures = 0;
-  ReportEntryFailures(reader, std::cerr, ", not extracted", failures);
+  ReportEntryFailures(reader, std::cerr, ", not extracted", failures, progress);
   const int extracted = unmatched.size() == options.patterns.size() && !options.patterns.empty() ? 0 : reader.UnZip();
+  progress.Finish();
   std::cout << extracted << (extracted == 1 ? " entry" : " entries") << " extracted\n";
   if (ReportDamage(reader)) return kExitDamaged;
   return failures == 0 && unmatched.empty() ? kExitOk : kExitError;
-}
-
-// Runs a command body, turning engine and file errors into a message and status 1.
-template <typename Body>
-int Guarded(const std::string& archive, Body body) {
-  try {
-    return body();
-  } catch (const std::exception& e) {
-    std::cerr << "kzb: " << archive << ": " << e.what() << "\n";
-    return kExitError;
-  }
 }
 
 }  // namespace
 
 void AddArchiveReadCommands(CLI::App& app, CommandState& state) {
   auto archive = std::make_shared<std::string>();
+  auto json = std::make_shared<bool>(false);
   auto* list = app.add_subcommand("list", "List the entries of an archive");
   list->add_option("archive", *archive, "The archive")->required();
-  list->callback([&state, archive] { state.exit_code = Guarded(*archive, [&] { return RunList(*archive); }); });
+  list->add_flag("--json", *json, "One JSON document (see below)");
+  list->footer(
+      "Columns: method (+cipher), compressed size, size, CRC-32, modified, name.\n"
+      "--json: {archive, entries: [{name, method, compressed_size, size, crc32, modified, encrypted}],\n"
+      "count, compressed_size, size, comment, damaged, problems: [text]}; sizes in bytes, crc32 as 8 hex\n"
+      "digits, modified as \"yyyy-mm-dd HH:mm:ss\" local time.");
+  list->callback([&state, archive, json] {
+    RunCommand(state, [&] { return RunList(*archive, *json); }, "kzb: " + *archive + ": ");
+  });
 
   auto password = std::make_shared<std::string>();
   auto test_archive = std::make_shared<std::string>();
   auto* test = app.add_subcommand("test", "Verify the CRC of every entry of an archive");
   test->add_option("archive", *test_archive, "The archive")->required();
-  test->add_option("--password", *password, "Password of encrypted entries");
-  test->callback([&state, test_archive, password] {
-    state.exit_code = Guarded(*test_archive, [&] { return RunTest(*test_archive, *password); });
+  auto* test_password = test->add_option("--password", *password, "Password of encrypted entries");
+  test->callback([&state, test_archive, password, test_password] {
+    RunCommand(state, [&] { return RunTest(state, *test_archive, test_password->count() > 0, *password); },
+               "kzb: " + *test_archive + ": ");
   });
 
   auto options = std::make_shared<ExtractOptions>();
@@ -244,9 +328,10 @@ void AddArchiveReadCommands(CLI::App& app, CommandState& state) {
   extract->add_option("--overwrite", options->overwrite, "What to do with existing files")
       ->check(CLI::IsMember({"prompt", "always", "never", "newer", "older"}));
   extract->add_flag("--no-folders", options->no_folders, "Extract every file into the destination folder itself");
-  extract->add_option("--password", options->password, "Password of encrypted entries");
-  extract->callback([&state, options] {
-    state.exit_code = Guarded(options->archive, [&] { return RunExtract(*options); });
+  auto* extract_password = extract->add_option("--password", options->password, "Password of encrypted entries");
+  extract->callback([&state, options, extract_password] {
+    options->password_given = extract_password->count() > 0;
+    RunCommand(state, [&] { return RunExtract(state, *options); }, "kzb: " + options->archive + ": ");
   });
 }
 

@@ -151,6 +151,7 @@ BackupResult BackupRun::RunBackup() {
         return;
       }
       if (newer_than && NewerThanFilter(file_name, threshold)) skip = true;
+      if (!skip && OnFile) OnFile(file_name);
     };
     writer.OnTotalPercentDone = [this](zip::TVCLUnZip& /*sender*/, int percent) { SetProgress(percent); };
     writer.OnZipComplete = [&](zip::TVCLZip& /*sender*/, int file_count) {

@@ -67,6 +67,8 @@ class BackupRun {
   int Progress() const { return progress_; }
   // Called with every change of Progress().
   std::function<void(int percent)> OnProgress;
+  // Called with each file the writer is about to take into the archive (a progress display's current file).
+  std::function<void(const std::string& file_name)> OnFile;
   // The page that was active when the run started is made active again at its end; the window refreshes
   // that page here (for the Restore page: the listing of the destination folder).
   std::function<void(MainPage page)> OnPageChange;
