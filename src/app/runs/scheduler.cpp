@@ -2,7 +2,19 @@
 
 #include "app/runs/run_lock.h"
 
+#include <cmath>
+
 namespace kzb::app {
+
+platform::DateTime NextDueAfter(const ScheduleEntry& entry, platform::DateTime now) {
+  double next = entry.next_run.Value() + entry.run_interval;
+  if (entry.run_interval > 0 && next <= now.Value()) {
+    // Whole intervals, so a daily project keeps its time of day and a weekly one its day.
+    next += std::floor((now.Value() - next) / entry.run_interval) * entry.run_interval;
+    while (next <= now.Value()) next += entry.run_interval;
+  }
+  return platform::DateTime(next);
+}
 
 Scheduler::Scheduler(Application& app, BackupRun& backup) : app_(&app), backup_(&backup) {}
 
@@ -49,7 +61,7 @@ TickReport Scheduler::Tick() {
     if (ShouldStop && ShouldStop()) break;
 
     ScheduleEntry& entry = app.Schedule().MutableEntries()[i];
-    entry.next_run = platform::DateTime(entry.next_run.Value() + entry.run_interval);
+    entry.next_run = NextDueAfter(entry, app.GetClock().Now());
     const ScheduleEntry due = entry;
 
     ScheduledStart start;

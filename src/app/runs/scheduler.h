@@ -1,10 +1,11 @@
 // The scheduler: the 30-second tick that starts the backups of scheduled projects.
 //
 // Each tick walks the schedule table in order and starts every project whose due time has passed,
-// strictly, through the same backup run the user starts, without its confirmation question. An entry is
-// moved on by one interval (from its old due time, not from now) before its run starts, so a run that
-// fails is not repeated before its next due time, and an entry several intervals behind runs once per
-// tick until it has caught up.
+// strictly, through the same backup run the user starts, without its confirmation question. Before its
+// run starts an entry is moved on by whole intervals from its old due time to the first due time after
+// now, so a run that fails is not repeated before its next due time, and an entry several intervals
+// behind (the computer slept or was off, scheduling was switched off) runs once, not once per missed
+// interval, and keeps its time of day.
 //
 // A tick does nothing while scheduling is switched off, while a project is being edited, while a run is
 // busy, while a confirmation question is open, while another tick is still running (a modal message of
@@ -62,6 +63,10 @@ struct TickReport {
   std::vector<ScheduledStart> starts;
   bool dropped_rest = false;     // a run ended by an error; the remaining entries wait for the next tick
 };
+
+// The due time an entry moves on to when it starts at now: its due time plus whole intervals, the first
+// one strictly after now.
+platform::DateTime NextDueAfter(const ScheduleEntry& entry, platform::DateTime now);
 
 class Scheduler {
  public:
