@@ -96,10 +96,10 @@ bool ReadHiddenLine(const std::string& prompt, std::string& line) {
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
   }
   const bool read = static_cast<bool>(std::getline(std::cin, line));
-  if (terminal) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  if (terminal) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
 #endif
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return read;
