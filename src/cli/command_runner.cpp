@@ -15,10 +15,12 @@ namespace kzb::cli {
 void AddGlobalOptions(CLI::App& app, CommandState& state) {
   app.add_option("--data-dir", state.data_dir,
                  "Folder of project.ini, log.txt and StoreNumber.txt (default: KZB_DATA_DIR, else the program's "
-                 "folder when writable, else ~/.config/kestrova-zip-backup)");
+                 "folder when writable, else ~/.config/kestrova-zip-backup)")
+      ->type_name("DIR");
   app.add_flag("--quiet,-q", state.quiet, "No progress line");
   app.add_option("--password-file", state.password_file,
-                 "Read the password from the first line of this file instead of the command line");
+                 "Read the password from the first line of this file instead of the command line")
+      ->type_name("FILE");
 }
 
 std::string PasswordFromFileOrEnvironment(const CommandState& state) {

@@ -171,7 +171,7 @@ TEST_F(TerminalCliTest, ProgressLineOnlyOnATerminalAndErasedAtTheEnd) {
 // Ctrl-C during a backup that replaces an archive: status 130, the old archive is left byte for byte,
 // no temporary file stays, and the running number is not advanced.
 TEST_F(TerminalCliTest, CtrlCCancelsABackupAndLeavesThePreviousArchive) {
-  WriteFileBytes(Source() + "bin/big.bin", RandomBytes(40 * 1000 * 1000, 9));
+  WriteFileBytes(Source() + "bin/big.bin", RandomBytes(16 * 1000 * 1000, 9));
   AddProject("Docs", "--level 9 --next 1");
   const std::string data = ShellQuote(Data());
   std::string out;
