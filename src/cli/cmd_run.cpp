@@ -114,6 +114,14 @@ int RunBackupCommand(CommandState& state, const BackupOptions& options) {
   zip::TVCLZip& writer = run.Writer();
   writer.SetDoProcessMessages(true);
   writer.OnProcessMessages = [](zip::TVCLUnZip&) { ThrowIfInterrupted(); };
+  // Files the run leaves out because they cannot be read are named; the run goes on with the others.
+  int unreadable = 0;
+  writer.OnSkippingFile = [&](zip::TVCLUnZip&, zip::TSkipReason reason, const std::string& name, int, bool&) {
+    if (reason == zip::kSkipDuplicateName) return;
+    progress.Finish();
+    std::cerr << "kzb: warning: " << name << ": cannot be read, not backed up\n";
+    ++unreadable;
+  };
   if (progress.Enabled()) {
     writer.OnStartZipInfo = [&progress](zip::TVCLZip&, int, std::int64_t total_bytes, zip::TEndCentral&, bool&) {
       progress.SetTotal(total_bytes);
@@ -124,6 +132,9 @@ int RunBackupCommand(CommandState& state, const BackupOptions& options) {
   app::BackupResult result = run.RunBackup();
   progress.Finish();
   if (Interrupted()) return kExitCancelled;
+  if (unreadable > 0 && result.outcome == app::BackupOutcome::kSucceeded) {
+    std::cerr << "kzb: " << unreadable << (unreadable == 1 ? " file" : " files") << " could not be read\n";
+  }
   if (result.outcome == app::BackupOutcome::kDeclined) std::cerr << "Backup not started.\n";
   if (RunFailed(result.outcome)) ReportFailure(options.on_failure, result.project, result.message);
   return BackupStatus(result);
