@@ -320,8 +320,8 @@ void AddScheduleCommand(CLI::App& parent, CommandState& state) {
   sub->footer(
       "Each project runs at its due time. When the computer slept or was off past a due time, the project\n"
       "runs once when the scheduler runs again (not once for every missed interval), and its next due time\n"
-      "is the first one after that moment. Daily and weekly projects whose time today has passed run once\n"
-      "when the scheduler starts. Messages go to standard output (the journal under systemd: the package\n"
+      "is the first one after that moment. A daily project whose time today has passed, and a weekly one\n"
+      "whose day is today after noon, run once when the scheduler starts. Messages go to standard output (the journal under systemd: the package\n"
       "installs the user unit kzb-schedule.service, not enabled; 'systemctl --user enable --now\n"
       "kzb-schedule' starts it, 'journalctl --user -u kzb-schedule' shows what it did).\n"
       "Ctrl-C or SIGTERM ends the scheduler after the running backup.");
