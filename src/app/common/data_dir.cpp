@@ -23,12 +23,27 @@ std::string AsFolder(const std::string& dir) {
 
 std::string ProgramDir() { return platform::ExecutableDir(); }
 
+bool IsSystemProgramDir(const std::string& dir) {
+#ifdef _WIN32
+  static_cast<void>(dir);
+  return false;
+#else
+  static const char* const kSystemDirs[] = {"/bin/",       "/sbin/",           "/usr/bin/", "/usr/sbin/",
+                                            "/usr/games/", "/usr/local/bin/", "/usr/local/sbin/"};
+  const std::string folder = platform::IncludeTrailingSeparator(dir);
+  for (const char* system_dir : kSystemDirs) {
+    if (folder == system_dir) return true;
+  }
+  return false;
+#endif
+}
+
 std::string ResolveDataDir(const std::string& override_dir) {
   if (!override_dir.empty()) return AsFolder(override_dir);
   const char* from_environment = std::getenv(kDataDirEnvironmentVariable);
   if (from_environment != nullptr && *from_environment != '\0') return AsFolder(from_environment);
   std::string program_dir = ProgramDir();
-  if (platform::IsDirectoryWritable(program_dir)) return program_dir;
+  if (!IsSystemProgramDir(program_dir) && platform::IsDirectoryWritable(program_dir)) return program_dir;
   std::string config_dir = platform::UserConfigDir();
   platform::ForceDirectories(config_dir);
   return config_dir;

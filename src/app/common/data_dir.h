@@ -1,6 +1,7 @@
 // Where the data files live. Every data file is the data folder + its name; the current directory plays no
-// part. The data folder is the program's own folder (`ProgramDir`) when that is writable, otherwise the
-// user's configuration folder; --data-dir or the KZB_DATA_DIR environment variable override both.
+// part. The data folder is the program's own folder (`ProgramDir`) when that is writable and not a system
+// program folder such as /usr/bin, otherwise the user's configuration folder; --data-dir or the
+// KZB_DATA_DIR environment variable override both.
 #pragma once
 
 #include <string>
@@ -21,6 +22,9 @@ std::string ResolveDataDir(const std::string& override_dir = "");
 
 // The program's own folder with a trailing separator.
 std::string ProgramDir();
+// A folder that holds the system's programs (/usr/bin and the like). It is never the data folder, even
+// where it is writable (for root, after the package installed the programs there).
+bool IsSystemProgramDir(const std::string& dir);
 
 // The lock the window holds for its whole life on a data folder. Commands that change projects refuse
 // while another process holds it, because the window writes the project list back when it closes.

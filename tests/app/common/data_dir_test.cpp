@@ -43,6 +43,20 @@ TEST_F(DataDirTest, RelativeOverrideIsMadeAbsolute) {
   EXPECT_EQ(ResolveDataDir("some/dir/../data"), platform::IncludeTrailingSeparator(platform::CurrentDir()) + "some/data/");
 }
 
+// An installed program's folder is no place for data, even for root, who may write there.
+TEST(SystemProgramDir, TheSystemsProgramFoldersOnly) {
+#ifdef _WIN32
+  EXPECT_FALSE(IsSystemProgramDir("C:\\Program Files\\Kestrova\\"));
+#else
+  for (const char* dir : {"/usr/bin/", "/usr/bin", "/usr/local/bin/", "/bin/", "/usr/sbin/"}) {
+    EXPECT_TRUE(IsSystemProgramDir(dir)) << dir;
+  }
+  for (const char* dir : {"/opt/kzb/", "/home/alice/kzb/", "/usr/bin/kzb/", "/work/build/bin/"}) {
+    EXPECT_FALSE(IsSystemProgramDir(dir)) << dir;
+  }
+#endif
+}
+
 TEST(WindowLockPath, LiesInTheDataFolder) {
   EXPECT_EQ(WindowLockPath("/d"), "/d/.kzb-window.lock");
   EXPECT_EQ(WindowLockPath("/d/"), "/d/.kzb-window.lock");
