@@ -3,6 +3,7 @@
 // -15, memLevel 8) and libdeflate, in one process, on the benchmark corpus.
 //
 //   bench_codec [--corpus DIR] [--limit-mb N] [--levels 1,6,9] [--reps N] [--inputs tree,big,random,text]
+//               [--engines ours,zlib,libdeflate] [--no-inflate 1] [--comp-reps N]
 //
 // DIR is what /work/shared/bench/make-corpus.sh builds (default /tmp/kzb-corpus): tree/ is compressed file
 // by file (as archive entries), big/, random/ and text/ as one buffer each; --limit-mb cuts every input
@@ -10,7 +11,10 @@
 // second of thread CPU time, best of --reps runs, so other load on the machine disturbs them less. Every
 // decoder inflates the same stream (zlib's at that level), and every output is checked against the
 // input. The ratio lines compare ours with zlib in this run: size (ours / zlib, lower is better) and
-// speed (ours / zlib, higher is better).
+// speed (ours / zlib, higher is better), and the same against libdeflate. Compression runs --comp-reps
+// times (default: --reps below level 6, once from level 6 on), the engines taking turns. --engines
+// limits the compressors run (to profile one alone); the inflate columns need zlib's streams and are
+// left out without zlib or with --no-inflate 1.
 #include <libdeflate.h>
 #include <time.h>
 #include <zlib.h>
@@ -218,20 +222,28 @@ int main(int argc, char** argv) {
   std::vector<int> levels = {1, 6, 9};
   std::vector<std::string> parts = {"tree", "big", "random", "text"};
   int reps = 3;
+  std::vector<std::string> engine_names = {"ours", "zlib", "libdeflate"};
+  bool run_inflate = true;
+  int comp_reps = 0;  // 0: --reps below level 6, one run from level 6 on (they are slow)
+  auto split = [](const std::string& list) {
+    std::vector<std::string> items;
+    for (std::size_t start = 0; start <= list.size();) {
+      const std::size_t comma = std::min(list.find(',', start), list.size());
+      items.push_back(list.substr(start, comma - start));
+      start = comma + 1;
+    }
+    return items;
+  };
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string opt = argv[i];
     if (opt == "--corpus") corpus = argv[i + 1];
     else if (opt == "--limit-mb") limit_mb = std::strtoul(argv[i + 1], nullptr, 10);
     else if (opt == "--reps") reps = std::max(1, std::atoi(argv[i + 1]));
-    else if (opt == "--inputs") {
-      parts.clear();
-      std::string list = argv[i + 1];
-      for (std::size_t start = 0; start <= list.size();) {
-        const std::size_t comma = std::min(list.find(',', start), list.size());
-        parts.push_back(list.substr(start, comma - start));
-        start = comma + 1;
-      }
-    } else if (opt == "--levels") {
+    else if (opt == "--inputs") parts = split(argv[i + 1]);
+    else if (opt == "--engines") engine_names = split(argv[i + 1]);
+    else if (opt == "--comp-reps") comp_reps = std::max(1, std::atoi(argv[i + 1]));
+    else if (opt == "--no-inflate") run_inflate = std::atoi(argv[i + 1]) == 0;
+    else if (opt == "--levels") {
       levels.clear();
       for (const char* p = argv[i + 1]; *p;) {
         levels.push_back(std::atoi(p));
@@ -241,7 +253,7 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: bench_codec [--corpus DIR] [--limit-mb N] [--levels 1,6,9] [--reps N] "
-                   "[--inputs tree,big,random,text]\n");
+                   "[--inputs tree,big,random,text] [--engines ours,zlib,libdeflate] [--no-inflate 1] [--comp-reps N]\n");
       return 2;
     }
   }
@@ -251,11 +263,31 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  const Engine engines[] = {
+  const Engine all_engines[] = {
       {"ours", OursCompress, OursInflate},
       {"zlib", ZlibCompress, ZlibInflate},
       {"libdeflate", LibdeflateCompress, LibdeflateInflate},
   };
+  std::vector<const Engine*> engines;
+  for (const Engine& e : all_engines) {
+    if (std::find(engine_names.begin(), engine_names.end(), e.name) != engine_names.end()) engines.push_back(&e);
+  }
+  if (engines.empty()) {
+    std::fprintf(stderr, "no engine selected (ours, zlib, libdeflate)\n");
+    return 2;
+  }
+  auto find_engine = [&](const char* name) -> int {
+    for (std::size_t e = 0; e < engines.size(); ++e) {
+      if (std::strcmp(engines[e]->name, name) == 0) return static_cast<int>(e);
+    }
+    return -1;
+  };
+  const int ours = find_engine("ours");
+  const int zlib = find_engine("zlib");
+  const int libdeflate = find_engine("libdeflate");
+  if (zlib < 0) run_inflate = false;
+  const std::size_t n = engines.size();
+
   std::printf("%-7s %5s %-11s %12s %12s %9s\n", "input", "level", "engine", "comp MB/s", "infl MB/s", "ratio");
   bool all_ok = true;
   for (const std::string& part_name : parts) {
@@ -265,64 +297,77 @@ int main(int argc, char** argv) {
     for (const Bytes& f : input.files) out.emplace_back(f.size());
     const double mb = static_cast<double>(input.total) / 1e6;
     for (int level : levels) {
-      Row rows[3];
-      Streams zlib_streams;
-      for (int e = 0; e < 3; ++e) {
-        Streams streams;
-        double best = 1e30;
-        for (int r = 0; r < (level >= 6 ? 1 : reps); ++r) {
+      std::vector<Row> rows(n);
+      std::vector<Streams> streams(n);
+      std::vector<double> best(n, 1e30);
+      // Engines take turns within each repetition, so a burst of load on the machine hits them alike.
+      const int reps_here = comp_reps > 0 ? comp_reps : (level >= 6 ? 1 : reps);
+      for (int r = 0; r < reps_here; ++r) {
+        for (std::size_t e = 0; e < n; ++e) {
           const double t0 = ThreadSeconds();
-          streams = engines[e].compress(input, level);
-          best = std::min(best, ThreadSeconds() - t0);
+          streams[e] = engines[e]->compress(input, level);
+          best[e] = std::min(best[e], ThreadSeconds() - t0);
         }
-        rows[e].compress_mbs = mb / best;
-        rows[e].ratio = static_cast<double>(TotalSize(streams)) / static_cast<double>(input.total);
+      }
+      for (std::size_t e = 0; e < n; ++e) {
+        rows[e].compress_mbs = mb / best[e];
+        rows[e].ratio = static_cast<double>(TotalSize(streams[e])) / static_cast<double>(input.total);
+      }
+      if (ours >= 0) {
         // Our entries may be stored whole (no deflate framing): check those as plain bytes.
+        const Streams& ours_streams = streams[static_cast<std::size_t>(ours)];
         bool ok = true;
-        if (e == 0) {
-          Streams deflated;
-          std::vector<Bytes> expect;
-          for (std::size_t i = 0; i < streams.size(); ++i) {
-            if (g_ours_stored[i]) {
-              ok = ok && streams[i] == input.files[i];
-              continue;
-            }
-            deflated.push_back(streams[i]);
-            expect.emplace_back(input.files[i].size());
+        Streams deflated;
+        std::vector<Bytes> expect;
+        for (std::size_t i = 0; i < ours_streams.size(); ++i) {
+          if (g_ours_stored[i]) {
+            ok = ok && ours_streams[i] == input.files[i];
+            continue;
           }
-          ok = ok && ZlibInflate(deflated, expect);
-          for (std::size_t i = 0, j = 0; ok && i < streams.size(); ++i) {
-            if (g_ours_stored[i]) continue;
-            ok = expect[j++] == input.files[i];
-          }
+          deflated.push_back(ours_streams[i]);
+          expect.emplace_back(input.files[i].size());
         }
-        if (e == 1) zlib_streams = std::move(streams);
+        ok = ok && ZlibInflate(deflated, expect);
+        for (std::size_t i = 0, j = 0; ok && i < ours_streams.size(); ++i) {
+          if (g_ours_stored[i]) continue;
+          ok = expect[j++] == input.files[i];
+        }
         if (!ok) {
           std::printf("!! %s level %d: our stream does not decode with zlib\n", part, level);
           all_ok = false;
         }
       }
-      for (int e = 0; e < 3; ++e) {
-        double best = 1e30;
-        for (int r = 0; r < reps; ++r) {
-          const double t0 = ThreadSeconds();
-          const bool ok = engines[e].inflate(zlib_streams, out);
-          best = std::min(best, ThreadSeconds() - t0);
-          if (!ok || !std::equal(out.begin(), out.end(), input.files.begin())) {
-            std::printf("!! %s level %d: %s inflate failed\n", part, level, engines[e].name);
-            all_ok = false;
-            break;
+      if (run_inflate) {
+        const Streams& zlib_streams = streams[static_cast<std::size_t>(zlib)];
+        for (std::size_t e = 0; e < n; ++e) {
+          double best_inflate = 1e30;
+          for (int r = 0; r < reps; ++r) {
+            const double t0 = ThreadSeconds();
+            const bool ok = engines[e]->inflate(zlib_streams, out);
+            best_inflate = std::min(best_inflate, ThreadSeconds() - t0);
+            if (!ok || !std::equal(out.begin(), out.end(), input.files.begin())) {
+              std::printf("!! %s level %d: %s inflate failed\n", part, level, engines[e]->name);
+              all_ok = false;
+              break;
+            }
           }
+          rows[e].inflate_mbs = mb / best_inflate;
         }
-        rows[e].inflate_mbs = mb / best;
       }
-      for (int e = 0; e < 3; ++e) {
-        std::printf("%-7s %5d %-11s %12.1f %12.1f %9.4f\n", part, level, engines[e].name, rows[e].compress_mbs,
+      for (std::size_t e = 0; e < n; ++e) {
+        std::printf("%-7s %5d %-11s %12.1f %12.1f %9.4f\n", part, level, engines[e]->name, rows[e].compress_mbs,
                     rows[e].inflate_mbs, rows[e].ratio);
       }
-      std::printf("%-7s %5d %-11s %12.2fx %11.2fx %9.4f   (ours / zlib)\n", part, level, "ratio",
-                  rows[0].compress_mbs / rows[1].compress_mbs, rows[0].inflate_mbs / rows[1].inflate_mbs,
-                  rows[0].ratio / rows[1].ratio);
+      auto ratio_line = [&](int other, const char* label) {
+        if (ours < 0 || other < 0) return;
+        const Row& a = rows[static_cast<std::size_t>(ours)];
+        const Row& b = rows[static_cast<std::size_t>(other)];
+        std::printf("%-7s %5d %-11s %12.2fx %11.2fx %9.4f   (ours / %s)\n", part, level, "ratio",
+                    a.compress_mbs / b.compress_mbs, run_inflate ? a.inflate_mbs / b.inflate_mbs : 0.0,
+                    a.ratio / b.ratio, label);
+      };
+      ratio_line(zlib, "zlib");
+      ratio_line(libdeflate, "libdeflate");
       std::fflush(stdout);
     }
   }
