@@ -355,7 +355,7 @@ int main(int argc, char** argv) {
         }
       }
       for (std::size_t e = 0; e < n; ++e) {
-        std::printf("%-7s %5d %-11s %12.1f %12.1f %9.4f\n", part, level, engines[e]->name, rows[e].compress_mbs,
+        std::printf("%-7s %5d %-11s %12.1f %12.1f %9.5f\n", part, level, engines[e]->name, rows[e].compress_mbs,
                     rows[e].inflate_mbs, rows[e].ratio);
       }
       auto ratio_line = [&](int other, const char* label) {

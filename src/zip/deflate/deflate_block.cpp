@@ -188,7 +188,7 @@ void RunLengthCode(const std::uint8_t* lengths, int n, LengthItems& items) {
 }  // namespace
 
 DeflateBlockWriter::DeflateBlockWriter()
-    : literals_(kSymbolLimit + 1), distances_(kSymbolLimit + 1), out_(kDeflateOutputPiece + 16) {
+    : symbols_(kSymbolLimit), out_(kDeflateOutputPiece + 16) {
   std::array<std::uint8_t, df::kNumFixedLitLenSymbols> lit{};
   for (int s = 0; s < df::kNumFixedLitLenSymbols; ++s) lit[s] = df::FixedLitLenLength(s);
   AssignCodes(lit.data(), fixed_lit_);
@@ -211,23 +211,27 @@ void DeflateBlockWriter::Start(int level, const WriteOutputFn* write) {
 }
 
 void DeflateBlockWriter::ResetBlock() {
-  count_ = 0;
-  dist_count_ = 0;
+  next_ = symbols_.data();
+  check_at_ = next_ + kCheckInterval;
   lit_freq_.fill(0);
   dist_freq_.fill(0);
 }
 
-bool DeflateBlockWriter::CheckClose(std::int64_t in_length) const {
-  if (count_ >= kSymbolLimit || dist_count_ >= kDistanceLimit) return true;
-  if (level_ < kEarlyCloseLevel || (count_ & 0xFFF) != 0) return false;
+bool DeflateBlockWriter::CheckClose(std::int64_t in_length) {
+  const int count = Count();
+  if (count >= kSymbolLimit) return true;
+  check_at_ = symbols_.data() + std::min(count + kCheckInterval, kSymbolLimit);
+  if (level_ < kEarlyCloseLevel) return false;
   // Close early when the block already looks worth it: few matches relative to symbols and an estimated
   // coded size below half the input it covers.
-  std::int64_t out_length = std::int64_t{count_} * 8;
+  std::int64_t out_length = std::int64_t{count} * 8;
+  std::int64_t distances = 0;
   for (int d = 0; d < df::kNumDistSymbols; ++d) {
     out_length += std::int64_t{dist_freq_[d]} * (5 + df::kDistExtraBits[d]);
+    distances += dist_freq_[d];
   }
   out_length >>= 3;
-  return dist_count_ < count_ / 2 && out_length < in_length / 2;
+  return distances < count / 2 && out_length < in_length / 2;
 }
 
 void DeflateBlockWriter::Store(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
@@ -289,11 +293,9 @@ void DeflateBlockWriter::CompressSymbols(const Code<NL>& lit, const Code<ND>& di
   std::uint8_t* const out_begin = out_.data();
   std::uint8_t* out = out_begin + out_pos_;
   std::uint8_t* const out_limit = out_begin + kDeflateOutputPiece;
-  const std::uint8_t* const literals = literals_.data();
-  const std::uint16_t* const distances = distances_.data();
-  for (int i = 0; i < count_; ++i) {
-    const unsigned d = distances[i];
-    const unsigned v = literals[i];
+  for (const std::uint32_t* sym = symbols_.data(); sym != next_; ++sym) {
+    const unsigned d = *sym >> 8;
+    const unsigned v = *sym & 0xFF;
     if (d == 0) {
       bitbuf |= std::uint64_t{lit.bits[v]} << bitcount;
       bitcount += lit.length[v];
