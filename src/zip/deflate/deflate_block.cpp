@@ -207,6 +207,7 @@ void DeflateBlockWriter::Start(int level, const WriteOutputFn* write) {
   any_block_ = false;
   stored_whole_ = false;
   internal_attributes_ = 1;
+  near3_reach_ = kDefaultNear3Reach;
   ResetBlock();
 }
 
@@ -325,6 +326,32 @@ void DeflateBlockWriter::CompressSymbols(const Code<NL>& lit, const Code<ND>& di
   FlushBits();
 }
 
+// The farthest distance at which a three-byte match costs no more bits than three literals under the
+// code lengths of a block. Symbols the block did not use count one bit longer than its longest code.
+unsigned DeflateBlockWriter::Near3ReachFor(const std::uint8_t* lit_len, const std::uint8_t* dist_len) const {
+  std::uint64_t literals = 0;
+  std::uint64_t literal_bits = 0;
+  unsigned longest = 1;
+  for (int c = 0; c < df::kNumLitLenSymbols; ++c) longest = std::max<unsigned>(longest, lit_len[c]);
+  for (int c = 0; c < 256; ++c) {
+    literals += lit_freq_[c];
+    literal_bits += std::uint64_t{lit_freq_[c]} * (lit_len[c] != 0 ? lit_len[c] : longest + 1);
+  }
+  if (literals == 0) return kDefaultNear3Reach;
+  const unsigned len3 = lit_len[df::kEndOfBlock + 1] != 0 ? lit_len[df::kEndOfBlock + 1] : longest + 1;
+  unsigned dist_longest = 1;
+  for (int d = 0; d < df::kNumDistSymbols; ++d) dist_longest = std::max<unsigned>(dist_longest, dist_len[d]);
+  unsigned reach = 0;
+  for (int d = 0; d < df::kNumDistSymbols; ++d) {
+    const unsigned bits = len3 + (dist_len[d] != 0 ? dist_len[d] : dist_longest + 1) + df::kDistExtraBits[d];
+    // bits <= 3 * literal_bits / literals, in integers.
+    if (std::uint64_t{bits + 1} * literals <= 3 * literal_bits) {
+      reach = df::kDistBase[d] + (1u << df::kDistExtraBits[d]) - 1;
+    }
+  }
+  return reach;
+}
+
 void DeflateBlockWriter::FlushBlock(const std::uint8_t* raw, std::int64_t raw_length, bool final) {
   if (!any_block_) {
     // Text or binary, judged by the literals of the first block.
@@ -368,6 +395,7 @@ void DeflateBlockWriter::FlushBlock(const std::uint8_t* raw, std::int64_t raw_le
     dynamic_bits += std::uint64_t{dist_freq_[d]} * (dist_len[d] + df::kDistExtraBits[d]);
     static_bits += std::uint64_t{dist_freq_[d]} * (df::kFixedDistLength + df::kDistExtraBits[d]);
   }
+  near3_reach_ = Near3ReachFor(lit_len.data(), dist_len.data());
   const std::int64_t dynamic_bytes = static_cast<std::int64_t>((dynamic_bits + 3 + 7) / 8);
   const std::int64_t static_bytes = static_cast<std::int64_t>((static_bits + 3 + 7) / 8);
   const std::int64_t best = std::min(dynamic_bytes, static_bytes);

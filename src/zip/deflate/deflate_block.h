@@ -72,6 +72,10 @@ class DeflateBlockWriter {
   std::int64_t BytesWritten() const { return bytes_written_; }
   bool StoredWhole() const { return stored_whole_; }
   std::uint16_t InternalAttributes() const { return internal_attributes_; }
+  // How far back a three-byte match pays for itself, judged by the last block's code (before the first
+  // block: kDefaultNear3Reach).
+  unsigned Near3Reach() const { return near3_reach_; }
+  static constexpr unsigned kDefaultNear3Reach = 4096;
 
   // A canonical Huffman code: bit-reversed codes (ready to be sent least significant bit first) and
   // lengths.
@@ -83,6 +87,7 @@ class DeflateBlockWriter {
 
  private:
   bool CheckClose(std::int64_t in_length);
+  unsigned Near3ReachFor(const std::uint8_t* lit_len, const std::uint8_t* dist_len) const;
   int Count() const { return static_cast<int>(next_ - symbols_.data()); }
   void ResetBlock();
 
@@ -128,6 +133,7 @@ class DeflateBlockWriter {
   bool any_block_ = false;
   bool stored_whole_ = false;
   std::uint16_t internal_attributes_ = 1;
+  unsigned near3_reach_ = kDefaultNear3Reach;
 
   Code<deflate::kNumFixedLitLenSymbols> fixed_lit_;
   Code<deflate::kNumDistSymbols> fixed_dist_;

@@ -422,6 +422,7 @@ void TDeflater::State::DeflateLazy() {
   unsigned mstart = match_start;
   unsigned match_length = df::kMinMatch - 1;
   bool match_available = false;
+  unsigned reach = std::min(block.Near3Reach(), kTooFar);
   while (avail != 0) {
     Heads heads;
     if (avail >= df::kMinMatch) heads = t.Insert<2, kDeep>(pos);
@@ -430,8 +431,8 @@ void TDeflater::State::DeflateLazy() {
     const unsigned prev_match = mstart;
     match_length = df::kMinMatch - 1;
     const unsigned limit = pos > kMaxDist ? pos - kMaxDist : 0;
-    if (prev_length < p.lazy && t.HasCandidate(pos, heads, limit, prev_length < df::kMinMatch ? kTooFar : 0)) {
-      match_length = std::min(t.LongestMatch<kDeep>(pos, heads, prev_length, avail, p, kTooFar, mstart), avail);
+    if (prev_length < p.lazy && t.HasCandidate(pos, heads, limit, prev_length < df::kMinMatch ? reach : 0)) {
+      match_length = std::min(t.LongestMatch<kDeep>(pos, heads, prev_length, avail, p, reach, mstart), avail);
       if (match_length == df::kMinMatch && pos - mstart > kTooFar) match_length = df::kMinMatch - 1;
     }
     bool flush = false;
@@ -450,6 +451,7 @@ void TDeflater::State::DeflateLazy() {
       if (block.TallyLiteral(t.window[pos - 1], static_cast<std::int64_t>(pos) - block_start)) {
         strstart = pos;
         FlushBlock(false);
+        reach = std::min(block.Near3Reach(), kTooFar);
       }
       ++pos;
       --avail;
@@ -462,7 +464,10 @@ void TDeflater::State::DeflateLazy() {
       strstart = pos;
       lookahead = avail;
       match_start = mstart;
-      if (flush) FlushBlock(false);
+      if (flush) {
+        FlushBlock(false);
+        reach = std::min(block.Near3Reach(), kTooFar);
+      }
       if (lookahead < kMinLookahead && !end_of_input) FillWindow();
       pos = strstart;
       avail = lookahead;
