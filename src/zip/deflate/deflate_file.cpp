@@ -58,18 +58,13 @@ constexpr unsigned kMinLookahead = df::kMaxMatch + df::kMinMatch + 1;
 constexpr unsigned kMaxDist = kWSize - kMinLookahead;
 constexpr unsigned kTooFar = 4096;
 
-// Buckets of the four-byte chains. More buckets mean fewer distinct strings competing for a bucket's
-// slots (fewer forgotten chains) but a bigger table to clear per file and to keep in cache.
-constexpr unsigned kHashBits = 15;
-constexpr unsigned kHashSize = 1u << kHashBits;
+// Largest tables any level uses (each level picks its own, see FinderKind).
+constexpr unsigned kMaxHashBits = 16;
+constexpr unsigned kMaxHash3Bits = 17;
 // Buckets of the eight-byte chains of levels 8 and 9.
 constexpr unsigned kLongHashBits = 15;
 constexpr unsigned kLongHashSize = 1u << kLongHashBits;
 constexpr unsigned kLongKey = 8;
-// Entries of the three-byte table: enough that the newest position of a recent three-byte string is
-// rarely overwritten by another string within the distance a three-byte match may have.
-constexpr unsigned kHash3Bits = 15;
-constexpr unsigned kHash3Size = 1u << kHash3Bits;
 // How far back a three-byte match may lie at the greedy levels: farther ones take the place of longer
 // matches found one byte later and cost more bits than they save.
 constexpr unsigned kNear3ReachGreedy = 1024;
@@ -86,16 +81,39 @@ constexpr LevelParams kLevels[10] = {
     {8, 16, 32, 32},   {8, 16, 128, 128},  {8, 32, 128, 256},   {32, 128, 258, 1024}, {32, 258, 258, 4096},
 };
 
-// How each level keeps its chains: slots per four-byte bucket (one is cheapest; two forget fewer
-// strings, which the deeper searches need to match zlib's ratio) and whether the eight-byte chains are
-// kept (they pay for their upkeep only with the long chains of levels 8 and 9).
+// How a level keeps its tables. ways: slots per four-byte bucket (one is cheapest; two forget fewer
+// strings, which the deeper searches need to keep zlib's ratio). bits: buckets of the four-byte chains
+// (more mean fewer strings competing for a bucket's slots, but a bigger table to clear per file and to
+// keep in cache). bits3: entries of the three-byte table (more mean that the newest position of a recent
+// three-byte string is less often overwritten by another string). deep: the eight-byte chains, which pay
+// for their upkeep only with the long chains of levels 8 and 9.
+template <int Ways, unsigned Bits, unsigned Bits3, bool Deep>
 struct FinderKind {
-  int ways;
+  static constexpr int kWays = Ways;
+  static constexpr unsigned kBits = Bits;
+  static constexpr unsigned kBits3 = Bits3;
+  static constexpr bool kDeep = Deep;
+  static_assert(Bits <= kMaxHashBits && Bits3 <= kMaxHash3Bits);
+};
+using GreedyFinder = FinderKind<1, 15, 15, false>;
+using GreedyFinder2 = FinderKind<2, 15, 15, false>;
+using LazyFinder = FinderKind<2, 15, 15, false>;
+using DeepFinder = FinderKind<2, 16, 17, true>;
+
+// The same as run-time values, for the table upkeep.
+struct FinderSizes {
+  unsigned head;   // entries of the four-byte bucket table
+  unsigned head3;  // entries of the three-byte table
   bool deep;
 };
-constexpr FinderKind kFinders[10] = {
-    {1, false}, {1, false}, {2, false}, {2, false}, {2, false},
-    {2, false}, {2, false}, {2, false}, {2, true},  {2, true},
+template <typename Kind>
+constexpr FinderSizes SizesOf() {
+  return {static_cast<unsigned>(Kind::kWays) << Kind::kBits, 1u << Kind::kBits3, Kind::kDeep};
+}
+constexpr FinderSizes kFinderSizes[10] = {
+    SizesOf<GreedyFinder>(),  SizesOf<GreedyFinder>(), SizesOf<GreedyFinder2>(), SizesOf<GreedyFinder2>(),
+    SizesOf<LazyFinder>(),    SizesOf<LazyFinder>(),   SizesOf<LazyFinder>(),    SizesOf<LazyFinder>(),
+    SizesOf<DeepFinder>(),    SizesOf<DeepFinder>(),
 };
 
 inline std::uint32_t Load32(const std::uint8_t* p) {
@@ -111,11 +129,15 @@ inline std::uint64_t Load64(const std::uint8_t* p) {
 }
 
 // First slot of the bucket of four bytes v.
-template <int kWays>
+template <typename Kind>
 inline unsigned Bucket4(std::uint32_t v) {
-  return kWays * ((v * 0x9E3779B1u) >> (32 - kHashBits));
+  return Kind::kWays * ((v * 0x9E3779B1u) >> (32 - Kind::kBits));
 }
-inline unsigned Hash3(std::uint32_t v) { return ((v << 8) * 0x9E3779B1u) >> (32 - kHash3Bits); }
+// Entry of the three bytes at the bottom of v.
+template <typename Kind>
+inline unsigned Hash3(std::uint32_t v) {
+  return ((v << 8) * 0x9E3779B1u) >> (32 - Kind::kBits3);
+}
 inline unsigned BucketLong(std::uint64_t v) {
   return 2 * static_cast<unsigned>((v * 0x9E3779B97F4A7C15ull) >> (64 - kLongHashBits));
 }
@@ -170,31 +192,31 @@ struct Tables {
   std::uint16_t* head_long;
   std::uint16_t* head3;
 
-  template <int kWays, bool kDeep>
+  template <typename Kind>
   [[gnu::always_inline]] Heads Insert(unsigned pos) const {
     Heads r;
     const std::uint8_t* const w = window;
     const std::uint32_t v = Load32(w + pos);
-    r.chain = Link<kWays>(head + Bucket4<kWays>(v), pos, [w, v](unsigned c) { return Load32(w + c) == v; });
+    r.chain = Link<Kind::kWays>(head + Bucket4<Kind>(v), pos, [w, v](unsigned c) { return Load32(w + c) == v; });
     prev[pos & kWMask] = static_cast<std::uint16_t>(r.chain);
-    if constexpr (kDeep) {
+    if constexpr (Kind::kDeep) {
       const std::uint64_t v8 = Load64(w + pos);
       r.chain_long = Link<2>(head_long + BucketLong(v8), pos, [w, v8](unsigned c) { return Load64(w + c) == v8; });
       prev_long[pos & kWMask] = static_cast<std::uint16_t>(r.chain_long);
     }
-    const unsigned h3 = Hash3(v);
+    const unsigned h3 = Hash3<Kind>(v);
     r.near3 = head3[h3];
     head3[h3] = static_cast<std::uint16_t>(pos);
     return r;
   }
 
   // Asks for the table entries the string at pos will use, ahead of its insertion.
-  template <int kWays, bool kDeep>
+  template <typename Kind>
   void Prefetch(unsigned pos) const {
     const std::uint32_t v = Load32(window + pos);
-    __builtin_prefetch(head + Bucket4<kWays>(v), 1);
-    __builtin_prefetch(head3 + Hash3(v), 1);
-    if constexpr (kDeep) __builtin_prefetch(head_long + BucketLong(Load64(window + pos)), 1);
+    __builtin_prefetch(head + Bucket4<Kind>(v), 1);
+    __builtin_prefetch(head3 + Hash3<Kind>(v), 1);
+    if constexpr (Kind::kDeep) __builtin_prefetch(head_long + BucketLong(Load64(window + pos)), 1);
   }
 
   // Whether the search at pos has a candidate at all: a chain or a near three-byte match. Computed
@@ -272,11 +294,15 @@ struct Tables {
 // Subtracts kWSize from every position of a table, clearing those that fall off. A fixed trip count lets
 // the compiler vectorize the pass (a saturating subtract).
 template <std::size_t N>
-void Rebase(std::uint16_t* p) {
+void RebaseChunk(std::uint16_t* p) {
   for (std::size_t i = 0; i < N; ++i) {
     const unsigned v = p[i];
     p[i] = static_cast<std::uint16_t>(v >= kWSize ? v - kWSize : 0);
   }
+}
+void Rebase(std::uint16_t* p, std::size_t n) {
+  constexpr std::size_t kChunk = 4096;
+  for (std::size_t i = 0; i < n; i += kChunk) RebaseChunk<kChunk>(p + i);
 }
 
 }  // namespace
@@ -285,10 +311,10 @@ struct TDeflater::State {
   State()
       : window(kWindowBufferSize + kWindowTail),
         prev(kWSize),
-        head(2 * kHashSize),
+        head(2u << kMaxHashBits),
         prev_long(kWSize),
         head_long(2 * kLongHashSize),
-        head3(kHash3Size) {}
+        head3(1u << kMaxHash3Bits) {}
 
   DeflateResult Run(int level, const ReadInputFn& read, const WriteOutputFn& write);
 
@@ -302,9 +328,9 @@ struct TDeflater::State {
                      static_cast<std::int64_t>(strstart) - block_start, final);
     block_start = strstart;
   }
-  template <int kWays>
+  template <typename Kind>
   void DeflateFast();
-  template <bool kDeep>
+  template <typename Kind>
   void DeflateLazy();
 
   std::vector<std::uint8_t> window;
@@ -317,7 +343,7 @@ struct TDeflater::State {
 
   const ReadInputFn* read = nullptr;
   LevelParams params{};
-  FinderKind finder{};
+  FinderSizes finder{};
   unsigned strstart = 0;
   unsigned lookahead = 0;
   unsigned match_start = 0;
@@ -330,13 +356,12 @@ void TDeflater::State::Slide() {
   match_start -= kWSize;
   strstart -= kWSize;
   block_start -= kWSize;
-  Rebase<kHashSize>(head.data());
-  if (finder.ways == 2) Rebase<kHashSize>(head.data() + kHashSize);
-  Rebase<kWSize>(prev.data());
-  Rebase<kHash3Size>(head3.data());
+  Rebase(head.data(), finder.head);
+  Rebase(prev.data(), kWSize);
+  Rebase(head3.data(), finder.head3);
   if (finder.deep) {
-    Rebase<2 * kLongHashSize>(head_long.data());
-    Rebase<kWSize>(prev_long.data());
+    Rebase(head_long.data(), 2 * kLongHashSize);
+    Rebase(prev_long.data(), kWSize);
   }
 }
 
@@ -360,7 +385,7 @@ void TDeflater::State::FillWindow() {
 }
 
 // Levels 1-3: greedy matching.
-template <int kWays>
+template <typename Kind>
 void TDeflater::State::DeflateFast() {
   const Tables t = tables();
   const LevelParams p = params;
@@ -369,8 +394,8 @@ void TDeflater::State::DeflateFast() {
   unsigned mstart = match_start;
   while (avail != 0) {
     Heads heads;
-    if (avail >= df::kMinMatch) heads = t.Insert<kWays, false>(pos);
-    t.Prefetch<kWays, false>(pos + 1);
+    if (avail >= df::kMinMatch) heads = t.Insert<Kind>(pos);
+    t.Prefetch<Kind>(pos + 1);
     unsigned match_length = 0;
     const unsigned limit = pos > kMaxDist ? pos - kMaxDist : 0;
     if (t.HasCandidate(pos, heads, limit, kNear3ReachGreedy)) {
@@ -386,7 +411,7 @@ void TDeflater::State::DeflateFast() {
       if (match_length <= p.lazy) {
         const unsigned stop = pos + match_length;
         for (++pos; pos < stop; ++pos) {
-          if (pos + df::kMinMatch <= data_end) t.Insert<kWays, false>(pos);
+          if (pos + df::kMinMatch <= data_end) t.Insert<Kind>(pos);
         }
       } else {
         pos += match_length;
@@ -413,7 +438,7 @@ void TDeflater::State::DeflateFast() {
 }
 
 // Levels 4-9: lazy matching.
-template <bool kDeep>
+template <typename Kind>
 void TDeflater::State::DeflateLazy() {
   const Tables t = tables();
   const LevelParams p = params;
@@ -425,14 +450,14 @@ void TDeflater::State::DeflateLazy() {
   unsigned reach = std::min(block.Near3Reach(), kTooFar);
   while (avail != 0) {
     Heads heads;
-    if (avail >= df::kMinMatch) heads = t.Insert<2, kDeep>(pos);
-    t.Prefetch<2, kDeep>(pos + 1);
+    if (avail >= df::kMinMatch) heads = t.Insert<Kind>(pos);
+    t.Prefetch<Kind>(pos + 1);
     const unsigned prev_length = match_length;
     const unsigned prev_match = mstart;
     match_length = df::kMinMatch - 1;
     const unsigned limit = pos > kMaxDist ? pos - kMaxDist : 0;
     if (prev_length < p.lazy && t.HasCandidate(pos, heads, limit, prev_length < df::kMinMatch ? reach : 0)) {
-      match_length = std::min(t.LongestMatch<kDeep>(pos, heads, prev_length, avail, p, reach, mstart), avail);
+      match_length = std::min(t.LongestMatch<Kind::kDeep>(pos, heads, prev_length, avail, p, reach, mstart), avail);
       if (match_length == df::kMinMatch && pos - mstart > kTooFar) match_length = df::kMinMatch - 1;
     }
     bool flush = false;
@@ -443,7 +468,7 @@ void TDeflater::State::DeflateLazy() {
       avail -= prev_length - 1;
       const unsigned stop = pos - 1 + prev_length;
       for (++pos; pos < stop; ++pos) {
-        if (pos + df::kMinMatch <= data_end) t.Insert<2, kDeep>(pos);
+        if (pos + df::kMinMatch <= data_end) t.Insert<Kind>(pos);
       }
       match_available = false;
       match_length = df::kMinMatch - 1;
@@ -483,10 +508,10 @@ void TDeflater::State::DeflateLazy() {
 DeflateResult TDeflater::State::Run(int level, const ReadInputFn& read_fn, const WriteOutputFn& write_fn) {
   level = std::clamp(level, 1, 9);
   params = kLevels[level];
-  finder = kFinders[level];
+  finder = kFinderSizes[level];
   read = &read_fn;
-  std::fill_n(head.begin(), finder.ways * kHashSize, std::uint16_t{0});
-  std::fill(head3.begin(), head3.end(), std::uint16_t{0});
+  std::fill_n(head.begin(), finder.head, std::uint16_t{0});
+  std::fill_n(head3.begin(), finder.head3, std::uint16_t{0});
   if (finder.deep) std::fill(head_long.begin(), head_long.end(), std::uint16_t{0});
   strstart = 0;
   lookahead = 0;
@@ -496,16 +521,14 @@ DeflateResult TDeflater::State::Run(int level, const ReadInputFn& read_fn, const
   block.Start(level, &write_fn);
 
   FillWindow();
-  if (level <= 3) {
-    if (finder.ways == 1) {
-      DeflateFast<1>();
-    } else {
-      DeflateFast<2>();
-    }
-  } else if (finder.deep) {
-    DeflateLazy<true>();
+  if (level == 1) {
+    DeflateFast<GreedyFinder>();
+  } else if (level <= 3) {
+    DeflateFast<GreedyFinder2>();
+  } else if (level <= 7) {
+    DeflateLazy<LazyFinder>();
   } else {
-    DeflateLazy<false>();
+    DeflateLazy<DeepFinder>();
   }
 
   DeflateResult result;
