@@ -62,7 +62,7 @@ constexpr unsigned kTooFar = 4096;
 constexpr unsigned kMaxHashBits = 16;
 constexpr unsigned kMaxHash3Bits = 17;
 // Buckets of the eight-byte chains of levels 8 and 9.
-constexpr unsigned kLongHashBits = 15;
+constexpr unsigned kLongHashBits = 16;
 constexpr unsigned kLongHashSize = 1u << kLongHashBits;
 constexpr unsigned kLongKey = 8;
 // How far back a three-byte match may lie at the greedy levels: farther ones take the place of longer
