@@ -8,6 +8,13 @@
 // block, when nothing has been written yet and the raw bytes are still in the window), a stored block, a
 // fixed-code block or a dynamic-code block.
 //
+// Where a block ends: from level 3 on, every 4096 symbols the newest run of symbols is compared with the
+// block before it. When coding the two apart, each with its own ideal code (their entropies), would save
+// more than a block header costs over coding them together, the block ends before the run and the run
+// opens the next block (its symbols move to the front of the buffer). So a block follows one kind of data,
+// and a change from text to binary or to noise starts a new code, or a stored block, close to where it
+// happens.
+//
 // Huffman lengths come from the classic two-queue merge over symbols sorted by frequency (ties by
 // symbol, so the output is deterministic). When a length exceeds the limit, the length histogram is
 // repaired: overlong codes are cut to the limit and leaves are moved one level down, from the deepest
@@ -214,25 +221,75 @@ void DeflateBlockWriter::Start(int level, const WriteOutputFn* write) {
 void DeflateBlockWriter::ResetBlock() {
   next_ = symbols_.data();
   check_at_ = next_ + kCheckInterval;
+  mark_ = next_;
+  split_ = false;
   lit_freq_.fill(0);
   dist_freq_.fill(0);
 }
 
-bool DeflateBlockWriter::CheckClose(std::int64_t in_length) {
+namespace {
+
+// n * log2(n), from the float's exponent and a short polynomial for the mantissa (error below 0.01 bits
+// per symbol, plenty for comparing code sizes).
+inline float NLog2N(std::uint32_t n) {
+  if (n == 0) return 0.0f;
+  const float f = static_cast<float>(n);
+  std::uint32_t bits;
+  std::memcpy(&bits, &f, sizeof bits);
+  const float e = static_cast<float>(static_cast<int>(bits >> 23) - 127);
+  bits = (bits & 0x7FFFFFu) | 0x3F800000u;
+  float m;
+  std::memcpy(&m, &bits, sizeof m);
+  const float l = e + (-1.7417939f + (2.8212026f + (-1.4699568f + (0.44717955f - 0.056570851f * m) * m) * m) * m);
+  return f * l;
+}
+
+// Bits the symbols counted in lit and dist take under their own ideal code (the entropy), extra bits left
+// out since they do not depend on the code.
+template <typename Lit, typename Dist>
+float EntropyBits(const Lit& lit, const Dist& dist) {
+  float sum_lit = 0;
+  float sum_dist = 0;
+  std::uint32_t n_lit = 0;
+  std::uint32_t n_dist = 0;
+  for (std::size_t i = 0; i < lit.size(); ++i) {
+    sum_lit += NLog2N(lit[i]);
+    n_lit += lit[i];
+  }
+  for (std::size_t i = 0; i < dist.size(); ++i) {
+    sum_dist += NLog2N(dist[i]);
+    n_dist += dist[i];
+  }
+  return NLog2N(n_lit) - sum_lit + NLog2N(n_dist) - sum_dist;
+}
+
+}  // namespace
+
+// Whether the symbols since the mark, coded apart from the block's earlier ones, save more than a block
+// header costs.
+bool DeflateBlockWriter::WorthSplitting() const {
+  std::array<std::uint32_t, df::kNumLitLenSymbols> new_lit;
+  std::array<std::uint32_t, df::kNumDistSymbols> new_dist;
+  for (int i = 0; i < df::kNumLitLenSymbols; ++i) new_lit[i] = lit_freq_[i] - mark_lit_freq_[i];
+  for (int i = 0; i < df::kNumDistSymbols; ++i) new_dist[i] = dist_freq_[i] - mark_dist_freq_[i];
+  const float joint = EntropyBits(lit_freq_, dist_freq_);
+  const float apart = EntropyBits(mark_lit_freq_, mark_dist_freq_) + EntropyBits(new_lit, new_dist);
+  return joint - apart > static_cast<float>(kSplitPenaltyBits);
+}
+
+bool DeflateBlockWriter::CheckClose() {
   const int count = Count();
   if (count >= kSymbolLimit) return true;
   check_at_ = symbols_.data() + std::min(count + kCheckInterval, kSymbolLimit);
-  if (level_ < kEarlyCloseLevel) return false;
-  // Close early when the block already looks worth it: few matches relative to symbols and an estimated
-  // coded size below half the input it covers.
-  std::int64_t out_length = std::int64_t{count} * 8;
-  std::int64_t distances = 0;
-  for (int d = 0; d < df::kNumDistSymbols; ++d) {
-    out_length += std::int64_t{dist_freq_[d]} * (5 + df::kDistExtraBits[d]);
-    distances += dist_freq_[d];
+  if (level_ < kSplitLevel) return false;
+  if (mark_ != symbols_.data() && WorthSplitting()) {
+    split_ = true;
+    return true;
   }
-  out_length >>= 3;
-  return distances < count / 2 && out_length < in_length / 2;
+  mark_ = next_;
+  mark_lit_freq_ = lit_freq_;
+  mark_dist_freq_ = dist_freq_;
+  return false;
 }
 
 void DeflateBlockWriter::Store(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
@@ -352,7 +409,27 @@ unsigned DeflateBlockWriter::Near3ReachFor(const std::uint8_t* lit_len, const st
   return reach;
 }
 
-void DeflateBlockWriter::FlushBlock(const std::uint8_t* raw, std::int64_t raw_length, bool final) {
+// Ends the block at the mark: the symbols after it are left out of this block and the input bytes they
+// cover are counted.
+std::int64_t DeflateBlockWriter::CarryFromMark() {
+  std::int64_t carried = 0;
+  for (const std::uint32_t* sym = mark_; sym != next_; ++sym) {
+    carried += (*sym >> 8) == 0 ? 1 : (*sym & 0xFF) + df::kMinMatch;
+  }
+  lit_freq_ = mark_lit_freq_;
+  dist_freq_ = mark_dist_freq_;
+  return carried;
+}
+
+std::int64_t DeflateBlockWriter::FlushBlock(const std::uint8_t* raw, std::int64_t raw_length, bool final) {
+  std::int64_t carried = 0;
+  std::uint32_t* const end = next_;
+  std::uint32_t* const carry_begin = split_ && !final ? mark_ : end;
+  if (carry_begin != end) {
+    carried = CarryFromMark();
+    raw_length -= carried;
+    next_ = carry_begin;
+  }
   if (!any_block_) {
     // Text or binary, judged by the literals of the first block.
     std::uint32_t binary = 0;
@@ -437,10 +514,28 @@ void DeflateBlockWriter::FlushBlock(const std::uint8_t* raw, std::int64_t raw_le
   }
   any_block_ = true;
   ResetBlock();
+  if (carry_begin != end) {
+    // The carried symbols open the next block.
+    const std::size_t n = static_cast<std::size_t>(end - carry_begin);
+    std::memmove(symbols_.data(), carry_begin, n * sizeof *carry_begin);
+    next_ = symbols_.data() + n;
+    for (const std::uint32_t* sym = symbols_.data(); sym != next_; ++sym) {
+      const unsigned d = *sym >> 8;
+      const unsigned v = *sym & 0xFF;
+      if (d == 0) {
+        ++lit_freq_[v];
+      } else {
+        ++lit_freq_[df::kEndOfBlock + 1 + df::kLengthCode[v]];
+        ++dist_freq_[df::DistCode(d - 1)];
+      }
+    }
+    check_at_ = next_ + kCheckInterval;
+  }
   if (final && !stored_whole_) {
     AlignToByte();
     DrainAll();
   }
+  return carried;
 }
 
 }  // namespace kzb::zip

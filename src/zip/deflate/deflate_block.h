@@ -41,33 +41,38 @@ class DeflateBlockWriter {
  public:
   // A block is closed when this many symbols are buffered (and so never holds more than 32768 distances).
   static constexpr int kSymbolLimit = 32767;
-  // The early-close test runs every this many symbols.
+  // Every this many symbols, the newest run of symbols is compared with the block before it. Shorter runs
+  // follow changes in the data more closely but judge them from fewer symbols.
   static constexpr int kCheckInterval = 4096;
-  // From this level on, a block may close early every 4096 symbols when it already compresses well.
-  static constexpr int kEarlyCloseLevel = 3;
+  // From this level on, a block ends where the data change (levels below keep every block full).
+  static constexpr int kSplitLevel = 3;
+  // A run goes into a block of its own when that saves more than this many bits, about what the header
+  // of a dynamic block costs. Lower values split more often on small differences.
+  static constexpr int kSplitPenaltyBits = 600;
 
   DeflateBlockWriter();
 
   // Resets everything for a new file.
   void Start(int level, const WriteOutputFn* write);
 
-  // Buffer one symbol; true when the block should be closed now. in_length is the number of input bytes
-  // the block covers so far.
-  bool TallyLiteral(std::uint8_t literal, std::int64_t in_length) {
+  // Buffer one symbol; true when the block should be closed now.
+  bool TallyLiteral(std::uint8_t literal) {
     *next_++ = literal;
     ++lit_freq_[literal];
-    return next_ == check_at_ && CheckClose(in_length);
+    return next_ == check_at_ && CheckClose();
   }
-  bool TallyMatch(unsigned distance, unsigned length_minus_3, std::int64_t in_length) {
+  bool TallyMatch(unsigned distance, unsigned length_minus_3) {
     *next_++ = distance << 8 | length_minus_3;
     ++lit_freq_[deflate::kEndOfBlock + 1 + deflate::kLengthCode[length_minus_3]];
     ++dist_freq_[deflate::DistCode(distance - 1)];
-    return next_ == check_at_ && CheckClose(in_length);
+    return next_ == check_at_ && CheckClose();
   }
 
   // Closes the block. raw holds its raw_length input bytes when they are still available (else null).
-  // The final block also flushes the output.
-  void FlushBlock(const std::uint8_t* raw, std::int64_t raw_length, bool final);
+  // The final block also flushes the output. Returns how many of those input bytes were left for the next
+  // block: when the last symbols differ from the block's earlier ones, the block ends before them and they
+  // start the next block.
+  std::int64_t FlushBlock(const std::uint8_t* raw, std::int64_t raw_length, bool final);
 
   std::int64_t BytesWritten() const { return bytes_written_; }
   bool StoredWhole() const { return stored_whole_; }
@@ -86,7 +91,9 @@ class DeflateBlockWriter {
   };
 
  private:
-  bool CheckClose(std::int64_t in_length);
+  bool CheckClose();
+  bool WorthSplitting() const;
+  std::int64_t CarryFromMark();
   unsigned Near3ReachFor(const std::uint8_t* lit_len, const std::uint8_t* dist_len) const;
   int Count() const { return static_cast<int>(next_ - symbols_.data()); }
   void ResetBlock();
@@ -124,6 +131,12 @@ class DeflateBlockWriter {
   std::uint32_t* check_at_ = nullptr;
   std::array<std::uint32_t, deflate::kNumLitLenSymbols> lit_freq_{};
   std::array<std::uint32_t, deflate::kNumDistSymbols> dist_freq_{};
+  // The last check point: where the newest run of symbols starts and the frequencies before it. split_
+  // tells FlushBlock to end the block there.
+  std::uint32_t* mark_ = nullptr;
+  std::array<std::uint32_t, deflate::kNumLitLenSymbols> mark_lit_freq_{};
+  std::array<std::uint32_t, deflate::kNumDistSymbols> mark_dist_freq_{};
+  bool split_ = false;
 
   std::vector<std::uint8_t> out_;
   std::size_t out_pos_ = 0;

@@ -14,8 +14,13 @@
 // inner strings are inserted, or from which no lazy search is tried).
 //
 // Finding matches. Every position with at least three bytes ahead is inserted into hash chains, and a
-// search follows the chain of its position from the newest candidate to the oldest. The chains are keyed
-// by the first four bytes and hold only positions whose four bytes are equal: a multiplicative hash picks
+// search follows the chain of its position from the newest candidate to the oldest. Levels 4-7 use plain
+// chains: a multiplicative hash of the first four bytes picks a head, and insertion links the position to
+// it without looking at any earlier bytes, so no string in the window is forgotten and insertion costs
+// two stores; a search checks the first four bytes of a candidate along with the bytes at the end of
+// the best match, which drops the few hash collisions at no extra load in the common case. The other
+// levels key their chains by the first four bytes and hold only positions whose four bytes are equal: a
+// multiplicative hash picks
 // a bucket of one or two slots (the newest positions of the last one or two distinct four-byte strings
 // seen there), an insertion compares its four bytes with each slot's, links to the slot that holds the
 // same string and takes the front slot; a string that finds neither starts a new chain, and the oldest
@@ -82,7 +87,8 @@ constexpr LevelParams kLevels[10] = {
 };
 
 // How a level keeps its tables. ways: slots per four-byte bucket (one is cheapest; two forget fewer
-// strings, which the deeper searches need to keep zlib's ratio). bits: buckets of the four-byte chains
+// strings, which the deeper searches need to keep zlib's ratio; zero means plain, unchecked chains, whose
+// insertion is cheapest and forgets nothing, at the price of walking past hash collisions). bits: buckets of the four-byte chains
 // (more mean fewer strings competing for a bucket's slots, but a bigger table to clear per file and to
 // keep in cache). bits3: entries of the three-byte table (more mean that the newest position of a recent
 // three-byte string is less often overwritten by another string). deep: the eight-byte chains, which pay
@@ -97,7 +103,7 @@ struct FinderKind {
 };
 using GreedyFinder = FinderKind<1, 15, 15, false>;
 using GreedyFinder2 = FinderKind<2, 15, 15, false>;
-using LazyFinder = FinderKind<2, 15, 15, false>;
+using LazyFinder = FinderKind<0, 16, 15, false>;
 using DeepFinder = FinderKind<2, 16, 17, true>;
 
 // The same as run-time values, for the table upkeep.
@@ -108,7 +114,7 @@ struct FinderSizes {
 };
 template <typename Kind>
 constexpr FinderSizes SizesOf() {
-  return {static_cast<unsigned>(Kind::kWays) << Kind::kBits, 1u << Kind::kBits3, Kind::kDeep};
+  return {static_cast<unsigned>(std::max(Kind::kWays, 1)) << Kind::kBits, 1u << Kind::kBits3, Kind::kDeep};
 }
 constexpr FinderSizes kFinderSizes[10] = {
     SizesOf<GreedyFinder>(),  SizesOf<GreedyFinder>(), SizesOf<GreedyFinder2>(), SizesOf<GreedyFinder2>(),
@@ -131,7 +137,7 @@ inline std::uint64_t Load64(const std::uint8_t* p) {
 // First slot of the bucket of four bytes v.
 template <typename Kind>
 inline unsigned Bucket4(std::uint32_t v) {
-  return Kind::kWays * ((v * 0x9E3779B1u) >> (32 - Kind::kBits));
+  return std::max(Kind::kWays, 1) * ((v * 0x9E3779B1u) >> (32 - Kind::kBits));
 }
 // Entry of the three bytes at the bottom of v.
 template <typename Kind>
@@ -162,7 +168,11 @@ inline unsigned MatchLength(const std::uint8_t* scan, const std::uint8_t* match)
 template <int kWays, typename Same>
 inline unsigned Link(std::uint16_t* slot, unsigned pos, Same same) {
   const unsigned c0 = slot[0];
-  if constexpr (kWays == 1) {
+  if constexpr (kWays == 0) {
+    slot[0] = static_cast<std::uint16_t>(pos);
+    (void)same;
+    return c0;
+  } else if constexpr (kWays == 1) {
     slot[0] = static_cast<std::uint16_t>(pos);
     return c0 & (0u - static_cast<unsigned>(same(c0)));
   } else {
@@ -229,7 +239,7 @@ struct Tables {
   }
 
   // Longest match for the string at pos longer than best_len; sets match_start when it finds one.
-  template <bool kDeep>
+  template <bool kDeep, bool kVerified = true>
   [[gnu::noinline]] unsigned LongestMatch(unsigned pos, const Heads& heads, unsigned best_len, unsigned avail,
                                           const LevelParams& params, unsigned near3_reach,
                                           unsigned& match_start) const {
@@ -258,11 +268,12 @@ struct Tables {
     if (cur > limit) {
       unsigned end_offset = best_len >= 4 ? best_len - 3 : 0;
       std::uint32_t scan_end = Load32(scan + end_offset);
+      const std::uint32_t scan_start = Load32(scan);
       for (;;) {
         // Skip candidates whose bytes at the end of the best match differ: the common case, kept to a
         // few registers so that the loop runs at the speed of the chain loads.
         const std::uint8_t* probe = base + end_offset;
-        while (Load32(probe + cur) != scan_end) {
+        while (Load32(probe + cur) != scan_end || (!kVerified && Load32(base + cur) != scan_start)) {
           cur = links[cur & kWMask];
           if (cur <= limit || --chain == 0) goto done;
         }
@@ -324,9 +335,8 @@ struct TDeflater::State {
   void FillWindow();
   void Slide();
   void FlushBlock(bool final) {
-    block.FlushBlock(block_start >= 0 ? window.data() + block_start : nullptr,
-                     static_cast<std::int64_t>(strstart) - block_start, final);
-    block_start = strstart;
+    block_start = strstart - block.FlushBlock(block_start >= 0 ? window.data() + block_start : nullptr,
+                                              static_cast<std::int64_t>(strstart) - block_start, final);
   }
   template <typename Kind>
   void DeflateFast();
@@ -400,12 +410,11 @@ void TDeflater::State::DeflateFast() {
     const unsigned limit = pos > kMaxDist ? pos - kMaxDist : 0;
     if (t.HasCandidate(pos, heads, limit, kNear3ReachGreedy)) {
       match_length = std::min(
-          t.LongestMatch<false>(pos, heads, df::kMinMatch - 1, avail, p, kNear3ReachGreedy, mstart), avail);
+          t.LongestMatch<false, (Kind::kWays > 0)>(pos, heads, df::kMinMatch - 1, avail, p, kNear3ReachGreedy, mstart), avail);
     }
     bool flush;
     if (match_length >= df::kMinMatch) {
-      flush = block.TallyMatch(pos - mstart, match_length - df::kMinMatch,
-                               static_cast<std::int64_t>(pos) - block_start);
+      flush = block.TallyMatch(pos - mstart, match_length - df::kMinMatch);
       const unsigned data_end = pos + avail;
       avail -= match_length;
       if (match_length <= p.lazy) {
@@ -417,7 +426,7 @@ void TDeflater::State::DeflateFast() {
         pos += match_length;
       }
     } else {
-      flush = block.TallyLiteral(t.window[pos], static_cast<std::int64_t>(pos) - block_start);
+      flush = block.TallyLiteral(t.window[pos]);
       --avail;
       ++pos;
     }
@@ -457,13 +466,12 @@ void TDeflater::State::DeflateLazy() {
     match_length = df::kMinMatch - 1;
     const unsigned limit = pos > kMaxDist ? pos - kMaxDist : 0;
     if (prev_length < p.lazy && t.HasCandidate(pos, heads, limit, prev_length < df::kMinMatch ? reach : 0)) {
-      match_length = std::min(t.LongestMatch<Kind::kDeep>(pos, heads, prev_length, avail, p, reach, mstart), avail);
+      match_length = std::min(t.LongestMatch<Kind::kDeep, (Kind::kWays > 0)>(pos, heads, prev_length, avail, p, reach, mstart), avail);
       if (match_length == df::kMinMatch && pos - mstart > kTooFar) match_length = df::kMinMatch - 1;
     }
     bool flush = false;
     if (prev_length >= df::kMinMatch && match_length <= prev_length) {
-      flush = block.TallyMatch(pos - 1 - prev_match, prev_length - df::kMinMatch,
-                               static_cast<std::int64_t>(pos) - block_start);
+      flush = block.TallyMatch(pos - 1 - prev_match, prev_length - df::kMinMatch);
       const unsigned data_end = pos + avail;
       avail -= prev_length - 1;
       const unsigned stop = pos - 1 + prev_length;
@@ -473,7 +481,7 @@ void TDeflater::State::DeflateLazy() {
       match_available = false;
       match_length = df::kMinMatch - 1;
     } else if (match_available) {
-      if (block.TallyLiteral(t.window[pos - 1], static_cast<std::int64_t>(pos) - block_start)) {
+      if (block.TallyLiteral(t.window[pos - 1])) {
         strstart = pos;
         FlushBlock(false);
         reach = std::min(block.Near3Reach(), kTooFar);
@@ -501,7 +509,7 @@ void TDeflater::State::DeflateLazy() {
   }
   strstart = pos;
   lookahead = avail;
-  if (match_available) block.TallyLiteral(window[strstart - 1], static_cast<std::int64_t>(strstart) - block_start);
+  if (match_available) block.TallyLiteral(window[strstart - 1]);
   FlushBlock(true);
 }
 
