@@ -14,24 +14,24 @@
 // inner strings are inserted, or from which no lazy search is tried).
 //
 // Finding matches. Every position with at least three bytes ahead is inserted into hash chains, and a
-// search follows the chain of its position from the newest candidate to the oldest. Levels 4-7 use plain
-// chains: a multiplicative hash of the first four bytes picks a head, and insertion links the position to
-// it without looking at any earlier bytes, so no string in the window is forgotten and insertion costs
-// two stores; a search checks the first four bytes of a candidate along with the bytes at the end of
-// the best match, which drops the few hash collisions at no extra load in the common case. The other
-// levels key their chains by the first four bytes and hold only positions whose four bytes are equal: a
-// multiplicative hash picks
-// a bucket of one or two slots (the newest positions of the last one or two distinct four-byte strings
-// seen there), an insertion compares its four bytes with each slot's, links to the slot that holds the
-// same string and takes the front slot; a string that finds neither starts a new chain, and the oldest
+// search follows the chain of its position from the newest candidate to the oldest. Levels 1 and 4-7 use
+// plain chains: a multiplicative hash of the first four bytes picks a head, and insertion links the position to
+// it without looking at any earlier bytes, so no string in the window is forgotten and insertion costs two
+// stores; a search checks the first four bytes of a candidate along with the bytes at the end of the best
+// match, which drops the few hash collisions at no extra load in the common case. Levels 2, 3, 8 and 9 key
+// their chains by the first four bytes and hold only positions whose four bytes are equal: a multiplicative
+// hash picks a bucket of one or two slots (the newest positions of the last one or two distinct four-byte
+// strings seen there), an insertion compares its four bytes with each slot's, links to the slot that holds
+// the same string and takes the front slot; a string that finds neither starts a new chain, and the oldest
 // string of the bucket is forgotten. So every step of a search examines a real four-byte match and the
-// chain budget is spent on candidates, not on hash collisions; incompressible data ends its search at
-// the bucket without walking anything, and the tests that decide a link are selects, not branches.
-// Three-byte matches, which a four-byte key misses, come from a second table holding the newest position
-// per three-byte hash; only a near one (within kTooFar, closer at the greedy levels) is tried, since a far
-// three-byte match costs more than its literals. Levels 8 and 9, whose budgets run to thousands of
-// candidates, keep a second chain keyed by the first eight bytes: once the best match is that long, only
-// candidates on it can do better, and the search continues there.
+// chain budget is spent on candidates, not on hash collisions; incompressible data ends its search at the
+// bucket without walking anything, and the tests that decide a link are selects, not branches. Three-byte
+// matches, which a four-byte key misses, come from a second table holding the newest position per three-
+// byte hash (not at level 1, which saves the table's upkeep at every position); only a near one (within
+// kTooFar, closer at the greedy levels) is tried, since a far three-byte match costs more than its
+// literals. Levels 8 and 9, whose budgets run to thousands of candidates, keep a second chain keyed by the
+// first eight bytes: once the best match is that long, only candidates on it can do better, and the search
+// continues there.
 //
 // A search first compares the four bytes at the end of the best match so far (the start is known equal),
 // then eight bytes at a time. Every byte the search may read lies in the window or in its zeroed tail:
@@ -82,17 +82,18 @@ struct LevelParams {
 };
 
 constexpr LevelParams kLevels[10] = {
-    {0, 0, 0, 0},      {4, 4, 8, 4},       {4, 5, 16, 8},       {4, 6, 32, 32},      {4, 4, 16, 16},
-    {8, 16, 32, 32},   {8, 16, 128, 128},  {8, 32, 128, 256},   {32, 128, 258, 1024}, {32, 258, 258, 4096},
+    {0, 0, 0, 0},      {4, 5, 12, 4},      {4, 5, 16, 8},       {4, 6, 32, 32},      {4, 4, 16, 16},
+    {8, 16, 32, 32},   {6, 16, 128, 96},  {8, 32, 128, 256},   {32, 128, 258, 1024}, {32, 258, 258, 4096},
 };
 
 // How a level keeps its tables. ways: slots per four-byte bucket (one is cheapest; two forget fewer
 // strings, which the deeper searches need to keep zlib's ratio; zero means plain, unchecked chains, whose
-// insertion is cheapest and forgets nothing, at the price of walking past hash collisions). bits: buckets of the four-byte chains
-// (more mean fewer strings competing for a bucket's slots, but a bigger table to clear per file and to
-// keep in cache). bits3: entries of the three-byte table (more mean that the newest position of a recent
-// three-byte string is less often overwritten by another string). deep: the eight-byte chains, which pay
-// for their upkeep only with the long chains of levels 8 and 9.
+// insertion is cheapest and forgets nothing, at the price of walking past hash collisions). bits: buckets
+// of the four-byte chains (more mean fewer strings competing for a bucket's slots, but a bigger table to
+// clear per file and to keep in cache). bits3: entries of the three-byte table (more mean that the newest
+// position of a recent three-byte string is less often overwritten by another string; 0: no three-byte
+// matches). deep: the eight-byte chains, which pay for their upkeep only with the long chains of levels 8
+// and 9.
 template <int Ways, unsigned Bits, unsigned Bits3, bool Deep>
 struct FinderKind {
   static constexpr int kWays = Ways;
@@ -101,7 +102,7 @@ struct FinderKind {
   static constexpr bool kDeep = Deep;
   static_assert(Bits <= kMaxHashBits && Bits3 <= kMaxHash3Bits);
 };
-using GreedyFinder = FinderKind<1, 15, 15, false>;
+using GreedyFinder = FinderKind<0, 14, 0, false>;
 using GreedyFinder2 = FinderKind<2, 15, 15, false>;
 using LazyFinder = FinderKind<0, 16, 15, false>;
 using DeepFinder = FinderKind<2, 16, 17, true>;
@@ -114,7 +115,8 @@ struct FinderSizes {
 };
 template <typename Kind>
 constexpr FinderSizes SizesOf() {
-  return {static_cast<unsigned>(std::max(Kind::kWays, 1)) << Kind::kBits, 1u << Kind::kBits3, Kind::kDeep};
+  return {static_cast<unsigned>(std::max(Kind::kWays, 1)) << Kind::kBits, Kind::kBits3 != 0 ? 1u << Kind::kBits3 : 0u,
+          Kind::kDeep};
 }
 constexpr FinderSizes kFinderSizes[10] = {
     SizesOf<GreedyFinder>(),  SizesOf<GreedyFinder>(), SizesOf<GreedyFinder2>(), SizesOf<GreedyFinder2>(),
@@ -214,9 +216,11 @@ struct Tables {
       r.chain_long = Link<2>(head_long + BucketLong(v8), pos, [w, v8](unsigned c) { return Load64(w + c) == v8; });
       prev_long[pos & kWMask] = static_cast<std::uint16_t>(r.chain_long);
     }
-    const unsigned h3 = Hash3<Kind>(v);
-    r.near3 = head3[h3];
-    head3[h3] = static_cast<std::uint16_t>(pos);
+    if constexpr (Kind::kBits3 != 0) {
+      const unsigned h3 = Hash3<Kind>(v);
+      r.near3 = head3[h3];
+      head3[h3] = static_cast<std::uint16_t>(pos);
+    }
     return r;
   }
 
@@ -225,7 +229,7 @@ struct Tables {
   void Prefetch(unsigned pos) const {
     const std::uint32_t v = Load32(window + pos);
     __builtin_prefetch(head + Bucket4<Kind>(v), 1);
-    __builtin_prefetch(head3 + Hash3<Kind>(v), 1);
+    if constexpr (Kind::kBits3 != 0) __builtin_prefetch(head3 + Hash3<Kind>(v), 1);
     if constexpr (Kind::kDeep) __builtin_prefetch(head_long + BucketLong(Load64(window + pos)), 1);
   }
 
