@@ -247,19 +247,25 @@ inline float NLog2N(std::uint32_t n) {
 // Bits the symbols counted in lit and dist take under their own ideal code (the entropy), extra bits left
 // out since they do not depend on the code, but never more than the input bytes they cover would take in
 // a stored block (matches counted at their shortest length): noise costs the same however it is cut.
+template <typename Lit>
+std::uint32_t CoveredBytes(const Lit& lit) {
+  std::uint32_t bytes = 0;
+  for (int i = 0; i < 256; ++i) bytes += lit[i];
+  for (int c = 0; c < df::kNumLengthCodes; ++c) bytes += lit[df::kEndOfBlock + 1 + c] * df::kLengthBase[c];
+  return bytes;
+}
+
 template <typename Lit, typename Dist>
 float CodedBits(const Lit& lit, const Dist& dist) {
   float sum_lit = 0;
   float sum_dist = 0;
   std::uint32_t n_lit = 0;
   std::uint32_t n_dist = 0;
-  std::uint32_t bytes = 0;
+  const std::uint32_t bytes = CoveredBytes(lit);
   for (int i = 0; i < df::kNumLitLenSymbols; ++i) {
     sum_lit += NLog2N(lit[i]);
     n_lit += lit[i];
   }
-  for (int i = 0; i < 256; ++i) bytes += lit[i];
-  for (int c = 0; c < df::kNumLengthCodes; ++c) bytes += lit[df::kEndOfBlock + 1 + c] * df::kLengthBase[c];
   for (int i = 0; i < df::kNumDistSymbols; ++i) {
     sum_dist += NLog2N(dist[i]);
     n_dist += dist[i];
@@ -268,6 +274,11 @@ float CodedBits(const Lit& lit, const Dist& dist) {
 }
 
 }  // namespace
+
+bool DeflateBlockWriter::LooksIncompressible() const {
+  const std::uint32_t bytes = CoveredBytes(lit_freq_);
+  return bytes != 0 && CodedBits(lit_freq_, dist_freq_) >= 0.97f * 8.0f * static_cast<float>(bytes);
+}
 
 // Whether the symbols since the mark, coded apart from the block's earlier ones, save more than a block
 // header costs.

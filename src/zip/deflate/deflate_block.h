@@ -74,6 +74,9 @@ class DeflateBlockWriter {
   // start the next block.
   std::int64_t FlushBlock(const std::uint8_t* raw, std::int64_t raw_length, bool final);
 
+  // Whether the block so far would take nearly as many bits coded as its input bytes.
+  bool LooksIncompressible() const;
+
   std::int64_t BytesWritten() const { return bytes_written_; }
   bool StoredWhole() const { return stored_whole_; }
   std::uint16_t InternalAttributes() const { return internal_attributes_; }

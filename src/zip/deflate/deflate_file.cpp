@@ -102,7 +102,7 @@ struct FinderKind {
   static constexpr bool kDeep = Deep;
   static_assert(Bits <= kMaxHashBits && Bits3 <= kMaxHash3Bits);
 };
-using GreedyFinder = FinderKind<0, 14, 0, false>;
+using GreedyFinder = FinderKind<0, 15, 0, false>;
 using GreedyFinder2 = FinderKind<2, 15, 15, false>;
 using LazyFinder = FinderKind<0, 16, 15, false>;
 using DeepFinder = FinderKind<2, 16, 17, true>;
@@ -235,11 +235,22 @@ struct Tables {
 
   // Whether the search at pos has a candidate at all: a chain or a near three-byte match. Computed
   // without branches, so that the one branch on the answer is the match-or-literal decision itself.
-  bool HasCandidate(unsigned pos, const Heads& heads, unsigned limit, unsigned near3_reach) const {
+  // On plain chains a chain whose head is a hash collision (with incompressible data nearly every head is
+  // one) counts only when kPastHead and the head links on, or when any_head: the lazy search after a
+  // match, where missing a longer match costs more than the walk.
+  template <typename Kind, bool kPastHead>
+  bool HasCandidate(unsigned pos, const Heads& heads, unsigned limit, unsigned near3_reach,
+                    bool any_head = false) const {
     const unsigned near3 = heads.near3;
+    const std::uint32_t here = Load32(window + pos);
     const bool near = (pos - near3 <= near3_reach) & (near3 > limit) &
-                      (((Load32(window + near3) ^ Load32(window + pos)) & 0xFFFFFFu) == 0);
-    return near | (heads.chain > limit) | (heads.chain_long > limit);
+                      (((Load32(window + near3) ^ here) & 0xFFFFFFu) == 0);
+    bool chain = heads.chain > limit;
+    if constexpr (Kind::kWays == 0) {
+      chain &= any_head | (Load32(window + heads.chain) == here) |
+               (kPastHead && prev[heads.chain & kWMask] > limit);
+    }
+    return near | chain | (heads.chain_long > limit);
   }
 
   // Longest match for the string at pos longer than best_len; sets match_start when it finds one.
@@ -342,6 +353,12 @@ struct TDeflater::State {
     block_start = strstart - block.FlushBlock(block_start >= 0 ? window.data() + block_start : nullptr,
                                               static_cast<std::int64_t>(strstart) - block_start, final);
   }
+  // Whether the next fill slides the start of the block out of the window while the block would be
+  // better stored: it is then closed first, while its bytes can still be copied.
+  bool BlockLeavesWindow() const {
+    return lookahead < kMinLookahead && !end_of_input && strstart >= kWSize + kMaxDist && block_start >= 0 &&
+           block_start < kWSize && block.LooksIncompressible();
+  }
   template <typename Kind>
   void DeflateFast();
   template <typename Kind>
@@ -412,9 +429,11 @@ void TDeflater::State::DeflateFast() {
     t.Prefetch<Kind>(pos + 1);
     unsigned match_length = 0;
     const unsigned limit = pos > kMaxDist ? pos - kMaxDist : 0;
-    if (t.HasCandidate(pos, heads, limit, kNear3ReachGreedy)) {
+    if (t.template HasCandidate<Kind, false>(pos, heads, limit, kNear3ReachGreedy)) {
+      constexpr bool kVerified = Kind::kWays > 0;
       match_length = std::min(
-          t.LongestMatch<false, (Kind::kWays > 0)>(pos, heads, df::kMinMatch - 1, avail, p, kNear3ReachGreedy, mstart), avail);
+          t.LongestMatch<false, kVerified>(pos, heads, df::kMinMatch - 1, avail, p, kNear3ReachGreedy, mstart),
+          avail);
     }
     bool flush;
     if (match_length >= df::kMinMatch) {
@@ -438,7 +457,7 @@ void TDeflater::State::DeflateFast() {
       strstart = pos;
       lookahead = avail;
       match_start = mstart;
-      if (flush) FlushBlock(false);
+      if (flush || BlockLeavesWindow()) FlushBlock(false);
       if (lookahead < kMinLookahead && !end_of_input) FillWindow();
       pos = strstart;
       avail = lookahead;
@@ -469,8 +488,12 @@ void TDeflater::State::DeflateLazy() {
     const unsigned prev_match = mstart;
     match_length = df::kMinMatch - 1;
     const unsigned limit = pos > kMaxDist ? pos - kMaxDist : 0;
-    if (prev_length < p.lazy && t.HasCandidate(pos, heads, limit, prev_length < df::kMinMatch ? reach : 0)) {
-      match_length = std::min(t.LongestMatch<Kind::kDeep, (Kind::kWays > 0)>(pos, heads, prev_length, avail, p, reach, mstart), avail);
+    const bool after_match = prev_length >= df::kMinMatch;
+    if (prev_length < p.lazy &&
+        t.template HasCandidate<Kind, true>(pos, heads, limit, after_match ? 0 : reach, after_match)) {
+      constexpr bool kVerified = Kind::kWays > 0;
+      match_length =
+          std::min(t.LongestMatch<Kind::kDeep, kVerified>(pos, heads, prev_length, avail, p, reach, mstart), avail);
       if (match_length == df::kMinMatch && pos - mstart > kTooFar) match_length = df::kMinMatch - 1;
     }
     bool flush = false;
@@ -501,6 +524,12 @@ void TDeflater::State::DeflateLazy() {
       strstart = pos;
       lookahead = avail;
       match_start = mstart;
+      if (!flush && (!match_available || match_length < df::kMinMatch) && BlockLeavesWindow()) {
+        // The position waiting for the lazy decision has no match: it is a literal of this block.
+        if (match_available) block.TallyLiteral(t.window[pos - 1]);
+        match_available = false;
+        flush = true;
+      }
       if (flush) {
         FlushBlock(false);
         reach = std::min(block.Near3Reach(), kTooFar);
