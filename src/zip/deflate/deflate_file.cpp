@@ -83,7 +83,7 @@ struct LevelParams {
 
 constexpr LevelParams kLevels[10] = {
     {0, 0, 0, 0},      {4, 5, 12, 4},      {4, 5, 16, 8},       {4, 6, 32, 32},      {4, 4, 16, 16},
-    {8, 16, 32, 32},   {6, 16, 128, 96},  {8, 32, 128, 256},   {32, 128, 258, 1024}, {32, 258, 258, 4096},
+    {8, 16, 32, 32},   {6, 16, 128, 96},  {6, 32, 128, 192},   {32, 128, 258, 1024}, {32, 258, 258, 4096},
 };
 
 // How a level keeps its tables. ways: slots per four-byte bucket (one is cheapest; two forget fewer
