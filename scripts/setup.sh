@@ -10,6 +10,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdeflate-dev libcli11-dev nlohmann-json3-dev
   libssl-dev
+  libbz2-dev liblzma-dev libzstd-dev
   clang libclang-rt-14-dev
   zip unzip 7zip libarchive-tools python3 xz-utils dpkg-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64

@@ -42,9 +42,12 @@
 #include "platform/file_system.h"
 #include "platform/fs_path.h"
 #include "platform/path.h"
+#include "zip/decompress/bzip2_decoder.h"
 #include "zip/decompress/explode.h"
+#include "zip/decompress/lzma_decoder.h"
 #include "zip/decompress/unreduce.h"
 #include "zip/decompress/unshrink.h"
+#include "zip/decompress/zstd_decoder.h"
 #include "zip/extract/safe_path.h"
 #include "zip/filelist/match_pattern.h"
 #include "zip/records/ascii_text.h"
@@ -391,9 +394,20 @@ DecodeResult ExtractRun::DecodeEntryData() {
       case kMethodImploded:
         return Explode(input, output, entry_.GeneralFlags(), csize, usize);
       case kMethodDeflated:
-        if (!inflater_) inflater_ = std::make_unique<TInflater>();
+        if (!inflater_) inflater_ = std::make_unique<TInflater>(InflateFormat::kDeflate);
         return inflater_->Inflate(input, output);
-      default:
+      case kMethodDeflate64:
+        if (!inflater64_) inflater64_ = std::make_unique<TInflater>(InflateFormat::kDeflate64);
+        return inflater64_->Inflate(input, output);
+      case kMethodBzip2:
+        return DecodeBzip2(input, output, usize);
+      case kMethodLzma:
+        return DecodeLzma(input, output, usize);
+      case kMethodXz:
+        return DecodeXz(input, output, usize);
+      case kMethodZstd:
+        return DecodeZstd(input, output, usize);
+      default:  // PPMd among others
         return DecodeResult::kUnsupportedMethod;
     }
   });

@@ -1,0 +1,119 @@
+// LZMA and XZ entries through liblzma. The library does the decoding (and, for XZ, the integrity
+// checks); this file reads the ZIP form of an LZMA entry's header, chooses the decoder's options, moves
+// bytes between the library and the entry (codec_stream.h) and turns the library's return codes into the
+// decompressor contract.
+//
+// LZMA entries are decoded with the LZMA1EXT filter, which takes the uncompressed size and decodes exactly
+// that much, accepting an end marker after it. This is the one reading that suits both forms of entry (with
+// and without the marker) without trusting general purpose bit 1.
+#include "zip/decompress/lzma_decoder.h"
+
+#include <lzma.h>
+
+#include <algorithm>
+#include <new>
+
+#include "zip/decompress/codec_stream.h"
+#include "zip/records/zip_format.h"
+
+namespace kzb::zip {
+
+namespace {
+
+// One liblzma stream, ended however the decoder is left.
+class LzmaStream {
+ public:
+  LzmaStream() = default;
+  ~LzmaStream() { lzma_end(&stream_); }
+  LzmaStream(const LzmaStream&) = delete;
+  LzmaStream& operator=(const LzmaStream&) = delete;
+  lzma_stream* get() { return &stream_; }
+
+ private:
+  lzma_stream stream_ = LZMA_STREAM_INIT;
+};
+
+// Runs an initialised decoder over the entry.
+DecodeResult Pump(lzma_stream* stream, CodecStream& io) {
+  for (;;) {
+    const bool more_input = io.InputLeft();
+    stream->next_in = io.InNext();
+    stream->avail_in = io.InAvail();
+    stream->next_out = io.OutNext();
+    stream->avail_out = io.OutRoom();
+    const std::size_t in_avail = stream->avail_in;
+    const std::size_t out_room = stream->avail_out;
+    const lzma_ret rc = lzma_code(stream, more_input ? LZMA_RUN : LZMA_FINISH);
+    const std::size_t consumed = in_avail - stream->avail_in;
+    const std::size_t produced = out_room - stream->avail_out;
+    io.Consumed(consumed);
+    io.Produced(produced);
+    if (io.OverDeclared()) return DecodeResult::kDataError;
+    if (rc == LZMA_MEM_ERROR) throw std::bad_alloc();
+    if (rc == LZMA_STREAM_END) break;
+    // Everything else but LZMA_OK is about the stream: bad data, a truncated stream (LZMA_BUF_ERROR),
+    // unsupported options or checks, a memory demand beyond the limit.
+    if (rc != LZMA_OK) return DecodeResult::kDataError;
+    if (consumed == 0 && produced == 0 && !more_input) return DecodeResult::kDataError;  // cut short
+  }
+  io.Finish();
+  return io.AtDeclared() ? DecodeResult::kOk : DecodeResult::kDataError;
+}
+
+// Reads count bytes of the entry's header; false when the entry ends first.
+bool ReadHeader(CodecStream& io, std::uint8_t* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!io.InputLeft()) return false;
+    bytes[i] = *io.InNext();
+    io.Consumed(1);
+  }
+  return true;
+}
+
+// Smallest dictionary liblzma works with.
+constexpr std::uint32_t kMinDictionary = 4096;
+
+}  // namespace
+
+DecodeResult DecodeLzma(const InputFn& input, const OutputBlockFn& output, std::uint64_t uncompressed_size) {
+  CodecStream io(input, output, uncompressed_size);
+  std::uint8_t header[kLzmaHeaderSize + kLzmaPropertiesSize];
+  if (!ReadHeader(io, header, kLzmaHeaderSize)) return DecodeResult::kDataError;
+  if (GetU16(header + 2) != kLzmaPropertiesSize) return DecodeResult::kDataError;
+  if (!ReadHeader(io, header + kLzmaHeaderSize, kLzmaPropertiesSize)) return DecodeResult::kDataError;
+  const std::uint8_t* const properties = header + kLzmaHeaderSize;
+
+  // Properties byte: (pb * 5 + lp) * 9 + lc.
+  unsigned value = properties[0];
+  if (value >= 9 * 5 * 5) return DecodeResult::kDataError;
+  lzma_options_lzma options{};
+  options.lc = value % 9;
+  value /= 9;
+  options.lp = value % 5;
+  options.pb = value / 5;
+  const std::uint32_t dictionary = GetU32(properties + 1);
+  options.dict_size = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(dictionary, std::max<std::uint64_t>(uncompressed_size, kMinDictionary)));
+  options.dict_size = std::max(options.dict_size, kMinDictionary);
+  options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+  options.ext_size_low = static_cast<std::uint32_t>(uncompressed_size);
+  options.ext_size_high = static_cast<std::uint32_t>(uncompressed_size >> 32);
+
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  LzmaStream stream;
+  const lzma_ret rc = lzma_raw_decoder(stream.get(), filters);
+  if (rc == LZMA_MEM_ERROR) throw std::bad_alloc();
+  if (rc != LZMA_OK) return DecodeResult::kDataError;
+  return Pump(stream.get(), io);
+}
+
+DecodeResult DecodeXz(const InputFn& input, const OutputBlockFn& output, std::uint64_t uncompressed_size) {
+  CodecStream io(input, output, uncompressed_size);
+  LzmaStream stream;
+  const lzma_ret rc = lzma_stream_decoder(stream.get(), kXzMemoryLimit, LZMA_CONCATENATED);
+  if (rc == LZMA_MEM_ERROR) throw std::bad_alloc();
+  if (rc != LZMA_OK) return DecodeResult::kDataError;
+  return Pump(stream.get(), io);
+}
+
+}  // namespace kzb::zip
