@@ -43,7 +43,7 @@ TEST(UnzipCliTest, ListShowsEntriesTotalsAndComment) {
   const std::string archive = MakeArchive(dir);
   std::string out;
   ASSERT_EQ(RunCommand(Kzb("list " + ShellQuote(archive)), &out), 0) << out;
-  EXPECT_NE(out.find("stored            256          256  29058c73  2023-01-02 03:04:06  b.bin"), std::string::npos)
+  EXPECT_NE(out.find("stored             256          256  29058c73  2023-01-02 03:04:06  b.bin"), std::string::npos)
       << out;
   EXPECT_NE(out.find("2024-06-01 12:00:00  docs/a.txt"), std::string::npos) << out;
   EXPECT_NE(out.find("2 entries"), std::string::npos);
@@ -64,6 +64,33 @@ TEST(UnzipCliTest, TestPassesAndFails) {
   test::WriteFileBytes(archive, bytes);
   EXPECT_EQ(RunCommand(Kzb("test " + ShellQuote(archive)), &out), 1);
   EXPECT_NE(out.find("b.bin: CRC error"), std::string::npos) << out;
+}
+
+// Entries of every method show their method's name; an entry whose method is not read is named with its
+// method when it fails.
+TEST(UnzipCliTest, MethodNamesInListAndTest) {
+  ScratchDir dir;
+  const std::string archive = MakeArchive(dir,
+                                          "z.writestr('c.txt','gamma '*50,zipfile.ZIP_BZIP2)\n"
+                                          "z.writestr('d.txt','delta '*50,zipfile.ZIP_LZMA)\n");
+  std::string out;
+  ASSERT_EQ(RunCommand(Kzb("list " + ShellQuote(archive)), &out), 0) << out;
+  EXPECT_NE(out.find("\nbzip2 "), std::string::npos) << out;
+  EXPECT_NE(out.find("\nlzma "), std::string::npos) << out;
+  EXPECT_EQ(RunCommand(Kzb("test " + ShellQuote(archive)), &out), 0) << out;
+  EXPECT_NE(out.find("All 4 entries OK"), std::string::npos) << out;
+  if (!test::HaveTool("7zz")) GTEST_SKIP() << "7zz not installed";
+  std::string notes;
+  for (int i = 0; i < 200; ++i) notes += "note " + std::to_string(i) + "\n";
+  test::WriteFileText(dir / "src/notes.txt", notes);
+  const std::string ppmd = dir / "ppmd.zip";
+  ASSERT_EQ(RunCommand("cd " + ShellQuote(dir / "src") + " && 7zz a -tzip -bso0 -bsp0 -mm=PPMd -mx=9 " +
+                       ShellQuote(ppmd) + " notes.txt"),
+            0);
+  ASSERT_EQ(RunCommand(Kzb("list " + ShellQuote(ppmd)), &out), 0) << out;
+  EXPECT_EQ(out.rfind("ppmd ", 0), 0u) << out;
+  EXPECT_EQ(RunCommand(Kzb("test " + ShellQuote(ppmd)), &out), 1) << out;
+  EXPECT_NE(out.find("notes.txt: compression method 98 (PPMd) is not supported"), std::string::npos) << out;
 }
 
 TEST(UnzipCliTest, ExtractWithPatternsFoldersAndOverwrite) {

@@ -3,9 +3,12 @@
 // bytes between the library and the entry (codec_stream.h) and turns the library's return codes into the
 // decompressor contract.
 //
-// LZMA entries are decoded with the LZMA1EXT filter, which takes the uncompressed size and decodes exactly
-// that much, accepting an end marker after it. This is the one reading that suits both forms of entry (with
-// and without the marker) without trusting general purpose bit 1.
+// An LZMA entry is decoded with the LZMA1EXT filter in one of two ways, chosen by general purpose bit 1:
+// with the bit, the uncompressed size is left unknown to the library and the stream must end with its end
+// marker (the declared size still limits the output, in codec_stream.h); without it, the library is told
+// the uncompressed size, decodes exactly that much and refuses an end marker. liblzma can also accept an
+// optional marker after a known size (LZMA_LZMA1EXT_ALLOW_EOPM), but the version in Debian 12 then fails
+// valid streams whose marker arrives split across two input blocks, so that mode is not used.
 #include "zip/decompress/lzma_decoder.h"
 
 #include <lzma.h>
@@ -75,7 +78,8 @@ constexpr std::uint32_t kMinDictionary = 4096;
 
 }  // namespace
 
-DecodeResult DecodeLzma(const InputFn& input, const OutputBlockFn& output, std::uint64_t uncompressed_size) {
+DecodeResult DecodeLzma(const InputFn& input, const OutputBlockFn& output, std::uint16_t general_flags,
+                        std::uint64_t uncompressed_size) {
   CodecStream io(input, output, uncompressed_size);
   std::uint8_t header[kLzmaHeaderSize + kLzmaPropertiesSize];
   if (!ReadHeader(io, header, kLzmaHeaderSize)) return DecodeResult::kDataError;
@@ -95,9 +99,13 @@ DecodeResult DecodeLzma(const InputFn& input, const OutputBlockFn& output, std::
   options.dict_size = static_cast<std::uint32_t>(
       std::min<std::uint64_t>(dictionary, std::max<std::uint64_t>(uncompressed_size, kMinDictionary)));
   options.dict_size = std::max(options.dict_size, kMinDictionary);
-  options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
-  options.ext_size_low = static_cast<std::uint32_t>(uncompressed_size);
-  options.ext_size_high = static_cast<std::uint32_t>(uncompressed_size >> 32);
+  options.ext_flags = 0;
+  if ((general_flags & kFlagLzmaEndMarker) != 0) {
+    options.ext_size_low = options.ext_size_high = UINT32_MAX;  // unknown: the end marker ends the stream
+  } else {
+    options.ext_size_low = static_cast<std::uint32_t>(uncompressed_size);
+    options.ext_size_high = static_cast<std::uint32_t>(uncompressed_size >> 32);
+  }
 
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   LzmaStream stream;

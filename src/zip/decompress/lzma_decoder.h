@@ -3,10 +3,9 @@
 // An LZMA entry starts with a 4-byte header (2 bytes: the version of the LZMA code that wrote it; 2 bytes,
 // little endian: the size of the properties, which must be 5) and the 5 properties bytes (lc/lp/pb and the
 // dictionary size), followed by a raw LZMA stream. General purpose bit 1 says that the stream ends with an
-// end marker; without it the stream ends at the uncompressed size. The decoder needs no flag: it stops at
-// the uncompressed size either way and accepts an end marker right there (and nowhere else), so an entry
-// whose flag does not match its stream still decodes. The dictionary is never made larger than the uncompressed size (no distance can
-// reach further back), which bounds the memory a damaged header can ask for.
+// end marker; without it the stream ends at the uncompressed size, and a marker there is bad data (as is
+// a missing marker when the bit is set). The dictionary is never made larger than the uncompressed size
+// (no distance can reach further back), which bounds the memory a damaged header can ask for.
 //
 // An XZ entry holds a complete .xz stream (several concatenated streams are decoded as one entry), with
 // the integrity checks liblzma verifies; its memory use is bounded by kXzMemoryLimit.
@@ -27,7 +26,8 @@ namespace kzb::zip {
 // leaves room for unusual settings while refusing absurd demands of damaged headers.
 inline constexpr std::uint64_t kXzMemoryLimit = std::uint64_t{1} << 30;
 
-DecodeResult DecodeLzma(const InputFn& input, const OutputBlockFn& output, std::uint64_t uncompressed_size);
+DecodeResult DecodeLzma(const InputFn& input, const OutputBlockFn& output, std::uint16_t general_flags,
+                        std::uint64_t uncompressed_size);
 
 DecodeResult DecodeXz(const InputFn& input, const OutputBlockFn& output, std::uint64_t uncompressed_size);
 

@@ -402,7 +402,7 @@ DecodeResult ExtractRun::DecodeEntryData() {
       case kMethodBzip2:
         return DecodeBzip2(input, output, usize);
       case kMethodLzma:
-        return DecodeLzma(input, output, usize);
+        return DecodeLzma(input, output, entry_.GeneralFlags(), usize);
       case kMethodXz:
         return DecodeXz(input, output, usize);
       case kMethodZstd:
