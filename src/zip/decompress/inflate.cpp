@@ -442,7 +442,6 @@ template <unsigned kTableBits>
   }
 }
 
-
 template <typename Format>
 bool InflaterCore<Format>::ReadMoreInput() {
   const std::size_t rest = static_cast<std::size_t>(in_end - in_ptr);
@@ -499,7 +498,7 @@ void InflaterCore<Format>::HandOver(bool all) {
   }
 }
 
-// Hands over the complete blocks and moves the last 32 KiB down as history.
+// Hands over the complete blocks and moves the history (the last 32 KiB, 64 KiB for Deflate64) down.
 template <typename Format>
 void InflaterCore<Format>::MakeRoom() {
   HandOver(false);
