@@ -4,6 +4,7 @@
 #include <bzlib.h>
 #include <gtest/gtest.h>
 #include <lzma.h>
+#include <zlib.h>
 #include <zstd.h>
 
 #include <cstdint>
@@ -320,6 +321,23 @@ TEST(LibraryDecoders, LzmaHeaderAndEndMarker) {
       EXPECT_EQ(r.data, data);
     }
   }
+}
+
+// An XZ block that asks for a 4 GiB dictionary is refused before anything is allocated.
+TEST(LibraryDecoders, XzMemoryDemandBeyondTheLimitIsRefused) {
+  const Bytes data = SampleData(5000);
+  Bytes stream = XzEncode(data);
+  // The first block header follows the 12-byte stream header: its size (byte * 4 + 4), flags, sizes,
+  // the LZMA2 filter flags (id 0x21, 1 property byte: the dictionary size), padding, CRC-32.
+  const std::size_t start = 12;
+  const std::size_t header_size = (stream[start] + 1u) * 4u;
+  std::size_t filter = start + 2;
+  while (filter + 2 < start + header_size - 4 && !(stream[filter] == 0x21 && stream[filter + 1] == 0x01)) ++filter;
+  ASSERT_LT(filter + 2, start + header_size - 4);
+  stream[filter + 2] = 40;  // 4 GiB - 1
+  PutU32(stream.data() + start + header_size - 4,
+         static_cast<std::uint32_t>(crc32(0, stream.data() + start, static_cast<uInt>(header_size - 4))));
+  EXPECT_EQ(DecodeAs(kMethodXz, stream, data.size()).result, DecodeResult::kDataError);
 }
 
 }  // namespace
