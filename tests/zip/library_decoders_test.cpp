@@ -1,6 +1,7 @@
-// The decoders that run through Debian's libraries (BZip2, LZMA, XZ, Zstandard): streams made by the libraries' own encoders decode byte for byte whatever the input pieces; damaged,
-// cut-off and wrongly sized streams end with kDataError and never hand over a byte beyond the declared
-// size; errors of the callbacks pass through; several streams or frames in one entry decode as one.
+// The decoders that run through Debian's libraries (BZip2, LZMA, XZ, Zstandard): streams made by the
+// libraries' own encoders decode byte for byte whatever the input pieces; damaged, cut-off and wrongly
+// sized streams end with kDataError and never hand over a byte beyond the declared size; a failing output
+// device passes through; several streams or frames in one entry decode as one.
 #include <bzlib.h>
 #include <gtest/gtest.h>
 #include <lzma.h>
@@ -227,9 +228,9 @@ TEST(LibraryDecoders, OutputLongerOrShorterThanDeclaredFails) {
   }
 }
 
-// A failing output device or a short archive is not bad data: the decoders let those errors through, for
-// the extraction run to judge.
-TEST(LibraryDecoders, CallbackErrorsPassThrough) {
+// A short archive and output beyond the declared size end the entry as bad data; a failing output device
+// and a cancel are not bad data and pass through, for the extraction run to end the run.
+TEST(LibraryDecoders, CallbackErrors) {
   const Bytes data = SampleData(100000);
   for (const Method& m : kMethods) {
     SCOPED_TRACE(m.name);
@@ -241,11 +242,18 @@ TEST(LibraryDecoders, CallbackErrorsPassThrough) {
       pos += n;
       return n;
     };
-    const OutputBlockFn write_fails = [](const std::uint8_t*, std::size_t) { throw ECantWriteUCF(); };
-    EXPECT_THROW(DecodeWith(m.method, m.flags, input, write_fails, data.size()), ECantWriteUCF);
+    const auto fails_with = [](auto error) {
+      return OutputBlockFn([error](const std::uint8_t*, std::size_t) { throw error; });
+    };
     const InputFn short_archive = [](std::uint8_t*, std::size_t) -> std::size_t { throw EFatalUnzipError(); };
-    EXPECT_THROW(DecodeWith(m.method, m.flags, short_archive, [](const std::uint8_t*, std::size_t) {}, data.size()),
-                 EFatalUnzipError);
+    EXPECT_EQ(DecodeWith(m.method, m.flags, short_archive, [](const std::uint8_t*, std::size_t) {}, data.size()),
+              DecodeResult::kDataError);
+    EXPECT_EQ(DecodeWith(m.method, m.flags, input, fails_with(EBiggerThanUncompressed()), data.size()),
+              DecodeResult::kDataError);
+    pos = 0;
+    EXPECT_THROW(DecodeWith(m.method, m.flags, input, fails_with(ECantWriteUCF()), data.size()), ECantWriteUCF);
+    pos = 0;
+    EXPECT_THROW(DecodeWith(m.method, m.flags, input, fails_with(EUserCanceled()), data.size()), EUserCanceled);
   }
 }
 

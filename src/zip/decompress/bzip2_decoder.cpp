@@ -40,9 +40,7 @@ class Bzip2Stream {
   bz_stream stream_{};
 };
 
-}  // namespace
-
-DecodeResult DecodeBzip2(const InputFn& input, const OutputBlockFn& output, std::uint64_t uncompressed_size) {
+DecodeResult Bunzip2(const InputFn& input, const OutputBlockFn& output, std::uint64_t uncompressed_size) {
   CodecStream io(input, output, uncompressed_size);
   Bzip2Stream bz;
   for (;;) {
@@ -72,6 +70,12 @@ DecodeResult DecodeBzip2(const InputFn& input, const OutputBlockFn& output, std:
   }
   io.Finish();
   return io.AtDeclared() ? DecodeResult::kOk : DecodeResult::kDataError;
+}
+
+}  // namespace
+
+DecodeResult DecodeBzip2(const InputFn& input, const OutputBlockFn& output, std::uint64_t uncompressed_size) {
+  return DecodeGuarded([&] { return Bunzip2(input, output, uncompressed_size); });
 }
 
 }  // namespace kzb::zip

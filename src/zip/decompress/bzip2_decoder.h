@@ -6,8 +6,9 @@
 //
 // Results: kOk when every stream ended and exactly uncompressed_size bytes came out; kDataError for bad
 // data, a stream cut short, or output that would exceed uncompressed_size (the output beyond the last
-// handed-over block is dropped). Errors raised by the callbacks pass through unchanged; a library that
-// cannot get its memory raises std::bad_alloc.
+// handed-over block is dropped). Of the callbacks' errors, a short archive (EFatalUnzipError) and the size
+// limit (EBiggerThanUncompressed) end the entry the same way; all others pass through unchanged. A library
+// that cannot get its memory raises std::bad_alloc.
 #pragma once
 
 #include <cstdint>

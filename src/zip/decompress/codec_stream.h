@@ -12,7 +12,7 @@
 // therefore never holds more than one block, and the output callback never sees a byte past the limit.
 //
 // Errors of the callbacks are not caught here: they leave through the decoder, and the buffers are freed
-// on the way out.
+// on the way out. The decoders apply the rule of decompress_io.h with DecodeGuarded.
 #pragma once
 
 #include <algorithm>

@@ -76,10 +76,8 @@ bool ReadHeader(CodecStream& io, std::uint8_t* bytes, std::size_t count) {
 // Smallest dictionary liblzma works with.
 constexpr std::uint32_t kMinDictionary = 4096;
 
-}  // namespace
-
-DecodeResult DecodeLzma(const InputFn& input, const OutputBlockFn& output, std::uint16_t general_flags,
-                        std::uint64_t uncompressed_size) {
+DecodeResult UnLzma(const InputFn& input, const OutputBlockFn& output, std::uint16_t general_flags,
+                    std::uint64_t uncompressed_size) {
   CodecStream io(input, output, uncompressed_size);
   std::uint8_t header[kLzmaHeaderSize + kLzmaPropertiesSize];
   if (!ReadHeader(io, header, kLzmaHeaderSize)) return DecodeResult::kDataError;
@@ -115,13 +113,24 @@ DecodeResult DecodeLzma(const InputFn& input, const OutputBlockFn& output, std::
   return Pump(stream.get(), io);
 }
 
-DecodeResult DecodeXz(const InputFn& input, const OutputBlockFn& output, std::uint64_t uncompressed_size) {
+DecodeResult UnXz(const InputFn& input, const OutputBlockFn& output, std::uint64_t uncompressed_size) {
   CodecStream io(input, output, uncompressed_size);
   LzmaStream stream;
   const lzma_ret rc = lzma_stream_decoder(stream.get(), kXzMemoryLimit, LZMA_CONCATENATED);
   if (rc == LZMA_MEM_ERROR) throw std::bad_alloc();
   if (rc != LZMA_OK) return DecodeResult::kDataError;
   return Pump(stream.get(), io);
+}
+
+}  // namespace
+
+DecodeResult DecodeLzma(const InputFn& input, const OutputBlockFn& output, std::uint16_t general_flags,
+                        std::uint64_t uncompressed_size) {
+  return DecodeGuarded([&] { return UnLzma(input, output, general_flags, uncompressed_size); });
+}
+
+DecodeResult DecodeXz(const InputFn& input, const OutputBlockFn& output, std::uint64_t uncompressed_size) {
+  return DecodeGuarded([&] { return UnXz(input, output, uncompressed_size); });
 }
 
 }  // namespace kzb::zip

@@ -12,8 +12,8 @@
 //
 // Results as for the other decoders: kOk when the stream ended properly and exactly uncompressed_size
 // bytes came out; kDataError for bad data, a stream cut short, unsupported properties, a memory demand
-// beyond the limit, or output that would exceed uncompressed_size. Errors raised by the callbacks pass
-// through unchanged; a library that cannot get its memory raises std::bad_alloc.
+// beyond the limit, or output that would exceed uncompressed_size; errors of the callbacks as for BZip2
+// (bzip2_decoder.h). A library that cannot get its memory raises std::bad_alloc.
 #pragma once
 
 #include <cstdint>

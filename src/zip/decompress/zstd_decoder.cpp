@@ -20,9 +20,7 @@ struct FreeContext {
   void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
 };
 
-}  // namespace
-
-DecodeResult DecodeZstd(const InputFn& input, const OutputBlockFn& output, std::uint64_t uncompressed_size) {
+DecodeResult Unzstd(const InputFn& input, const OutputBlockFn& output, std::uint64_t uncompressed_size) {
   CodecStream io(input, output, uncompressed_size);
   const std::unique_ptr<ZSTD_DCtx, FreeContext> context(ZSTD_createDCtx());
   if (!context) throw std::bad_alloc();
@@ -49,6 +47,12 @@ DecodeResult DecodeZstd(const InputFn& input, const OutputBlockFn& output, std::
   }
   io.Finish();
   return io.AtDeclared() ? DecodeResult::kOk : DecodeResult::kDataError;
+}
+
+}  // namespace
+
+DecodeResult DecodeZstd(const InputFn& input, const OutputBlockFn& output, std::uint64_t uncompressed_size) {
+  return DecodeGuarded([&] { return Unzstd(input, output, uncompressed_size); });
 }
 
 }  // namespace kzb::zip

@@ -6,8 +6,8 @@
 //
 // Results as for the other decoders: kOk when the last frame ended at the end of the entry's bytes and
 // exactly uncompressed_size bytes came out; kDataError for bad data (including a frame checksum that does
-// not match), a frame cut short, or output that would exceed uncompressed_size. Errors raised by the
-// callbacks pass through unchanged; a library that cannot get its memory raises std::bad_alloc.
+// not match), a frame cut short, or output that would exceed uncompressed_size; errors of the callbacks as
+// for BZip2 (bzip2_decoder.h). A library that cannot get its memory raises std::bad_alloc.
 #pragma once
 
 #include <cstdint>
