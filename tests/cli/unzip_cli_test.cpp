@@ -43,7 +43,7 @@ TEST(UnzipCliTest, ListShowsEntriesTotalsAndComment) {
   const std::string archive = MakeArchive(dir);
   std::string out;
   ASSERT_EQ(RunCommand(Kzb("list " + ShellQuote(archive)), &out), 0) << out;
-  EXPECT_NE(out.find("stored             256          256  29058c73  2023-01-02 03:04:06  b.bin"), std::string::npos)
+  EXPECT_NE(out.find("stored            256          256  29058c73  2023-01-02 03:04:06  b.bin"), std::string::npos)
       << out;
   EXPECT_NE(out.find("2024-06-01 12:00:00  docs/a.txt"), std::string::npos) << out;
   EXPECT_NE(out.find("2 entries"), std::string::npos);
