@@ -18,7 +18,7 @@
 // left out without zlib or with --no-inflate 1.
 //
 // A second table decodes the other methods the engine reads, on each input joined into one entry: our
-// decoder as an extraction runs it (TEntryDecoder, 32 KiB blocks through the callbacks) beside the
+// decoder as an extraction runs it (32 KiB blocks through the callbacks) beside the
 // library's own one-shot decoder (libbz2, liblzma, libzstd), and our Deflate64 inflater on 7-Zip's
 // stream beside our deflate inflater on zlib's level-6 stream of the same data (when 7zz is installed).
 // --methods none leaves the table out.
@@ -42,8 +42,10 @@
 #include <string>
 #include <vector>
 
-#include "zip/decompress/entry_decoder.h"
+#include "zip/decompress/bzip2_decoder.h"
 #include "zip/decompress/inflate.h"
+#include "zip/decompress/lzma_decoder.h"
+#include "zip/decompress/zstd_decoder.h"
 #include "zip/deflate/deflate_file.h"
 #include "zip/records/zip_format.h"
 #include "zip/zip_errors.h"
@@ -238,23 +240,33 @@ std::string Joined(const Input& input) {
 
 // Our decoder of method over stream into out (sized to the original); false on any failure.
 bool OursDecode(std::uint16_t method, std::uint16_t flags, const Bytes& stream, Bytes& out) {
-  static kzb::zip::TEntryDecoder decoder;
+  using namespace kzb::zip;
+  static TInflater inflater(InflateFormat::kDeflate);
+  static TInflater inflater64(InflateFormat::kDeflate64);
   std::size_t in_pos = 0;
   std::size_t out_pos = 0;
-  const auto r = decoder.Decode(
-      {method, flags, stream.size(), out.size()},
-      [&](std::uint8_t* buf, std::size_t max) {
-        const std::size_t n = std::min(max, stream.size() - in_pos);
-        std::memcpy(buf, stream.data() + in_pos, n);
-        in_pos += n;
-        return n;
-      },
-      [&](const std::uint8_t* data, std::size_t count) {
-        if (count > out.size() - out_pos) throw kzb::zip::EBiggerThanUncompressed();
-        std::memcpy(out.data() + out_pos, data, count);
-        out_pos += count;
-      });
-  return r == kzb::zip::DecodeResult::kOk && out_pos == out.size();
+  const InputFn input = [&](std::uint8_t* buf, std::size_t max) {
+    const std::size_t n = std::min(max, stream.size() - in_pos);
+    std::memcpy(buf, stream.data() + in_pos, n);
+    in_pos += n;
+    return n;
+  };
+  const OutputBlockFn output = [&](const std::uint8_t* data, std::size_t count) {
+    if (count > out.size() - out_pos) throw EBiggerThanUncompressed();
+    std::memcpy(out.data() + out_pos, data, count);
+    out_pos += count;
+  };
+  DecodeResult r = DecodeResult::kUnsupportedMethod;
+  switch (method) {
+    case kMethodDeflated: r = inflater.Inflate(input, output); break;
+    case kMethodDeflate64: r = inflater64.Inflate(input, output); break;
+    case kMethodBzip2: r = DecodeBzip2(input, output, out.size()); break;
+    case kMethodLzma: r = DecodeLzma(input, output, flags, out.size()); break;
+    case kMethodXz: r = DecodeXz(input, output, out.size()); break;
+    case kMethodZstd: r = DecodeZstd(input, output, out.size()); break;
+    default: break;
+  }
+  return r == DecodeResult::kOk && out_pos == out.size();
 }
 
 // Deflate64 stream of data written by 7-Zip (empty when 7zz is missing or fails).

@@ -2,8 +2,17 @@
 // libraries' own encoders decode byte for byte whatever the input pieces; damaged, cut-off and wrongly
 // sized streams end with kDataError and never hand over a byte beyond the declared size; a failing output
 // device passes through; several streams or frames in one entry decode as one.
-#include <bzlib.h>
 #include <gtest/gtest.h>
+
+#if !KZB_LIBRARY_CODECS
+
+TEST(LibraryDecoders, NeedTheLibraries) {
+  GTEST_SKIP() << "built without libbz2, liblzma, libzstd (KZB_LIBRARY_CODECS=OFF)";
+}
+
+#else
+
+#include <bzlib.h>
 #include <lzma.h>
 #include <zlib.h>
 #include <zstd.h>
@@ -350,3 +359,5 @@ TEST(LibraryDecoders, XzMemoryDemandBeyondTheLimitIsRefused) {
 
 }  // namespace
 }  // namespace kzb::zip
+
+#endif  // KZB_LIBRARY_CODECS

@@ -9,6 +9,9 @@
 // handed-over block is dropped). Of the callbacks' errors, a short archive (EFatalUnzipError) and the size
 // limit (EBiggerThanUncompressed) end the entry the same way; all others pass through unchanged. A library
 // that cannot get its memory raises std::bad_alloc.
+//
+// Built only with KZB_LIBRARY_CODECS (on by default; off in a Windows cross-build, which has no libbz2);
+// without it the extraction run skips these entries as an unsupported method.
 #pragma once
 
 #include <cstdint>

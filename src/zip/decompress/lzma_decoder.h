@@ -14,6 +14,9 @@
 // bytes came out; kDataError for bad data, a stream cut short, unsupported properties, a memory demand
 // beyond the limit, or output that would exceed uncompressed_size; errors of the callbacks as for BZip2
 // (bzip2_decoder.h). A library that cannot get its memory raises std::bad_alloc.
+//
+// Built only with KZB_LIBRARY_CODECS (on by default; off in a Windows cross-build, which has no liblzma);
+// without it the extraction run skips these entries as an unsupported method.
 #pragma once
 
 #include <cstdint>

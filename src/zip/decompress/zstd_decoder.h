@@ -8,6 +8,9 @@
 // exactly uncompressed_size bytes came out; kDataError for bad data (including a frame checksum that does
 // not match), a frame cut short, or output that would exceed uncompressed_size; errors of the callbacks as
 // for BZip2 (bzip2_decoder.h). A library that cannot get its memory raises std::bad_alloc.
+//
+// Built only with KZB_LIBRARY_CODECS (on by default; off in a Windows cross-build, which has no libzstd);
+// without it the extraction run skips these entries as an unsupported method.
 #pragma once
 
 #include <cstdint>

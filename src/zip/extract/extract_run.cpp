@@ -399,6 +399,7 @@ DecodeResult ExtractRun::DecodeEntryData() {
       case kMethodDeflate64:
         if (!inflater64_) inflater64_ = std::make_unique<TInflater>(InflateFormat::kDeflate64);
         return inflater64_->Inflate(input, output);
+#if KZB_LIBRARY_CODECS
       case kMethodBzip2:
         return DecodeBzip2(input, output, usize);
       case kMethodLzma:
@@ -407,7 +408,8 @@ DecodeResult ExtractRun::DecodeEntryData() {
         return DecodeXz(input, output, usize);
       case kMethodZstd:
         return DecodeZstd(input, output, usize);
-      default:  // PPMd among others
+#endif
+      default:  // PPMd among others (and the library methods in a build without the libraries)
         return DecodeResult::kUnsupportedMethod;
     }
   });
