@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,15 @@ class ScratchDir {
   std::string path_;
 };
 
+// A path or list of paths spelled with "/" in the native spelling ("\" on Windows): expected values
+// written once for both systems.
+std::string Native(const std::string& slash_path);
+std::vector<std::string> Native(std::vector<std::string> slash_paths);
+
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+// Every regular file below folder with its bytes, by its path relative to folder spelled with "/" as
+// stored names are (UTF-8 on every system).
+std::map<std::string, std::vector<std::uint8_t>> ReadTree(const std::string& folder);
 std::string ReadFileText(const std::string& path);
 // Creates missing parent folders.
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);

@@ -53,7 +53,7 @@ TEST(ReaderTest, DefaultsAndNormalisedFolders) {
   reader.SetDestDir("/tmp/out/");
   EXPECT_EQ(reader.DestDir(), "/tmp/out");
   reader.SetRootDir("backup");
-  EXPECT_EQ(reader.RootDir(), "backup/");
+  EXPECT_EQ(reader.RootDir(), test::Native("backup/"));
   reader.SetRootDir("");
   EXPECT_EQ(reader.RootDir(), "");
 }

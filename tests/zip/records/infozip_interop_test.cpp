@@ -357,7 +357,7 @@ TEST(FixtureDirectoryTest, Zip64AndNameFixtures) {
     EXPECT_EQ(d.end.PrependedBytes(), c.prepended);
     ASSERT_FALSE(d.entries.empty());
     if (!c.first_name.empty()) {
-      EXPECT_EQ(d.entries[0].FullName(), c.first_name);
+      EXPECT_EQ(d.entries[0].FullName(), test::Native(c.first_name));
     }
     if (c.first_size >= 0) {
       EXPECT_EQ(d.entries[0].UncompressedSize(), c.first_size);
