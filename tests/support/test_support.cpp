@@ -111,6 +111,11 @@ int RunCommand(const std::string& /*command*/, std::string* output) {
 
 bool HaveTool(const std::string& /*program*/) { return false; }
 
+std::string MissingTools(const std::string& programs) {
+  return programs + ": host programs, which a Windows test program cannot start (tests/windows/wine_cli_test.sh "
+         "checks kzb.exe's archives with them from the host)";
+}
+
 #else
 
 int RunCommand(const std::string& command, std::string* output) {
@@ -129,6 +134,8 @@ int RunCommand(const std::string& command, std::string* output) {
 bool HaveTool(const std::string& program) {
   return RunCommand("command -v " + ShellQuote(program) + " >/dev/null") == 0;
 }
+
+std::string MissingTools(const std::string& programs) { return programs + " not installed"; }
 
 #endif
 

@@ -43,6 +43,9 @@ void WriteFileText(const std::string& path, const std::string& text);
 int RunCommand(const std::string& command, std::string* output = nullptr);
 // True when the program is on PATH.
 bool HaveTool(const std::string& program);
+// The skip message of a test whose host programs are missing: not installed here, or, for a Windows test
+// program, out of its reach altogether.
+std::string MissingTools(const std::string& programs);
 // Quotes a string for the shell.
 std::string ShellQuote(const std::string& text);
 // prefix followed by the number ("e" and 7 give "e7"). Built by appending: g++ 12 at -O3 misreads

@@ -25,6 +25,11 @@ check() { # check NAME COMMAND...
   fi
 }
 kzbw() { "$wine" "$kzb_exe" "$@"; }
+exits() { # exits STATUS COMMAND...: the command ends with that exit status
+  local want=$1; shift
+  "$@"
+  [ $? -eq "$want" ]
+}
 # The listing a peer sees: name, date-time, size, CRC and method of every entry, in archive order.
 entries() {
   python3 - "$1" <<'PY'
@@ -56,7 +61,11 @@ touch -d '2021-12-24 18:00:02' docs/sub/c.txt
 check "kzb.exe pack" kzbw pack win.zip --recurse docs
 check "unzip -t on kzb.exe's archive" unzip -t win.zip
 check "7zz t on kzb.exe's archive" 7zz t win.zip
+check "kzb.exe test on its own archive" kzbw test win.zip
+check "Linux kzb test on kzb.exe's archive" "$native_kzb" test win.zip
 "$native_kzb" pack lin.zip --recurse docs >/dev/null
+head -c 2000 win.zip >cut.zip
+check "kzb.exe test on a cut archive exits 4" exits 4 kzbw test cut.zip
 check "same names, times, sizes, CRCs and methods from Windows and Linux" \
   diff <(entries win.zip) <(entries lin.zip)
 check "DOS attributes from both systems" bash -c "$(declare -f hosts); hosts win.zip | awk '\$2 != 0 && \$2 != 14 {exit 1}'"
@@ -74,6 +83,7 @@ check "kzb.exe extracts Linux kzb's encrypted archive" kzbw extract lpw.zip --pa
 check "encrypted entry extracted intact" cmp docs/a.txt xp/docs/a.txt
 check "kzb.exe pack with AES-256" kzbw pack aes.zip --password 'p w' --encryption aes256 --recurse docs
 check "7zz t on kzb.exe's AES archive" 7zz t -p'p w' aes.zip
+check "kzb.exe test on its own AES archive" kzbw test aes.zip --password 'p w'
 check "Linux kzb extracts kzb.exe's AES archive to the same tree" \
   bash -c "'$native_kzb' extract aes.zip --password 'p w' --dest xa >/dev/null && diff -r docs xa/docs"
 "$native_kzb" pack laes.zip --password secret --encryption aes256 --recurse docs >/dev/null

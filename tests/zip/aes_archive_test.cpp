@@ -116,7 +116,7 @@ class AesArchiveTest : public ::testing::Test {
 // Our archives: the records say AES with the right strength, AE-1 with the CRC from 20 bytes up and AE-2
 // with CRC 0 below; 7-Zip and bsdtar test and extract them to the original bytes, and so does our reader.
 TEST_F(AesArchiveTest, OurArchivesAreReadByPeersAndByUs) {
-  if (!HavePeers()) GTEST_SKIP() << "7zz or bsdtar not installed";
+  if (!HavePeers()) GTEST_SKIP() << test::MissingTools("7zz or bsdtar");
   struct Case {
     int level;
     TZipEncryption encryption;
@@ -174,7 +174,7 @@ TEST_F(AesArchiveTest, OurArchivesAreReadByPeersAndByUs) {
 // Archives made by the peers: 7-Zip with AES-128, -192 and -256, stored and deflated; bsdtar with AES-256
 // (its AES-128 too), stored and deflated. Every one extracts to the original bytes.
 TEST_F(AesArchiveTest, PeerArchivesAreReadByUs) {
-  if (!HavePeers()) GTEST_SKIP() << "7zz or bsdtar not installed";
+  if (!HavePeers()) GTEST_SKIP() << test::MissingTools("7zz or bsdtar");
   struct Case {
     std::string name;
     std::string command;  // run in src_, writing ARCHIVE

@@ -246,7 +246,7 @@ TEST(ExtractTest, ReadOnlyTargetNeedsReplaceReadOnly) {
 }
 
 TEST(ExtractTest, PasswordChecksAndRetries) {
-  if (!test::HaveTool("zip")) GTEST_SKIP() << "zip not installed";
+  if (!test::HaveTool("zip")) GTEST_SKIP() << test::MissingTools("zip");
   ScratchDir dir;
   test::WriteFileText(dir / "src/secret.txt", std::string(5000, 's'));
   test::WriteFileText(dir / "src/plain.txt", "plain");
@@ -393,7 +393,7 @@ TEST(ExtractTest, SelectionFoldersAndRootDir) {
 
 // Archives made by Info-ZIP zip and 7-Zip extract exactly as Info-ZIP unzip extracts them, times included.
 TEST(ExtractTest, PeerArchivesMatchUnzip) {
-  if (!test::HaveTool("zip") || !test::HaveTool("unzip")) GTEST_SKIP() << "zip/unzip not installed";
+  if (!test::HaveTool("zip") || !test::HaveTool("unzip")) GTEST_SKIP() << test::MissingTools("zip/unzip");
   ScratchDir dir;
   const std::string src = dir / "src";
   test::WriteFileBytes(src + "/bin/random.dat", test::RandomBytes(70000, 3));
