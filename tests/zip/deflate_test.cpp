@@ -3,6 +3,7 @@
 // the data (flag bits, text/binary, whole-file stored), the output does not depend on how the input is
 // read or on the files compressed before, and errors of the output callback end the call.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -171,6 +172,70 @@ TEST_P(DeflateLevelTest, RoundTripsEdgeInputsThroughOursAndZlib) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, DeflateLevelTest, ::testing::Range(1, 10));
+
+// zlib's raw inflate of a whole stream (empty on any error).
+Bytes ZlibInflateRaw(const Bytes& stream, std::size_t expected_size) {
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) return {};
+  Bytes out(expected_size + 1);
+  z.next_in = const_cast<Bytef*>(stream.data());
+  z.avail_in = static_cast<uInt>(stream.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  const int rc = inflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  inflateEnd(&z);
+  return rc == Z_STREAM_END && z.avail_in == 0 ? out : Bytes{};
+}
+
+// A file cut into pieces, each compressed on its own with the bytes before it as dictionary, joins into one
+// stream that both inflaters decode: pieces of every size class (empty, shorter than a match, shorter than
+// the dictionary, several windows), at a greedy and a lazy level.
+TEST(DeflateChunk, PiecesJoinIntoOneStream) {
+  struct Case {
+    const char* name;
+    std::size_t input;
+    std::vector<std::size_t> cuts;  // piece lengths; the rest of the input is the last piece
+  };
+  const std::vector<Case> cases = {
+      {"two halves", 400000, {200000}},
+      {"tiny pieces", 100000, {1, 2, 0, 3, 5000}},
+      {"empty last piece", 300000, {300000}},
+      {"many windows", 2000000, {65536, 65536, 700000, 1}},
+  };
+  TDeflater deflater;
+  for (int level : {1, 6, 9}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + " level " + std::to_string(level));
+      const Bytes input = MixedTextBinary(c.input);
+      std::vector<std::size_t> pieces = c.cuts;
+      std::size_t cut_total = 0;
+      for (std::size_t n : pieces) cut_total += n;
+      pieces.push_back(input.size() - cut_total);
+      Bytes stream;
+      std::size_t offset = 0;
+      for (std::size_t i = 0; i < pieces.size(); ++i) {
+        std::size_t pos = 0;
+        const DeflateResult result = deflater.DeflateChunk(
+            level, input.data(), static_cast<std::int64_t>(offset), i + 1 == pieces.size(),
+            [&](std::uint8_t* buffer, std::int64_t max) {
+              const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(max), pieces[i] - pos);
+              std::copy_n(input.data() + offset + pos, n, buffer);
+              pos += n;
+              return static_cast<std::int64_t>(n);
+            },
+            [&](const std::uint8_t* data, std::int64_t count) { stream.insert(stream.end(), data, data + count); });
+        EXPECT_FALSE(result.stored);
+        offset += pieces[i];
+      }
+      EXPECT_EQ(Inflated(stream), input);
+      EXPECT_EQ(ZlibInflateRaw(stream, input.size()), input);
+      // The dictionary pays: the joined stream is close to the single stream.
+      const CompressedBuffer single = DeflateBuffer(deflater, input, level);
+      EXPECT_LT(static_cast<double>(stream.size()), static_cast<double>(single.data.size()) * 1.01 + 200);
+    }
+  }
+}
 
 TEST(DeflateFile, EmptyFileIsStoredWithSizeZeroEvenAtLevel9) {
   for (int level : {1, 6, 9}) {

@@ -204,8 +204,9 @@ DeflateBlockWriter::DeflateBlockWriter()
   AssignCodes(dist.data(), fixed_dist_);
 }
 
-void DeflateBlockWriter::Start(int level, const WriteOutputFn* write) {
+void DeflateBlockWriter::Start(int level, const WriteOutputFn* write, bool allow_stored_whole) {
   level_ = level;
+  allow_stored_whole_ = allow_stored_whole;
   write_ = write;
   out_pos_ = 0;
   bitbuf_ = 0;
@@ -493,7 +494,7 @@ std::int64_t DeflateBlockWriter::FlushBlock(const std::uint8_t* raw, std::int64_
   const std::int64_t best = std::min(dynamic_bytes, static_bytes);
   const bool raw_available = raw != nullptr && raw_length <= 0xFFFF;
 
-  if (final && !any_block_ && raw_available && raw_length <= best) {
+  if (final && allow_stored_whole_ && !any_block_ && raw_available && raw_length <= best) {
     // The whole file as it is, without deflate framing (method 0).
     Write(raw, raw_length);
     stored_whole_ = true;

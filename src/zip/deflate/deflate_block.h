@@ -52,8 +52,9 @@ class DeflateBlockWriter {
 
   DeflateBlockWriter();
 
-  // Resets everything for a new file.
-  void Start(int level, const WriteOutputFn* write);
+  // Resets everything for a new file. allow_stored_whole: a first and final block may be the raw bytes
+  // without framing (off for the pieces of a stream compressed in parts).
+  void Start(int level, const WriteOutputFn* write, bool allow_stored_whole = true);
 
   // Buffer one symbol; true when the block should be closed now.
   bool TallyLiteral(std::uint8_t literal) {
@@ -76,6 +77,9 @@ class DeflateBlockWriter {
 
   // Whether the block so far would take nearly as many bits coded as its input bytes.
   bool LooksIncompressible() const;
+  // Ends a piece of a stream without a final block: an empty stored block aligns the output to a byte,
+  // and everything is handed over. The symbols must all be flushed first.
+  void SyncFlush() { WriteStoredBlock(nullptr, 0, false); }
 
   std::int64_t BytesWritten() const { return bytes_written_; }
   bool StoredWhole() const { return stored_whole_; }
@@ -148,6 +152,7 @@ class DeflateBlockWriter {
   std::int64_t bytes_written_ = 0;
   bool any_block_ = false;
   bool stored_whole_ = false;
+  bool allow_stored_whole_ = true;
   std::uint16_t internal_attributes_ = 1;
   unsigned near3_reach_ = kDefaultNear3Reach;
 

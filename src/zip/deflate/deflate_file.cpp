@@ -39,6 +39,11 @@
 // depends on an earlier file, and the output depends on the file alone.
 //
 // The symbols go to DeflateBlockWriter (deflate_block.h), which closes blocks and picks their coding.
+//
+// A piece of a stream compressed in parts (DeflateChunk) starts with its dictionary in the lower half of
+// the window, every dictionary position already inserted into the hash chains, and the current position
+// just behind it; only the piece's own bytes are coded. Unless it is the last piece it ends with an empty
+// stored block instead of a final block.
 #include "zip/deflate/deflate_file.h"
 
 #include <algorithm>
@@ -342,7 +347,20 @@ struct TDeflater::State {
         head_long(2 * kLongHashSize),
         head3(1u << kMaxHash3Bits) {}
 
-  DeflateResult Run(int level, const ReadInputFn& read, const WriteOutputFn& write);
+  DeflateResult Run(int level, const std::uint8_t* dictionary, std::int64_t dictionary_size, bool whole,
+                    bool last, const ReadInputFn& read, const WriteOutputFn& write);
+  // Ends the piece: a final block for the last piece, else every symbol flushed (a block may leave its
+  // last input bytes to the next one, which must still be written here) and an empty stored block.
+  void EndStream() {
+    if (last) {
+      FlushBlock(true);
+      return;
+    }
+    do {
+      FlushBlock(false);
+    } while (block_start < static_cast<std::int64_t>(strstart));
+    block.SyncFlush();
+  }
 
   Tables tables() {
     return {window.data(), prev.data(), head.data(), prev_long.data(), head_long.data(), head3.data()};
@@ -358,6 +376,13 @@ struct TDeflater::State {
   bool BlockLeavesWindow() const {
     return lookahead < kMinLookahead && !end_of_input && strstart >= kWSize + kMaxDist && block_start >= 0 &&
            block_start < kWSize && block.LooksIncompressible();
+  }
+  // Inserts the dictionary's positions (those below preset) into the chains; the input is already read.
+  template <typename Kind>
+  void Preload(unsigned preset) {
+    const Tables t = tables();
+    const unsigned data_end = strstart + lookahead;
+    for (unsigned pos = 0; pos < preset && pos + df::kMinMatch <= data_end; ++pos) t.Insert<Kind>(pos);
   }
   template <typename Kind>
   void DeflateFast();
@@ -380,6 +405,7 @@ struct TDeflater::State {
   unsigned match_start = 0;
   std::int64_t block_start = 0;
   bool end_of_input = false;
+  bool last = true;
 };
 
 void TDeflater::State::Slide() {
@@ -466,7 +492,7 @@ void TDeflater::State::DeflateFast() {
   }
   strstart = pos;
   lookahead = avail;
-  FlushBlock(true);
+  EndStream();
 }
 
 // Levels 4-9: lazy matching.
@@ -543,32 +569,42 @@ void TDeflater::State::DeflateLazy() {
   strstart = pos;
   lookahead = avail;
   if (match_available) block.TallyLiteral(window[strstart - 1]);
-  FlushBlock(true);
+  EndStream();
 }
 
-DeflateResult TDeflater::State::Run(int level, const ReadInputFn& read_fn, const WriteOutputFn& write_fn) {
+DeflateResult TDeflater::State::Run(int level, const std::uint8_t* dictionary, std::int64_t dictionary_size,
+                                   bool whole, bool last_piece, const ReadInputFn& read_fn,
+                                   const WriteOutputFn& write_fn) {
   level = std::clamp(level, 1, 9);
   params = kLevels[level];
   finder = kFinderSizes[level];
   read = &read_fn;
+  last = last_piece;
   std::fill_n(head.begin(), finder.head, std::uint16_t{0});
   std::fill_n(head3.begin(), finder.head3, std::uint16_t{0});
   if (finder.deep) std::fill(head_long.begin(), head_long.end(), std::uint16_t{0});
-  strstart = 0;
+  const unsigned preset =
+      dictionary == nullptr ? 0 : static_cast<unsigned>(std::clamp<std::int64_t>(dictionary_size, 0, kWSize));
+  if (preset > 0) std::memcpy(window.data(), dictionary + dictionary_size - preset, preset);
+  strstart = preset;
   lookahead = 0;
   match_start = 0;
-  block_start = 0;
+  block_start = preset;
   end_of_input = false;
-  block.Start(level, &write_fn);
+  block.Start(level, &write_fn, whole);
 
   FillWindow();
   if (level == 1) {
+    Preload<GreedyFinder>(preset);
     DeflateFast<GreedyFinder>();
   } else if (level <= 3) {
+    Preload<GreedyFinder2>(preset);
     DeflateFast<GreedyFinder2>();
   } else if (level <= 7) {
+    Preload<LazyFinder>(preset);
     DeflateLazy<LazyFinder>();
   } else {
+    Preload<DeepFinder>(preset);
     DeflateLazy<DeepFinder>();
   }
 
@@ -585,7 +621,12 @@ TDeflater::~TDeflater() = default;
 
 DeflateResult TDeflater::DeflateFile(int pack_level, const ReadInputFn& read_input,
                                      const WriteOutputFn& write_output) {
-  return state_->Run(pack_level, read_input, write_output);
+  return state_->Run(pack_level, nullptr, 0, true, true, read_input, write_output);
+}
+
+DeflateResult TDeflater::DeflateChunk(int pack_level, const std::uint8_t* dictionary, std::int64_t dictionary_size,
+                                      bool last, const ReadInputFn& read_input, const WriteOutputFn& write_output) {
+  return state_->Run(pack_level, dictionary, dictionary_size, false, last, read_input, write_output);
 }
 
 std::uint16_t TDeflater::FlagBitsForLevel(int pack_level) {

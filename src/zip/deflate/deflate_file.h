@@ -22,6 +22,11 @@
 //   compressed size 0.
 // - Output depends only on the level and the file's bytes: no history is shared between files, and how
 //   read_input splits the file into reads does not matter.
+// - DeflateChunk compresses one piece of a larger file so that pieces compressed apart (on several threads)
+//   join into one deflate stream: the piece starts with up to 32 KiB of the bytes before it as a preset
+//   dictionary (matches may reach into it), and a piece that is not the last ends with an empty stored
+//   block, which leaves the stream on a byte boundary without a final block. Its result is never stored:
+//   the bytes are always deflate data.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +59,9 @@ class TDeflater {
   TDeflater& operator=(const TDeflater&) = delete;
 
   DeflateResult DeflateFile(int pack_level, const ReadInputFn& read_input, const WriteOutputFn& write_output);
+  // One piece of a stream: dictionary holds dictionary_size bytes (at most 32 KiB are used) that precede it.
+  DeflateResult DeflateChunk(int pack_level, const std::uint8_t* dictionary, std::int64_t dictionary_size,
+                             bool last, const ReadInputFn& read_input, const WriteOutputFn& write_output);
 
   // The general purpose flag bits a level sets: 4 for levels 1 and 2, 2 for 8 and 9, 0 otherwise.
   static std::uint16_t FlagBitsForLevel(int pack_level);

@@ -45,6 +45,8 @@ std::uint32_t UpdateCrc32(std::uint32_t crc, const void* data, std::size_t n);
 // Raw register form: no complements.
 std::uint32_t UpdateCrcRegister(std::uint32_t reg, const void* data, std::size_t n);
 inline std::uint32_t FinishCrc(std::uint32_t reg) { return ~reg; }
+// CRC of A followed by B from crc_a = CRC(A), crc_b = CRC(B) and length_b = |B| (zlib convention).
+std::uint32_t CombineCrc32(std::uint32_t crc_a, std::uint32_t crc_b, std::int64_t length_b);
 // CRC of one block.
 inline std::uint32_t Crc32Of(const void* data, std::size_t n) { return UpdateCrc32(0, data, n); }
 

@@ -74,5 +74,23 @@ TEST(Crc32Test, PiecewiseEqualsWholeAndRegisterForm) {
   EXPECT_EQ(FinishCrc(step), Crc32Of(data.data(), 1000));
 }
 
+// Splits at every kind of point (empty halves, odd lengths, past 2^32 bits handled by zlib's own combine):
+// the combined CRC equals the CRC of the whole and zlib's crc32_combine.
+TEST(Crc32Test, CombineEqualsTheWholeAndZlib) {
+  const auto data = test::RandomBytes(70000, 11);
+  const std::uint32_t whole = Crc32Of(data.data(), data.size());
+  for (std::size_t split : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{4096}, std::size_t{32769},
+                            data.size() - 1, data.size()}) {
+    const std::uint32_t a = Crc32Of(data.data(), split);
+    const std::uint32_t b = Crc32Of(data.data() + split, data.size() - split);
+    EXPECT_EQ(CombineCrc32(a, b, static_cast<std::int64_t>(data.size() - split)), whole) << split;
+  }
+  for (std::int64_t length : {std::int64_t{1}, std::int64_t{1} << 29, (std::int64_t{1} << 33) + 12345}) {
+    EXPECT_EQ(CombineCrc32(0x12345678, 0x9ABCDEF0, length),
+              static_cast<std::uint32_t>(crc32_combine64(0x12345678, 0x9ABCDEF0, length)))
+        << length;
+  }
+}
+
 }  // namespace
 }  // namespace kzb::zip
