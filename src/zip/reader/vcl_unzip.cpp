@@ -230,6 +230,7 @@ void TVCLUnZip::Assign(const TVCLUnZip& source) {
   incomplete_zip_mode_ = source.incomplete_zip_mode_;
   keep_zip_open_ = source.keep_zip_open_;
   do_process_messages_ = source.do_process_messages_;
+  threads_ = source.threads_;
   retain_attributes_ = source.retain_attributes_;
   replace_read_only_ = source.replace_read_only_;
   OnStartUnZipInfo = source.OnStartUnZipInfo;

@@ -120,6 +120,10 @@ class TVCLUnZip {
   void SetKeepZipOpen(bool on) { keep_zip_open_ = on; }
   bool DoProcessMessages() const { return do_process_messages_; }
   void SetDoProcessMessages(bool on) { do_process_messages_ = on; }
+  // Threads that compress (Zip) or decompress (extraction and test): 1 works on the calling thread alone,
+  // 0 means one per processor core. The archive written is the same whatever the number.
+  int Threads() const { return threads_; }
+  void SetThreads(int threads) { threads_ = threads < 0 ? 0 : threads; }
   bool RetainAttributes() const { return retain_attributes_; }
   void SetRetainAttributes(bool on) { retain_attributes_ = on; }
   int ThisVersion() const { return kThisVersion; }
@@ -265,6 +269,7 @@ class TVCLUnZip {
   TIncompleteZipMode incomplete_zip_mode_ = TIncompleteZipMode::izAssumeMulti;
   bool keep_zip_open_ = false;
   bool do_process_messages_ = true;
+  int threads_ = 1;
   bool retain_attributes_ = true;
   bool replace_read_only_ = false;
   bool flush_files_on_close_ = false;

@@ -24,6 +24,15 @@
 // written with the AES block from the start, so a patched header keeps its layout. Salts and keys come
 // from a pool that derives them ahead on a second thread (aes_key_pool.h).
 //
+// With more than one thread the files are compressed ahead on workers (pack_ahead.h) while this thread
+// keeps the order of everything the archive and the handlers see: events, headers, encryption and output
+// happen here exactly as without workers; only where the compressed bytes come from changes. A file whose
+// result no longer fits (changed while read, a handler changed the level or the name's compression) is
+// compressed here instead, with the same cut into pieces, so the archive does not depend on the threads.
+// With a traditional password the CRC pass is not needed for a file compressed ahead in one piece: the
+// workers' CRC is that of exactly the bytes written. Larger files still take the CRC pass and are checked
+// against it as before.
+//
 // Entries of the old archive are never decompressed: kept entries are copied byte for byte (local header
 // rewritten, old extra field, data and data descriptor copied); the update pass is zip_update.cpp.
 #include "zip/writer/zip_run.h"
@@ -118,23 +127,39 @@ int ZipRun::Execute() {
     OpenOutput();
     if (updating_) UpdatePass();
 
-    std::vector<std::string> files = zip_.FilesList();
-    if (!files.empty() && zip_.OnStartZipInfo) {
+    files_ = zip_.FilesList();
+    if (!files_.empty() && zip_.OnStartZipInfo) {
       bool stop_now = false;
-      zip_.OnStartZipInfo(zip_, static_cast<int>(files.size()), byte_total_, new_end_, stop_now);
+      zip_.OnStartZipInfo(zip_, static_cast<int>(files_.size()), byte_total_, new_end_, stop_now);
       if (stop_now) throw EUserCanceled("User canceled Zip operation");
     }
     // With volumes every byte is handled twice: compressed into staging, then copied onto the volumes.
     if (multi_volume_) byte_total_ *= 2;
 
-    for (const std::string& path : files) {
+    const int threads = TWorkerPool::ResolveThreads(zip_.Threads());
+    if (threads > 1 && files_.size() > 0) {
+      ahead_ = std::make_unique<TPackAhead>(files_, threads, [this](const std::string& path) {
+        if (EndsWithSeparator(path) || zip_.pack_level_ <= 0) return 0;
+        if (zip_.IsNoCompress(platform::ExtractFileName(NamingPath(path)))) return 0;
+        return zip_.pack_level_;
+      });
+    }
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+      const std::string& path = files_[i];
+      if (ahead_) claimed_ = ahead_->Claim(i);
       auto header = std::make_unique<TZipHeaderInfo>();
-      if (ZipOneFile(path, *header)) {
+      const bool added = ZipOneFile(path, *header);
+      if (claimed_) {
+        ahead_->Finish(*claimed_);
+        claimed_.reset();
+      }
+      if (added) {
         AddToNewDirectory(std::move(header));
         ++count_;
         if (zip_.dispose_ && !EndsWithSeparator(path)) dispose_list_.push_back(path);
       }
     }
+    ahead_.reset();
     WriteCentralDirectory();
     WriteEnd();
     Finish();
@@ -265,6 +290,7 @@ void ZipRun::AddToNewDirectory(std::unique_ptr<TZipHeaderInfo> entry) {
 
 bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
   file_bytes_ = 0;
+  packed_redo_ = false;
   last_file_percent_ = -1;
   std::string path = path_in;
   std::error_code ec;
@@ -330,10 +356,12 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
     if (outcome == EntryOutcome::kAdded) break;
     SinkAbort();
     bytes_done_ -= file_bytes_;
-    if (outcome == EntryOutcome::kInconsistent && attempt < kMaxEntryAttempts) {
+    if (outcome == EntryOutcome::kRedo || (outcome == EntryOutcome::kInconsistent && attempt < kMaxEntryAttempts)) {
+      if (outcome == EntryOutcome::kRedo) --attempt;  // not the file's fault: it is read once more
       header = prepared;
       input_->Seek(0, 0);
       file_bytes_ = 0;
+      packed_redo_ = true;  // pieces taken once are gone
       continue;
     }
     bool retry = false;
@@ -359,6 +387,12 @@ ZipRun::EntryOutcome ZipRun::WriteFileEntry(TZipHeaderInfo& header, std::int64_t
   encrypting_ = !password.empty();
   aes_encrypting_ = encrypting_ && zip_.encryption_ != TZipEncryption::zeZipCrypto;
   const auto strength = static_cast<TAesStrength>(zip_.encryption_);
+  const bool store = zip_.pack_level_ == 0 || zip_.IsNoCompress(header.FileName());
+  // The workers' result, when they compressed this file at this level and size.
+  TPackAhead::File* packed = nullptr;
+  if (claimed_ && !packed_redo_ && !store && claimed_->level == zip_.pack_level_ && claimed_->size == size) {
+    packed = claimed_.get();
+  }
   std::uint32_t pre_crc = 0;
   if (aes_encrypting_) {
     // Final except for the vendor version and the real method, which do not change the header's size.
@@ -366,6 +400,11 @@ ZipRun::EntryOutcome ZipRun::WriteFileEntry(TZipHeaderInfo& header, std::int64_t
     header.SetAes(static_cast<std::uint8_t>(strength), kAesVersionAe1, kMethodDeflated);
     header.SetVersionNeeded(std::max(header.VersionNeeded(), kVersionAes));
     header.SetGeneralFlags(static_cast<std::uint16_t>(header.GeneralFlags() | kFlagEncrypted));
+  } else if (encrypting_ && packed != nullptr && packed->pieces == 1 && !ahead_->Wait(*packed, 0).failed &&
+             ahead_->Wait(*packed, 0).got == size) {
+    // Compressed in one piece ahead: its CRC is the CRC of exactly the bytes that will be written.
+    pre_crc = ahead_->Wait(*packed, 0).crc;
+    header.SetCrc32(pre_crc);
   } else if (encrypting_) {
     std::uint32_t reg = kCrcRegisterPreset;
     std::int64_t read_total = 0;
@@ -407,7 +446,6 @@ ZipRun::EntryOutcome ZipRun::WriteFileEntry(TZipHeaderInfo& header, std::int64_t
     SinkWrite(encryption_header, kEncryptionHeaderSize);
   }
   crc_register_ = kCrcRegisterPreset;
-  const bool store = zip_.pack_level_ == 0 || zip_.IsNoCompress(header.FileName());
   std::int64_t compressed = 0;
   if (store) {
     while (true) {
@@ -420,11 +458,19 @@ ZipRun::EntryOutcome ZipRun::WriteFileEntry(TZipHeaderInfo& header, std::int64_t
     if (aes_encrypting_) header.SetAes(header.AesStrength(), header.AesVendorVersion(), kMethodStored);
     header.SetInternalAttributes(0);
   } else {
-    // Made on first use: a handler may raise PackLevel from 0 in the middle of a run.
-    if (!deflater_) deflater_ = std::make_unique<TDeflater>();
-    const DeflateResult result = deflater_->DeflateFile(
-        zip_.pack_level_, [this](std::uint8_t* buffer, std::int64_t max) { return ReadInput(buffer, max); },
-        [this](const std::uint8_t* data, std::int64_t count) { WriteOutput(data, count); });
+    DeflateResult result;
+    if (packed != nullptr) {
+      const std::optional<DeflateResult> done = WritePacked(*packed);
+      if (!done) return EntryOutcome::kRedo;
+      result = *done;
+    } else {
+      // Made on first use: a handler may raise PackLevel from 0 in the middle of a run.
+      if (!deflater_) deflater_ = std::make_unique<TDeflater>();
+      result = DeflatePieces(
+          *deflater_, zip_.pack_level_, size,
+          [this](std::uint8_t* buffer, std::int64_t max) { return ReadInput(buffer, max); },
+          [this](const std::uint8_t* data, std::int64_t count) { WriteOutput(data, count); });
+    }
     header.SetGeneralFlags(static_cast<std::uint16_t>(header.GeneralFlags() | result.general_flags));
     if (header.InternalAttributes() == 2) header.SetInternalAttributes(result.internal_attributes);
     compressed = result.compressed_size;
@@ -495,6 +541,41 @@ bool ZipRun::WriteFolderEntry(const std::string& path, TZipHeaderInfo& header) {
 }
 
 // --- Data path -------------------------------------------------------------------------------------------
+
+std::optional<DeflateResult> ZipRun::WritePacked(TPackAhead::File& file) {
+  DeflateResult first;
+  std::uint32_t crc = 0;
+  std::int64_t total = 0;
+  std::uint32_t previous_tail = 0;
+  for (std::int64_t k = 0; k < file.pieces; ++k) {
+    const TPackAhead::Piece& piece = ahead_->Wait(file, k);
+    // A short piece or a dictionary that is not the previous piece's end: the file changed between reads.
+    if (piece.failed || piece.got != piece.length || (k > 0 && piece.head_crc != previous_tail)) {
+      return std::nullopt;
+    }
+    previous_tail = piece.tail_crc;
+    if (k == 0) first = piece.result;
+    crc = CombineCrc32(crc, piece.crc, piece.got);
+    file_bytes_ += piece.got;
+    bytes_done_ += piece.got;
+    if (zip_.OnFilePercentDone) {
+      int percent = Percent(file_bytes_, file_size_);
+      if (multi_volume_) percent /= 2;
+      FireFilePercent(percent);
+    }
+    FireTotalPercent();
+    const auto count = static_cast<std::int64_t>(piece.data.size());
+    for (std::int64_t offset = 0; offset < count; offset += kCopyBlockSize) {
+      WriteOutput(piece.data.data() + offset, std::min(kCopyBlockSize, count - offset));
+    }
+    total += count;
+    ahead_->Release(file, k);
+  }
+  crc_register_ = ~crc;
+  first.compressed_size = total;
+  if (file.pieces > 1) first.stored = false;
+  return first;
+}
 
 std::int64_t ZipRun::ReadInput(std::uint8_t* buffer, std::int64_t max) {
   const std::int64_t room = input_limit_ - file_bytes_;
@@ -711,6 +792,7 @@ void ZipRun::WriteEnd() {
 }
 
 void ZipRun::Finish() {
+  ahead_.reset();
   deflater_.reset();
   aes_keys_.reset();
   const int last_volume = output_->Volume();
@@ -745,6 +827,8 @@ void ZipRun::Abort() noexcept {
     SinkAbort();
   } catch (...) {
   }
+  claimed_.reset();
+  ahead_.reset();  // stops the workers: queued pieces are dropped, running ones finish
   input_.reset();
   old_archive_.reset();
   if (output_) output_->Discard();

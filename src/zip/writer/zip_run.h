@@ -20,6 +20,7 @@
 #include "zip/records/sorted_zip.h"
 #include "zip/records/zip_header_info.h"
 #include "zip/stream/stream.h"
+#include "zip/writer/pack_ahead.h"
 #include "zip/writer/stored_path.h"
 #include "zip/writer/volume_output.h"
 
@@ -45,7 +46,8 @@ class ZipRun {
   // starts on a volume).
   enum class SinkMode { kMemory, kArchive, kTempFile };
 
-  enum class EntryOutcome { kAdded, kSkipped, kInconsistent };
+  // kRedo: the result compressed ahead no longer describes the file; it is written again by this thread.
+  enum class EntryOutcome { kAdded, kSkipped, kInconsistent, kRedo };
 
   static bool EndsWithSeparator(const std::string& path);
   // The file's modification time as a DOS date-time (now, when it cannot be read).
@@ -56,6 +58,8 @@ class ZipRun {
   // zip_update.cpp: the existing archive's entries, copied or replaced.
   void UpdatePass();
   bool ZipOneFile(const std::string& path, TZipHeaderInfo& header);
+  // Writes the entry data compressed ahead by the workers; nothing when it no longer fits the file.
+  std::optional<DeflateResult> WritePacked(TPackAhead::File& file);
   EntryOutcome WriteFileEntry(TZipHeaderInfo& header, std::int64_t size, bool reserve_zip64);
   bool WriteFolderEntry(const std::string& path, TZipHeaderInfo& header);
   void CopyEntry(TZipHeaderInfo& entry);
@@ -100,6 +104,10 @@ class ZipRun {
   std::unordered_set<std::string> names_;     // stored names in the new archive
   TEndCentral new_end_;
   std::unique_ptr<TDeflater> deflater_;
+  std::vector<std::string> files_;          // the files to add, in order
+  std::unique_ptr<TPackAhead> ahead_;       // with more than one thread
+  std::shared_ptr<TPackAhead::File> claimed_;  // the plan for the file being added
+  bool packed_redo_ = false;                // the file is written without the plan
   TZipCrypt crypt_;
   std::unique_ptr<TAesEncryptor> aes_;  // made on the first AES entry
   std::unique_ptr<TAesKeyPool> aes_keys_;  // salts and keys of the run's AES entries

@@ -1,0 +1,47 @@
+// A fixed set of worker threads taking tasks from one queue in the order they were submitted.
+//
+// The engine's parallel stages (compressing the files of a writer run, inflating the entries of an
+// extraction) hand self-contained tasks to a pool and collect the results in their own order; a task never
+// waits for another task, so a pool of any size makes progress. Tasks must not throw (an escaping exception
+// is swallowed so that it cannot end the program; tasks report failures in their results).
+//
+// Stopping: the destructor drops every task not yet started and waits for the running ones, so an owner
+// that destroys its pool before the state its tasks use can never be reached by a late task.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace kzb::zip {
+
+class TWorkerPool {
+ public:
+  // Starts up to threads workers (at least one is attempted). When the system refuses to start a thread the
+  // pool works with those it has; with none, Submit runs the task on the caller's thread.
+  explicit TWorkerPool(int threads);
+  ~TWorkerPool();
+  TWorkerPool(const TWorkerPool&) = delete;
+  TWorkerPool& operator=(const TWorkerPool&) = delete;
+
+  void Submit(std::function<void()> task);
+  int Workers() const { return static_cast<int>(threads_.size()); }
+
+  // The number of threads a setting asks for: n itself when positive, else the number of processor cores.
+  static int ResolveThreads(int n);
+
+ private:
+  void Work();
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> queue_;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace kzb::zip

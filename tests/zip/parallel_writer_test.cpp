@@ -1,0 +1,194 @@
+// The writer with worker threads: the archive is the same byte for byte whatever the number of threads,
+// encryption, cancellation and files that change while they are read all keep their single-thread
+// behaviour. These tests also run under the thread sanitizer.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "support/test_support.h"
+#include "zip/writer/pack_ahead.h"
+#include "zip/writer/vcl_zip.h"
+#include "zip/zip_errors.h"
+
+namespace kzb::zip {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using test::ReadFileBytes;
+using test::RunCommand;
+using test::ScratchDir;
+using test::ShellQuote;
+using test::WriteFileBytes;
+
+// Text-like bytes that compress about 3:1, with a little noise so no two pieces are alike.
+Bytes Compressible(std::size_t size, std::uint32_t seed) {
+  Bytes out;
+  out.reserve(size);
+  const Bytes noise = test::RandomBytes(4096, seed);
+  std::uint32_t x = seed;
+  while (out.size() < size) {
+    x = x * 1103515245u + 12345u;
+    const std::string word = "word" + std::to_string((x >> 16) % 300) + ((x & 7) == 0 ? "\n" : " ");
+    out.insert(out.end(), word.begin(), word.end());
+    if ((x >> 8) % 97 == 0) out.insert(out.end(), noise.begin(), noise.begin() + (x >> 4) % 64);
+  }
+  out.resize(size);
+  return out;
+}
+
+class ParallelWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    src_ = scratch_ / "src/";
+    // A file cut into pieces (one byte past a whole number of them), files around the whole-file limit,
+    // small ones, an empty one and one stored by name.
+    files_["big.log"] = Compressible(static_cast<std::size_t>(kWholeFileLimit + kPieceSize / 2 + 1), 1);
+    files_["limit.bin"] = Compressible(static_cast<std::size_t>(kWholeFileLimit), 2);
+    files_["sub/random.bin"] = test::RandomBytes(200000, 3);
+    files_["sub/empty.txt"] = {};
+    files_["photo.jpg"] = test::RandomBytes(70000, 4);
+    for (int i = 0; i < 40; ++i) files_["many/f" + std::to_string(i) + ".txt"] = Compressible(100 + i * 997, 10 + i);
+    for (const auto& [name, bytes] : files_) WriteFileBytes(src_ + name, bytes);
+    fs::create_directories(scratch_ / "out");
+  }
+
+  void Configure(TVCLZip& zip, const std::string& name, int threads) {
+    zip.SetZipName(scratch_ / ("out/" + name));
+    zip.SetRootDir(src_);
+    zip.SetRelativePaths(true);
+    zip.SetRecurse(true);
+    zip.SetFilesList({src_ + "*"});
+    zip.SetNoCompressList({"*.jpg"});
+    zip.SetThreads(threads);
+  }
+
+  // unzip tests the archive and extracts it; the tree must equal what was packed.
+  void ExpectExtractsTo(const std::string& archive, const std::map<std::string, Bytes>& expected,
+                        const std::string& password = "") {
+    if (!test::HaveTool("unzip")) GTEST_SKIP() << "unzip not installed";
+    ScratchDir out;
+    const std::string pw = password.empty() ? "" : "-P " + ShellQuote(password) + " ";
+    std::string output;
+    ASSERT_EQ(RunCommand("unzip -qq -o " + pw + ShellQuote(archive) + " -d " + ShellQuote(out.Path()), &output), 0)
+        << output;
+    for (const auto& [name, bytes] : expected) EXPECT_TRUE(ReadFileBytes(out / name) == bytes) << name;
+  }
+
+  ScratchDir scratch_;
+  std::string src_;
+  std::map<std::string, Bytes> files_;
+};
+
+TEST_F(ParallelWriterTest, ArchiveIsTheSameForAnyNumberOfThreads) {
+  for (int level : {1, 6}) {
+    SCOPED_TRACE(level);
+    Bytes reference;
+    for (int threads : {1, 2, 8}) {
+      SCOPED_TRACE(threads);
+      const std::string name = "t" + std::to_string(threads) + "_" + std::to_string(level) + ".zip";
+      TVCLZip zip;
+      Configure(zip, name, threads);
+      zip.SetPackLevel(level);
+      EXPECT_EQ(zip.Zip(), static_cast<int>(files_.size()));
+      const Bytes bytes = ReadFileBytes(scratch_ / ("out/" + name));
+      if (threads == 1) {
+        reference = bytes;
+        ExpectExtractsTo(scratch_ / ("out/" + name), files_);
+      } else {
+        EXPECT_TRUE(bytes == reference) << "differs from the single-thread archive";
+      }
+    }
+  }
+}
+
+// An update pass (entries copied, one replaced, one added) with workers gives the same archive as without.
+TEST_F(ParallelWriterTest, UpdateIsTheSameForAnyNumberOfThreads) {
+  Bytes reference;
+  for (int threads : {1, 4}) {
+    SCOPED_TRACE(threads);
+    fs::remove(scratch_ / "out/u.zip");
+    TVCLZip first;
+    Configure(first, "u.zip", threads);
+    first.SetFilesList({src_ + "many/*"});
+    first.Zip();
+    TVCLZip second;
+    Configure(second, "u.zip", threads);
+    second.SetZipAction(TZipAction::zaReplace);
+    second.SetFilesList({src_ + "big.log", src_ + "many/f3.txt"});
+    EXPECT_EQ(second.Zip(), 2);
+    EXPECT_EQ(second.Count(), 41);
+    const Bytes bytes = ReadFileBytes(scratch_ / "out/u.zip");
+    if (threads == 1) reference = bytes;
+    else EXPECT_TRUE(bytes == reference);
+  }
+}
+
+TEST_F(ParallelWriterTest, PasswordsWithWorkers) {
+  for (TZipEncryption cipher : {TZipEncryption::zeZipCrypto, TZipEncryption::zeAes256}) {
+    SCOPED_TRACE(static_cast<int>(cipher));
+    const std::string name = "pw" + std::to_string(static_cast<int>(cipher)) + ".zip";
+    TVCLZip zip;
+    Configure(zip, name, 2);
+    zip.SetPassword("pw 1");
+    zip.SetEncryption(cipher);
+    EXPECT_EQ(zip.Zip(), static_cast<int>(files_.size()));
+    if (cipher == TZipEncryption::zeZipCrypto) {
+      ExpectExtractsTo(scratch_ / ("out/" + name), files_, "pw 1");
+    } else if (test::HaveTool("7zz")) {
+      std::string output;
+      EXPECT_EQ(RunCommand("7zz t -ppw\\ 1 " + ShellQuote(scratch_ / ("out/" + name)), &output), 0) << output;
+    }
+  }
+}
+
+// Cancelling in the middle of a small file or of the large one stops the workers and leaves no archive and
+// no temporary file.
+TEST_F(ParallelWriterTest, CancelLeavesNothing) {
+  for (const char* where : {"f5.txt", "big.log"}) {
+    SCOPED_TRACE(where);
+    TVCLZip zip;
+    Configure(zip, "c.zip", 8);
+    std::string current;
+    zip.OnStartZip = [&](TVCLZip&, const std::string& path, TZipHeaderInfo&, bool&) { current = path; };
+    zip.OnFilePercentDone = [&](TVCLUnZip&, int percent) {
+      if (current.find(where) != std::string::npos && percent > 0) throw EUserCanceled("User canceled Zip operation");
+    };
+    EXPECT_THROW(zip.Zip(), EUserCanceled);
+    EXPECT_TRUE(fs::is_empty(scratch_ / "out"));
+  }
+}
+
+// Files that change while the workers read them: every entry still checks, and a file changed across the
+// cut between two pieces is stored either as it was or as it became, never as a mix.
+TEST_F(ParallelWriterTest, FilesChangingWhileReadStayConsistent) {
+  const Bytes old_big = files_["big.log"];
+  Bytes new_big = old_big;
+  for (std::size_t i = kPieceSize - 100; i < kPieceSize + 100; ++i) new_big[i] ^= 0x55;
+  const std::string big = src_ + "big.log";
+  const std::string shrinking = src_ + "limit.bin";
+  TVCLZip zip;
+  Configure(zip, "ch.zip", 2);
+  zip.SetFilesList({src_ + "many/f1.txt", big, shrinking});
+  zip.OnStartZip = [&](TVCLZip&, const std::string& path, TZipHeaderInfo&, bool&) {
+    if (path != src_ + "many/f1.txt") return;
+    WriteFileBytes(big, new_big);
+    fs::resize_file(shrinking, 1000);
+  };
+  EXPECT_EQ(zip.Zip(), 3);
+  if (!test::HaveTool("unzip")) GTEST_SKIP() << "unzip not installed";
+  std::string output;
+  ASSERT_EQ(RunCommand("unzip -tqq " + ShellQuote(scratch_ / "out/ch.zip"), &output), 0) << output;
+  ScratchDir out;
+  ASSERT_EQ(RunCommand("unzip -qq " + ShellQuote(scratch_ / "out/ch.zip") + " -d " + ShellQuote(out.Path()), &output), 0);
+  const Bytes got = ReadFileBytes(out / "big.log");
+  EXPECT_TRUE(got == old_big || got == new_big);
+}
+
+}  // namespace
+}  // namespace kzb::zip
