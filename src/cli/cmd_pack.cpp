@@ -36,6 +36,7 @@ struct PackOptions {
   bool freshen = false;
   bool replace = false;
   std::int64_t volume_size = 0;
+  int threads = 0;  // 0: one per core
   std::vector<std::string> paths;
 };
 
@@ -56,6 +57,7 @@ int RunPack(const CommandState& state, const PackOptions& options, bool password
   zip.OnProcessMessages = [](zip::TVCLUnZip&) { ThrowIfInterrupted(); };
   zip.SetZipName(options.archive);
   zip.SetPackLevel(options.level);
+  zip.SetThreads(options.threads);
   // A password from the file or the environment encrypts as --password does; pack never asks for one.
   zip.SetPassword(password_given ? options.password : PasswordFromFileOrEnvironment(state));
   zip.SetEncryption(options.encryption == "aes256" ? zip::TZipEncryption::zeAes256 : zip::TZipEncryption::zeZipCrypto);
@@ -181,6 +183,8 @@ void AddPackCommand(CLI::App& app, CommandState& state) {
   pack->add_option("--volume-size", options->volume_size,
                    "Split the archive into numbered volumes of this many bytes (at least 65536)")
       ->check(CLI::Range(static_cast<std::int64_t>(zip::TVCLZip::kMinVolumeSize), INT64_MAX));
+  pack->add_option("--threads", options->threads, "Compress on this many threads (default: one per core)")
+      ->check(CLI::Range(1, 256));
   pack->add_option("PATH", options->paths, "Files, folders or folder/mask entries to add")->required();
   pack->callback([options, pack, password, &state]() {
     options->comment_given = pack->count("--comment") > 0;

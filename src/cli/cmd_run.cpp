@@ -81,6 +81,7 @@ struct BackupOptions {
   std::string name;
   bool ask = false;
   std::string on_failure;
+  int threads = -1;  // -1: the "Threads" setting
 };
 
 int RunBackupCommand(CommandState& state, const BackupOptions& options) {
@@ -107,6 +108,7 @@ int RunBackupCommand(CommandState& state, const BackupOptions& options) {
     return kExitError;
   }
   app.Settings().prompt_before_backup = options.ask;
+  if (options.threads >= 0) app.Settings().threads = options.threads;
 
   app::BackupRun run(app);
   ProgressLine progress(!state.quiet);
@@ -145,6 +147,9 @@ void AddBackupCommand(CLI::App& parent, CommandState& state) {
   CLI::App* sub = parent.add_subcommand("backup", "Back up a project now, as the scheduler does");
   sub->add_option("NAME", options->name, "Project name")->required();
   sub->add_flag("--ask", options->ask, "Ask for confirmation first");
+  sub->add_option("--threads", options->threads,
+                  "Compress on this many threads (default: the \"Threads\" setting, else one per core)")
+      ->check(CLI::Range(1, 256));
   sub->add_option("--on-failure", options->on_failure, kOnFailureHelp);
   sub->footer("Exit status: 0 the archive was written, 1 the run failed or was refused, 3 the archive exists\n"
               "and overwriting is off, 130 cancelled with Ctrl-C (the previous archive is left as it was).\n"

@@ -1,5 +1,6 @@
 #include "app/project/app_settings.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "app/common/ini_lists.h"
@@ -7,6 +8,9 @@
 namespace kzb::app {
 
 namespace {
+
+// Highest "Threads" value taken; more threads than this only cost memory.
+constexpr int kMaxThreadsSetting = 64;
 
 int ToInt(std::int64_t value) {
   if (value > INT32_MAX) return INT32_MAX;
@@ -48,6 +52,8 @@ void ReadSettings(const platform::IniFile& ini, AppSettings& settings, ProjectLi
   settings.overwrite_existing = ini.ReadBool(common, "IsOverWrite", false);
   settings.log_count = ToInt(ini.ReadInteger(common, "Log Count", 50));
   settings.scheduling_enabled = ini.ReadBool(common, "Enable schedule", true);
+  // Kept by hand in the file; the close-time write leaves it as it is.
+  settings.threads = std::clamp(ToInt(ini.ReadInteger(common, "Threads", 0)), 0, kMaxThreadsSetting);
 }
 
 bool WriteSettings(platform::IniFile& ini, const AppSettings& settings, const ProjectList& projects) {

@@ -142,6 +142,7 @@ BackupResult BackupRun::RunBackup() {
     writer.SetEncryption(fields.encryption == EncryptionKind::kAes256 ? zip::TZipEncryption::zeAes256
                                                                        : zip::TZipEncryption::zeZipCrypto);
     writer.SetPackLevel(fields.pack_level);
+    writer.SetThreads(app.Settings().threads);
     writer.SetAddDirEntriesOnRecurse(false);
 
     writer.OnStartZip = [&](zip::TVCLZip& /*sender*/, const std::string& file_name,
