@@ -15,8 +15,12 @@
 #             with a password (the CRC must be known before the encrypted data starts); zip encrypts
 #             without that pass (it writes data descriptors), so zip's password overhead is the cost of
 #             the cipher alone and kzb's overhead minus zip's estimates the CRC pass ("crc-pass").
-# Peak memory (max RSS) of kzb comes from /usr/bin/time. KZB_PARTS and KZB_CASES narrow the run, e.g.
+# Peak memory (max RSS) of kzb comes from /usr/bin/time -v. KZB_PARTS and KZB_CASES narrow the run, e.g.
 #   KZB_PARTS="tree big" KZB_CASES="6 0" bench/bench_pack.sh build/bin/kzb
+# KZB_THREADS=N passes --threads N to every kzb run (default: kzb's own, one thread per core); KZB_BASE=path
+# adds a second kzb (e.g. an older build) as tool "base" to the level cases.
+# Every archive made is checked with "unzip -t" (and must hold every file of the part); a run that fails or
+# makes a bad archive is reported and left out of the median (all runs failing gives "nan").
 # Not part of the test suite; figures depend on the machine and its load (medians damp the noise of a
 # shared machine, they do not remove it).
 set -euo pipefail
@@ -27,6 +31,8 @@ KZB=$(cd "$(dirname "$KZB")" && pwd)/$(basename "$KZB")
 CORPUS=${KZB_CORPUS:-/tmp/kzb-corpus}
 WORK=${KZB_BENCH_WORK:-/tmp/kzb-bench-pack}
 RUNS=${RUNS:-5}
+THREADS=${KZB_THREADS:+--threads $KZB_THREADS}
+BASE=${KZB_BASE:-}
 PARTS=${KZB_PARTS:-tree text big random}
 CASES=${KZB_CASES:-6 1 9 0 pw}
 SHARED=$(cd "$(dirname "$0")/../.." && pwd)/shared
@@ -40,32 +46,39 @@ done
 mkdir -p "$WORK"
 OUT="$WORK/out.zip"
 
-# "wall cpu": medians of RUNS wall and CPU times (seconds) of a command run from the corpus folder into a
-# fresh $OUT
+# "wall cpu": medians of the checked RUNS wall and CPU times (seconds) of a command run from the corpus
+# folder into a fresh $OUT; $2 is the part, whose file count the archive must hold
 median() {
-  local walls=() cpus=()
+  local walls=() cpus=() files
+  files=$(find "$CORPUS/$2" -type f | wc -l)
   for ((i = 0; i < RUNS; i++)); do
     rm -f "$OUT"
-    (cd "$CORPUS" && /usr/bin/time -f '%e %U %S' -o "$WORK/time" bash -c "$1") >/dev/null 2>&1 || echo "FAILED: $1" >&2
+    if ! (cd "$CORPUS" && /usr/bin/time -f '%e %U %S' -o "$WORK/time" bash -c "$1") >/dev/null 2>&1; then
+      echo "FAILED (dropped): $1" >&2; continue
+    fi
+    if ! unzip -tqq -P "$PASSWORD" "$OUT" >/dev/null 2>&1 || [ "$(zipinfo -1 "$OUT" | grep -vc '/$')" != "$files" ]; then
+      echo "BAD ARCHIVE (dropped): $1" >&2; continue
+    fi
     read -r wall user sys < "$WORK/time"
     walls+=("$wall")
     cpus+=("$(echo "$user + $sys" | bc)")
   done
-  local mid=$(((RUNS + 1) / 2))
+  if [ ${#walls[@]} -eq 0 ]; then echo "nan nan"; return; fi
+  local mid=$(((${#walls[@]} + 1) / 2))
   echo "$(printf '%s\n' "${walls[@]}" | sort -n | sed -n "${mid}p") $(printf '%s\n' "${cpus[@]}" | sort -n | sed -n "${mid}p")"
 }
 
 # peak resident memory (KiB) of one run
 max_rss() {
   rm -f "$OUT"
-  (cd "$CORPUS" && /usr/bin/time -f '%M' -o "$WORK/rss" bash -c "$1" >/dev/null 2>&1)
-  cat "$WORK/rss"
+  (cd "$CORPUS" && /usr/bin/time -v -o "$WORK/rss" bash -c "$1" >/dev/null 2>&1)
+  sed -n 's/.*Maximum resident set size (kbytes): //p' "$WORK/rss"
 }
 
-printf '%-7s %-9s %-8s %8s %8s %12s %8s %8s\n' part case tool wall cpu bytes wall/kzb size/kzb
-row() {  # part case tool wall cpu bytes kzb_wall kzb_bytes
-  printf '%-7s %-9s %-8s %8.3f %8.3f %12d %7.2fx %7.4fx\n' "$1" "$2" "$3" "$4" "$5" "$6" \
-    "$(echo "$4 / $7" | bc -l)" "$(echo "$6 / $8" | bc -l)"
+printf '%-7s %-9s %-8s %8s %8s %8s %12s %8s %8s\n' part case tool wall cpu MB/s bytes wall/kzb size/kzb
+row() {  # part case tool wall cpu bytes kzb_wall kzb_bytes part_bytes
+  printf '%-7s %-9s %-8s %8.3f %8.3f %8.1f %12d %7.2fx %7.4fx\n' "$1" "$2" "$3" "$4" "$5" \
+    "$(echo "$9 / $4 / 1000000" | bc -l)" "$6" "$(echo "$4 / $7" | bc -l)" "$(echo "$6 / $8" | bc -l)"
 }
 
 for part in $PARTS; do
@@ -74,33 +87,39 @@ for part in $PARTS; do
     case $case in
       6|1|9)
         mx=$case; [ "$case" = 6 ] && mx=5
-        cmd[kzb]="'$KZB' pack '$OUT' --recurse --level $case $part"
+        cmd[kzb]="'$KZB' pack '$OUT' --recurse --level $case $THREADS $part"
         cmd[zip]="zip -r -q -$case '$OUT' $part"
         cmd[bsdtar]="bsdtar --format zip --options zip:compression-level=$case -cf '$OUT' $part"
         cmd[7zz]="7zz a -tzip -mx=$mx -bso0 -bsp0 '$OUT' $part"
         tools="kzb zip bsdtar 7zz" ;;
       0)
-        cmd[kzb]="'$KZB' pack '$OUT' --recurse --level 0 $part"
+        cmd[kzb]="'$KZB' pack '$OUT' --recurse --level 0 $THREADS $part"
         cmd[zip]="zip -r -q -0 '$OUT' $part"
         cmd[bsdtar]="bsdtar --format zip --options zip:compression=store -cf '$OUT' $part"
         cmd[7zz]="7zz a -tzip -mx=0 -bso0 -bsp0 '$OUT' $part"
         tools="kzb zip bsdtar 7zz" ;;
       pw)
-        cmd[kzb]="'$KZB' pack '$OUT' --recurse --level 6 --password '$PASSWORD' $part"
-        cmd[plain]="'$KZB' pack '$OUT' --recurse --level 6 $part"
+        cmd[kzb]="'$KZB' pack '$OUT' --recurse --level 6 $THREADS --password '$PASSWORD' $part"
+        cmd[plain]="'$KZB' pack '$OUT' --recurse --level 6 $THREADS $part"
         cmd[zip]="zip -r -q -6 -e -P '$PASSWORD' '$OUT' $part"
         cmd[zipplain]="zip -r -q -6 '$OUT' $part"
         tools="kzb plain zip zipplain" ;;
       *) echo "unknown case $case" >&2; exit 2 ;;
     esac
+    if [ -n "$BASE" ] && [ "$case" != pw ]; then
+      cmd[base]="'$BASE' pack '$OUT' --recurse --level $case $part"
+      tools="$tools base"
+    fi
     declare -A secs=() cpu=() size=()
     for tool in $tools; do
-      read -r secs[$tool] cpu[$tool] <<< "$(median "${cmd[$tool]}")"
-      size[$tool]=$(stat -c %s "$OUT")
+      read -r secs[$tool] cpu[$tool] <<< "$(median "${cmd[$tool]}" "$part")"
+      size[$tool]=$(stat -c %s "$OUT" 2>/dev/null || echo 0)
     done
     label=$([ "$case" = pw ] && echo password || echo "level$case")
     for tool in $tools; do
-      row "$part" "$label" "$tool" "${secs[$tool]}" "${cpu[$tool]}" "${size[$tool]}" "${secs[kzb]}" "${size[kzb]}"
+      [ "${secs[$tool]}" = nan ] && { printf '%-7s %-9s %-8s all runs failed\n' "$part" "$case" "$tool"; continue; }
+      row "$part" "$label" "$tool" "${secs[$tool]}" "${cpu[$tool]}" "${size[$tool]}" "${secs[kzb]}" "${size[kzb]}" \
+        "$(find "$CORPUS/$part" -type f -printf '%s\n' | awk '{s += $1} END {print s}')"
     done
     if [ "$case" = pw ]; then
       # password overhead of kzb and of zip (CPU), and their difference as a share of kzb's plain run
