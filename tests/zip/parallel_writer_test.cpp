@@ -11,6 +11,7 @@
 
 #include "platform/file_system.h"
 #include "support/test_support.h"
+#include "zip/reader/vcl_unzip.h"
 #include "zip/writer/pack_ahead.h"
 #include "zip/writer/vcl_zip.h"
 #include "zip/zip_errors.h"
@@ -188,6 +189,73 @@ TEST_F(ParallelWriterTest, FilesChangingWhileReadStayConsistent) {
   ASSERT_EQ(RunCommand("unzip -qq " + ShellQuote(scratch_ / "out/ch.zip") + " -d " + ShellQuote(out.Path()), &output), 0);
   const Bytes got = ReadFileBytes(out / "big.log");
   EXPECT_TRUE(got == old_big || got == new_big);
+}
+
+// Extraction and test with workers: the same files, the same events in the same order, and a damaged entry
+// among many reported exactly as on one thread.
+TEST_F(ParallelWriterTest, ExtractionWithWorkersMatchesOneThread) {
+  const std::string archive = scratch_ / "out/x.zip";
+  {
+    TVCLZip zip;
+    Configure(zip, "x.zip", 2);
+    zip.Zip();
+  }
+  // Damage the data of one small entry in the middle: flip a byte well inside its compressed bytes.
+  std::string damaged_name;
+  {
+    TVCLUnZip reader;
+    reader.SetZipName(archive);
+    reader.ReadZip();
+    for (int i = 0; i < reader.Count(); ++i) {
+      const TZipHeaderInfo& entry = reader.EntryInfo(i);
+      if (entry.FullName() != "many/f20.txt") continue;
+      damaged_name = entry.FullName();
+      Bytes bytes = ReadFileBytes(archive);
+      const auto local = static_cast<std::size_t>(entry.LocalHeaderOffset());
+      const std::size_t data = local + 30 + (bytes[local + 26] | bytes[local + 27] << 8) +
+                               (bytes[local + 28] | bytes[local + 29] << 8);
+      bytes[data + static_cast<std::size_t>(entry.CompressedSize() / 2)] ^= 0xFF;
+      WriteFileBytes(archive, bytes);
+    }
+  }
+  ASSERT_FALSE(damaged_name.empty());
+  std::vector<std::string> reference_events;
+  for (int threads : {1, 4}) {
+    for (bool test_only : {false, true}) {
+      SCOPED_TRACE(std::to_string(threads) + (test_only ? " test" : " extract"));
+      ScratchDir dest;
+      TVCLUnZip reader;
+      reader.SetZipName(archive);
+      reader.SetDestDir(dest.Path());
+      reader.SetRecreateDirs(true);
+      reader.SetDoAll(true);
+      reader.SetThreads(threads);
+      std::vector<std::string> events;
+      reader.OnEndUnZip = [&](TVCLUnZip&, int index, const std::string&) { events.push_back("end " + std::to_string(index)); };
+      reader.OnBadCRC = [&](TVCLUnZip&, std::uint32_t, std::uint32_t, int index) { events.push_back("crc " + std::to_string(index)); };
+      reader.OnSkippingFile = [&](TVCLUnZip&, TSkipReason reason, const std::string&, int index, bool&) {
+        events.push_back("skip " + std::to_string(static_cast<int>(reason)) + " " + std::to_string(index));
+      };
+      const int done = test_only ? reader.Test() : reader.UnZip();
+      EXPECT_EQ(done, static_cast<int>(files_.size()) - 1);
+      if (threads == 1 && !test_only) reference_events = events;
+      if (!test_only) {
+        EXPECT_EQ(events, reference_events);
+        for (const auto& [name, bytes] : files_) {
+          if (name == damaged_name) {
+            EXPECT_FALSE(fs::exists(dest / name));
+          } else {
+            EXPECT_TRUE(ReadFileBytes(dest / name) == bytes) << name;
+          }
+        }
+        std::size_t leftovers = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(dest.Path())) {
+          if (entry.path().filename().string().rfind(".kzb-", 0) == 0) ++leftovers;
+        }
+        EXPECT_EQ(leftovers, 0u);
+      }
+    }
+  }
 }
 
 }  // namespace

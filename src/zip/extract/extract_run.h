@@ -12,6 +12,7 @@
 #include "zip/crypt/aes_entry_input.h"
 #include "zip/crypt/zip_crypt.h"
 #include "zip/decompress/inflate.h"
+#include "zip/extract/inflate_ahead.h"
 #include "zip/reader/open_archive.h"
 #include "zip/reader/vcl_unzip.h"
 #include "zip/stream/buffer_stream.h"
@@ -53,6 +54,10 @@ class ExtractRun {
   bool ExtractEntry(int index);
   bool ExtractFolderEntry(int index);
   bool LocateData(int index);
+  // With more than one thread: the workers that decode entries ahead, for the entries they can take.
+  void StartDecodingAhead(int count);
+  // The archive position of an entry's data from its local header, or -1.
+  std::int64_t DataPositionOf(const TZipHeaderInfo& entry);
   bool PrepareOutputPath(int index, std::string& fname);
   bool CheckPassword(int index);
   bool CheckAesPassword(int index);
@@ -100,6 +105,9 @@ class ExtractRun {
   std::mt19937 temp_names_;
   std::unique_ptr<TInflater> inflater_;    // deflate and Deflate64 decoders, made on first use, kept for the run
   std::unique_ptr<TInflater> inflater64_;
+  std::unique_ptr<TInflateAhead> ahead_;
+  std::shared_ptr<TInflateAhead::Item> ahead_item_;  // the current entry decoded ahead, if it was
+  bool crc_done_ = false;                  // the output's CRC is already known (decoded ahead)
   std::unique_ptr<TAesEntryInput> aes_input_;  // the current entry's decrypting stage (AES entries only)
   bool authentic_ = true;                  // an AES entry's data passed its authentication code
   std::vector<std::uint8_t> input_buffer_;

@@ -1,0 +1,113 @@
+#include "zip/extract/inflate_ahead.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "zip/decompress/inflate.h"
+#include "zip/records/crc32.h"
+
+namespace kzb::zip {
+
+namespace {
+
+// Bytes (compressed and decoded) planned ahead per worker, and at least in all: enough to keep the
+// workers busy through runs of small entries while the run's thread writes files.
+constexpr std::int64_t kBytesAheadPerWorker = 8 << 20;
+constexpr std::int64_t kMinBytesAhead = 16 << 20;
+// Entries planned ahead at most.
+constexpr std::size_t kMaxEntriesAhead = 1024;
+
+// Thrown by the output of a task when the data runs past its declared size.
+struct Oversize {};
+
+}  // namespace
+
+TInflateAhead::TInflateAhead(std::vector<int> candidates, std::vector<std::int64_t> sizes,
+                             std::vector<std::int64_t> compressed, int threads, ReadFn read)
+    : candidates_(std::move(candidates)),
+      sizes_(std::move(sizes)),
+      compressed_(std::move(compressed)),
+      read_(std::move(read)) {
+  pool_ = std::make_unique<TWorkerPool>(threads);
+  limit_bytes_ = std::max(kMinBytesAhead, kBytesAheadPerWorker * pool_->Workers());
+}
+
+TInflateAhead::~TInflateAhead() { pool_.reset(); }
+
+std::shared_ptr<TInflateAhead::Item> TInflateAhead::Claim(int index) {
+  while (!ahead_.empty() && ahead_.front()->index < index) Release(ahead_.front()->index);
+  // Skip candidates the run has passed without claiming.
+  while (next_ < candidates_.size() && candidates_[next_] < index && ahead_.empty()) ++next_;
+  TopUp();
+  if (!ahead_.empty() && ahead_.front()->index == index) return ahead_.front();
+  return nullptr;
+}
+
+void TInflateAhead::Wait(Item& item) {
+  std::unique_lock lock(mutex_);
+  done_.wait(lock, [&] { return item.done; });
+}
+
+void TInflateAhead::Release(int index) {
+  if (ahead_.empty() || ahead_.front()->index != index) return;
+  const std::shared_ptr<Item> item = ahead_.front();
+  ahead_.pop_front();
+  bytes_in_flight_ -= item->size + item->compressed_size;
+  {
+    // A task still running keeps its own reference; the bytes are freed when it ends.
+    std::lock_guard lock(mutex_);
+    if (item->done) std::vector<std::uint8_t>().swap(item->data);
+  }
+  TopUp();
+}
+
+void TInflateAhead::TopUp() {
+  while (bytes_in_flight_ < limit_bytes_ && ahead_.size() < kMaxEntriesAhead && next_ < candidates_.size()) {
+    const std::size_t k = next_++;
+    auto item = std::make_shared<Item>();
+    item->index = candidates_[k];
+    item->size = sizes_[k];
+    item->compressed_size = compressed_[k];
+    if (!read_(item->index, item->input)) continue;
+    ahead_.push_back(item);
+    bytes_in_flight_ += item->size + item->compressed_size;
+    pool_->Submit([this, item] { Run(item); });
+  }
+}
+
+void TInflateAhead::Run(const std::shared_ptr<Item>& item) {
+  std::vector<std::uint8_t> data;
+  bool ok = false;
+  std::uint32_t crc = 0;
+  try {
+    // One decoder per worker thread, made on its first entry.
+    thread_local TInflater inflater;
+    data.reserve(static_cast<std::size_t>(item->size));
+    std::size_t pos = 0;
+    const std::vector<std::uint8_t>& input = item->input;
+    const InputFn read = [&](std::uint8_t* buffer, std::size_t max) {
+      const std::size_t n = std::min(max, input.size() - pos);
+      std::memcpy(buffer, input.data() + pos, n);
+      pos += n;
+      return n;
+    };
+    const OutputBlockFn write = [&](const std::uint8_t* bytes, std::size_t count) {
+      if (data.size() + count > static_cast<std::size_t>(item->size)) throw Oversize{};
+      data.insert(data.end(), bytes, bytes + count);
+    };
+    ok = inflater.Inflate(read, write) == DecodeResult::kOk &&
+         data.size() == static_cast<std::size_t>(item->size);
+    if (ok) crc = Crc32Of(data.data(), data.size());
+  } catch (...) {
+    ok = false;  // the run's own path decodes the entry and reports what is wrong with it
+  }
+  std::lock_guard lock(mutex_);
+  std::vector<std::uint8_t>().swap(item->input);
+  item->ok = ok;
+  item->crc = crc;
+  if (ok) item->data = std::move(data);
+  item->done = true;
+  done_.notify_all();
+}
+
+}  // namespace kzb::zip

@@ -1,0 +1,78 @@
+// Decoding ahead of the extraction run: while the run's thread creates, writes and commits the output of
+// one entry, worker threads inflate the next entries and compute their CRCs.
+//
+// Only entries that are simply deflated (no password, one volume) and small enough to be held in memory
+// whole are decoded ahead; every other entry, and every entry whose decoding ahead did not give exactly its
+// declared size with a clean end, goes through the run's own path, which reports its faults exactly as
+// without workers. The run's thread reads the compressed bytes itself (the archive stream is not shared)
+// in the order it will visit the entries, so reading stays sequential; the workers see memory only. The
+// output is still written, checked and renamed into place by the run's thread in the listing's order, so
+// every rule about paths, links, temporary files and events holds as before.
+//
+// Memory: the compressed and decoded bytes of the entries planned ahead stay under a byte limit and their
+// number under a count.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "zip/pool/worker_pool.h"
+
+namespace kzb::zip {
+
+// Entries whose decoded size is above this are extracted by the run's thread alone. Larger means more
+// entries gain from the workers and more memory held per entry.
+inline constexpr std::int64_t kInflateAheadEntryLimit = 4 << 20;
+
+class TInflateAhead {
+ public:
+  struct Item {
+    int index = 0;
+    std::int64_t size = 0;  // declared uncompressed size
+    std::int64_t compressed_size = 0;
+    std::vector<std::uint8_t> input;
+    // Set by the task, under the mutex:
+    bool done = false;
+    bool ok = false;  // ended cleanly with exactly size bytes
+    std::uint32_t crc = 0;
+    std::vector<std::uint8_t> data;
+  };
+  // Reads the compressed bytes of a listing entry (on the run's thread); false when they cannot be read.
+  using ReadFn = std::function<bool(int index, std::vector<std::uint8_t>& compressed)>;
+
+  // candidates: listing indices in the order the run visits them, with their declared sizes.
+  TInflateAhead(std::vector<int> candidates, std::vector<std::int64_t> sizes, std::vector<std::int64_t> compressed,
+                int threads, ReadFn read);
+  ~TInflateAhead();
+  TInflateAhead(const TInflateAhead&) = delete;
+  TInflateAhead& operator=(const TInflateAhead&) = delete;
+
+  // The item for a listing index, or null; items for earlier indices are dropped.
+  std::shared_ptr<Item> Claim(int index);
+  void Wait(Item& item);
+  // The run is done with the claimed item.
+  void Release(int index);
+
+ private:
+  void TopUp();
+  void Run(const std::shared_ptr<Item>& item);
+
+  std::vector<int> candidates_;
+  std::vector<std::int64_t> sizes_;
+  std::vector<std::int64_t> compressed_;
+  ReadFn read_;
+  std::size_t next_ = 0;
+  std::deque<std::shared_ptr<Item>> ahead_;
+  std::int64_t bytes_in_flight_ = 0;
+  std::int64_t limit_bytes_ = 0;
+  std::mutex mutex_;
+  std::condition_variable done_;
+  std::unique_ptr<TWorkerPool> pool_;  // last: destroyed first
+};
+
+}  // namespace kzb::zip
