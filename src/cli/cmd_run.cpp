@@ -475,6 +475,7 @@ struct RestoreOptions {
   std::string password;
   bool password_given = false;
   bool yes = false;
+  int threads = -1;  // -1: the "Threads" setting
 };
 
 // Whether the archive holds encrypted entries (a damaged or unreadable archive says no; the run reports it).
@@ -511,6 +512,7 @@ int RunRestoreCommand(CommandState& state, const RestoreOptions& options) {
   Session session(state, options.yes);
   app::Application& app = session.App();
   app.Start();
+  if (options.threads >= 0) app.Settings().threads = options.threads;
   zip::TVCLUnZip reader;
   app::RestoreRun run(app, reader);
   run.SetDestDir(options.dest);
@@ -556,6 +558,9 @@ void AddRestoreCommand(CLI::App& parent, CommandState& state) {
   sub->add_flag("--no-folders", options->no_folders, "Put every file directly into the destination");
   auto* password = sub->add_option("--password", options->password, "Password of encrypted entries");
   sub->add_flag("--yes", options->yes, "Answer yes to the questions");
+  sub->add_option("--threads", options->threads,
+                  "Decompress on this many threads (default: the \"Threads\" setting, else one per core)")
+      ->check(CLI::Range(1, 256));
   sub->callback([&state, options, password]() {
     options->password_given = password->count() > 0;
     RunCommand(state, [&]() { return RunRestoreCommand(state, *options); });

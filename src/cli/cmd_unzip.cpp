@@ -200,10 +200,11 @@ void SetPassword(TVCLUnZip& reader, const CommandState& state, bool given, const
 }
 
 int RunTest(const CommandState& state, const std::string& archive, bool password_given,
-            const std::string& password) {
+            const std::string& password, int threads) {
   CatchInterrupts();
   TVCLUnZip reader;
   PrepareReader(reader, archive);
+  reader.SetThreads(threads);
   SetPassword(reader, state, password_given, password);
   reader.SetDoAll(true);
   reader.SetRecreateDirs(true);
@@ -233,6 +234,7 @@ struct ExtractOptions {
   bool no_folders = false;
   std::string password;
   bool password_given = false;
+  int threads = 0;  // 0: one per core
   std::vector<std::string> patterns;
 };
 
@@ -266,6 +268,7 @@ int RunExtract(const CommandState& state, const ExtractOptions& options) {
   reader.SetRecreateDirs(!options.no_folders);
   SetPassword(reader, state, options.password_given, options.password);
   reader.SetOverwriteMode(OverwriteModeOf(options.overwrite));
+  reader.SetThreads(options.threads);
   std::vector<std::string> unmatched;
   if (options.patterns.empty()) {
     reader.SetDoAll(true);
@@ -321,8 +324,12 @@ void AddArchiveReadCommands(CLI::App& app, CommandState& state) {
   auto* test = app.add_subcommand("test", "Verify the CRC of every entry of an archive");
   test->add_option("archive", *test_archive, "The archive")->required();
   auto* test_password = test->add_option("--password", *password, "Password of encrypted entries");
-  test->callback([&state, test_archive, password, test_password] {
-    RunCommand(state, [&] { return RunTest(state, *test_archive, test_password->count() > 0, *password); },
+  auto test_threads = std::make_shared<int>(0);
+  test->add_option("--threads", *test_threads, "Decompress on this many threads (default: one per core)")
+      ->check(CLI::Range(1, 256));
+  test->callback([&state, test_archive, password, test_password, test_threads] {
+    RunCommand(state,
+               [&] { return RunTest(state, *test_archive, test_password->count() > 0, *password, *test_threads); },
                "kzb: " + *test_archive + ": ");
   });
 
@@ -335,6 +342,8 @@ void AddArchiveReadCommands(CLI::App& app, CommandState& state) {
       ->check(CLI::IsMember({"prompt", "always", "never", "newer", "older"}));
   extract->add_flag("--no-folders", options->no_folders, "Extract every file into the destination folder itself");
   auto* extract_password = extract->add_option("--password", options->password, "Password of encrypted entries");
+  extract->add_option("--threads", options->threads, "Decompress on this many threads (default: one per core)")
+      ->check(CLI::Range(1, 256));
   extract->callback([&state, options, extract_password] {
     options->password_given = extract_password->count() > 0;
     RunCommand(state, [&] { return RunExtract(state, *options); }, "kzb: " + options->archive + ": ");

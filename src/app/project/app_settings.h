@@ -23,7 +23,7 @@ struct AppSettings {
   bool sort_descending = false;       // "Sort"
   bool scheduling_enabled = true;     // "Enable schedule"
   bool start_minimized = false;       // "Auto Run" and "Is Minimized" both true
-  int threads = 0;                    // "Threads": threads of a run's compression, 0 one per core (read only)
+  int threads = 0;                    // "Threads": threads of a run (compression, restore), 0 one per core
 };
 
 // Reads section Common into settings and the list: the names "Count" + i for i below "Project Count" (empty

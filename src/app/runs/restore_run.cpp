@@ -154,6 +154,7 @@ RestoreRun::ExtractionEnd RestoreRun::Extract(RestoreResult& result) {
 void RestoreRun::InstallHandlers(RestoreResult& result, ExtractionEnd& end) {
   zip::TVCLUnZip& reader = *reader_;
   Application& app = *app_;
+  reader.SetThreads(app.Settings().threads);
   reader.OnTotalPercentDone = [this](zip::TVCLUnZip& /*sender*/, int percent) { SetProgress(percent); };
   reader.OnBadPassword = [this, &app](zip::TVCLUnZip& sender, int /*index*/, std::string& /*password*/) {
     app.Ui().ShowMessage(sender.Password().empty() ? "A password is needed to restore this archive"
