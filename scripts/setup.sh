@@ -119,13 +119,19 @@ case "${1:-}" in
       LSAN_OPTIONS=suppressions="$root/scripts/lsan-qt.supp" UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
       ctest --output-on-failure -j "$jobs" -LE 'long|nosan' --output-log "$root/build-asan/ctest.log")
     check_log_clean "$root/build-asan/ctest.log"
-    echo "== thread sanitizer build (the file finder's threaded search)"
+    echo "== thread sanitizer build (the file finder's threaded search; the engine's worker threads)"
     build_target "$root/build-tsan" findfile_tests -DCMAKE_BUILD_TYPE=Debug -DKZB_WERROR=ON -DKZB_TSAN=ON \
       -DKZB_BENCH=OFF
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$root/build-tsan/bin/findfile_tests" \
       >"$root/build-tsan/findfile_tests.log" 2>&1 || { tail -50 "$root/build-tsan/findfile_tests.log"; exit 1; }
     check_log_clean "$root/build-tsan/findfile_tests.log"
     tail -3 "$root/build-tsan/findfile_tests.log"
+    build_target "$root/build-tsan" zip_tests -DCMAKE_BUILD_TYPE=Debug -DKZB_WERROR=ON -DKZB_TSAN=ON -DKZB_BENCH=OFF
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "$root/build-tsan/bin/zip_tests" \
+      --gtest_filter='ParallelWriterTest.*' >"$root/build-tsan/zip_tests.log" 2>&1 ||
+      { tail -50 "$root/build-tsan/zip_tests.log"; exit 1; }
+    check_log_clean "$root/build-tsan/zip_tests.log"
+    tail -3 "$root/build-tsan/zip_tests.log"
     echo "== fuzz build (clang, libFuzzer)"
     CC=clang CXX=clang++ build "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKZB_WERROR=ON \
       -DKZB_FUZZ=ON -DKZB_TESTS=OFF -DKZB_BENCH=OFF

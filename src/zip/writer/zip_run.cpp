@@ -58,11 +58,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// An entry whose data stays below this is staged in memory and written in one piece with its final local
-// header; larger ones are streamed. Bigger saves seeks for more files but costs resident memory.
-constexpr std::size_t kEntryMemoryLimit = 1 << 20;
-// Piece size for stored entries, the CRC pass and volume copies: large pieces mean few system calls.
-constexpr std::int64_t kCopyBlockSize = 256 * 1024;
 // Output buffer of the archive stream: collects headers and the compressor's small pieces into large
 // writes.
 constexpr std::int32_t kOutputBufferSize = 128 * 1024;
@@ -80,11 +75,6 @@ constexpr std::int64_t kZfcBytesPerFileWithPaths = 83;
 constexpr std::int64_t kZfcBytesPerFile = 58;
 constexpr std::int64_t kZfcBytesFixed = 2070;
 
-int Percent(std::int64_t done, std::int64_t total) {
-  if (total <= 0) return 0;
-  const double value = std::round(static_cast<double>(done) * 100.0 / static_cast<double>(total));
-  return static_cast<int>(std::clamp(value, 0.0, 100.0));
-}
 
 // A read error of a source file (as opposed to an error of the archive being written).
 struct InputReadError {
@@ -540,6 +530,12 @@ bool ZipRun::WriteFolderEntry(const std::string& path, TZipHeaderInfo& header) {
   return true;
 }
 
+int ZipRun::Percent(std::int64_t done, std::int64_t total) {
+  if (total <= 0) return 0;
+  const double value = std::round(static_cast<double>(done) * 100.0 / static_cast<double>(total));
+  return static_cast<int>(std::clamp(value, 0.0, 100.0));
+}
+
 // --- Data path -------------------------------------------------------------------------------------------
 
 std::optional<DeflateResult> ZipRun::WritePacked(TPackAhead::File& file) {
@@ -627,120 +623,6 @@ void ZipRun::FireTotalPercent() {
   if (percent == last_total_percent_) return;
   last_total_percent_ = percent;
   zip_.OnTotalPercentDone(zip_, percent);
-}
-
-void ZipRun::SinkBegin(TZipHeaderInfo& header, bool reserve_zip64) {
-  sink_header_ = &header;
-  sink_reserve_zip64_ = reserve_zip64;
-  sink_memory_.clear();
-  sink_size_ = 0;
-  sink_mode_ = SinkMode::kMemory;
-  sink_start_ = output_->Position();
-  if (reserve_zip64 && !multi_volume_) {
-    header.WriteLocal(output_->Stream(), true);
-    sink_mode_ = SinkMode::kArchive;
-  }
-}
-
-void ZipRun::SinkWrite(const std::uint8_t* data, std::int64_t count) {
-  sink_size_ += count;
-  if (sink_mode_ == SinkMode::kMemory) {
-    if (sink_memory_.size() + static_cast<std::size_t>(count) <= kEntryMemoryLimit) {
-      sink_memory_.insert(sink_memory_.end(), data, data + count);
-      return;
-    }
-    if (!multi_volume_) {
-      sink_header_->WriteLocal(output_->Stream(), sink_reserve_zip64_);
-      output_->Stream().WriteBuffer(sink_memory_.data(), static_cast<std::int64_t>(sink_memory_.size()));
-      sink_mode_ = SinkMode::kArchive;
-    } else {
-      std::string folder = zip_.temp_path_;
-      if (folder.empty() || !platform::DirectoryExists(folder)) folder = platform::TempDir();
-      sink_temp_name_ = platform::CreateTempFile(folder, "kzb");
-      sink_temp_ = std::make_unique<TFileStream>(sink_temp_name_, platform::File::Mode::kCreate);
-      sink_temp_->WriteBuffer(sink_memory_.data(), static_cast<std::int64_t>(sink_memory_.size()));
-      sink_mode_ = SinkMode::kTempFile;
-    }
-    sink_memory_.clear();
-  }
-  if (sink_mode_ == SinkMode::kArchive) {
-    output_->Stream().WriteBuffer(data, count);
-  } else {
-    sink_temp_->WriteBuffer(data, count);
-  }
-}
-
-void ZipRun::SinkFinish() {
-  TZipHeaderInfo& header = *sink_header_;
-  switch (sink_mode_) {
-    case SinkMode::kMemory:
-      if (!multi_volume_) {
-        header.WriteLocal(output_->Stream());
-        output_->Stream().WriteBuffer(sink_memory_.data(), static_cast<std::int64_t>(sink_memory_.size()));
-      } else {
-        PlaceLocalHeader(header);
-        CopyToVolumes(nullptr, sink_memory_.data(), static_cast<std::int64_t>(sink_memory_.size()),
-                      header.UncompressedSize());
-      }
-      sink_memory_.clear();
-      break;
-    case SinkMode::kArchive:
-      header.PatchLocal(output_->Stream());
-      break;
-    case SinkMode::kTempFile: {
-      sink_temp_->Seek(0, kSeekBegin);
-      PlaceLocalHeader(header);
-      CopyToVolumes(sink_temp_.get(), nullptr, sink_size_, header.UncompressedSize());
-      sink_temp_.reset();
-      platform::DeleteFile(sink_temp_name_);
-      sink_temp_name_.clear();
-      break;
-    }
-  }
-}
-
-void ZipRun::SinkAbort() {
-  sink_memory_.clear();
-  if (sink_mode_ == SinkMode::kArchive) output_->Rewind(sink_start_);
-  if (sink_temp_) {
-    sink_temp_.reset();
-    platform::DeleteFile(sink_temp_name_);
-    sink_temp_name_.clear();
-  }
-  sink_mode_ = SinkMode::kMemory;
-}
-
-void ZipRun::PlaceLocalHeader(TZipHeaderInfo& header) {
-  if (output_->RoomLeft() <= header.LocalSize() && !output_->VolumeEmpty()) {
-    output_->NextVolume();
-    central_entries_this_disk_ = 0;
-  }
-  header.SetDiskNumberStart(static_cast<std::uint32_t>(output_->Volume()));
-  header.WriteLocal(output_->Stream());
-}
-
-void ZipRun::CopyToVolumes(TStream* source, const std::uint8_t* memory, std::int64_t count,
-                           std::int64_t uncompressed) {
-  byte_total_ -= uncompressed - count;
-  if (output_->RoomLeft() <= 0) output_->NextVolume();
-  std::int64_t remaining = count;
-  std::int64_t copied = 0;
-  while (remaining > 0) {
-    std::int64_t span = std::min(remaining, output_->RoomLeft());
-    while (span > 0) {
-      const std::int64_t piece = std::min(span, kCopyBlockSize);
-      const std::uint8_t* bytes = memory != nullptr ? memory + copied : copy_buffer_.data();
-      if (memory == nullptr) source->ReadBuffer(copy_buffer_.data(), piece);
-      output_->Stream().WriteBuffer(bytes, piece);
-      span -= piece;
-      remaining -= piece;
-      copied += piece;
-      bytes_done_ += piece;
-      if (zip_.OnFilePercentDone) FireFilePercent(Percent(uncompressed + copied, uncompressed + count));
-      FireTotalPercent();
-    }
-    if (remaining > 0 || output_->RoomLeft() <= 0) output_->NextVolume();
-  }
 }
 
 // --- Central directory, end record, finish ---------------------------------------------------------------

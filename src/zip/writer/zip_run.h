@@ -49,6 +49,13 @@ class ZipRun {
   // kRedo: the result compressed ahead no longer describes the file; it is written again by this thread.
   enum class EntryOutcome { kAdded, kSkipped, kInconsistent, kRedo };
 
+  // An entry whose data stays below this is staged in memory and written in one piece with its final
+  // local header; larger ones are streamed. Bigger saves seeks for more files but costs resident memory.
+  static constexpr std::size_t kEntryMemoryLimit = 1 << 20;
+  // Piece size for stored entries, the CRC pass and volume copies: large pieces mean few system calls.
+  static constexpr std::int64_t kCopyBlockSize = 256 * 1024;
+
+  static int Percent(std::int64_t done, std::int64_t total);
   static bool EndsWithSeparator(const std::string& path);
   // The file's modification time as a DOS date-time (now, when it cannot be read).
   static std::uint32_t FileDosTime(const std::string& path);
