@@ -3,6 +3,7 @@
 // behaviour. These tests also run under the thread sanitizer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -127,6 +128,34 @@ TEST_F(ParallelWriterTest, UpdateIsTheSameForAnyNumberOfThreads) {
     const Bytes bytes = ReadFileBytes(scratch_ / "out/u.zip");
     if (threads == 1) reference = bytes;
     else EXPECT_TRUE(bytes == reference);
+  }
+}
+
+// Volumes: the same volume files for one and for several threads, and they join into a valid archive.
+TEST_F(ParallelWriterTest, VolumesAreTheSameForAnyNumberOfThreads) {
+  std::vector<Bytes> reference;
+  for (int threads : {1, 3}) {
+    SCOPED_TRACE(threads);
+    const std::string folder = scratch_ / ("vol" + std::to_string(threads));
+    fs::create_directories(folder);
+    TVCLZip zip;
+    Configure(zip, "unused.zip", threads);
+    zip.SetZipName(folder + "/v.zip");
+    zip.SetFilesList({src_ + "many/*", src_ + "big.log"});
+    TMultiZipInfo info;
+    info.multi_mode = TMultiMode::mmBlocks;
+    info.first_block_size = 1 << 20;
+    info.block_size = 1 << 20;
+    zip.SetMultiZipInfo(info);
+    EXPECT_EQ(zip.Zip(), 41);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    std::vector<Bytes> volumes;
+    for (const std::string& name : names) volumes.push_back(ReadFileBytes(name));
+    EXPECT_GT(volumes.size(), 1u);
+    if (threads == 1) reference = volumes;
+    else EXPECT_TRUE(volumes == reference);
   }
 }
 
