@@ -202,6 +202,9 @@ TEST(DeflateChunk, PiecesJoinIntoOneStream) {
       {"tiny pieces", 100000, {1, 2, 0, 3, 5000}},
       {"empty last piece", 300000, {300000}},
       {"many windows", 2000000, {65536, 65536, 700000, 1}},
+      // The data turn binary at 180000, text at 250000 and noise at 430000: pieces end just behind those
+      // changes, where the encoder splits blocks.
+      {"pieces end behind a change of data", 600000, {180300, 69900, 180000, 2000}},
   };
   TDeflater deflater;
   for (int level : {1, 6, 9}) {
