@@ -8,12 +8,12 @@
 // standard error and end the command with status 1.
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "cli/command_runner.h"
@@ -34,21 +34,36 @@ using zip::TVCLUnZip;
 
 std::string MethodName(std::uint16_t method) {
   switch (method) {
-    case zip::kMethodStored: return "stored";
-    case zip::kMethodShrunk: return "shrunk";
-    case zip::kMethodReduced1: return "reduce1";
-    case zip::kMethodReduced2: return "reduce2";
-    case zip::kMethodReduced3: return "reduce3";
-    case zip::kMethodReduced4: return "reduce4";
-    case zip::kMethodImploded: return "implode";
-    case zip::kMethodDeflated: return "deflate";
-    case zip::kMethodDeflate64: return "deflate64";
-    case zip::kMethodBzip2: return "bzip2";
-    case zip::kMethodLzma: return "lzma";
-    case zip::kMethodZstd: return "zstd";
-    case zip::kMethodXz: return "xz";
-    case zip::kMethodPpmd: return "ppmd";
-    default: return "m" + std::to_string(method);
+    case zip::kMethodStored:
+      return "stored";
+    case zip::kMethodShrunk:
+      return "shrunk";
+    case zip::kMethodReduced1:
+      return "reduce1";
+    case zip::kMethodReduced2:
+      return "reduce2";
+    case zip::kMethodReduced3:
+      return "reduce3";
+    case zip::kMethodReduced4:
+      return "reduce4";
+    case zip::kMethodImploded:
+      return "implode";
+    case zip::kMethodDeflated:
+      return "deflate";
+    case zip::kMethodDeflate64:
+      return "deflate64";
+    case zip::kMethodBzip2:
+      return "bzip2";
+    case zip::kMethodLzma:
+      return "lzma";
+    case zip::kMethodZstd:
+      return "zstd";
+    case zip::kMethodXz:
+      return "xz";
+    case zip::kMethodPpmd:
+      return "ppmd";
+    default:
+      return "m" + std::to_string(method);
   }
 }
 
@@ -151,16 +166,16 @@ int RunList(const std::string& archive, bool json) {
 // The progress line is erased before each report and drawn again with the next progress.
 void ReportEntryFailures(TVCLUnZip& reader, std::ostream& out, const std::string& crc_suffix, int& failures,
                          ProgressLine& progress) {
-  reader.OnBadCRC = [&out, crc_suffix, &failures, &progress](TVCLUnZip& r, std::uint32_t calc,
-                                                              std::uint32_t stored, int index) {
+  reader.OnBadCRC = [&out, crc_suffix, &failures, &progress](TVCLUnZip& r, std::uint32_t calc, std::uint32_t stored,
+                                                             int index) {
     progress.Finish();
     char text[96];
     std::snprintf(text, sizeof text, ": CRC error (computed %08x, stored %08x)", calc, stored);
     out << EntryFullName(r, index) << text << crc_suffix << "\n";
     ++failures;
   };
-  reader.OnSkippingFile = [&out, &failures, &progress](TVCLUnZip& r, zip::TSkipReason reason,
-                                                       const std::string& fname, int index, bool&) {
+  reader.OnSkippingFile = [&out, &failures, &progress](TVCLUnZip& r, zip::TSkipReason reason, const std::string& fname,
+                                                       int index, bool&) {
     progress.Finish();
     out << zip::PrintableName(fname) << ": " << zip::SkipReasonText(r, reason, index);
     if (reason == zip::TSkipReason::srPasswordNeeded) out << " (--password)";
@@ -199,8 +214,8 @@ void SetPassword(TVCLUnZip& reader, const CommandState& state, bool given, const
   if (AnyEncrypted(reader)) reader.SetPassword(PasswordToOpen(state, false, ""));
 }
 
-int RunTest(const CommandState& state, const std::string& archive, bool password_given,
-            const std::string& password, int threads) {
+int RunTest(const CommandState& state, const std::string& archive, bool password_given, const std::string& password,
+            int threads) {
   CatchInterrupts();
   TVCLUnZip reader;
   PrepareReader(reader, archive);
@@ -252,8 +267,7 @@ std::vector<std::string> UnmatchedPatterns(TVCLUnZip& reader, const std::vector<
   for (const std::string& pattern : patterns) {
     bool matched = false;
     for (int i = 0; i < reader.Count() && !matched; ++i) {
-      matched = zip::MatchPattern(zip::LowerAscii(pattern),
-                                  zip::LowerAscii(reader.EntryPath(i) + reader.EntryName(i)));
+      matched = zip::MatchPattern(zip::LowerAscii(pattern), zip::LowerAscii(reader.EntryPath(i) + reader.EntryName(i)));
     }
     if (!matched) unmatched.push_back(pattern);
   }
@@ -316,7 +330,8 @@ void AddArchiveReadCommands(CLI::App& app, CommandState& state) {
       "count, compressed_size, size, comment, damaged, problems: [text]}; sizes in bytes, crc32 as 8 hex\n"
       "digits, modified as \"yyyy-mm-dd HH:mm:ss\" local time.");
   list->callback([&state, archive, json] {
-    RunCommand(state, [&] { return RunList(*archive, *json); }, "kzb: " + *archive + ": ");
+    RunCommand(
+        state, [&] { return RunList(*archive, *json); }, "kzb: " + *archive + ": ");
   });
 
   auto password = std::make_shared<std::string>();
@@ -328,9 +343,9 @@ void AddArchiveReadCommands(CLI::App& app, CommandState& state) {
   test->add_option("--threads", *test_threads, "Decompress on this many threads (default: one per core)")
       ->check(CLI::Range(1, 256));
   test->callback([&state, test_archive, password, test_password, test_threads] {
-    RunCommand(state,
-               [&] { return RunTest(state, *test_archive, test_password->count() > 0, *password, *test_threads); },
-               "kzb: " + *test_archive + ": ");
+    RunCommand(
+        state, [&] { return RunTest(state, *test_archive, test_password->count() > 0, *password, *test_threads); },
+        "kzb: " + *test_archive + ": ");
   });
 
   auto options = std::make_shared<ExtractOptions>();
@@ -346,7 +361,8 @@ void AddArchiveReadCommands(CLI::App& app, CommandState& state) {
       ->check(CLI::Range(1, 256));
   extract->callback([&state, options, extract_password] {
     options->password_given = extract_password->count() > 0;
-    RunCommand(state, [&] { return RunExtract(state, *options); }, "kzb: " + options->archive + ": ");
+    RunCommand(
+        state, [&] { return RunExtract(state, *options); }, "kzb: " + options->archive + ": ");
   });
 }
 

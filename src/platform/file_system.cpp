@@ -15,7 +15,9 @@ std::size_t CharLength(const std::string& s, std::size_t i) {
   return n;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool MatchAt(const std::string& name, std::size_t ni, const std::string& mask, std::size_t mi) {
   // Iterative wildcard match with one backtrack point for the last "*".

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/runs/run_lock.h"
 #include "app/common/data_dir.h"
+#include "app/runs/run_lock.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
@@ -50,8 +50,8 @@ class RunCliTest : public ::testing::Test {
   // Runs kzb with the arguments (already quoted where needed) and the data folder; returns the status.
   int Kzb(const std::string& args, std::string* output = nullptr) {
     std::string text;
-    int status = RunCommand(ShellQuote(CliPath()) + " " + args + " --data-dir " + ShellQuote(Data()) + " </dev/null",
-                            &text);
+    int status =
+        RunCommand(ShellQuote(CliPath()) + " " + args + " --data-dir " + ShellQuote(Data()) + " </dev/null", &text);
     if (output != nullptr) *output = text;
     return status;
   }
@@ -130,8 +130,8 @@ TEST_F(RunCliTest, BackupThreeTimesKeepTwoListAndRestoreTheTree) {
     const std::string copy = restored_src + relative;
     ASSERT_TRUE(platform::FileExists(copy)) << copy;
     EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(entry.path().string())) << relative;
-    const double seconds = std::fabs(platform::GetFileTime(copy).Value() -
-                                     platform::GetFileTime(entry.path().string()).Value()) * 86400.0;
+    const double seconds =
+        std::fabs(platform::GetFileTime(copy).Value() - platform::GetFileTime(entry.path().string()).Value()) * 86400.0;
     EXPECT_LE(seconds, 2.0) << relative;
     ++compared;
   }

@@ -126,8 +126,10 @@ TEST_F(ParallelWriterTest, UpdateIsTheSameForAnyNumberOfThreads) {
     EXPECT_EQ(second.Zip(), 2);
     EXPECT_EQ(second.Count(), 41);
     const Bytes bytes = ReadFileBytes(scratch_ / "out/u.zip");
-    if (threads == 1) reference = bytes;
-    else EXPECT_TRUE(bytes == reference);
+    if (threads == 1)
+      reference = bytes;
+    else
+      EXPECT_TRUE(bytes == reference);
   }
 }
 
@@ -154,8 +156,10 @@ TEST_F(ParallelWriterTest, VolumesAreTheSameForAnyNumberOfThreads) {
     std::vector<Bytes> volumes;
     for (const std::string& name : names) volumes.push_back(ReadFileBytes(name));
     EXPECT_GT(volumes.size(), 1u);
-    if (threads == 1) reference = volumes;
-    else EXPECT_TRUE(volumes == reference);
+    if (threads == 1)
+      reference = volumes;
+    else
+      EXPECT_TRUE(volumes == reference);
   }
 }
 
@@ -215,7 +219,8 @@ TEST_F(ParallelWriterTest, FilesChangingWhileReadStayConsistent) {
   std::string output;
   ASSERT_EQ(RunCommand("unzip -tqq " + ShellQuote(scratch_ / "out/ch.zip"), &output), 0) << output;
   ScratchDir out;
-  ASSERT_EQ(RunCommand("unzip -qq " + ShellQuote(scratch_ / "out/ch.zip") + " -d " + ShellQuote(out.Path()), &output), 0);
+  ASSERT_EQ(RunCommand("unzip -qq " + ShellQuote(scratch_ / "out/ch.zip") + " -d " + ShellQuote(out.Path()), &output),
+            0);
   const Bytes got = ReadFileBytes(out / "big.log");
   EXPECT_TRUE(got == old_big || got == new_big);
 }
@@ -241,8 +246,8 @@ TEST_F(ParallelWriterTest, ExtractionWithWorkersMatchesOneThread) {
       damaged_name = entry.FullName();
       Bytes bytes = ReadFileBytes(archive);
       const auto local = static_cast<std::size_t>(entry.LocalHeaderOffset());
-      const std::size_t data = local + 30 + (bytes[local + 26] | bytes[local + 27] << 8) +
-                               (bytes[local + 28] | bytes[local + 29] << 8);
+      const std::size_t data =
+          local + 30 + (bytes[local + 26] | bytes[local + 27] << 8) + (bytes[local + 28] | bytes[local + 29] << 8);
       bytes[data + static_cast<std::size_t>(entry.CompressedSize() / 2)] ^= 0xFF;
       WriteFileBytes(archive, bytes);
     }
@@ -260,8 +265,12 @@ TEST_F(ParallelWriterTest, ExtractionWithWorkersMatchesOneThread) {
       reader.SetDoAll(true);
       reader.SetThreads(threads);
       std::vector<std::string> events;
-      reader.OnEndUnZip = [&](TVCLUnZip&, int index, const std::string&) { events.push_back("end " + std::to_string(index)); };
-      reader.OnBadCRC = [&](TVCLUnZip&, std::uint32_t, std::uint32_t, int index) { events.push_back("crc " + std::to_string(index)); };
+      reader.OnEndUnZip = [&](TVCLUnZip&, int index, const std::string&) {
+        events.push_back("end " + std::to_string(index));
+      };
+      reader.OnBadCRC = [&](TVCLUnZip&, std::uint32_t, std::uint32_t, int index) {
+        events.push_back("crc " + std::to_string(index));
+      };
       reader.OnSkippingFile = [&](TVCLUnZip&, TSkipReason reason, const std::string&, int index, bool&) {
         events.push_back("skip " + std::to_string(static_cast<int>(reason)) + " " + std::to_string(index));
       };

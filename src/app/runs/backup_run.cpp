@@ -2,10 +2,10 @@
 
 #include <exception>
 
-#include "app/project/archive_naming.h"
-#include "app/runs/run_lock.h"
 #include "app/backup/retention.h"
 #include "app/common/text_utils.h"
+#include "app/project/archive_naming.h"
+#include "app/runs/run_lock.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
 #include "platform/path.h"
@@ -140,13 +140,13 @@ BackupResult BackupRun::RunBackup() {
     writer.SetExcludeList(fields.exclude_entries);
     writer.SetPassword(fields.use_password && !IsBlank(fields.password) ? Trim(fields.password) : "");
     writer.SetEncryption(fields.encryption == EncryptionKind::kAes256 ? zip::TZipEncryption::zeAes256
-                                                                       : zip::TZipEncryption::zeZipCrypto);
+                                                                      : zip::TZipEncryption::zeZipCrypto);
     writer.SetPackLevel(fields.pack_level);
     writer.SetThreads(app.Settings().threads);
     writer.SetAddDirEntriesOnRecurse(false);
 
-    writer.OnStartZip = [&](zip::TVCLZip& /*sender*/, const std::string& file_name,
-                            zip::TZipHeaderInfo& /*header*/, bool& skip) {
+    writer.OnStartZip = [&](zip::TVCLZip& /*sender*/, const std::string& file_name, zip::TZipHeaderInfo& /*header*/,
+                            bool& skip) {
       if (!set_aside.empty() && SamePath(file_name, set_aside)) {
         skip = true;
         return;
@@ -230,8 +230,7 @@ void BackupRun::OnBackupComplete(BackupResult& result) {
   result.archive = zip_name;
   result.size_kb = size;
   result.message = "Backup Files Succeeds!\rProject Name: '" + result.project + "'" + "\r" + "File Name:    '" +
-                   platform::ExtractFileName(zip_name) + "'" + "\r" + "File Size:    '" + std::to_string(size) +
-                   "Kb'";
+                   platform::ExtractFileName(zip_name) + "'" + "\r" + "File Size:    '" + std::to_string(size) + "Kb'";
   app.Ui().ShowTimedMessage(result.message, MessageKind::kInformation, kOutcomeMessageSeconds);
   app.Log().AddLogEntry(kLogBackup, kLogSucceeds, result.project, zip_name + "  " + std::to_string(size) + "Kb");
 

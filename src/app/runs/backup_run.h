@@ -42,11 +42,11 @@ enum class BackupOutcome {
 
 struct BackupResult {
   BackupOutcome outcome = BackupOutcome::kNoProject;
-  std::string project;   // the selected project's name
-  std::string archive;   // the archive path, once it was decided
-  std::string message;   // the outcome message shown (success, interruption or error text)
+  std::string project;  // the selected project's name
+  std::string archive;  // the archive path, once it was decided
+  std::string message;  // the outcome message shown (success, interruption or error text)
   std::int64_t size_kb = 0;
-  int file_count = 0;    // files added by the writer
+  int file_count = 0;  // files added by the writer
 };
 
 class BackupRun {

@@ -1,19 +1,19 @@
 // Desktop services on POSIX: xdg-open, flock, setpriority and XDG autostart entries.
 #include "platform/system.h"
 
-#include <cerrno>
-#include <chrono>
 #include <fcntl.h>
-#include <mutex>
-#include <set>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+#include <set>
 #include <thread>
 #include <tuple>
-#include <unistd.h>
 #include <utility>
 
 #include "platform/file_system.h"
@@ -68,7 +68,9 @@ std::string AutostartFile(const std::string& name) {
 
 }  // namespace
 
-std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return {argv, argv + argc};
+}
 
 void UseUtf8Console() {}
 
@@ -101,7 +103,9 @@ bool OpenWithDefaultProgram(const std::string& path_or_url) {
   return true;
 }
 
-int CurrentThreadId() { return static_cast<int>(::gettid()); }
+int CurrentThreadId() {
+  return static_cast<int>(::gettid());
+}
 
 bool SetThreadPriority(int thread_id, int priority) {
   // Nice values for idle, lowest, lower, normal, higher, highest, time critical.
@@ -173,8 +177,12 @@ bool SetAutostart(const std::string& name, const std::string& command, bool enab
   std::string content =
       "[Desktop Entry]\n"
       "Type=Application\n"
-      "Name=" + name + "\n"
-      "Exec=" + command + "\n"
+      "Name=" +
+      name +
+      "\n"
+      "Exec=" +
+      command +
+      "\n"
       "Terminal=false\n"
       "X-GNOME-Autostart-enabled=true\n";
   try {

@@ -21,7 +21,9 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-HANDLE ToHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+HANDLE ToHandle(std::intptr_t h) {
+  return reinterpret_cast<HANDLE>(h);
+}
 
 class ScopedHandle {
  public:
@@ -46,8 +48,7 @@ class ScopedHandle {
 };
 
 bool Attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
-  return !path.empty() &&
-         GetFileAttributesExW(win::WinPath(path).c_str(), GetFileExInfoStandard, &data) != 0;
+  return !path.empty() && GetFileAttributesExW(win::WinPath(path).c_str(), GetFileExInfoStandard, &data) != 0;
 }
 
 std::int64_t SizeOf(DWORD high, DWORD low) {
@@ -108,7 +109,9 @@ bool WriteAll(HANDLE h, const char* data, std::size_t size, DWORD& error) {
   return true;
 }
 
-bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
+bool IsDiskFull(DWORD error) {
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
 
 }  // namespace
 
@@ -135,8 +138,8 @@ bool FileFinder::FindFirst(const std::string& pattern, std::uint32_t attr_mask, 
   // The whole folder is listed and the mask applied here, so that a mask never matches through a short
   // name ("*.htm" finding "page.html" by its alternate name PAGE~1.HTM) and works as on POSIX.
   WIN32_FIND_DATAW data{};
-  HANDLE h = FindFirstFileExW(win::WinPath(state->folder + "*").c_str(), FindExInfoBasic, &data,
-                              FindExSearchNameMatch, nullptr, 0);
+  HANDLE h = FindFirstFileExW(win::WinPath(state->folder + "*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                              nullptr, 0);
   if (h == INVALID_HANDLE_VALUE) return false;
   do {
     if (MatchesFindMask(win::Narrow(data.cFileName), mask)) state->entries.push_back(data);
@@ -175,7 +178,9 @@ bool FileFinder::FindNext(SearchRec& rec) {
   return false;
 }
 
-void FileFinder::FindClose() { state_.reset(); }
+void FileFinder::FindClose() {
+  state_.reset();
+}
 
 // ---------------------------------------------------------------------------------------------------------
 // Single-file services
@@ -273,8 +278,8 @@ std::int64_t GetFileAttributes(const std::string& path) {
 bool SetFileAttributes(const std::string& path, std::uint32_t attr) {
   const std::int64_t old = GetFileAttributes(path);
   if (old < 0) return false;
-  const DWORD kept = static_cast<DWORD>(old) & ~kSettableAttributes &
-                     (FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE);
+  const DWORD kept =
+      static_cast<DWORD>(old) & ~kSettableAttributes & (FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE);
   DWORD wanted = (attr & kSettableAttributes) | kept;
   if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;
   if ((static_cast<DWORD>(old) & (kSettableAttributes | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE)) ==
@@ -432,8 +437,8 @@ void WriteFileAtomic(const std::string& path, std::string_view content, std::uin
     error = GetLastError();
     // Where the file system cannot do that (ERROR_UNABLE_TO_MOVE_REPLACEMENT leaves both files as they
     // were), a plain rename over the old file still replaces it in one step.
-    if (error != ERROR_UNABLE_TO_MOVE_REPLACEMENT && error != ERROR_INVALID_PARAMETER &&
-        error != ERROR_NOT_SUPPORTED && error != ERROR_CALL_NOT_IMPLEMENTED) {
+    if (error != ERROR_UNABLE_TO_MOVE_REPLACEMENT && error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED &&
+        error != ERROR_CALL_NOT_IMPLEMENTED) {
       DeleteFileW(wide_temp.c_str());
       throw EFCreateError(win::CreateMessage(path, error));
     }

@@ -60,8 +60,8 @@ class TDeflater {
 
   DeflateResult DeflateFile(int pack_level, const ReadInputFn& read_input, const WriteOutputFn& write_output);
   // One piece of a stream: dictionary holds dictionary_size bytes (at most 32 KiB are used) that precede it.
-  DeflateResult DeflateChunk(int pack_level, const std::uint8_t* dictionary, std::int64_t dictionary_size,
-                             bool last, const ReadInputFn& read_input, const WriteOutputFn& write_output);
+  DeflateResult DeflateChunk(int pack_level, const std::uint8_t* dictionary, std::int64_t dictionary_size, bool last,
+                             const ReadInputFn& read_input, const WriteOutputFn& write_output);
 
   // The general purpose flag bits a level sets: 4 for levels 1 and 2, 2 for 8 and 9, 0 otherwise.
   static std::uint16_t FlagBitsForLevel(int pack_level);

@@ -85,7 +85,9 @@ ExtractRun::ExtractRun(TVCLUnZip& reader, TOpenArchive& archive, bool test_only)
       temp_names_(std::random_device{}()),
       input_buffer_(kCopyBlockSize) {}
 
-ExtractRun::~ExtractRun() { DiscardOutput(); }
+ExtractRun::~ExtractRun() {
+  DiscardOutput();
+}
 
 int ExtractRun::Percent(std::int64_t part, std::int64_t whole) {
   if (whole <= 0) return 0;
@@ -155,22 +157,22 @@ void ExtractRun::StartDecodingAhead(int count) {
     compressed.push_back(entry.CompressedSize());
   }
   if (candidates.size() < 2) return;
-  ahead_ = std::make_unique<TInflateAhead>(
-      std::move(candidates), std::move(sizes), std::move(compressed), threads,
-      [this](int index, std::vector<std::uint8_t>& out) {
-        const TZipHeaderInfo& entry = archive_.Entry(index);
-        const std::int64_t position = DataPositionOf(entry);
-        if (position < 0) return false;
-        out.resize(static_cast<std::size_t>(entry.CompressedSize()));
-        archive_.Stream().Seek(position, kSeekBegin);
-        std::int64_t got = 0;
-        while (got < entry.CompressedSize()) {
-          const std::int64_t n = archive_.Stream().Read(out.data() + got, entry.CompressedSize() - got);
-          if (n <= 0) return false;
-          got += n;
-        }
-        return true;
-      });
+  ahead_ = std::make_unique<TInflateAhead>(std::move(candidates), std::move(sizes), std::move(compressed), threads,
+                                           [this](int index, std::vector<std::uint8_t>& out) {
+                                             const TZipHeaderInfo& entry = archive_.Entry(index);
+                                             const std::int64_t position = DataPositionOf(entry);
+                                             if (position < 0) return false;
+                                             out.resize(static_cast<std::size_t>(entry.CompressedSize()));
+                                             archive_.Stream().Seek(position, kSeekBegin);
+                                             std::int64_t got = 0;
+                                             while (got < entry.CompressedSize()) {
+                                               const std::int64_t n = archive_.Stream().Read(
+                                                   out.data() + got, entry.CompressedSize() - got);
+                                               if (n <= 0) return false;
+                                               got += n;
+                                             }
+                                             return true;
+                                           });
 }
 
 std::int64_t ExtractRun::DataPositionOf(const TZipHeaderInfo& entry) {
@@ -328,8 +330,7 @@ bool ExtractRun::CheckPassword(int index) {
         continue;
       }
     }
-    Skip(reader_.Password().empty() ? TSkipReason::srPasswordNeeded : TSkipReason::srBadPassword, stored_name_,
-         index);
+    Skip(reader_.Password().empty() ? TSkipReason::srPasswordNeeded : TSkipReason::srBadPassword, stored_name_, index);
     return false;
   }
   entry_.SetCompressedSize(entry_.CompressedSize() - kEncryptionHeaderSize);
@@ -363,8 +364,7 @@ bool ExtractRun::CheckAesPassword(int index) {
       }
     }
     aes_input_.reset();
-    Skip(reader_.Password().empty() ? TSkipReason::srPasswordNeeded : TSkipReason::srBadPassword, stored_name_,
-         index);
+    Skip(reader_.Password().empty() ? TSkipReason::srPasswordNeeded : TSkipReason::srBadPassword, stored_name_, index);
     return false;
   }
   entry_.SetCompressedSize(aes_input_->Remaining());
@@ -440,9 +440,7 @@ DecodeResult ExtractRun::DecodeEntryData() {
   input_truncated_ = false;
   output_oversize_ = false;
   const InputFn input = [this](std::uint8_t* buffer, std::size_t max) { return ReadInput(buffer, max); };
-  const OutputBlockFn output = [this](const std::uint8_t* data, std::size_t count) {
-    WriteOutputBlock(data, count);
-  };
+  const OutputBlockFn output = [this](const std::uint8_t* data, std::size_t count) { WriteOutputBlock(data, count); };
   const auto usize = static_cast<std::uint64_t>(std::max<std::int64_t>(0, entry_.UncompressedSize()));
   const auto csize = static_cast<std::uint64_t>(std::max<std::int64_t>(0, entry_.CompressedSize()));
   crc_done_ = false;
@@ -766,6 +764,8 @@ int TVCLUnZip::UnZip() {
   return RunExtraction(false);
 }
 
-int TVCLUnZip::Test() { return RunExtraction(true); }
+int TVCLUnZip::Test() {
+  return RunExtraction(true);
+}
 
 }  // namespace kzb::zip

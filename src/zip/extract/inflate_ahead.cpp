@@ -32,7 +32,9 @@ TInflateAhead::TInflateAhead(std::vector<int> candidates, std::vector<std::int64
   limit_bytes_ = std::max(kMinBytesAhead, kBytesAheadPerWorker * pool_->Workers());
 }
 
-TInflateAhead::~TInflateAhead() { pool_.reset(); }
+TInflateAhead::~TInflateAhead() {
+  pool_.reset();
+}
 
 std::shared_ptr<TInflateAhead::Item> TInflateAhead::Claim(int index) {
   while (!ahead_.empty() && ahead_.front()->index < index) Release(ahead_.front()->index);
@@ -95,8 +97,7 @@ void TInflateAhead::Run(const std::shared_ptr<Item>& item) {
       if (data.size() + count > static_cast<std::size_t>(item->size)) throw Oversize{};
       data.insert(data.end(), bytes, bytes + count);
     };
-    ok = inflater.Inflate(read, write) == DecodeResult::kOk &&
-         data.size() == static_cast<std::size_t>(item->size);
+    ok = inflater.Inflate(read, write) == DecodeResult::kOk && data.size() == static_cast<std::size_t>(item->size);
     if (ok) crc = Crc32Of(data.data(), data.size());
   } catch (...) {
     ok = false;  // the run's own path decodes the entry and reports what is wrong with it

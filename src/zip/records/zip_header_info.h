@@ -22,8 +22,8 @@
 //
 // Names: see name_codec.h. A central header whose name needs the UTF-8 flag says host VFAT (14) instead of
 // MS-DOS (0) in version made by, because Info-ZIP's unzip reads MS-DOS names as OEM text despite the flag;
-// the attribute bits mean the same for both hosts. FileNameLength is the byte length of the stored name that WriteLocal and
-// WriteCentral write (Directory + FileName, UTF-8).
+// the attribute bits mean the same for both hosts. FileNameLength is the byte length of the stored name that WriteLocal
+// and WriteCentral write (Directory + FileName, UTF-8).
 #pragma once
 
 #include <cstdint>
@@ -126,9 +126,7 @@ class TZipHeaderInfo {
   void SetCompressedSize(std::int64_t v) { compressed_size_ = v; }
   std::int64_t UncompressedSize() const { return uncompressed_size_; }
   void SetUncompressedSize(std::int64_t v) { uncompressed_size_ = v; }
-  std::int64_t FileNameLength() const {
-    return static_cast<std::int64_t>(directory_.size() + file_name_.size());
-  }
+  std::int64_t FileNameLength() const { return static_cast<std::int64_t>(directory_.size() + file_name_.size()); }
   std::uint16_t CentralExtraLength() const { return central_extra_length_; }
   void SetCentralExtraLength(std::uint16_t v) { central_extra_length_ = v; }
   std::uint16_t LocalExtraLength() const { return local_extra_length_; }

@@ -8,14 +8,14 @@
 // was.
 //
 // One file is read once (twice with a traditional password: that cipher's header needs the CRC before any
-// data is written; AES needs no such pass). Its data is staged in memory while it is small, so the local header can be written
-// once with its final values and no seek is needed; a large entry spills into the archive behind a
-// provisional local header that is patched when the sizes are known (or, for volumes, into a temporary
-// entry file, because a header must be final before its data starts on a volume). Reading stops at the
-// size the file had when it was opened, so a file that grows while it is read is stored as a consistent
-// prefix; one that shrinks is stored as what was read. With a password, data that differs between the CRC
-// pass and the data pass would give a header check byte that does not match, so such an entry is rolled
-// back and written again, and skipped (OnSkippingFile, reason 2) when it changes a second time.
+// data is written; AES needs no such pass). Its data is staged in memory while it is small, so the local header can be
+// written once with its final values and no seek is needed; a large entry spills into the archive behind a provisional
+// local header that is patched when the sizes are known (or, for volumes, into a temporary entry file, because a header
+// must be final before its data starts on a volume). Reading stops at the size the file had when it was opened, so a
+// file that grows while it is read is stored as a consistent prefix; one that shrinks is stored as what was read. With
+// a password, data that differs between the CRC pass and the data pass would give a header check byte that does not
+// match, so such an entry is rolled back and written again, and skipped (OnSkippingFile, reason 2) when it changes a
+// second time.
 //
 // AES entries (WinZip AES, method 99): a fresh random salt per entry, the salt and password verifier in
 // front of the data, the encrypted compressed bytes, the 10-byte authentication code behind them. Entries
@@ -74,7 +74,6 @@ constexpr std::int64_t kAesCrcMinimumSize = 20;
 constexpr std::int64_t kZfcBytesPerFileWithPaths = 83;
 constexpr std::int64_t kZfcBytesPerFile = 58;
 constexpr std::int64_t kZfcBytesFixed = 2070;
-
 
 // A read error of a source file (as opposed to an error of the archive being written).
 struct InputReadError {
@@ -598,7 +597,8 @@ std::int64_t ZipRun::ReadInput(std::uint8_t* buffer, std::int64_t max) {
 void ZipRun::WriteOutput(const std::uint8_t* data, std::int64_t count) {
   if (count <= 0) return;
   if (encrypting_) {
-    if (encrypt_buffer_.size() < static_cast<std::size_t>(count)) encrypt_buffer_.resize(static_cast<std::size_t>(count));
+    if (encrypt_buffer_.size() < static_cast<std::size_t>(count))
+      encrypt_buffer_.resize(static_cast<std::size_t>(count));
     if (aes_encrypting_) {
       aes_->Encrypt(data, encrypt_buffer_.data(), static_cast<std::size_t>(count));
     } else {

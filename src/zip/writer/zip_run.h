@@ -111,12 +111,12 @@ class ZipRun {
   std::unordered_set<std::string> names_;     // stored names in the new archive
   TEndCentral new_end_;
   std::unique_ptr<TDeflater> deflater_;
-  std::vector<std::string> files_;          // the files to add, in order
-  std::unique_ptr<TPackAhead> ahead_;       // with more than one thread
+  std::vector<std::string> files_;             // the files to add, in order
+  std::unique_ptr<TPackAhead> ahead_;          // with more than one thread
   std::shared_ptr<TPackAhead::File> claimed_;  // the plan for the file being added
-  bool packed_redo_ = false;                // the file is written without the plan
+  bool packed_redo_ = false;                   // the file is written without the plan
   TZipCrypt crypt_;
-  std::unique_ptr<TAesEncryptor> aes_;  // made on the first AES entry
+  std::unique_ptr<TAesEncryptor> aes_;     // made on the first AES entry
   std::unique_ptr<TAesKeyPool> aes_keys_;  // salts and keys of the run's AES entries
   std::int64_t central_entries_this_disk_ = 0;
   std::vector<std::uint8_t> zfc_bytes_;  // directory and end record for the ".zfc" side file

@@ -100,8 +100,7 @@ void ZipRun::PlaceLocalHeader(TZipHeaderInfo& header) {
   header.WriteLocal(output_->Stream());
 }
 
-void ZipRun::CopyToVolumes(TStream* source, const std::uint8_t* memory, std::int64_t count,
-                           std::int64_t uncompressed) {
+void ZipRun::CopyToVolumes(TStream* source, const std::uint8_t* memory, std::int64_t count, std::int64_t uncompressed) {
   byte_total_ -= uncompressed - count;
   if (output_->RoomLeft() <= 0) output_->NextVolume();
   std::int64_t remaining = count;

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "app/runs/run_lock.h"
 #include "app/common/data_dir.h"
+#include "app/runs/run_lock.h"
 #include "app/runs/runs_fixture.h"
 #include "zip/writer/vcl_zip.h"
 
@@ -32,8 +32,10 @@ TEST_F(BackupRunTest, NumberedRunWritesTheArchiveAndAdvancesTheNumber) {
   EXPECT_EQ(app.Panel().Fields().archive_name, DestDir() + "Docs6.zip");
   const std::string size = std::to_string(platform::FileSize(archive) / 1024);
   ASSERT_EQ(ui_.Messages().size(), 1u);
-  EXPECT_EQ(ui_.Messages()[0].text, "Backup Files Succeeds!\rProject Name: 'Docs'\rFile Name:    'Docs4.zip'\r"
-                                    "File Size:    '" + size + "Kb'");
+  EXPECT_EQ(ui_.Messages()[0].text,
+            "Backup Files Succeeds!\rProject Name: 'Docs'\rFile Name:    'Docs4.zip'\r"
+            "File Size:    '" +
+                size + "Kb'");
   EXPECT_EQ(ui_.Messages()[0].kind, MessageKind::kInformation);
   EXPECT_EQ(ui_.Messages()[0].seconds, 4);
   EXPECT_EQ(LogLines(), std::vector<std::string>{"Backup|Succeeds|Docs|" + archive + "  " + size + "Kb"});
