@@ -26,6 +26,7 @@ struct PackOptions {
   std::string password;
   std::string encryption = "zipcrypto";
   bool recurse = false;
+  bool folders = false;
   bool no_paths = false;
   std::string relative_to;
   std::vector<std::string> exclude;
@@ -60,6 +61,7 @@ int RunPack(const CommandState& state, const PackOptions& options, bool password
   zip.SetPassword(password_given ? options.password : PasswordFromFileOrEnvironment(state));
   zip.SetEncryption(options.encryption == "aes256" ? zip::TZipEncryption::zeAes256 : zip::TZipEncryption::zeZipCrypto);
   zip.SetRecurse(options.recurse);
+  zip.SetAddDirEntriesOnRecurse(options.folders);
   zip.SetStorePaths(!options.no_paths);
   if (!options.relative_to.empty()) {
     zip.SetRootDir(platform::ExpandFileName(options.relative_to));
@@ -163,6 +165,9 @@ void AddPackCommand(CLI::App& app, CommandState& state) {
                    "Cipher of --password: zipcrypto (traditional, weak; default) or aes256 (WinZip AES-256)")
       ->check(CLI::IsMember({"aes256", "zipcrypto"}));
   pack->add_flag("--recurse", options->recurse, "Search subfolders of every folder and mask");
+  pack->add_flag("--folders", options->folders,
+                 "With --recurse, add an entry for every folder searched (keeps empty folders, their times and "
+                 "permissions)");
   pack->add_flag("--no-paths", options->no_paths, "Store file names only, without their folders");
   pack->add_option("--relative-to", options->relative_to,
                    "Store paths relative to this folder (files elsewhere keep their full path)");

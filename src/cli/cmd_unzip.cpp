@@ -260,6 +260,8 @@ int RunExtract(const CommandState& state, const ExtractOptions& options) {
   reader.SetRecreateDirs(!options.no_folders);
   SetPassword(reader, state, options.password_given, options.password);
   reader.SetOverwriteMode(OverwriteModeOf(options.overwrite));
+  // Files an earlier extraction made read-only follow the overwrite rule like any other.
+  reader.SetReplaceReadOnly(true);
   std::vector<std::string> unmatched;
   if (options.patterns.empty()) {
     reader.SetDoAll(true);

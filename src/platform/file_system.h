@@ -133,6 +133,24 @@ struct FileStatus {
 // Follows links; false when the path does not exist.
 bool GetFileStatus(const std::string& path, FileStatus& status);
 
+// How archivers of this system describe a file in an archive entry: the host system they name in "version
+// made by" and the 32-bit external attributes. POSIX: host 3 (Unix) with the st_mode bits (file type and
+// permissions) in the high 16 bits and the DOS attributes in the low byte, as Unix archivers write them.
+// Windows: host 0 (FAT) with the DOS attributes alone.
+#ifdef _WIN32
+inline constexpr std::uint8_t kArchiveHostSystem = 0;
+#else
+inline constexpr std::uint8_t kArchiveHostSystem = 3;
+#endif
+std::uint32_t ArchiveAttributes(const FileStatus& status);
+
+// The process's file-creation mask (umask) as permission bits; 0 where the system has none (Windows).
+// Read without changing it where the system allows (Linux); otherwise read and set back at once.
+std::uint32_t FileCreationMask();
+// Sets the permission bits (the low 12 bits of mode; on Windows only the owner's write bit has a meaning,
+// as the read-only attribute). Follows links. False when the system refuses.
+bool SetFileMode(const std::string& path, std::uint32_t mode);
+
 // The 8.3 form of an existing path: a drive prefix stays as written; each further component that exists
 // and has a short alternate name is replaced by it; a trailing separator is kept. A path that is not on
 // Windows, or whose components have no short names, comes back unchanged.
@@ -140,6 +158,8 @@ std::string ToShortPath(const std::string& path);
 // Last-write time as a local DateTime; throws EFileError when the file does not exist.
 DateTime GetFileTime(const std::string& path);
 bool SetFileTime(const std::string& path, DateTime local_time);
+// Sets the last-write time to a POSIX time (seconds since 1970-01-01 UTC); independent of the time zone.
+bool SetFileUnixTime(const std::string& path, std::int64_t unix_time);
 // Bytes free for the user on the volume holding path, or -1.
 std::int64_t DiskFreeSpace(const std::string& path);
 // True when a file can be created in the folder.

@@ -278,6 +278,29 @@ bool GetFileStatus(const std::string& path, FileStatus& status) {
   return true;
 }
 
+std::uint32_t ArchiveAttributes(const FileStatus& status) {
+  return (status.unix_mode << 16) | (status.attr & 0xFF);
+}
+
+std::uint32_t FileCreationMask() {
+  // Linux reports the mask in the process status; changing it to read it would race with other threads
+  // creating files.
+  std::string text;
+  if (ReadFileContent("/proc/self/status", text)) {
+    const auto at = text.find("\nUmask:");
+    if (at != std::string::npos) {
+      return static_cast<std::uint32_t>(std::strtoul(text.c_str() + at + 8, nullptr, 8)) & 0777;
+    }
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return static_cast<std::uint32_t>(mask) & 0777;
+}
+
+bool SetFileMode(const std::string& path, std::uint32_t mode) {
+  return !path.empty() && ::chmod(path.c_str(), static_cast<mode_t>(mode & 07777)) == 0;
+}
+
 std::string ToShortPath(const std::string& path) { return path; }
 
 DateTime GetFileTime(const std::string& path) {
@@ -294,6 +317,15 @@ bool SetFileTime(const std::string& path, DateTime local_time) {
   times[1].tv_sec = local_time.ToUnixTime();
   if (times[1].tv_sec == static_cast<std::time_t>(-1) && parts.year != 1969) return false;
   times[1].tv_nsec = static_cast<long>(parts.millisecond) * 1'000'000L;
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+bool SetFileUnixTime(const std::string& path, std::int64_t unix_time) {
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<std::time_t>(unix_time);
+  times[1].tv_nsec = 0;
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 

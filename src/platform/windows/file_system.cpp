@@ -355,6 +355,25 @@ bool SetFileTime(const std::string& path, DateTime local_time) {
   return ::SetFileTime(h.Get(), nullptr, nullptr, &utc) != 0;
 }
 
+bool SetFileUnixTime(const std::string& path, std::int64_t unix_time) {
+  const FILETIME utc = win::FileTimeFromUnix(unix_time);
+  ScopedHandle h(CreateFileW(win::WinPath(path).c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h.Valid()) return false;
+  return ::SetFileTime(h.Get(), nullptr, nullptr, &utc) != 0;
+}
+
+std::uint32_t ArchiveAttributes(const FileStatus& status) { return status.attr; }
+
+std::uint32_t FileCreationMask() { return 0; }
+
+bool SetFileMode(const std::string& path, std::uint32_t mode) {
+  const std::int64_t attributes = GetFileAttributes(path);
+  if (attributes < 0) return false;
+  const auto attr = static_cast<std::uint32_t>(attributes);
+  return SetFileAttributes(path, (mode & 0200) != 0 ? (attr & ~kFaReadOnly) : (attr | kFaReadOnly));
+}
+
 std::int64_t DiskFreeSpace(const std::string& path) {
   if (GetFileAttributes(path) < 0) return -1;
   // The service wants a folder; a file's own folder serves for a file.

@@ -57,9 +57,6 @@ namespace kzb::zip {
 
 namespace {
 
-// Unix file type bits of the external attributes' high half.
-constexpr std::uint32_t kUnixTypeMask = 0170000;
-constexpr std::uint32_t kUnixRegular = 0100000;
 // Longest name part of a local header plus its extra field: what may follow a local header offset.
 constexpr std::int64_t kMaxLocalHeaderSize = kLocalHeaderSize + 2 * std::int64_t{kMaxFieldLength};
 // Attempts to find an unused temporary name before giving up on the entry.
@@ -89,9 +86,11 @@ int ExtractRun::Execute() {
     ExtractSelected();
   } catch (...) {
     DiscardOutput();
+    RestoreFolders();
     Finish();
     throw;
   }
+  RestoreFolders();
   Finish();
   return extracted_;
 }
@@ -192,9 +191,12 @@ bool ExtractRun::ExtractEntry(int index) {
 
 bool ExtractRun::ExtractFolderEntry(int index) {
   const std::string folder = OutputFolder(entry_);
-  if (!test_only_ && reader_.RecreateDirs() && !folder.empty() && !PrepareFolder(folder)) {
-    Skip(TSkipReason::srUnsafePath, folder, index);
-    return false;
+  if (!test_only_ && reader_.RecreateDirs() && !folder.empty()) {
+    if (!PrepareFolder(folder)) {
+      Skip(TSkipReason::srUnsafePath, folder, index);
+      return false;
+    }
+    RememberFolder(folder);
   }
   ++extracted_;
   return false;
@@ -320,13 +322,13 @@ bool ExtractRun::DecideOverwrite(int index, std::string& fname, bool& replaces) 
   replaces = is_file_there(fname);  // the prompt may have changed the name
   if (!replaces) return true;
   // A read-only file is replaced only with ReplaceReadOnly, even where the process could replace it anyway.
+  // Its attribute is cleared only when the new content is complete (CommitOutput), so a failed entry
+  // leaves the file as it was.
   const std::int64_t attributes = platform::GetFileAttributes(fname);
-  if (attributes >= 0 && (attributes & platform::kFaReadOnly) != 0 && (attributes & platform::kFaDirectory) == 0) {
-    if (!reader_.ReplaceReadOnly() ||
-        !platform::SetFileAttributes(fname, static_cast<std::uint32_t>(attributes) & ~platform::kFaReadOnly)) {
-      Skip(TSkipReason::srFileOpenError, fname, index);
-      return false;
-    }
+  if (attributes >= 0 && (attributes & platform::kFaReadOnly) != 0 && (attributes & platform::kFaDirectory) == 0 &&
+      !reader_.ReplaceReadOnly()) {
+    Skip(TSkipReason::srFileOpenError, fname, index);
+    return false;
   }
   return true;
 }
@@ -359,6 +361,7 @@ bool ExtractRun::OpenOutput(int index, const std::string& fname, bool replaces) 
   }
   output_ = std::make_unique<TS_BufferStream>(*device_, kDefaultBufferSize);
   target_ = fname;
+  replacing_ = replaces;
   sync_output_ = reader_.FlushFilesOnClose() || replaces;
   return true;
 }
@@ -444,8 +447,24 @@ bool ExtractRun::FinishEntry(int index, const std::string& fname, DecodeResult r
 
 // Gives the checked temporary file the entry's time and attributes and renames it over the target.
 bool ExtractRun::CommitOutput(int index, const std::string& fname) {
-  RestoreTimeAndAttributes(temp_path_);
+  RestoreTimeAndAttributes(temp_path_, !replacing_);
+  // Where the read-only attribute blocks a rename over the file (Windows), it is cleared just before and
+  // given back when the rename fails anyway; elsewhere the rename replaces the file as it is.
+  std::int64_t read_only_attributes = -1;
+  if (replacing_ && platform::kNativeDosAttributes) {
+    const std::int64_t attributes = platform::GetFileAttributes(fname);
+    if (attributes >= 0 && (attributes & platform::kFaReadOnly) != 0) {
+      read_only_attributes = attributes;
+      const bool cleared =
+          platform::SetFileAttributes(fname, static_cast<std::uint32_t>(attributes) & ~platform::kFaReadOnly);
+      static_cast<void>(cleared);  // the rename below tells whether the file could be replaced
+    }
+  }
   if (!platform::ReplaceFile(temp_path_, fname)) {
+    if (read_only_attributes >= 0) {
+      const bool restored = platform::SetFileAttributes(fname, static_cast<std::uint32_t>(read_only_attributes));
+      static_cast<void>(restored);
+    }
     DiscardOutput();
     Skip(TSkipReason::srFileOpenError, fname, index);
     return false;
@@ -552,34 +571,91 @@ bool ExtractRun::PrepareFolder(const std::string& folder) {
     resolved_root_ = ResolvedFolder(reader_.DestDir().empty() ? platform::CurrentDir() : reader_.DestDir());
   }
   if (!IsInsideResolvedFolder(resolved_root_, folder.empty() ? std::string(".") : folder)) return false;
-  if (!folder.empty() && !platform::DirectoryExists(folder)) platform::ForceDirectories(folder);
+  if (!folder.empty() && !platform::DirectoryExists(folder)) {
+    // The folders made here are new to the user: their stored modes pass through the creation mask.
+    for (std::string missing = platform::ExcludeTrailingSeparator(folder);
+         !missing.empty() && !platform::DirectoryExists(missing);
+         missing = platform::ExcludeTrailingSeparator(platform::ExtractFilePath(missing))) {
+      if (!created_folders_.insert(missing).second) break;
+    }
+    platform::ForceDirectories(folder);
+  }
   ready_folders_.insert(folder);
   return true;
 }
 
-void ExtractRun::RestoreTimeAndAttributes(const std::string& fname) const {
-  try {
-    // A time the file system refuses leaves the file's own time; the data is what counts.
-    const bool timed = platform::SetFileTime(fname, platform::DateTime::FromDos(FixDosDateTime(entry_.FileDateTime())));
-    static_cast<void>(timed);
-  } catch (const std::exception&) {
-    // A date that does not convert leaves the file's own time.
+void ExtractRun::RestoreTime(const std::string& path, const TZipHeaderInfo& entry) {
+  // A time the file system refuses leaves the file's own time; the data is what counts.
+  bool timed = false;
+  if (entry.UnixTime()) {
+    timed = platform::SetFileUnixTime(path, *entry.UnixTime());
+  } else {
+    try {
+      timed = platform::SetFileTime(path, platform::DateTime::FromDos(FixDosDateTime(entry.FileDateTime())));
+    } catch (const std::exception&) {
+      // A date that does not convert leaves the file's own time.
+    }
   }
+  static_cast<void>(timed);
+}
+
+std::uint32_t ExtractRun::CreationMask() {
+  if (!creation_mask_) creation_mask_ = platform::FileCreationMask();
+  return *creation_mask_;
+}
+
+void ExtractRun::RestoreTimeAndAttributes(const std::string& fname, bool is_new) {
+  RestoreTime(fname, entry_);
   if (!reader_.RetainAttributes()) return;
   const std::uint32_t external = entry_.ExternalAttributes();
-  const std::uint32_t unix_mode = external >> 16;
-  if ((entry_.VersionMadeBy() >> 8) == kHostUnix && unix_mode != 0) {
-    // Permission bits of regular files only; never set-id bits, never the modes of links or devices.
+  const std::uint32_t unix_mode = entry_.UnixMode();
+  if (unix_mode != 0) {
+    // Permission bits of regular files only; never set-id or sticky bits, never the modes of links or
+    // devices. A new file gets them through the creation mask, as a file the user makes would; a file
+    // that replaces another gets them as stored.
     const std::uint32_t type = unix_mode & kUnixTypeMask;
     if (type == kUnixRegular || type == 0) {
-      std::error_code ec;
-      std::filesystem::permissions(platform::FsPath(fname), static_cast<std::filesystem::perms>(unix_mode & 0777),
-                                   std::filesystem::perm_options::replace, ec);
+      const std::uint32_t mode = (unix_mode & kUnixPermissionMask) & (is_new ? ~CreationMask() : ~0U);
+      const bool applied = platform::SetFileMode(fname, mode);
+      static_cast<void>(applied);  // a file left with the default mode holds the same data
     }
   } else if (platform::kNativeDosAttributes || (external & platform::kFaReadOnly) != 0) {
     const bool applied = platform::SetFileAttributes(fname, external & 0xFF);
     static_cast<void>(applied);  // a file left writable holds the same data
   }
+}
+
+void ExtractRun::RememberFolder(const std::string& folder) {
+  PendingFolder pending;
+  pending.path = platform::ExcludeTrailingSeparator(folder);
+  pending.entry = entry_;
+  pending.is_new = created_folders_.count(pending.path) != 0;
+  pending_folders_.push_back(std::move(pending));
+}
+
+// Folder times and modes, once everything inside is written (writing a file changes its folder's time,
+// and a folder without write permission could not take its files): deepest folders first.
+void ExtractRun::RestoreFolders() noexcept {
+  std::stable_sort(pending_folders_.begin(), pending_folders_.end(),
+                   [](const PendingFolder& a, const PendingFolder& b) { return a.path.size() > b.path.size(); });
+  for (const PendingFolder& folder : pending_folders_) {
+    try {
+      if (!platform::DirectoryExists(folder.path)) continue;
+      if (reader_.RetainAttributes()) {
+        const std::uint32_t unix_mode = folder.entry.UnixMode();
+        if ((unix_mode & kUnixTypeMask) == kUnixDirectory) {
+          const std::uint32_t mode =
+              (unix_mode & kUnixPermissionMask) & (folder.is_new ? ~CreationMask() : ~0U);
+          const bool applied = platform::SetFileMode(folder.path, mode);
+          static_cast<void>(applied);  // a folder left with its own mode holds the same files
+        }
+      }
+      RestoreTime(folder.path, folder.entry);
+    } catch (const std::exception&) {
+      // Times and modes of folders are a courtesy; the files inside are restored already.
+    }
+  }
+  pending_folders_.clear();
 }
 
 // --- Input and output ----------------------------------------------------------------------------------------

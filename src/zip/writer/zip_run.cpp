@@ -98,6 +98,28 @@ std::uint32_t ZipRun::FileDosTime(const std::string& path) {
   }
 }
 
+void ZipRun::DescribeFile(const std::string& path, bool folder, TZipHeaderInfo& header) {
+  header.SetVersionMadeBy(static_cast<std::uint16_t>((platform::kArchiveHostSystem << 8) | kVersionDefault));
+  platform::FileStatus status;
+  bool known = false;
+  try {
+    known = platform::GetFileStatus(path, status);
+  } catch (const std::exception&) {
+    known = false;
+  }
+  if (!known) {
+    // Gone since it was listed: the entry still gets a time, and plain attributes.
+    header.SetFileDateTime(FixDosDateTime(platform::DateTime::Now().ToDos()));
+    header.SetUnixTime(std::nullopt);
+    if (!folder) header.SetExternalAttributes(platform::kFaArchive);
+    return;
+  }
+  header.SetFileDateTime(FixDosDateTime(status.time.ToDos()));
+  header.SetUnixTime(status.unix_time);
+  // Folder entries from a host without a mode keep the default attributes.
+  if (!folder || platform::kArchiveHostSystem == kHostUnix) header.SetExternalAttributes(platform::ArchiveAttributes(status));
+}
+
 // --- The run ---------------------------------------------------------------------------------------------
 
 int ZipRun::Execute() {
@@ -290,9 +312,7 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
       if (!retry) return false;
     }
   }
-  const std::int64_t attributes = platform::GetFileAttributes(path);
-  header.SetExternalAttributes(attributes < 0 ? platform::kFaArchive : static_cast<std::uint32_t>(attributes));
-  header.SetFileDateTime(FileDosTime(path));
+  DescribeFile(path, false, header);
   file_size_ = input_->Size();
   header.SetUncompressedSize(file_size_);
   header.SetFileName(platform::ExtractFileName(NamingPath(path)));
@@ -457,14 +477,7 @@ ZipRun::EntryOutcome ZipRun::WriteFileEntry(TZipHeaderInfo& header, std::int64_t
 
 bool ZipRun::WriteFolderEntry(const std::string& path, TZipHeaderInfo& header) {
   const std::string folder = platform::ExcludeTrailingSeparator(path);
-  std::uint32_t time;
-  try {
-    time = platform::DirectoryExists(folder) ? FixDosDateTime(platform::GetFileTime(folder).ToDos())
-                                             : FixDosDateTime(platform::DateTime::Now().ToDos());
-  } catch (const std::exception&) {
-    time = FixDosDateTime(platform::DateTime::Now().ToDos());
-  }
-  header.SetFileDateTime(time);
+  DescribeFile(platform::DirectoryExists(folder) ? folder : std::string(), true, header);
   header.SetCompressedSize(0);
   header.SetUncompressedSize(0);
   header.SetCompressionMethod(kMethodStored);

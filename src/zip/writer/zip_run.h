@@ -50,6 +50,9 @@ class ZipRun {
   static bool EndsWithSeparator(const std::string& path);
   // The file's modification time as a DOS date-time (now, when it cannot be read).
   static std::uint32_t FileDosTime(const std::string& path);
+  // The entry's host, attributes and times from the file or folder at path (folder: a folder entry; an
+  // empty or vanished path gives the current time).
+  static void DescribeFile(const std::string& path, bool folder, TZipHeaderInfo& header);
 
   void ResolveFiles();
   void OpenOutput();
