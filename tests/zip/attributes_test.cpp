@@ -9,6 +9,7 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 #endif
@@ -162,7 +163,9 @@ TEST(AttributesTest, ModesTimesAndNamesComeBack) {
                          Run{"replaced files, mask 077", 077, true}}) {
     SCOPED_TRACE(run.label);
     const std::string dest = dir / (std::string("out-") + std::to_string(run.mask) + "/");
-    if (run.replaces) ASSERT_EQ(Extract(archive, dest), static_cast<int>(Tree().size()) + 1);
+    if (run.replaces) {
+      ASSERT_EQ(Extract(archive, dest), static_cast<int>(Tree().size()) + 1);
+    }
     ScopedZoneAndMask zone(kNewYork, run.mask);
     ASSERT_EQ(Extract(archive, dest), static_cast<int>(Tree().size()) + 1);
     const unsigned keep = run.replaces ? 07777 : (07777 & ~run.mask);

@@ -460,19 +460,19 @@ TEST(ZipHeaderInfoTimeTest, TimeBlocksOfOtherTools) {
     std::vector<std::uint8_t> extra;
     std::optional<std::int64_t> want;
   };
-  const std::vector<std::uint8_t> ut = {0x55, 0x54, 5, 0, 1, 0x80, 0x3B, 0xA5, 0x65};  // 2024-01-15 10:20:32
+  const std::vector<std::uint8_t> ut = {0x55, 0x54, 5, 0, 1, 0x80, 0x3B, 0xA5, 0x65};  // 2024-01-15 14:04:48 UTC
   const std::vector<std::uint8_t> ut_access_only = {0x55, 0x54, 5, 0, 2, 1, 2, 3, 4};
   const std::vector<std::uint8_t> ut_cut = {0x55, 0x54, 1, 0, 1};
   const std::vector<std::uint8_t> ut_late = {0x55, 0x54, 5, 0, 1, 0xF0, 0xFF, 0xFF, 0xFF};  // past 2038
   const Case cases[] = {
-      {"extended timestamp", ut, 1705314176},
+      {"extended timestamp", ut, 1705327488},
       {"access time only", ut_access_only, std::nullopt},
       {"cut short", ut_cut, std::nullopt},
       {"past 2038 read unsigned", ut_late, 0xFFFFFFF0},
       {"ntfs times", NtfsBlock(kNtfsTimesTag, NtfsTimes(1721038833)), 1721038833},
       {"ntfs times in a second block", Concat({NtfsBlock(7, {1, 2}), NtfsBlock(kNtfsTimesTag, NtfsTimes(5))}), 5},
       {"ntfs short times", NtfsBlock(kNtfsTimesTag, std::vector<std::uint8_t>(8, 1)), std::nullopt},
-      {"extended timestamp wins over ntfs", Concat({NtfsBlock(kNtfsTimesTag, NtfsTimes(99)), ut}), 1705314176},
+      {"extended timestamp wins over ntfs", Concat({NtfsBlock(kNtfsTimesTag, NtfsTimes(99)), ut}), 1705327488},
       {"none", {}, std::nullopt},
   };
   for (const auto& c : cases) {
