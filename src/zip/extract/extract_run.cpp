@@ -535,12 +535,20 @@ std::string ExtractRun::OutputFolder(const TZipHeaderInfo& entry) const {
 
 bool ExtractRun::MayOverwrite(int index, std::string& fname) {
   if (reader_.OverwriteMode() == TUZOverwriteMode::Always) return true;
-  const std::uint32_t entry_date = FixDosDateTime(entry_.FileDateTime());
-  std::uint32_t file_date = 0;
-  try {
-    file_date = platform::GetFileTime(fname).ToDos();
-  } catch (const std::exception&) {
-    file_date = 0;  // a dangling link: older than anything
+  // In UTC seconds when the entry has its time in UTC (a change of time zone between backup and restore
+  // then does not turn the answer), else as DOS date-times.
+  std::int64_t entry_date = FixDosDateTime(entry_.FileDateTime());
+  std::int64_t file_date = 0;
+  platform::FileStatus status;
+  if (entry_.UnixTime() && platform::GetFileStatus(fname, status)) {
+    entry_date = *entry_.UnixTime();
+    file_date = status.unix_time;
+  } else {
+    try {
+      file_date = platform::GetFileTime(fname).ToDos();
+    } catch (const std::exception&) {
+      file_date = 0;  // a dangling link: older than anything
+    }
   }
   switch (reader_.OverwriteMode()) {
     case TUZOverwriteMode::Never:
@@ -641,7 +649,9 @@ void ExtractRun::RestoreFolders() noexcept {
   for (const PendingFolder& folder : pending_folders_) {
     try {
       if (!platform::DirectoryExists(folder.path)) continue;
-      if (reader_.RetainAttributes()) {
+      // A folder's read-only attribute on Windows means something else (a customised folder): modes only
+      // where they are permissions.
+      if (reader_.RetainAttributes() && !platform::kNativeDosAttributes) {
         const std::uint32_t unix_mode = folder.entry.UnixMode();
         if ((unix_mode & kUnixTypeMask) == kUnixDirectory) {
           const std::uint32_t mode =
