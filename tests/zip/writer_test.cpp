@@ -161,7 +161,12 @@ TEST_F(WriterTest, NewArchivePassesPeersAtEveryKindOfLevel) {
     EXPECT_EQ(zip.Count(), 5);  // the reader side shows the new archive
     ExpectPeersAccept(zip_name_, files_);
     for (const auto& [name, entry] : Entries(zip_name_)) {
-      EXPECT_EQ(entry.VersionMadeBy(), 20) << name;
+      // Version 2.0, made on this system's host (Unix on POSIX, with the file's mode; MS-DOS on Windows).
+      EXPECT_EQ(entry.VersionMadeBy(), (platform::kArchiveHostSystem << 8) | 20) << name;
+      if (platform::kArchiveHostSystem == kHostUnix) {
+        EXPECT_EQ(entry.UnixMode() & kUnixTypeMask, kUnixRegular) << name;
+      }
+      EXPECT_TRUE(entry.UnixTime().has_value()) << name;
       EXPECT_EQ(entry.GeneralFlags() & (kFlagEncrypted | kFlagDataDescriptor), 0) << name;
       if (level == 0) {
         EXPECT_EQ(entry.CompressionMethod(), kMethodStored) << name;
