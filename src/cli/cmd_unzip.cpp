@@ -42,6 +42,12 @@ std::string MethodName(std::uint16_t method) {
     case zip::kMethodReduced4: return "reduce4";
     case zip::kMethodImploded: return "implode";
     case zip::kMethodDeflated: return "deflate";
+    case zip::kMethodDeflate64: return "deflate64";
+    case zip::kMethodBzip2: return "bzip2";
+    case zip::kMethodLzma: return "lzma";
+    case zip::kMethodZstd: return "zstd";
+    case zip::kMethodXz: return "xz";
+    case zip::kMethodPpmd: return "ppmd";
     default: return "m" + std::to_string(method);
   }
 }

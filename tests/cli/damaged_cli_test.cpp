@@ -12,6 +12,15 @@
 namespace kzb::cli {
 namespace {
 
+#ifdef _WIN32
+
+TEST(DamagedCliTest, RunsThroughAPosixShell) {
+  GTEST_SKIP() << "POSIX only: these tests drive kzb through a POSIX shell; tests/windows/wine_cli_test.sh "
+                  "checks kzb.exe on a damaged archive from the host";
+}
+
+#else
+
 namespace fs = std::filesystem;
 using test::RunCommand;
 using test::ScratchDir;
@@ -73,8 +82,8 @@ TEST(DamagedCliTest, OverlappingEntriesAreRefused) {
 TEST(DamagedCliTest, NamesAreEscapedAndMethodsNamed) {
   ScratchDir dir;
   std::vector<zip::crafted::CraftedEntry> entries = {zip::crafted::Entry("evil\x1b[31m\nname.txt", "x"),
-                                                     zip::crafted::Entry("d64.bin", "y")};
-  entries[1].method = 9;
+                                                     zip::crafted::Entry("notes.ppmd", "y")};
+  entries[1].method = 98;
   test::WriteFileBytes(dir / "odd.zip", zip::crafted::CraftArchive(entries));
   std::string out;
   EXPECT_EQ(RunCommand(Kzb("list " + ShellQuote(dir / "odd.zip")), &out), 0) << out;
@@ -83,7 +92,7 @@ TEST(DamagedCliTest, NamesAreEscapedAndMethodsNamed) {
   EXPECT_EQ(RunCommand(Kzb("entries " + ShellQuote(dir / "odd.zip")), &out), 0) << out;
   EXPECT_TRUE(Has(out, "evil%1B[31m%0Aname.txt")) << out;
   EXPECT_EQ(RunCommand(Kzb("test " + ShellQuote(dir / "odd.zip")), &out), 1) << out;
-  EXPECT_TRUE(Has(out, "d64.bin: compression method 9 (Deflate64) is not supported\n")) << out;
+  EXPECT_TRUE(Has(out, "notes.ppmd: compression method 98 (PPMd) is not supported\n")) << out;
   EXPECT_FALSE(Has(out, "CRC")) << out;
   EXPECT_FALSE(Has(out, "Unknown Compression Method")) << out;
 }
@@ -136,6 +145,8 @@ TEST(DamagedCliTest, AWriteErrorEndsTheExtractionAndTheOldFileSurvives) {
     EXPECT_EQ(item.path().filename().string().rfind(".kzb-", 0), std::string::npos) << item.path();
   }
 }
+
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace kzb::cli

@@ -66,6 +66,39 @@ TEST(UnzipCliTest, TestPassesAndFails) {
   EXPECT_NE(out.find("b.bin: CRC error"), std::string::npos) << out;
 }
 
+// Entries of every method show their method's name; an entry whose method is not read is named with its
+// method when it fails.
+TEST(UnzipCliTest, MethodNamesInListAndTest) {
+  ScratchDir dir;
+  const std::string archive = MakeArchive(dir,
+                                          "z.writestr('c.txt','gamma '*50,zipfile.ZIP_BZIP2)\n"
+                                          "z.writestr('d.txt','delta '*50,zipfile.ZIP_LZMA)\n");
+  std::string out;
+  ASSERT_EQ(RunCommand(Kzb("list " + ShellQuote(archive)), &out), 0) << out;
+  EXPECT_NE(out.find("\nbzip2 "), std::string::npos) << out;
+  EXPECT_NE(out.find("\nlzma "), std::string::npos) << out;
+  if (KZB_LIBRARY_CODECS) {
+    EXPECT_EQ(RunCommand(Kzb("test " + ShellQuote(archive)), &out), 0) << out;
+    EXPECT_NE(out.find("All 4 entries OK"), std::string::npos) << out;
+  } else {  // a build without libbz2 and liblzma names what it cannot read
+    EXPECT_EQ(RunCommand(Kzb("test " + ShellQuote(archive)), &out), 1) << out;
+    EXPECT_NE(out.find("c.txt: compression method 12 (BZip2) is not supported"), std::string::npos) << out;
+    EXPECT_NE(out.find("d.txt: compression method 14 (LZMA) is not supported"), std::string::npos) << out;
+  }
+  if (!test::HaveTool("7zz")) GTEST_SKIP() << "7zz not installed";
+  std::string notes;
+  for (int i = 0; i < 200; ++i) notes += "note " + std::to_string(i) + "\n";
+  test::WriteFileText(dir / "src/notes.txt", notes);
+  const std::string ppmd = dir / "ppmd.zip";
+  ASSERT_EQ(RunCommand("cd " + ShellQuote(dir / "src") + " && 7zz a -tzip -bso0 -bsp0 -mm=PPMd -mx=9 " +
+                       ShellQuote(ppmd) + " notes.txt"),
+            0);
+  ASSERT_EQ(RunCommand(Kzb("list " + ShellQuote(ppmd)), &out), 0) << out;
+  EXPECT_EQ(out.rfind("ppmd ", 0), 0u) << out;
+  EXPECT_EQ(RunCommand(Kzb("test " + ShellQuote(ppmd)), &out), 1) << out;
+  EXPECT_NE(out.find("notes.txt: compression method 98 (PPMd) is not supported"), std::string::npos) << out;
+}
+
 TEST(UnzipCliTest, ExtractWithPatternsFoldersAndOverwrite) {
   ScratchDir dir;
   const std::string archive = MakeArchive(dir);
@@ -114,7 +147,7 @@ TEST(UnzipCliTest, ErrorsAndUsage) {
 }
 
 TEST(UnzipCliTest, PasswordProtectedArchive) {
-  if (!test::HaveTool("zip")) GTEST_SKIP() << "zip not installed";
+  if (!test::HaveTool("zip")) GTEST_SKIP() << test::MissingTools("zip");
   ScratchDir dir;
   test::WriteFileText(dir / "src/secret.txt", "the secret");
   ASSERT_EQ(RunCommand("cd " + ShellQuote(dir / "src") + " && zip -q -P pw ../enc.zip secret.txt"), 0);

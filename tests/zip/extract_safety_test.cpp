@@ -147,10 +147,10 @@ TEST(ExtractSafetyTest, AFailedEntryLeavesTheOldFileAndNoTemporary) {
 // no alert, no CRC line, no file; the run goes on.
 TEST(ExtractSafetyTest, EntriesThatCannotBeReadAreNamedOnce) {
   ScratchDir dir;
-  std::vector<crafted::CraftedEntry> entries = {crafted::Entry("d64.bin", "not really deflate64"),
+  std::vector<crafted::CraftedEntry> entries = {crafted::Entry("notes.ppmd", "not really PPMd"),
                                                 crafted::Entry("secret.txt", std::string(40, 's')),
                                                 crafted::Entry("plain.txt", "plain")};
-  entries[0].method = kMethodDeflate64;
+  entries[0].method = kMethodPpmd;
   entries[1].flags = kFlagEncrypted;
   test::WriteFileBytes(dir / "mixed.zip", crafted::CraftArchive(entries));
   for (const bool testing : {false, true}) {
@@ -170,12 +170,12 @@ TEST(ExtractSafetyTest, EntriesThatCannotBeReadAreNamedOnce) {
     EXPECT_EQ(testing ? reader.Test() : reader.UnZip(), 1);
     ASSERT_EQ(skipped.size(), 2u);
     EXPECT_EQ(skipped[0].first, TSkipReason::srUnsupportedMethod);
-    EXPECT_NE(skipped[0].second.find("d64.bin"), std::string::npos);
+    EXPECT_NE(skipped[0].second.find("notes.ppmd"), std::string::npos);
     EXPECT_EQ(skipped[1].first, TSkipReason::srPasswordNeeded);
     EXPECT_EQ(alerts, 0);
     EXPECT_EQ(bad_crc, 0);
   }
-  EXPECT_FALSE(fs::exists(dir / "out/d64.bin"));
+  EXPECT_FALSE(fs::exists(dir / "out/notes.ppmd"));
   EXPECT_FALSE(fs::exists(dir / "out/secret.txt"));
   EXPECT_TRUE(Temporaries(dir / "out").empty());
 }

@@ -24,6 +24,12 @@
 // OutputBlockFn when the area fills and at the end; then the last 32 KiB are moved to the bottom as the
 // history of what follows. A processor with BMI2 runs a copy of the hot loop compiled for it.
 //
+// Deflate64 runs the same code, instantiated for its format: a 64 KiB history, length code 285 with a
+// base of 3 and 16 extra bits, distance codes 30 and 31. Its longest length and distance together take up
+// to 60 bits, more than one refill guarantees, so its hot loop decodes at most two literal entries per
+// refill and refills again before every distance. Each format is a separate instantiation of the decoder:
+// plain deflate has no test of the format anywhere on its path.
+//
 // Safety. Every check on untrusted data goes through KZB_INFLATE_CHECK, which abandons the entry. Reads
 // never pass the end of the input buffer (the fast path runs only with the margin), writes never pass the
 // end of the output buffer (the fast path runs only while a longest match plus the copy overrun still
@@ -88,13 +94,29 @@ constexpr std::size_t kInputBufferSize = 2 * kInputBlockSize;
 // loading eight.
 constexpr std::size_t kInputMargin = 32;
 
-// History below the output area: the farthest a distance reaches.
-constexpr std::size_t kHistorySize = df::kWindowSize;
 // Output area: a larger area moves the history down less often (once per area) at the cost of memory.
 constexpr std::size_t kOutputArea = 8 * kOutputBlockSize;
 // Match copies write up to 31 bytes past their end.
 constexpr std::size_t kCopyOverrun = 32;
-constexpr std::size_t kOutputBufferSize = kHistorySize + kOutputArea + kCopyOverrun + 16;
+
+// What differs between the two formats.
+struct DeflateFormat {
+  static constexpr bool kDeflate64 = false;
+  // History below the output area: the farthest a distance reaches.
+  static constexpr std::size_t kHistorySize = df::kWindowSize;
+  static constexpr std::size_t kMaxMatch = df::kMaxMatch;
+  // Distance codes a dynamic block may declare.
+  static constexpr unsigned kNumDistSymbols = df::kNumDistSymbols;
+  static constexpr std::size_t kOutputBufferSize = kHistorySize + kOutputArea + kCopyOverrun + 16;
+};
+
+struct Deflate64Format {
+  static constexpr bool kDeflate64 = true;
+  static constexpr std::size_t kHistorySize = df::kWindowSize64;
+  static constexpr std::size_t kMaxMatch = df::kMaxMatch64;
+  static constexpr unsigned kNumDistSymbols = df::kNumDistSymbols64;
+  static constexpr std::size_t kOutputBufferSize = kHistorySize + kOutputArea + kCopyOverrun + 16;
+};
 
 // Thrown by the decoder's checks; turned into DecodeResult::kDataError by Inflate.
 struct InflateDataError {};
@@ -132,6 +154,7 @@ inline std::uint32_t ReverseBits(std::uint32_t code, unsigned length) {
 }
 
 // What each symbol decodes to (the entry without its code length), per alphabet.
+template <typename Format>
 struct SymbolInfo {
   std::array<std::uint32_t, df::kNumFixedLitLenSymbols> litlen{};
   std::array<std::uint32_t, df::kNumFixedDistSymbols> dist{};
@@ -149,12 +172,20 @@ struct SymbolInfo {
       dist[i] = (std::uint32_t{df::kDistBase[i]} << 16) | df::kDistExtraBits[i];
     }
     dist[30] = dist[31] = kEntryInvalid;
+    if constexpr (Format::kDeflate64) {
+      litlen[df::kEndOfBlock + df::kNumLengthCodes] =
+          (std::uint32_t{df::kLengthBase64Last} << 16) | df::kLengthExtraBits64Last;
+      for (int i = df::kNumDistSymbols; i < df::kNumDistSymbols64; ++i) {
+        dist[i] = (std::uint32_t{df::kDistBase64[i - df::kNumDistSymbols]} << 16) | df::kDistExtraBits64;
+      }
+    }
     for (std::uint32_t s = 0; s < df::kNumCodeLengthSymbols; ++s) code_length[s] = s << 16;
   }
 };
 
-const SymbolInfo& Symbols() {
-  static const SymbolInfo info;
+template <typename Format>
+const SymbolInfo<Format>& Symbols() {
+  static const SymbolInfo<Format> info;
   return info;
 }
 
@@ -270,10 +301,23 @@ void PairLiterals(std::uint32_t* table, unsigned table_bits) {
 
 }  // namespace
 
-struct TInflater::State {
-  State()
+// What TInflater holds: one decoder core of its format.
+class detail::InflaterState {
+ public:
+  virtual ~InflaterState() = default;
+  virtual void Run(const InputFn& input, const OutputBlockFn& output) = 0;
+};
+
+namespace {
+
+template <typename Format>
+struct InflaterCore final : detail::InflaterState {
+  static constexpr bool kDeflate64 = Format::kDeflate64;
+  static constexpr std::size_t kHistorySize = Format::kHistorySize;
+
+  InflaterCore()
       : in_buf(kInputBufferSize),
-        window(kOutputBufferSize),
+        window(Format::kOutputBufferSize),
         litlen_table(kLitLenTableSize),
         dist_table(kDistTableSize),
         fixed_litlen_table(std::size_t{1} << kLitLenTableBits),
@@ -282,14 +326,14 @@ struct TInflater::State {
     for (int s = 0; s < df::kNumFixedLitLenSymbols; ++s) litlen[s] = df::FixedLitLenLength(s);
     std::array<std::uint8_t, df::kNumFixedDistSymbols> dist{};
     dist.fill(df::kFixedDistLength);
-    BuildTable(litlen.data(), df::kNumFixedLitLenSymbols, Symbols().litlen.data(), kLitLenTableBits,
+    BuildTable(litlen.data(), df::kNumFixedLitLenSymbols, Symbols<Format>().litlen.data(), kLitLenTableBits,
                fixed_litlen_table.data(), fixed_litlen_table.size(), false);
     PairLiterals(fixed_litlen_table.data(), kLitLenTableBits);
-    BuildTable(dist.data(), df::kNumFixedDistSymbols, Symbols().dist.data(), kDistTableBits,
+    BuildTable(dist.data(), df::kNumFixedDistSymbols, Symbols<Format>().dist.data(), kDistTableBits,
                fixed_dist_table.data(), fixed_dist_table.size(), false);
   }
 
-  void Run(const InputFn& input, const OutputBlockFn& output);
+  void Run(const InputFn& input, const OutputBlockFn& output) override;
 
   // Input.
   bool ReadMoreInput();
@@ -328,8 +372,6 @@ struct TInflater::State {
   std::uint8_t* out_fast_end = nullptr;
   std::uint8_t* out_area_end = nullptr;
 };
-
-namespace {
 
 // Looks up the code at the bottom of bitbuf and consumes it with its extra bits; returns its entry and
 // leaves in saved the bits as they were before the entry's own bits were consumed (EntryValue reads the
@@ -400,9 +442,8 @@ template <unsigned kTableBits>
   }
 }
 
-}  // namespace
-
-bool TInflater::State::ReadMoreInput() {
+template <typename Format>
+bool InflaterCore<Format>::ReadMoreInput() {
   const std::size_t rest = static_cast<std::size_t>(in_end - in_ptr);
   std::memmove(in_buf.data(), in_ptr, rest);
   in_ptr = in_buf.data();
@@ -419,7 +460,8 @@ bool TInflater::State::ReadMoreInput() {
 }
 
 // Tops the register up to more than 56 bits, byte by byte; after the end of input with zero padding.
-void TInflater::State::RefillSlow() {
+template <typename Format>
+void InflaterCore<Format>::RefillSlow() {
   CheckNoPaddingUsed();
   while (bitsleft <= 56) {
     if (in_ptr == in_end && !ReadMoreInput()) {
@@ -433,7 +475,8 @@ void TInflater::State::RefillSlow() {
   }
 }
 
-std::uint32_t TInflater::State::Bits(unsigned n) {
+template <typename Format>
+std::uint32_t InflaterCore<Format>::Bits(unsigned n) {
   if (bitsleft < n) RefillSlow();
   const std::uint32_t value = static_cast<std::uint32_t>(bitbuf & ((std::uint64_t{1} << n) - 1));
   bitbuf >>= n;
@@ -442,7 +485,8 @@ std::uint32_t TInflater::State::Bits(unsigned n) {
 }
 
 // Hands complete blocks to the OutputBlockFn, and with all also the partial last one.
-void TInflater::State::HandOver(bool all) {
+template <typename Format>
+void InflaterCore<Format>::HandOver(bool all) {
   CheckNoPaddingUsed();
   while (static_cast<std::size_t>(out_ptr - handed_ptr) >= kOutputBlockSize) {
     (*output)(handed_ptr, kOutputBlockSize);
@@ -454,8 +498,9 @@ void TInflater::State::HandOver(bool all) {
   }
 }
 
-// Hands over the complete blocks and moves the last 32 KiB down as history.
-void TInflater::State::MakeRoom() {
+// Hands over the complete blocks and moves the history (the last 32 KiB, 64 KiB for Deflate64) down.
+template <typename Format>
+void InflaterCore<Format>::MakeRoom() {
   HandOver(false);
   const std::size_t produced = static_cast<std::size_t>(out_ptr - window.data());
   if (produced <= kHistorySize) return;
@@ -465,7 +510,8 @@ void TInflater::State::MakeRoom() {
   handed_ptr -= shift;
 }
 
-void TInflater::State::StoredBlock() {
+template <typename Format>
+void InflaterCore<Format>::StoredBlock() {
   const unsigned drop = bitsleft & 7;
   bitbuf >>= drop;
   bitsleft -= drop;
@@ -495,11 +541,12 @@ void TInflater::State::StoredBlock() {
   }
 }
 
-void TInflater::State::DynamicTables() {
+template <typename Format>
+void InflaterCore<Format>::DynamicTables() {
   const unsigned num_litlen = Bits(5) + 257;
   const unsigned num_dist = Bits(5) + 1;
   const unsigned num_code_length = Bits(4) + 4;
-  KZB_INFLATE_CHECK(num_litlen <= df::kNumLitLenSymbols && num_dist <= df::kNumDistSymbols);
+  KZB_INFLATE_CHECK(num_litlen <= df::kNumLitLenSymbols && num_dist <= Format::kNumDistSymbols);
 
   std::array<std::uint8_t, df::kNumCodeLengthSymbols> cl_lengths{};
   for (unsigned i = 0; i < num_code_length; ++i) {
@@ -507,10 +554,10 @@ void TInflater::State::DynamicTables() {
   }
   std::array<std::uint32_t, kCodeLengthTableSize> cl_table{};
   KZB_INFLATE_CHECK(BuildTable(cl_lengths.data(), df::kNumCodeLengthSymbols,
-                               Symbols().code_length.data(), kCodeLengthTableBits, cl_table.data(),
+                               Symbols<Format>().code_length.data(), kCodeLengthTableBits, cl_table.data(),
                                cl_table.size(), false));
 
-  std::array<std::uint8_t, df::kNumLitLenSymbols + df::kNumDistSymbols> lengths{};
+  std::array<std::uint8_t, df::kNumLitLenSymbols + df::kNumDistSymbols64> lengths{};
   const unsigned total = num_litlen + num_dist;
   unsigned i = 0;
   while (i < total) {
@@ -540,7 +587,7 @@ void TInflater::State::DynamicTables() {
     i += repeat;
   }
   KZB_INFLATE_CHECK(lengths[df::kEndOfBlock] != 0);  // a block must be able to end
-  KZB_INFLATE_CHECK(BuildTable(lengths.data(), num_litlen, Symbols().litlen.data(), kLitLenTableBits,
+  KZB_INFLATE_CHECK(BuildTable(lengths.data(), num_litlen, Symbols<Format>().litlen.data(), kLitLenTableBits,
                                litlen_table.data(), litlen_table.size(), false));
   // Pairing costs a pass over the first level per block and pays only where literals come in long
   // runs: when the length codes' share of the code space (about the share of lengths among the symbols)
@@ -550,7 +597,7 @@ void TInflater::State::DynamicTables() {
     if (lengths[sym] != 0) length_share += 1u << (df::kMaxCodeLength - lengths[sym]);
   }
   if (length_share < (1u << df::kMaxCodeLength) / 8) PairLiterals(litlen_table.data(), kLitLenTableBits);
-  KZB_INFLATE_CHECK(BuildTable(lengths.data() + num_litlen, num_dist, Symbols().dist.data(),
+  KZB_INFLATE_CHECK(BuildTable(lengths.data() + num_litlen, num_dist, Symbols<Format>().dist.data(),
                                kDistTableBits, dist_table.data(), dist_table.size(), true));
 }
 
@@ -579,14 +626,16 @@ template <typename Tables>
   std::uint64_t saved;
   while (static_cast<std::size_t>(in_stop - in) >= kInputMargin && out <= out_stop) {
     KZB_REFILL();
-    // Up to three literal entries (one or two literals each, at most 15 bits) per refill; an entry is
-    // consumed before its kind is examined, so the next lookup need not wait for that branch.
+    // Up to three literal entries (one or two literals each, at most 15 bits) per refill, two for
+    // Deflate64; an entry is consumed before its kind is examined, so the next lookup need not wait for
+    // that branch.
     std::uint32_t entry = DecodeEntry<kLitLenTableBits>(lit_table, bb, bl, saved);
     if (entry & kEntryLiteral) {
       PutLiterals(out, entry);
       entry = DecodeEntry<kLitLenTableBits>(lit_table, bb, bl, saved);
       if (entry & kEntryLiteral) {
         PutLiterals(out, entry);
+        if constexpr (Tables::kDeflate64) continue;  // a third entry could be a 31-bit length
         entry = DecodeEntry<kLitLenTableBits>(lit_table, bb, bl, saved);
         if (entry & kEntryLiteral) {
           PutLiterals(out, entry);
@@ -594,7 +643,7 @@ template <typename Tables>
         }
       }
       // A length after literals may have left fewer bits than a distance needs.
-      KZB_REFILL();
+      if constexpr (!Tables::kDeflate64) KZB_REFILL();
     }
     if (entry & kEntryExceptional) {
       KZB_INFLATE_CHECK(entry & kEntryEndOfBlock);
@@ -602,7 +651,9 @@ template <typename Tables>
       break;
     }
     const std::uint32_t length = EntryValue(entry, saved);
-    // A length right after a refill leaves at least 36 bits: enough for a distance (28 at most).
+    // A deflate length right after a refill leaves at least 36 bits: enough for a distance (28 at most).
+    // A Deflate64 length takes up to 31 bits and a distance up to 29.
+    if constexpr (Tables::kDeflate64) KZB_REFILL();
     entry = DecodeEntry<kDistTableBits>(dist_table, bb, bl, saved);
     KZB_INFLATE_CHECK(!(entry & kEntryExceptional));
     const std::uint32_t distance = EntryValue(entry, saved);
@@ -630,7 +681,8 @@ __attribute__((target("bmi2"))) bool DecodeFastBmi2(Tables& st, const std::uint3
 }
 #endif
 
-bool TInflater::State::DecodeFast(const std::uint32_t* lit_table, const std::uint32_t* dist_table) {
+template <typename Format>
+bool InflaterCore<Format>::DecodeFast(const std::uint32_t* lit_table, const std::uint32_t* dist_table) {
 #ifdef KZB_INFLATE_BMI2
   static const bool has_bmi2 = __builtin_cpu_supports("bmi2") && CpuFeatureAllowed("bmi2");
   if (has_bmi2) return DecodeFastBmi2(*this, lit_table, dist_table);
@@ -640,7 +692,8 @@ bool TInflater::State::DecodeFast(const std::uint32_t* lit_table, const std::uin
 
 // Decodes one literal, match or end of block near the end of the input. Returns true at the end of the
 // block.
-bool TInflater::State::DecodeOneSlow(const std::uint32_t* lit_table, const std::uint32_t* dist_table) {
+template <typename Format>
+bool InflaterCore<Format>::DecodeOneSlow(const std::uint32_t* lit_table, const std::uint32_t* dist_table) {
   if (bitsleft <= 56) RefillSlow();
   std::uint64_t saved;
   std::uint32_t bl = bitsleft;
@@ -667,7 +720,8 @@ bool TInflater::State::DecodeOneSlow(const std::uint32_t* lit_table, const std::
   return false;
 }
 
-void TInflater::State::HuffmanBlock(const std::uint32_t* lit_table, const std::uint32_t* dist_table) {
+template <typename Format>
+void InflaterCore<Format>::HuffmanBlock(const std::uint32_t* lit_table, const std::uint32_t* dist_table) {
   for (;;) {
     if (out_ptr > out_fast_end) MakeRoom();
     if (static_cast<std::size_t>(in_end - in_ptr) < kInputMargin && !end_of_input) ReadMoreInput();
@@ -679,7 +733,8 @@ void TInflater::State::HuffmanBlock(const std::uint32_t* lit_table, const std::u
   }
 }
 
-void TInflater::State::Run(const InputFn& input_fn, const OutputBlockFn& output_fn) {
+template <typename Format>
+void InflaterCore<Format>::Run(const InputFn& input_fn, const OutputBlockFn& output_fn) {
   input = &input_fn;
   output = &output_fn;
   in_ptr = in_end = in_buf.data();
@@ -689,7 +744,7 @@ void TInflater::State::Run(const InputFn& input_fn, const OutputBlockFn& output_
   pad_bits = 0;
   out_ptr = handed_ptr = window.data();
   out_area_end = window.data() + kHistorySize + kOutputArea;
-  out_fast_end = out_area_end - df::kMaxMatch;
+  out_fast_end = out_area_end - Format::kMaxMatch;
 
   bool final_block = false;
   while (!final_block) {
@@ -712,7 +767,16 @@ void TInflater::State::Run(const InputFn& input_fn, const OutputBlockFn& output_
   HandOver(true);
 }
 
-TInflater::TInflater() : state_(std::make_unique<State>()) {}
+}  // namespace
+
+TInflater::TInflater(InflateFormat format) : format_(format) {
+  if (format == InflateFormat::kDeflate64) {
+    state_ = std::make_unique<InflaterCore<Deflate64Format>>();
+  } else {
+    state_ = std::make_unique<InflaterCore<DeflateFormat>>();
+  }
+}
+
 TInflater::~TInflater() = default;
 
 DecodeResult TInflater::Inflate(const InputFn& input, const OutputBlockFn& output) {
@@ -726,8 +790,8 @@ DecodeResult TInflater::Inflate(const InputFn& input, const OutputBlockFn& outpu
   });
 }
 
-DecodeResult Inflate(const InputFn& input, const OutputBlockFn& output) {
-  TInflater inflater;
+DecodeResult Inflate(const InputFn& input, const OutputBlockFn& output, InflateFormat format) {
+  TInflater inflater(format);
   return inflater.Inflate(input, output);
 }
 

@@ -8,6 +8,13 @@
 // block, when nothing has been written yet and the raw bytes are still in the window), a stored block, a
 // fixed-code block or a dynamic-code block.
 //
+// Where a block ends: from level 3 on, every 4096 symbols the newest run of symbols is compared with the
+// block before it. When coding the two apart, each with its own ideal code (their entropies), would save
+// more than a block header costs over coding them together, the block ends before the run and the run
+// opens the next block (its symbols move to the front of the buffer). So a block follows one kind of data,
+// and a change from text to binary or to noise starts a new code, or a stored block, close to where it
+// happens.
+//
 // Huffman lengths come from the classic two-queue merge over symbols sorted by frequency (ties by
 // symbol, so the output is deterministic). When a length exceeds the limit, the length histogram is
 // repaired: overlong codes are cut to the limit and leaves are moved one level down, from the deepest
@@ -188,7 +195,7 @@ void RunLengthCode(const std::uint8_t* lengths, int n, LengthItems& items) {
 }  // namespace
 
 DeflateBlockWriter::DeflateBlockWriter()
-    : literals_(kSymbolLimit + 1), distances_(kSymbolLimit + 1), out_(kDeflateOutputPiece + 16) {
+    : symbols_(kSymbolLimit), out_(kDeflateOutputPiece + 16) {
   std::array<std::uint8_t, df::kNumFixedLitLenSymbols> lit{};
   for (int s = 0; s < df::kNumFixedLitLenSymbols; ++s) lit[s] = df::FixedLitLenLength(s);
   AssignCodes(lit.data(), fixed_lit_);
@@ -207,27 +214,97 @@ void DeflateBlockWriter::Start(int level, const WriteOutputFn* write) {
   any_block_ = false;
   stored_whole_ = false;
   internal_attributes_ = 1;
+  near3_reach_ = kDefaultNear3Reach;
   ResetBlock();
 }
 
 void DeflateBlockWriter::ResetBlock() {
-  count_ = 0;
-  dist_count_ = 0;
+  next_ = symbols_.data();
+  check_at_ = next_ + kCheckInterval;
+  mark_ = next_;
+  split_ = false;
   lit_freq_.fill(0);
   dist_freq_.fill(0);
 }
 
-bool DeflateBlockWriter::CheckClose(std::int64_t in_length) const {
-  if (count_ >= kSymbolLimit || dist_count_ >= kDistanceLimit) return true;
-  if (level_ < kEarlyCloseLevel || (count_ & 0xFFF) != 0) return false;
-  // Close early when the block already looks worth it: few matches relative to symbols and an estimated
-  // coded size below half the input it covers.
-  std::int64_t out_length = std::int64_t{count_} * 8;
-  for (int d = 0; d < df::kNumDistSymbols; ++d) {
-    out_length += std::int64_t{dist_freq_[d]} * (5 + df::kDistExtraBits[d]);
+namespace {
+
+// n * log2(n), from the float's exponent and a short polynomial for the mantissa (error below 0.01 bits
+// per symbol, plenty for comparing code sizes).
+inline float NLog2N(std::uint32_t n) {
+  if (n == 0) return 0.0f;
+  const float f = static_cast<float>(n);
+  std::uint32_t bits;
+  std::memcpy(&bits, &f, sizeof bits);
+  const float e = static_cast<float>(static_cast<int>(bits >> 23) - 127);
+  bits = (bits & 0x7FFFFFu) | 0x3F800000u;
+  float m;
+  std::memcpy(&m, &bits, sizeof m);
+  const float l = e + (-1.7417939f + (2.8212026f + (-1.4699568f + (0.44717955f - 0.056570851f * m) * m) * m) * m);
+  return f * l;
+}
+
+// Bits the symbols counted in lit and dist take under their own ideal code (the entropy), extra bits left
+// out since they do not depend on the code, but never more than the input bytes they cover would take in
+// a stored block (matches counted at their shortest length): noise costs the same however it is cut.
+template <typename Lit>
+std::uint32_t CoveredBytes(const Lit& lit) {
+  std::uint32_t bytes = 0;
+  for (int i = 0; i < 256; ++i) bytes += lit[i];
+  for (int c = 0; c < df::kNumLengthCodes; ++c) bytes += lit[df::kEndOfBlock + 1 + c] * df::kLengthBase[c];
+  return bytes;
+}
+
+template <typename Lit, typename Dist>
+float CodedBits(const Lit& lit, const Dist& dist) {
+  float sum_lit = 0;
+  float sum_dist = 0;
+  std::uint32_t n_lit = 0;
+  std::uint32_t n_dist = 0;
+  const std::uint32_t bytes = CoveredBytes(lit);
+  for (int i = 0; i < df::kNumLitLenSymbols; ++i) {
+    sum_lit += NLog2N(lit[i]);
+    n_lit += lit[i];
   }
-  out_length >>= 3;
-  return dist_count_ < count_ / 2 && out_length < in_length / 2;
+  for (int i = 0; i < df::kNumDistSymbols; ++i) {
+    sum_dist += NLog2N(dist[i]);
+    n_dist += dist[i];
+  }
+  return std::min(NLog2N(n_lit) - sum_lit + NLog2N(n_dist) - sum_dist, 8.0f * static_cast<float>(bytes));
+}
+
+}  // namespace
+
+bool DeflateBlockWriter::LooksIncompressible() const {
+  const std::uint32_t bytes = CoveredBytes(lit_freq_);
+  return bytes != 0 && CodedBits(lit_freq_, dist_freq_) >= 0.97f * 8.0f * static_cast<float>(bytes);
+}
+
+// Whether the symbols since the mark, coded apart from the block's earlier ones, save more than a block
+// header costs.
+bool DeflateBlockWriter::WorthSplitting() const {
+  std::array<std::uint32_t, df::kNumLitLenSymbols> new_lit;
+  std::array<std::uint32_t, df::kNumDistSymbols> new_dist;
+  for (int i = 0; i < df::kNumLitLenSymbols; ++i) new_lit[i] = lit_freq_[i] - mark_lit_freq_[i];
+  for (int i = 0; i < df::kNumDistSymbols; ++i) new_dist[i] = dist_freq_[i] - mark_dist_freq_[i];
+  const float joint = CodedBits(lit_freq_, dist_freq_);
+  const float apart = CodedBits(mark_lit_freq_, mark_dist_freq_) + CodedBits(new_lit, new_dist);
+  return joint - apart > static_cast<float>(kSplitPenaltyBits);
+}
+
+bool DeflateBlockWriter::CheckClose() {
+  const int count = Count();
+  if (count >= kSymbolLimit) return true;
+  check_at_ = symbols_.data() + std::min(count + kCheckInterval, kSymbolLimit);
+  if (level_ < kSplitLevel) return false;
+  if (mark_ != symbols_.data() && WorthSplitting()) {
+    split_ = true;
+    return true;
+  }
+  mark_ = next_;
+  mark_lit_freq_ = lit_freq_;
+  mark_dist_freq_ = dist_freq_;
+  return false;
 }
 
 void DeflateBlockWriter::Store(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
@@ -289,11 +366,9 @@ void DeflateBlockWriter::CompressSymbols(const Code<NL>& lit, const Code<ND>& di
   std::uint8_t* const out_begin = out_.data();
   std::uint8_t* out = out_begin + out_pos_;
   std::uint8_t* const out_limit = out_begin + kDeflateOutputPiece;
-  const std::uint8_t* const literals = literals_.data();
-  const std::uint16_t* const distances = distances_.data();
-  for (int i = 0; i < count_; ++i) {
-    const unsigned d = distances[i];
-    const unsigned v = literals[i];
+  for (const std::uint32_t* sym = symbols_.data(); sym != next_; ++sym) {
+    const unsigned d = *sym >> 8;
+    const unsigned v = *sym & 0xFF;
     if (d == 0) {
       bitbuf |= std::uint64_t{lit.bits[v]} << bitcount;
       bitcount += lit.length[v];
@@ -323,7 +398,53 @@ void DeflateBlockWriter::CompressSymbols(const Code<NL>& lit, const Code<ND>& di
   FlushBits();
 }
 
-void DeflateBlockWriter::FlushBlock(const std::uint8_t* raw, std::int64_t raw_length, bool final) {
+// The farthest distance at which a three-byte match costs no more bits than three literals under the
+// code lengths of a block. Symbols the block did not use count one bit longer than its longest code.
+unsigned DeflateBlockWriter::Near3ReachFor(const std::uint8_t* lit_len, const std::uint8_t* dist_len) const {
+  std::uint64_t literals = 0;
+  std::uint64_t literal_bits = 0;
+  unsigned longest = 1;
+  for (int c = 0; c < df::kNumLitLenSymbols; ++c) longest = std::max<unsigned>(longest, lit_len[c]);
+  for (int c = 0; c < 256; ++c) {
+    literals += lit_freq_[c];
+    literal_bits += std::uint64_t{lit_freq_[c]} * (lit_len[c] != 0 ? lit_len[c] : longest + 1);
+  }
+  if (literals == 0) return kDefaultNear3Reach;
+  const unsigned len3 = lit_len[df::kEndOfBlock + 1] != 0 ? lit_len[df::kEndOfBlock + 1] : longest + 1;
+  unsigned dist_longest = 1;
+  for (int d = 0; d < df::kNumDistSymbols; ++d) dist_longest = std::max<unsigned>(dist_longest, dist_len[d]);
+  unsigned reach = 0;
+  for (int d = 0; d < df::kNumDistSymbols; ++d) {
+    const unsigned bits = len3 + (dist_len[d] != 0 ? dist_len[d] : dist_longest + 1) + df::kDistExtraBits[d];
+    // bits <= 3 * literal_bits / literals, in integers.
+    if (std::uint64_t{bits + 1} * literals <= 3 * literal_bits) {
+      reach = df::kDistBase[d] + (1u << df::kDistExtraBits[d]) - 1;
+    }
+  }
+  return reach;
+}
+
+// Ends the block at the mark: the symbols after it are left out of this block and the input bytes they
+// cover are counted.
+std::int64_t DeflateBlockWriter::CarryFromMark() {
+  std::int64_t carried = 0;
+  for (const std::uint32_t* sym = mark_; sym != next_; ++sym) {
+    carried += (*sym >> 8) == 0 ? 1 : (*sym & 0xFF) + df::kMinMatch;
+  }
+  lit_freq_ = mark_lit_freq_;
+  dist_freq_ = mark_dist_freq_;
+  return carried;
+}
+
+std::int64_t DeflateBlockWriter::FlushBlock(const std::uint8_t* raw, std::int64_t raw_length, bool final) {
+  std::int64_t carried = 0;
+  std::uint32_t* const end = next_;
+  std::uint32_t* const carry_begin = split_ && !final ? mark_ : end;
+  if (carry_begin != end) {
+    carried = CarryFromMark();
+    raw_length -= carried;
+    next_ = carry_begin;
+  }
   if (!any_block_) {
     // Text or binary, judged by the literals of the first block.
     std::uint32_t binary = 0;
@@ -366,6 +487,7 @@ void DeflateBlockWriter::FlushBlock(const std::uint8_t* raw, std::int64_t raw_le
     dynamic_bits += std::uint64_t{dist_freq_[d]} * (dist_len[d] + df::kDistExtraBits[d]);
     static_bits += std::uint64_t{dist_freq_[d]} * (df::kFixedDistLength + df::kDistExtraBits[d]);
   }
+  near3_reach_ = Near3ReachFor(lit_len.data(), dist_len.data());
   const std::int64_t dynamic_bytes = static_cast<std::int64_t>((dynamic_bits + 3 + 7) / 8);
   const std::int64_t static_bytes = static_cast<std::int64_t>((static_bits + 3 + 7) / 8);
   const std::int64_t best = std::min(dynamic_bytes, static_bytes);
@@ -407,10 +529,28 @@ void DeflateBlockWriter::FlushBlock(const std::uint8_t* raw, std::int64_t raw_le
   }
   any_block_ = true;
   ResetBlock();
+  if (carry_begin != end) {
+    // The carried symbols open the next block.
+    const std::size_t n = static_cast<std::size_t>(end - carry_begin);
+    std::memmove(symbols_.data(), carry_begin, n * sizeof *carry_begin);
+    next_ = symbols_.data() + n;
+    for (const std::uint32_t* sym = symbols_.data(); sym != next_; ++sym) {
+      const unsigned d = *sym >> 8;
+      const unsigned v = *sym & 0xFF;
+      if (d == 0) {
+        ++lit_freq_[v];
+      } else {
+        ++lit_freq_[df::kEndOfBlock + 1 + df::kLengthCode[v]];
+        ++dist_freq_[df::DistCode(d - 1)];
+      }
+    }
+    check_at_ = next_ + kCheckInterval;
+  }
   if (final && !stored_whole_) {
     AlignToByte();
     DrainAll();
   }
+  return carried;
 }
 
 }  // namespace kzb::zip

@@ -1,25 +1,42 @@
 // DeflateFile: the LZ77 half of the deflate compressor.
 //
-// The file streams through a 64 KiB window. Every position with at least three bytes ahead is inserted
-// into hash chains: a 15-bit rolling hash of the next three bytes ((hash << 5) ^ byte, so each hash covers
-// exactly three bytes) picks a head, and a chain slot per window position links to the previous position
-// with the same hash. Positions are 16-bit; 0 means "none", so position 0 is never a match candidate.
-// When the current position reaches 32 KiB + the maximum distance, the upper half of the window moves to
-// the lower half in one copy and one pass over heads and chains subtracts 32 KiB (clearing what falls
-// off), instead of shifting per byte. Matches never reach more than 32506 bytes back, which keeps the
-// minimum lookahead of 262 bytes clear of the data that a slide discards.
+// The file streams through a 64 KiB window. Positions are 16-bit and 0 means "none", so position 0 is
+// never a match candidate. When the current position reaches 32 KiB + the maximum distance, the upper half
+// of the window moves to the lower half in one copy and one pass over the tables subtracts 32 KiB
+// (clearing what falls off), instead of shifting per byte. Matches never reach more than 32506 bytes
+// back, which keeps the minimum lookahead of 262 bytes clear of the data that a slide discards.
 //
 // Levels 1-3 take the longest match at each position greedily and, for short matches, insert the strings
 // inside it. Levels 4-9 evaluate lazily: a match is only taken when the match at the next position is not
 // longer, and a 3-byte match farther than 4096 back is not worth its distance code. The level table
-// bounds the work: chain length, good (quarter the chain once a match this long is in hand), nice (stop
-// at a match this long) and lazy (the longest match whose inner strings are inserted, or from which no
-// lazy search is tried).
+// bounds the work: chain length (how many candidates one search may examine), good (quarter the chain
+// once a match this long is in hand), nice (stop at a match this long) and lazy (the longest match whose
+// inner strings are inserted, or from which no lazy search is tried).
 //
-// The longest-match search rejects candidates by comparing two bytes at the end of the best match so far
-// and the first two bytes, then compares eight bytes at a time. Every byte the search may read lies in the
-// window or in its zeroed tail: after the end of input the bytes following the data are cleared, so what
-// lies beyond the data never depends on an earlier file, and the output depends on the file alone.
+// Finding matches. Every position with at least three bytes ahead is inserted into hash chains, and a
+// search follows the chain of its position from the newest candidate to the oldest. Levels 1 and 4-7 use
+// plain chains: a multiplicative hash of the first four bytes picks a head, and insertion links the position to
+// it without looking at any earlier bytes, so no string in the window is forgotten and insertion costs two
+// stores; a search checks the first four bytes of a candidate along with the bytes at the end of the best
+// match, which drops the few hash collisions at no extra load in the common case. Levels 2, 3, 8 and 9 key
+// their chains by the first four bytes and hold only positions whose four bytes are equal: a multiplicative
+// hash picks a bucket of one or two slots (the newest positions of the last one or two distinct four-byte
+// strings seen there), an insertion compares its four bytes with each slot's, links to the slot that holds
+// the same string and takes the front slot; a string that finds neither starts a new chain, and the oldest
+// string of the bucket is forgotten. So every step of a search examines a real four-byte match and the
+// chain budget is spent on candidates, not on hash collisions; incompressible data ends its search at the
+// bucket without walking anything, and the tests that decide a link are selects, not branches. Three-byte
+// matches, which a four-byte key misses, come from a second table holding the newest position per three-
+// byte hash (not at level 1, which saves the table's upkeep at every position); only a near one (within
+// kTooFar, closer at the greedy levels) is tried, since a far three-byte match costs more than its
+// literals. Levels 8 and 9, whose budgets run to thousands of candidates, keep a second chain keyed by the
+// first eight bytes: once the best match is that long, only candidates on it can do better, and the search
+// continues there.
+//
+// A search first compares the four bytes at the end of the best match so far (the start is known equal),
+// then eight bytes at a time. Every byte the search may read lies in the window or in its zeroed tail:
+// after the end of input the bytes following the data are cleared, so what lies beyond the data never
+// depends on an earlier file, and the output depends on the file alone.
 //
 // The symbols go to DeflateBlockWriter (deflate_block.h), which closes blocks and picks their coding.
 #include "zip/deflate/deflate_file.h"
@@ -40,15 +57,22 @@ namespace df = deflate;
 constexpr unsigned kWSize = df::kWindowSize;
 constexpr unsigned kWMask = kWSize - 1;
 constexpr unsigned kWindowBufferSize = 2 * kWSize;
-// Bytes after the window that a match comparison may touch (cleared at the end of input).
+// Bytes after the window that a match comparison or a key load may touch (cleared at the end of input).
 constexpr unsigned kWindowTail = df::kMaxMatch + 16;
 constexpr unsigned kMinLookahead = df::kMaxMatch + df::kMinMatch + 1;
 constexpr unsigned kMaxDist = kWSize - kMinLookahead;
-constexpr unsigned kHashBits = 15;
-constexpr unsigned kHashSize = 1u << kHashBits;
-constexpr unsigned kHashMask = kHashSize - 1;
-constexpr unsigned kHashShift = 5;
 constexpr unsigned kTooFar = 4096;
+
+// Largest tables any level uses (each level picks its own, see FinderKind).
+constexpr unsigned kMaxHashBits = 16;
+constexpr unsigned kMaxHash3Bits = 17;
+// Buckets of the eight-byte chains of levels 8 and 9.
+constexpr unsigned kLongHashBits = 16;
+constexpr unsigned kLongHashSize = 1u << kLongHashBits;
+constexpr unsigned kLongKey = 8;
+// How far back a three-byte match may lie at the greedy levels: farther ones take the place of longer
+// matches found one byte later and cost more bits than they save.
+constexpr unsigned kNear3ReachGreedy = 1024;
 
 struct LevelParams {
   unsigned good;
@@ -58,8 +82,46 @@ struct LevelParams {
 };
 
 constexpr LevelParams kLevels[10] = {
-    {0, 0, 0, 0},      {4, 4, 8, 4},       {4, 5, 16, 8},       {4, 6, 32, 32},      {4, 4, 16, 16},
-    {8, 16, 32, 32},   {8, 16, 128, 128},  {8, 32, 128, 256},   {32, 128, 258, 1024}, {32, 258, 258, 4096},
+    {0, 0, 0, 0},      {4, 5, 12, 4},      {4, 5, 16, 8},       {4, 6, 32, 32},      {4, 4, 16, 16},
+    {8, 16, 32, 32},   {6, 16, 128, 96},  {6, 32, 128, 192},   {32, 128, 258, 1024}, {32, 258, 258, 4096},
+};
+
+// How a level keeps its tables. ways: slots per four-byte bucket (one is cheapest; two forget fewer
+// strings, which the deeper searches need to keep zlib's ratio; zero means plain, unchecked chains, whose
+// insertion is cheapest and forgets nothing, at the price of walking past hash collisions). bits: buckets
+// of the four-byte chains (more mean fewer strings competing for a bucket's slots, but a bigger table to
+// clear per file and to keep in cache). bits3: entries of the three-byte table (more mean that the newest
+// position of a recent three-byte string is less often overwritten by another string; 0: no three-byte
+// matches). deep: the eight-byte chains, which pay for their upkeep only with the long chains of levels 8
+// and 9.
+template <int Ways, unsigned Bits, unsigned Bits3, bool Deep>
+struct FinderKind {
+  static constexpr int kWays = Ways;
+  static constexpr unsigned kBits = Bits;
+  static constexpr unsigned kBits3 = Bits3;
+  static constexpr bool kDeep = Deep;
+  static_assert(Bits <= kMaxHashBits && Bits3 <= kMaxHash3Bits);
+};
+using GreedyFinder = FinderKind<0, 15, 0, false>;
+using GreedyFinder2 = FinderKind<2, 15, 15, false>;
+using LazyFinder = FinderKind<0, 16, 15, false>;
+using DeepFinder = FinderKind<2, 16, 17, true>;
+
+// The same as run-time values, for the table upkeep.
+struct FinderSizes {
+  unsigned head;   // entries of the four-byte bucket table
+  unsigned head3;  // entries of the three-byte table
+  bool deep;
+};
+template <typename Kind>
+constexpr FinderSizes SizesOf() {
+  return {static_cast<unsigned>(std::max(Kind::kWays, 1)) << Kind::kBits, Kind::kBits3 != 0 ? 1u << Kind::kBits3 : 0u,
+          Kind::kDeep};
+}
+constexpr FinderSizes kFinderSizes[10] = {
+    SizesOf<GreedyFinder>(),  SizesOf<GreedyFinder>(), SizesOf<GreedyFinder2>(), SizesOf<GreedyFinder2>(),
+    SizesOf<LazyFinder>(),    SizesOf<LazyFinder>(),   SizesOf<LazyFinder>(),    SizesOf<LazyFinder>(),
+    SizesOf<DeepFinder>(),    SizesOf<DeepFinder>(),
 };
 
 inline std::uint32_t Load32(const std::uint8_t* p) {
@@ -74,43 +136,248 @@ inline std::uint64_t Load64(const std::uint8_t* p) {
   return v;
 }
 
+// First slot of the bucket of four bytes v.
+template <typename Kind>
+inline unsigned Bucket4(std::uint32_t v) {
+  return std::max(Kind::kWays, 1) * ((v * 0x9E3779B1u) >> (32 - Kind::kBits));
+}
+// Entry of the three bytes at the bottom of v.
+template <typename Kind>
+inline unsigned Hash3(std::uint32_t v) {
+  return ((v << 8) * 0x9E3779B1u) >> (32 - Kind::kBits3);
+}
+inline unsigned BucketLong(std::uint64_t v) {
+  return 2 * static_cast<unsigned>((v * 0x9E3779B97F4A7C15ull) >> (64 - kLongHashBits));
+}
+
+// Length of the match of scan and match, both known to agree in their first two bytes, up to 258.
+inline unsigned MatchLength(const std::uint8_t* scan, const std::uint8_t* match) {
+  const std::uint8_t* s = scan + 2;
+  const std::uint8_t* m = match + 2;
+  const std::uint8_t* const s_end = scan + df::kMaxMatch;
+  for (;;) {
+    const std::uint64_t diff = Load64(s) ^ Load64(m);
+    if (diff != 0) return static_cast<unsigned>(s - scan) + (static_cast<unsigned>(__builtin_ctzll(diff)) >> 3);
+    s += 8;
+    m += 8;
+    if (s >= s_end) return df::kMaxMatch;
+  }
+}
+
+// Puts pos at the front of its bucket and returns the link for its chain: the slot's position holding the
+// same key (same tells), or 0. With two slots, the second keeps the front's old string unless that was
+// the match, in which case it keeps its own.
+template <int kWays, typename Same>
+inline unsigned Link(std::uint16_t* slot, unsigned pos, Same same) {
+  const unsigned c0 = slot[0];
+  if constexpr (kWays == 0) {
+    slot[0] = static_cast<std::uint16_t>(pos);
+    (void)same;
+    return c0;
+  } else if constexpr (kWays == 1) {
+    slot[0] = static_cast<std::uint16_t>(pos);
+    return c0 & (0u - static_cast<unsigned>(same(c0)));
+  } else {
+    const unsigned c1 = slot[1];
+    const unsigned k0 = 0u - static_cast<unsigned>(same(c0));
+    const unsigned k1 = 0u - static_cast<unsigned>(same(c1));
+    // Selects by masks: which slot matches is data-dependent and unpredictable.
+    slot[1] = static_cast<std::uint16_t>(c0 ^ ((c0 ^ c1) & k0));
+    slot[0] = static_cast<std::uint16_t>(pos);
+    return (c0 & k0) | (c1 & k1 & ~k0);
+  }
+}
+
+// Where a search for the string at a position starts.
+struct Heads {
+  unsigned chain = 0;       // newest earlier position with the same four bytes (0: none)
+  unsigned chain_long = 0;  // newest earlier position with the same eight bytes (deep levels)
+  unsigned near3 = 0;       // newest earlier position with the same three-byte hash (may differ)
+};
+
+// The match-finder tables as raw pointers, so that the hot loops keep them in registers.
+struct Tables {
+  std::uint8_t* window;
+  std::uint16_t* prev;
+  std::uint16_t* head;
+  std::uint16_t* prev_long;
+  std::uint16_t* head_long;
+  std::uint16_t* head3;
+
+  template <typename Kind>
+  [[gnu::always_inline]] Heads Insert(unsigned pos) const {
+    Heads r;
+    const std::uint8_t* const w = window;
+    const std::uint32_t v = Load32(w + pos);
+    r.chain = Link<Kind::kWays>(head + Bucket4<Kind>(v), pos, [w, v](unsigned c) { return Load32(w + c) == v; });
+    prev[pos & kWMask] = static_cast<std::uint16_t>(r.chain);
+    if constexpr (Kind::kDeep) {
+      const std::uint64_t v8 = Load64(w + pos);
+      r.chain_long = Link<2>(head_long + BucketLong(v8), pos, [w, v8](unsigned c) { return Load64(w + c) == v8; });
+      prev_long[pos & kWMask] = static_cast<std::uint16_t>(r.chain_long);
+    }
+    if constexpr (Kind::kBits3 != 0) {
+      const unsigned h3 = Hash3<Kind>(v);
+      r.near3 = head3[h3];
+      head3[h3] = static_cast<std::uint16_t>(pos);
+    }
+    return r;
+  }
+
+  // Asks for the table entries the string at pos will use, ahead of its insertion.
+  template <typename Kind>
+  void Prefetch(unsigned pos) const {
+    const std::uint32_t v = Load32(window + pos);
+    __builtin_prefetch(head + Bucket4<Kind>(v), 1);
+    if constexpr (Kind::kBits3 != 0) __builtin_prefetch(head3 + Hash3<Kind>(v), 1);
+    if constexpr (Kind::kDeep) __builtin_prefetch(head_long + BucketLong(Load64(window + pos)), 1);
+  }
+
+  // Whether the search at pos has a candidate at all: a chain or a near three-byte match. Computed
+  // without branches, so that the one branch on the answer is the match-or-literal decision itself.
+  // On plain chains a chain whose head is a hash collision (with incompressible data nearly every head is
+  // one) counts only when kPastHead and the head links on, or when any_head: the lazy search after a
+  // match, where missing a longer match costs more than the walk.
+  template <typename Kind, bool kPastHead>
+  bool HasCandidate(unsigned pos, const Heads& heads, unsigned limit, unsigned near3_reach,
+                    bool any_head = false) const {
+    const unsigned near3 = heads.near3;
+    const std::uint32_t here = Load32(window + pos);
+    const bool near = (pos - near3 <= near3_reach) & (near3 > limit) &
+                      (((Load32(window + near3) ^ here) & 0xFFFFFFu) == 0);
+    bool chain = heads.chain > limit;
+    if constexpr (Kind::kWays == 0) {
+      chain &= any_head | (Load32(window + heads.chain) == here) |
+               (kPastHead && prev[heads.chain & kWMask] > limit);
+    }
+    return near | chain | (heads.chain_long > limit);
+  }
+
+  // Longest match for the string at pos longer than best_len; sets match_start when it finds one.
+  template <bool kDeep, bool kVerified = true>
+  [[gnu::noinline]] unsigned LongestMatch(unsigned pos, const Heads& heads, unsigned best_len, unsigned avail,
+                                          const LevelParams& params, unsigned near3_reach,
+                                          unsigned& match_start) const {
+    const std::uint8_t* const base = window;
+    const std::uint8_t* const scan = base + pos;
+    const unsigned limit = pos > kMaxDist ? pos - kMaxDist : 0;
+    const unsigned nice = std::min(params.nice, avail);
+    unsigned chain = params.chain;
+    if (best_len >= params.good) chain >>= 2;
+    unsigned best_start = match_start;
+    const unsigned near3 = heads.near3;
+    if (best_len < df::kMinMatch && pos - near3 <= near3_reach && near3 > limit &&
+        ((Load32(base + near3) ^ Load32(scan)) & 0xFFFFFFu) == 0) {
+      best_len = MatchLength(scan, base + near3);
+      best_start = near3;
+      if (best_len >= nice) {
+        match_start = best_start;
+        return best_len;
+      }
+    }
+    // Every candidate on a chain shares the chain's key with pos, so only the bytes at the end of the best
+    // match decide whether it is worth a full comparison.
+    bool on_long = kDeep && best_len + 1 >= kLongKey;
+    unsigned cur = on_long ? heads.chain_long : heads.chain;
+    const std::uint16_t* links = on_long ? prev_long : prev;
+    if (cur > limit) {
+      unsigned end_offset = best_len >= 4 ? best_len - 3 : 0;
+      std::uint32_t scan_end = Load32(scan + end_offset);
+      const std::uint32_t scan_start = Load32(scan);
+      for (;;) {
+        // Skip candidates whose bytes at the end of the best match differ: the common case, kept to a
+        // few registers so that the loop runs at the speed of the chain loads.
+        const std::uint8_t* probe = base + end_offset;
+        while (Load32(probe + cur) != scan_end || (!kVerified && Load32(base + cur) != scan_start)) {
+          cur = links[cur & kWMask];
+          if (cur <= limit || --chain == 0) goto done;
+        }
+        {
+          const unsigned len = MatchLength(scan, base + cur);
+          if (len > best_len) {
+            best_start = cur;
+            best_len = len;
+            if (len >= nice) break;
+            end_offset = best_len - 3;
+            scan_end = Load32(scan + end_offset);
+            // A candidate this long is on the long chain, and only candidates on it can do better.
+            if (kDeep && !on_long && len >= kLongKey) {
+              on_long = true;
+              links = prev_long;
+            }
+          }
+        }
+        cur = links[cur & kWMask];
+        if (cur <= limit || --chain == 0) break;
+      }
+    }
+  done:
+    match_start = best_start;
+    return best_len;
+  }
+};
+
+// Subtracts kWSize from every position of a table, clearing those that fall off. A fixed trip count lets
+// the compiler vectorize the pass (a saturating subtract).
+template <std::size_t N>
+void RebaseChunk(std::uint16_t* p) {
+  for (std::size_t i = 0; i < N; ++i) {
+    const unsigned v = p[i];
+    p[i] = static_cast<std::uint16_t>(v >= kWSize ? v - kWSize : 0);
+  }
+}
+void Rebase(std::uint16_t* p, std::size_t n) {
+  constexpr std::size_t kChunk = 4096;
+  for (std::size_t i = 0; i < n; i += kChunk) RebaseChunk<kChunk>(p + i);
+}
+
 }  // namespace
 
 struct TDeflater::State {
-  State() : window(kWindowBufferSize + kWindowTail), prev(kWSize), head(kHashSize) {}
+  State()
+      : window(kWindowBufferSize + kWindowTail),
+        prev(kWSize),
+        head(2u << kMaxHashBits),
+        prev_long(kWSize),
+        head_long(2 * kLongHashSize),
+        head3(1u << kMaxHash3Bits) {}
 
   DeflateResult Run(int level, const ReadInputFn& read, const WriteOutputFn& write);
 
+  Tables tables() {
+    return {window.data(), prev.data(), head.data(), prev_long.data(), head_long.data(), head3.data()};
+  }
   void FillWindow();
   void Slide();
-  unsigned InsertString(unsigned pos) {
-    ins_h = ((ins_h << kHashShift) ^ window[pos + df::kMinMatch - 1]) & kHashMask;
-    const unsigned h = head[ins_h];
-    prev[pos & kWMask] = static_cast<std::uint16_t>(h);
-    head[ins_h] = static_cast<std::uint16_t>(pos);
-    return h;
-  }
-  unsigned LongestMatch(unsigned cur_match, unsigned best_len);
   void FlushBlock(bool final) {
-    block.FlushBlock(block_start >= 0 ? window.data() + block_start : nullptr,
-                     static_cast<std::int64_t>(strstart) - block_start, final);
-    block_start = strstart;
+    block_start = strstart - block.FlushBlock(block_start >= 0 ? window.data() + block_start : nullptr,
+                                              static_cast<std::int64_t>(strstart) - block_start, final);
   }
-  std::int64_t InLength() const { return static_cast<std::int64_t>(strstart) - block_start; }
+  // Whether the next fill slides the start of the block out of the window while the block would be
+  // better stored: it is then closed first, while its bytes can still be copied.
+  bool BlockLeavesWindow() const {
+    return lookahead < kMinLookahead && !end_of_input && strstart >= kWSize + kMaxDist && block_start >= 0 &&
+           block_start < kWSize && block.LooksIncompressible();
+  }
+  template <typename Kind>
   void DeflateFast();
+  template <typename Kind>
   void DeflateLazy();
 
   std::vector<std::uint8_t> window;
   std::vector<std::uint16_t> prev;
   std::vector<std::uint16_t> head;
+  std::vector<std::uint16_t> prev_long;
+  std::vector<std::uint16_t> head_long;
+  std::vector<std::uint16_t> head3;
   DeflateBlockWriter block;
 
   const ReadInputFn* read = nullptr;
   LevelParams params{};
+  FinderSizes finder{};
   unsigned strstart = 0;
   unsigned lookahead = 0;
   unsigned match_start = 0;
-  unsigned ins_h = 0;
   std::int64_t block_start = 0;
   bool end_of_input = false;
 };
@@ -120,16 +387,13 @@ void TDeflater::State::Slide() {
   match_start -= kWSize;
   strstart -= kWSize;
   block_start -= kWSize;
-  // Both tables have kWSize entries; a fixed trip count lets the compiler vectorize the pass.
-  static_assert(kHashSize == kWSize);
-  auto rebase = [](std::uint16_t* p) {
-    for (unsigned i = 0; i < kWSize; ++i) {
-      const unsigned v = p[i];
-      p[i] = static_cast<std::uint16_t>(v >= kWSize ? v - kWSize : 0);
-    }
-  };
-  rebase(head.data());
-  rebase(prev.data());
+  Rebase(head.data(), finder.head);
+  Rebase(prev.data(), kWSize);
+  Rebase(head3.data(), finder.head3);
+  if (finder.deep) {
+    Rebase(head_long.data(), 2 * kLongHashSize);
+    Rebase(prev_long.data(), kWSize);
+  }
 }
 
 // Reads until the lookahead is at least kMinLookahead or the input has ended.
@@ -151,139 +415,145 @@ void TDeflater::State::FillWindow() {
   } while (lookahead < kMinLookahead && !end_of_input);
 }
 
-// Follows the hash chain from cur_match looking for a match longer than best_len; sets match_start.
-//
-// A candidate can only beat best_len when its first best_len + 1 bytes agree, so two four-byte words of
-// that range (its start and its end) are compared before anything else; with best_len 2 one masked word
-// covers the three bytes needed. The filter rejects nothing that could win, so it changes speed only.
-unsigned TDeflater::State::LongestMatch(unsigned cur_match, unsigned best_len) {
-  unsigned chain = params.chain;
-  if (best_len >= params.good) chain >>= 2;
-  const unsigned nice = std::min(params.nice, lookahead);
-  const std::uint8_t* const base = window.data();
-  const std::uint16_t* const chains = prev.data();
-  const std::uint8_t* const scan = base + strstart;
-  const unsigned limit = strstart > kMaxDist ? strstart - kMaxDist : 0;
-  unsigned best_start = match_start;
-  std::uint32_t mask = best_len >= 3 ? 0xFFFFFFFFu : 0x00FFFFFFu;
-  unsigned end_offset = best_len >= 3 ? best_len - 3 : 0;
-  std::uint32_t scan_start = Load32(scan) & mask;
-  std::uint32_t scan_end = Load32(scan + end_offset) & mask;
-  do {
-    const std::uint8_t* match = base + cur_match;
-    if ((Load32(match + end_offset) & mask) != scan_end || (Load32(match) & mask) != scan_start) continue;
-    // Compare bytes 2..257 eight at a time.
-    const std::uint8_t* s = scan + 2;
-    const std::uint8_t* m = match + 2;
-    const std::uint8_t* const s_end = scan + df::kMaxMatch;
-    for (;;) {
-      const std::uint64_t diff = Load64(s) ^ Load64(m);
-      if (diff != 0) {
-        s += __builtin_ctzll(diff) >> 3;
-        break;
-      }
-      s += 8;
-      m += 8;
-      if (s >= s_end) {
-        s = s_end;
-        break;
-      }
-    }
-    const unsigned len = static_cast<unsigned>(s - scan);
-    if (len > best_len) {
-      best_start = cur_match;
-      best_len = len;
-      if (len >= nice) break;
-      mask = 0xFFFFFFFFu;
-      end_offset = best_len - 3;
-      scan_start = Load32(scan);
-      scan_end = Load32(scan + end_offset);
-    }
-  } while ((cur_match = chains[cur_match & kWMask]) > limit && --chain != 0);
-  match_start = best_start;
-  return best_len;
-}
-
 // Levels 1-3: greedy matching.
+template <typename Kind>
 void TDeflater::State::DeflateFast() {
-  while (lookahead != 0) {
-    unsigned hash_head = 0;
-    if (lookahead >= df::kMinMatch) hash_head = InsertString(strstart);
+  const Tables t = tables();
+  const LevelParams p = params;
+  unsigned pos = strstart;
+  unsigned avail = lookahead;
+  unsigned mstart = match_start;
+  while (avail != 0) {
+    Heads heads;
+    if (avail >= df::kMinMatch) heads = t.Insert<Kind>(pos);
+    t.Prefetch<Kind>(pos + 1);
     unsigned match_length = 0;
-    if (hash_head != 0 && strstart - hash_head <= kMaxDist) {
-      match_length = std::min(LongestMatch(hash_head, df::kMinMatch - 1), lookahead);
+    const unsigned limit = pos > kMaxDist ? pos - kMaxDist : 0;
+    if (t.template HasCandidate<Kind, false>(pos, heads, limit, kNear3ReachGreedy)) {
+      constexpr bool kVerified = Kind::kWays > 0;
+      match_length = std::min(
+          t.LongestMatch<false, kVerified>(pos, heads, df::kMinMatch - 1, avail, p, kNear3ReachGreedy, mstart),
+          avail);
     }
     bool flush;
     if (match_length >= df::kMinMatch) {
-      flush = block.TallyMatch(strstart - match_start, match_length - df::kMinMatch, InLength());
-      const unsigned data_end = strstart + lookahead;
-      lookahead -= match_length;
-      if (match_length <= params.lazy) {
-        const unsigned stop = strstart + match_length;
-        for (++strstart; strstart < stop; ++strstart) {
-          if (strstart + df::kMinMatch <= data_end) InsertString(strstart);
+      flush = block.TallyMatch(pos - mstart, match_length - df::kMinMatch);
+      const unsigned data_end = pos + avail;
+      avail -= match_length;
+      if (match_length <= p.lazy) {
+        const unsigned stop = pos + match_length;
+        for (++pos; pos < stop; ++pos) {
+          if (pos + df::kMinMatch <= data_end) t.Insert<Kind>(pos);
         }
       } else {
-        strstart += match_length;
-        ins_h = window[strstart];
-        ins_h = ((ins_h << kHashShift) ^ window[strstart + 1]) & kHashMask;
+        pos += match_length;
       }
     } else {
-      flush = block.TallyLiteral(window[strstart], InLength());
-      --lookahead;
-      ++strstart;
+      flush = block.TallyLiteral(t.window[pos]);
+      --avail;
+      ++pos;
     }
-    if (flush) FlushBlock(false);
-    if (lookahead < kMinLookahead && !end_of_input) FillWindow();
+    if (flush || (avail < kMinLookahead && !end_of_input)) {
+      strstart = pos;
+      lookahead = avail;
+      match_start = mstart;
+      if (flush || BlockLeavesWindow()) FlushBlock(false);
+      if (lookahead < kMinLookahead && !end_of_input) FillWindow();
+      pos = strstart;
+      avail = lookahead;
+      mstart = match_start;
+    }
   }
+  strstart = pos;
+  lookahead = avail;
   FlushBlock(true);
 }
 
 // Levels 4-9: lazy matching.
+template <typename Kind>
 void TDeflater::State::DeflateLazy() {
+  const Tables t = tables();
+  const LevelParams p = params;
+  unsigned pos = strstart;
+  unsigned avail = lookahead;
+  unsigned mstart = match_start;
   unsigned match_length = df::kMinMatch - 1;
   bool match_available = false;
-  while (lookahead != 0) {
-    unsigned hash_head = 0;
-    if (lookahead >= df::kMinMatch) hash_head = InsertString(strstart);
+  unsigned reach = std::min(block.Near3Reach(), kTooFar);
+  while (avail != 0) {
+    Heads heads;
+    if (avail >= df::kMinMatch) heads = t.Insert<Kind>(pos);
+    t.Prefetch<Kind>(pos + 1);
     const unsigned prev_length = match_length;
-    const unsigned prev_match = match_start;
+    const unsigned prev_match = mstart;
     match_length = df::kMinMatch - 1;
-    if (hash_head != 0 && prev_length < params.lazy && strstart - hash_head <= kMaxDist) {
-      match_length = std::min(LongestMatch(hash_head, prev_length), lookahead);
-      if (match_length == df::kMinMatch && strstart - match_start > kTooFar) match_length = df::kMinMatch - 1;
+    const unsigned limit = pos > kMaxDist ? pos - kMaxDist : 0;
+    const bool after_match = prev_length >= df::kMinMatch;
+    if (prev_length < p.lazy &&
+        t.template HasCandidate<Kind, true>(pos, heads, limit, after_match ? 0 : reach, after_match)) {
+      constexpr bool kVerified = Kind::kWays > 0;
+      match_length =
+          std::min(t.LongestMatch<Kind::kDeep, kVerified>(pos, heads, prev_length, avail, p, reach, mstart), avail);
+      if (match_length == df::kMinMatch && pos - mstart > kTooFar) match_length = df::kMinMatch - 1;
     }
+    bool flush = false;
     if (prev_length >= df::kMinMatch && match_length <= prev_length) {
-      const bool flush = block.TallyMatch(strstart - 1 - prev_match, prev_length - df::kMinMatch, InLength());
-      const unsigned data_end = strstart + lookahead;
-      lookahead -= prev_length - 1;
-      const unsigned stop = strstart - 1 + prev_length;
-      for (++strstart; strstart < stop; ++strstart) {
-        if (strstart + df::kMinMatch <= data_end) InsertString(strstart);
+      flush = block.TallyMatch(pos - 1 - prev_match, prev_length - df::kMinMatch);
+      const unsigned data_end = pos + avail;
+      avail -= prev_length - 1;
+      const unsigned stop = pos - 1 + prev_length;
+      for (++pos; pos < stop; ++pos) {
+        if (pos + df::kMinMatch <= data_end) t.Insert<Kind>(pos);
       }
       match_available = false;
       match_length = df::kMinMatch - 1;
-      if (flush) FlushBlock(false);
     } else if (match_available) {
-      if (block.TallyLiteral(window[strstart - 1], InLength())) FlushBlock(false);
-      ++strstart;
-      --lookahead;
+      if (block.TallyLiteral(t.window[pos - 1])) {
+        strstart = pos;
+        FlushBlock(false);
+        reach = std::min(block.Near3Reach(), kTooFar);
+      }
+      ++pos;
+      --avail;
     } else {
       match_available = true;
-      ++strstart;
-      --lookahead;
+      ++pos;
+      --avail;
     }
-    if (lookahead < kMinLookahead && !end_of_input) FillWindow();
+    if (flush || (avail < kMinLookahead && !end_of_input)) {
+      strstart = pos;
+      lookahead = avail;
+      match_start = mstart;
+      if (!flush && (!match_available || match_length < df::kMinMatch) && BlockLeavesWindow()) {
+        // The position waiting for the lazy decision has no match: it is a literal of this block.
+        if (match_available) block.TallyLiteral(t.window[pos - 1]);
+        match_available = false;
+        flush = true;
+      }
+      if (flush) {
+        FlushBlock(false);
+        reach = std::min(block.Near3Reach(), kTooFar);
+      }
+      if (lookahead < kMinLookahead && !end_of_input) FillWindow();
+      pos = strstart;
+      avail = lookahead;
+      mstart = match_start;
+    }
   }
-  if (match_available) block.TallyLiteral(window[strstart - 1], InLength());
+  strstart = pos;
+  lookahead = avail;
+  if (match_available) block.TallyLiteral(window[strstart - 1]);
   FlushBlock(true);
 }
 
 DeflateResult TDeflater::State::Run(int level, const ReadInputFn& read_fn, const WriteOutputFn& write_fn) {
   level = std::clamp(level, 1, 9);
   params = kLevels[level];
+  finder = kFinderSizes[level];
   read = &read_fn;
-  std::fill(head.begin(), head.end(), std::uint16_t{0});
+  std::fill_n(head.begin(), finder.head, std::uint16_t{0});
+  std::fill_n(head3.begin(), finder.head3, std::uint16_t{0});
+  if (finder.deep) std::fill(head_long.begin(), head_long.end(), std::uint16_t{0});
   strstart = 0;
   lookahead = 0;
   match_start = 0;
@@ -292,12 +562,14 @@ DeflateResult TDeflater::State::Run(int level, const ReadInputFn& read_fn, const
   block.Start(level, &write_fn);
 
   FillWindow();
-  ins_h = window[0];
-  ins_h = ((ins_h << kHashShift) ^ window[1]) & kHashMask;
-  if (level <= 3) {
-    DeflateFast();
+  if (level == 1) {
+    DeflateFast<GreedyFinder>();
+  } else if (level <= 3) {
+    DeflateFast<GreedyFinder2>();
+  } else if (level <= 7) {
+    DeflateLazy<LazyFinder>();
   } else {
-    DeflateLazy();
+    DeflateLazy<DeepFinder>();
   }
 
   DeflateResult result;

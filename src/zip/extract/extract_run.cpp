@@ -16,8 +16,9 @@
 //     output arrives through WriteOutputBlock, where the size limit (output beyond the declared size fails
 //     the entry), the CRC and the progress percentages live. Input is pulled in blocks of 32 KiB, limited
 //     to the entry's compressed size, decrypted as it is read, and continued on the next volume of a set.
-//  5. The CRC and the size decide: a match gives the temporary file the entry's time and attributes and
-//     renames it over the target (an existing symbolic link there is replaced, never written through); a
+//  5. The CRC and the size decide: a match gives the temporary file the entry's time and Unix mode,
+//     renames it over the target (an existing symbolic link there is replaced, never written through) and
+//     then gives the target the entry's DOS attributes, which not every system carries over a rename; a
 //     mismatch removes the temporary file and reports the entry (OnBadCRC, or OnBadPassword /
 //     OnSkippingFile). Either way an existing file is untouched until its replacement is complete and
 //     checked, and no temporary file is left behind.
@@ -42,9 +43,12 @@
 #include "platform/file_system.h"
 #include "platform/fs_path.h"
 #include "platform/path.h"
+#include "zip/decompress/bzip2_decoder.h"
 #include "zip/decompress/explode.h"
+#include "zip/decompress/lzma_decoder.h"
 #include "zip/decompress/unreduce.h"
 #include "zip/decompress/unshrink.h"
+#include "zip/decompress/zstd_decoder.h"
 #include "zip/extract/safe_path.h"
 #include "zip/filelist/match_pattern.h"
 #include "zip/records/ascii_text.h"
@@ -394,9 +398,22 @@ DecodeResult ExtractRun::DecodeEntryData() {
       case kMethodImploded:
         return Explode(input, output, entry_.GeneralFlags(), csize, usize);
       case kMethodDeflated:
-        if (!inflater_) inflater_ = std::make_unique<TInflater>();
+        if (!inflater_) inflater_ = std::make_unique<TInflater>(InflateFormat::kDeflate);
         return inflater_->Inflate(input, output);
-      default:
+      case kMethodDeflate64:
+        if (!inflater64_) inflater64_ = std::make_unique<TInflater>(InflateFormat::kDeflate64);
+        return inflater64_->Inflate(input, output);
+#if KZB_LIBRARY_CODECS
+      case kMethodBzip2:
+        return DecodeBzip2(input, output, usize);
+      case kMethodLzma:
+        return DecodeLzma(input, output, entry_.GeneralFlags(), usize);
+      case kMethodXz:
+        return DecodeXz(input, output, usize);
+      case kMethodZstd:
+        return DecodeZstd(input, output, usize);
+#endif
+      default:  // PPMd among others (and the library methods in a build without the libraries)
         return DecodeResult::kUnsupportedMethod;
     }
   });
@@ -446,6 +463,9 @@ bool ExtractRun::FinishEntry(int index, const std::string& fname, DecodeResult r
 }
 
 // Gives the checked temporary file the entry's time and attributes and renames it over the target.
+// DOS attributes go on after the rename: a file system may keep them apart from the file's data and
+// not carry them over a rename (Wine takes a name that begins with "." as the hidden bit itself, and drops
+// the stored one).
 bool ExtractRun::CommitOutput(int index, const std::string& fname) {
   RestoreTimeAndAttributes(temp_path_, !replacing_);
   // Where the read-only attribute blocks a rename over the file (Windows), it is cleared just before and
@@ -470,6 +490,7 @@ bool ExtractRun::CommitOutput(int index, const std::string& fname) {
     return false;
   }
   temp_path_.clear();
+  RestoreDosAttributes(fname);
   return true;
 }
 
@@ -592,6 +613,17 @@ bool ExtractRun::PrepareFolder(const std::string& folder) {
   return true;
 }
 
+// The entry's DOS attributes, after the rename (with a Unix mode, the mode alone counts).
+void ExtractRun::RestoreDosAttributes(const std::string& fname) const {
+  if (!reader_.RetainAttributes()) return;
+  if (entry_.UnixMode() != 0) return;
+  const std::uint32_t external = entry_.ExternalAttributes();
+  if (platform::kNativeDosAttributes || (external & platform::kFaReadOnly) != 0) {
+    const bool applied = platform::SetFileAttributes(fname, external & 0xFF);
+    static_cast<void>(applied);  // a file left writable holds the same data
+  }
+}
+
 void ExtractRun::RestoreTime(const std::string& path, const TZipHeaderInfo& entry) {
   // A time the file system refuses leaves the file's own time; the data is what counts.
   bool timed = false;
@@ -615,7 +647,6 @@ std::uint32_t ExtractRun::CreationMask() {
 void ExtractRun::RestoreTimeAndAttributes(const std::string& fname, bool is_new) {
   RestoreTime(fname, entry_);
   if (!reader_.RetainAttributes()) return;
-  const std::uint32_t external = entry_.ExternalAttributes();
   const std::uint32_t unix_mode = entry_.UnixMode();
   if (unix_mode != 0) {
     // Permission bits of regular files only; never set-id or sticky bits, never the modes of links or
@@ -627,9 +658,6 @@ void ExtractRun::RestoreTimeAndAttributes(const std::string& fname, bool is_new)
       const bool applied = platform::SetFileMode(fname, mode);
       static_cast<void>(applied);  // a file left with the default mode holds the same data
     }
-  } else if (platform::kNativeDosAttributes || (external & platform::kFaReadOnly) != 0) {
-    const bool applied = platform::SetFileAttributes(fname, external & 0xFF);
-    static_cast<void>(applied);  // a file left writable holds the same data
   }
 }
 

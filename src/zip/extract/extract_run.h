@@ -59,7 +59,8 @@ class ExtractRun {
   bool CheckAesPassword(int index);
   bool DecideOverwrite(int index, std::string& fname, bool& replaces);
   bool OpenOutput(int index, const std::string& fname, bool replaces);
-  // Decodes the entry's data by its compression method into WriteOutputBlock.
+  // Decodes the entry's data by its compression method into WriteOutputBlock: the one place that knows
+  // which methods the engine reads (any other gives kUnsupportedMethod before reading input).
   DecodeResult DecodeEntryData();
   bool FinishEntry(int index, const std::string& fname, DecodeResult result);
   bool CommitOutput(int index, const std::string& fname);
@@ -87,6 +88,7 @@ class ExtractRun {
   void RememberFolder(const std::string& folder);
   void RestoreFolders() noexcept;
   std::uint32_t CreationMask();
+  void RestoreDosAttributes(const std::string& fname) const;
   static int Percent(std::int64_t part, std::int64_t whole);
 
   TVCLUnZip& reader_;
@@ -103,7 +105,8 @@ class ExtractRun {
   std::string temp_path_;                  // the output's temporary file, renamed over the target when good
   bool sync_output_ = false;               // fsync before the rename
   std::mt19937 temp_names_;
-  std::unique_ptr<TInflater> inflater_;
+  std::unique_ptr<TInflater> inflater_;    // deflate and Deflate64 decoders, made on first use, kept for the run
+  std::unique_ptr<TInflater> inflater64_;
   std::unique_ptr<TAesEntryInput> aes_input_;  // the current entry's decrypting stage (AES entries only)
   bool authentic_ = true;                  // an AES entry's data passed its authentication code
   std::vector<std::uint8_t> input_buffer_;

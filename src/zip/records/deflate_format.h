@@ -45,6 +45,16 @@ inline constexpr std::array<std::uint16_t, kNumDistSymbols> kDistBase = {
 inline constexpr std::array<std::uint8_t, kNumDistSymbols> kDistExtraBits = {
     0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
+// Deflate64 (compression method 9): the same format with a 64 KiB window, 32 distance codes (codes 30
+// and 31 with 14 extra bits) and length code 285 meaning a base of 3 with 16 extra bits.
+inline constexpr int kWindowSize64 = 65536;
+inline constexpr int kMaxMatch64 = 65538;
+inline constexpr int kNumDistSymbols64 = 32;
+inline constexpr std::uint16_t kLengthBase64Last = 3;
+inline constexpr std::uint8_t kLengthExtraBits64Last = 16;
+inline constexpr std::array<std::uint16_t, 2> kDistBase64 = {32769, 49153};
+inline constexpr std::uint8_t kDistExtraBits64 = 14;
+
 // Order of the code-length code lengths in a dynamic block header.
 inline constexpr std::array<std::uint8_t, kNumCodeLengthSymbols> kCodeLengthOrder = {
     16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};

@@ -142,6 +142,7 @@ inline constexpr std::uint16_t kFlagDeflateMaximum = 0x0002;  // deflated at lev
 inline constexpr std::uint16_t kFlagDeflateFast = 0x0004;     // deflated at level 1 or 2
 inline constexpr std::uint16_t kFlagImplode8kDictionary = 0x0002;
 inline constexpr std::uint16_t kFlagImplode3Trees = 0x0004;
+inline constexpr std::uint16_t kFlagLzmaEndMarker = 0x0002;  // the LZMA stream ends with its end marker
 inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 inline constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
 inline constexpr std::uint16_t kFlagUtf8 = 0x0800;  // name and comment are UTF-8
@@ -156,6 +157,11 @@ inline constexpr std::uint16_t kMethodReduced4 = 5;
 inline constexpr std::uint16_t kMethodImploded = 6;
 inline constexpr std::uint16_t kMethodDeflated = 8;
 inline constexpr std::uint16_t kMethodDeflate64 = 9;
+inline constexpr std::uint16_t kMethodBzip2 = 12;
+inline constexpr std::uint16_t kMethodLzma = 14;
+inline constexpr std::uint16_t kMethodZstd = 93;
+inline constexpr std::uint16_t kMethodXz = 95;
+inline constexpr std::uint16_t kMethodPpmd = 98;
 // An AES-encrypted entry: the real method is in its AES extra block.
 inline constexpr std::uint16_t kMethodAes = 99;
 
@@ -173,20 +179,25 @@ inline const char* CompressionMethodName(std::uint16_t method) {
     case kMethodDeflated: return "Deflated";
     case kMethodDeflate64: return "Deflate64";
     case 10: return "PKWARE DCL Imploded";
-    case 12: return "BZip2";
-    case 14: return "LZMA";
+    case kMethodBzip2: return "BZip2";
+    case kMethodLzma: return "LZMA";
     case 18: return "IBM TERSE";
     case 19: return "IBM LZ77";
-    case 93: return "Zstandard";
+    case kMethodZstd: return "Zstandard";
     case 94: return "MP3";
-    case 95: return "XZ";
+    case kMethodXz: return "XZ";
     case 96: return "JPEG";
     case 97: return "WavPack";
-    case 98: return "PPMd";
+    case kMethodPpmd: return "PPMd";
     case kMethodAes: return "AES encrypted";
     default: return "unknown";
   }
 }
+
+// An LZMA entry (method 14) carries a 4-byte header (the LZMA version that wrote it, then the size of the
+// properties that follow) and the 5 properties bytes (lc/lp/pb, dictionary size) before the raw stream.
+inline constexpr int kLzmaHeaderSize = 4;
+inline constexpr int kLzmaPropertiesSize = 5;
 
 // Version fields: low byte the format version times ten, high byte the host system.
 inline constexpr std::uint16_t kVersionDefault = 20;  // made by / needed for the entries this engine makes
