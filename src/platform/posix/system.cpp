@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <set>
@@ -45,15 +46,22 @@ LockIdentity Identity(int fd) {
   return {::getpid(), st.st_dev, st.st_ino};
 }
 
-// Takes an exclusive flock on path; returns the fd or -1.
-int TryLock(const std::string& path) {
+// Takes an exclusive flock on path; returns the fd, or -1 with the cause in failure when the file could not
+// be opened (failure stays empty when another holder has the lock).
+int TryLock(const std::string& path, std::string& failure) {
+  failure.clear();
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    failure = "Cannot open file \"" + path + "\". " + std::strerror(errno);
+    return -1;
+  }
   int rc;
   do {
     rc = ::flock(fd, LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
+    const int err = errno;
+    if (err != EWOULDBLOCK) failure = "Cannot lock file \"" + path + "\". " + std::strerror(err);
     ::close(fd);
     return -1;
   }
@@ -116,8 +124,9 @@ FileLock::FileLock(const std::string& path) : FileLock(path, 0) {}
 FileLock::FileLock(const std::string& path, int timeout_ms) : path_(path) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    fd_ = TryLock(path);
-    if (fd_ != -1 || std::chrono::steady_clock::now() >= deadline) break;
+    fd_ = TryLock(path, failure_);
+    // A file that cannot be opened will not open by waiting.
+    if (fd_ != -1 || !failure_.empty() || std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (fd_ != -1) {
