@@ -212,7 +212,7 @@ TEST_F(ProjectCliTest, EditChangesOnlyWhatIsGivenAndValidates) {
 // carry the cipher chosen when it ran, and list, test and extract handle both.
 TEST_F(ProjectCliTest, EncryptionChoiceReachesTheArchives) {
   test::WriteFileText(source_ + "a.txt", std::string(3000, 'a'));
-  platform::ForceDirectories(dir_ / "out");
+  ASSERT_TRUE(platform::ForceDirectories(dir_ / "out"));
   AddDocs();
   EXPECT_EQ(IniFile().ReadString("Docs", "Encryption", ""), "1");
   std::string out;
