@@ -51,6 +51,11 @@ class FileLock {
 int CurrentThreadId();
 bool SetThreadPriority(int thread_id, int priority);
 
+// The id of this process, and whether no process of an id runs any more (a process that runs under another
+// user still runs; an id out of the system's range never ran and is not called ended).
+std::int64_t CurrentProcessId();
+bool HasProcessEnded(std::int64_t pid);
+
 // True while another process holds a lock on path (the lock is not taken).
 bool IsLockedByOtherProcess(const std::string& path);
 

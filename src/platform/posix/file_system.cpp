@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -59,9 +58,6 @@ bool StatFollow(const std::string& path, struct stat& st) { return ::stat(path.c
 
 // The part of a temporary name that names this process: "<pid>-".
 std::string ProcessTag() { return std::to_string(::getpid()) + "-"; }
-
-// Number of random characters mkstemp puts into a temporary name.
-constexpr std::size_t kTempRandomLength = 6;
 
 // Flushes the folder holding path; false when it cannot be opened or flushed.
 bool SyncFolderOf(const std::string& path) {
@@ -266,28 +262,6 @@ bool SyncDirectory(const std::string& dir) {
   return ok;
 }
 
-bool IsAbandonedTempName(std::string_view name, std::string_view prefix, std::string_view suffix) {
-  if (name.size() < prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix ||
-      name.substr(name.size() - suffix.size()) != suffix) {
-    return false;
-  }
-  const std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-  const std::size_t dash = middle.find('-');
-  if (dash == 0 || dash == std::string_view::npos || dash > 9 || middle.size() - dash - 1 != kTempRandomLength) {
-    return false;
-  }
-  long long pid = 0;
-  for (char c : middle.substr(0, dash)) {
-    if (c < '0' || c > '9') return false;
-    pid = pid * 10 + (c - '0');
-  }
-  if (pid <= 0 || pid > INT_MAX || pid == ::getpid()) return false;
-  // Signal 0 only asks whether the process exists; EPERM means it exists under another user.
-  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
-}
-
-std::string AtomicWriteTempPrefix(std::string_view file_name) { return "." + std::string(file_name) + "."; }
-
 std::int64_t FileSize(const std::string& path) {
   struct stat st {};
   if (!StatFollow(path, st) || S_ISDIR(st.st_mode)) return -1;
@@ -363,6 +337,7 @@ bool IsDirectoryWritable(const std::string& dir) {
 
 std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
   const std::string folder = dir.empty() ? TempDir() : IncludeTrailingSeparator(dir);
+  // mkostemps puts six random characters in place of the X's, as many as IsAbandonedTempName expects.
   std::string name = folder + prefix + ProcessTag() + "XXXXXX" + std::string(kCreateTempFileSuffix);
   int fd = ::mkostemps(name.data(), static_cast<int>(kCreateTempFileSuffix.size()), O_CLOEXEC);
   if (fd < 0) throw EFCreateError(CreateMessage(folder + prefix + "*.tmp", errno));

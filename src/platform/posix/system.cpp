@@ -3,8 +3,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <mutex>
 #include <set>
 #include <spawn.h>
@@ -110,6 +112,14 @@ bool OpenWithDefaultProgram(const std::string& path_or_url) {
 }
 
 int CurrentThreadId() { return static_cast<int>(::gettid()); }
+
+std::int64_t CurrentProcessId() { return static_cast<std::int64_t>(::getpid()); }
+
+bool HasProcessEnded(std::int64_t pid) {
+  if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return false;
+  // Signal 0 only asks whether the process exists; EPERM means it exists under another user.
+  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
 
 bool SetThreadPriority(int thread_id, int priority) {
   // Nice values for idle, lowest, lower, normal, higher, highest, time critical.
