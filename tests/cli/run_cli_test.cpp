@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -184,6 +185,40 @@ TEST_F(RunCliTest, FullDiskFailsCleanly) {
   EXPECT_TRUE(FilesIn(small).empty());
   EXPECT_EQ(LogStatuses(), std::vector<std::string>{"Backup Fails"});
   EXPECT_EQ(Ini("project.ini").ReadInteger("Docs", "Value", 0), 0);
+}
+
+// The new archive and its folder reach the disk before anything older is deleted: the archive is flushed
+// before it gets its name, its folder after, and only then does the archive that left the ring go.
+TEST_F(RunCliTest, ArchiveReachesTheDiskBeforeOlderOnesAreDeleted) {
+  if (RunCommand("command -v strace >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed";
+  AddProject("Docs", Dest(), "--keep 2");
+  std::string out;
+  for (int run = 1; run <= 2; ++run) ASSERT_EQ(Kzb("backup Docs", &out), 0) << out;
+  const std::string trace = dir_ / "trace.txt";
+  ASSERT_EQ(Kzb("backup Docs", &out,
+                "strace -f -y -qq -e signal=none -e trace=fsync,fdatasync,unlink,unlinkat -o " + ShellQuote(trace) +
+                    " "),
+            0)
+      << out;
+  ASSERT_FALSE(platform::FileExists(Dest() + "Docs1.zip")) << "the third run of two kept deletes the first";
+  // strace names each descriptor by its real path.
+  const std::string folder = fs::canonical(Dest()).string();
+  std::size_t line_no = 0, archive_flushed = 0, folder_flushed = 0, deleted = 0;
+  std::istringstream lines(ReadFileText(trace));
+  for (std::string line; std::getline(lines, line);) {
+    ++line_no;
+    const bool flush = line.find("fsync(") != std::string::npos || line.find("fdatasync(") != std::string::npos;
+    if (flush && line.find("<" + folder + "/kzb") != std::string::npos && archive_flushed == 0) {
+      archive_flushed = line_no;
+    }
+    if (flush && line.find("<" + folder + ">") != std::string::npos && folder_flushed == 0) folder_flushed = line_no;
+    if (line.find("unlink") != std::string::npos && line.find("Docs1.zip") != std::string::npos) deleted = line_no;
+  }
+  ASSERT_NE(deleted, 0u) << ReadFileText(trace);
+  EXPECT_NE(archive_flushed, 0u) << ReadFileText(trace);
+  EXPECT_LT(archive_flushed, deleted) << ReadFileText(trace);
+  EXPECT_NE(folder_flushed, 0u) << ReadFileText(trace);
+  EXPECT_LT(folder_flushed, deleted) << ReadFileText(trace);
 }
 
 // kzb backup tells by its status what became of the archive, and kzb --help lists the statuses.

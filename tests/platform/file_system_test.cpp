@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/path.h"
+#include "platform/system.h"
 #include "support/test_support.h"
 #ifdef _WIN32
 #include "platform/windows/win_util.h"
@@ -273,7 +274,7 @@ TEST(FileSystemTest, TempFilesAreUniqueAndPrivate) {
 // running process (this one, or pid 1), one without an id, or one of another pattern is not.
 TEST(FileSystemTest, TemporaryNamesTellTheirOwner) {
   ScratchDir dir;
-  const std::string own = std::to_string(getpid());
+  const std::string own = std::to_string(kzb::platform::CurrentProcessId());
   EXPECT_EQ(ExtractFileName(CreateTempFile(dir.Path(), "kzb")).rfind("kzb" + own + "-", 0), 0u);
   const std::string ended = std::to_string(kzb::test::EndedProcessId());
   struct Case {
@@ -285,7 +286,9 @@ TEST(FileSystemTest, TemporaryNamesTellTheirOwner) {
       {"kzb" + ended + "-a1B2c3.tmp", "kzb", ".tmp", true},
       {".log.txt." + ended + "-a1B2c3", ".log.txt.", "", true},
       {"kzb" + own + "-a1B2c3.tmp", "kzb", ".tmp", false},
-      {"kzb1-a1B2c3.tmp", "kzb", ".tmp", false},
+#ifndef _WIN32
+      {"kzb1-a1B2c3.tmp", "kzb", ".tmp", false},  // init runs as long as the system does
+#endif
       {"kzba1B2c3.tmp", "kzb", ".tmp", false},
       {"kzb" + ended + "-a1B2c.tmp", "kzb", ".tmp", false},
       {"kzb" + ended + "-a1B2c3.zip", "kzb", ".tmp", false},
