@@ -415,7 +415,7 @@ TEST(IniFileCacheTest, ASnapshotKeepsTheStateItWasTakenFrom) {
   IniFile ini(path);
   const IniFile::Snapshot snapshot = ini.Read();
   ini.WriteString("Log1", "Status", "Succeeds");
-  EXPECT_EQ(snapshot.ReadString("log1", "STATUS", ""), " Fails");  // as it was, blanks kept
+  EXPECT_EQ(snapshot.ReadString("log1", "STATUS", ""), "Fails");  // as it was (blanks around it are no part)
   EXPECT_EQ(snapshot.ReadInteger("Common", "Log Total", 0), 16);
   EXPECT_EQ(snapshot.ReadString("Log2", "Date", "none"), "none");
   EXPECT_EQ(ini.Read().ReadString("Log1", "Status", ""), "Succeeds");
