@@ -17,6 +17,8 @@ packages=(
   qt6-base-dev qt6-svg-dev libqt6svg6 fonts-dejavu-core
   xvfb xauth trayer imagemagick
   strace util-linux
+  # Wine's bcrypt.dll does AES through GnuTLS, which wine only recommends (left out by the install below).
+  libgnutls30
 )
 
 install_missing() {
@@ -101,16 +103,17 @@ case "${1:-}" in
     # The window's tests run on Qt's offscreen platform: no display is needed.
     (cd "$root/build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" -LE long)
     echo "== Windows build (mingw-w64) and its tests under Wine"
-    if ls /usr/x86_64-w64-mingw32/lib/libcrypto.* >/dev/null 2>&1; then
-      build "$root/build-win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DKZB_WERROR=ON -DKZB_BENCH=OFF -DKZB_NATIVE_KZB="$root/build/bin/kzb"
-      export WINEPREFIX="$root/build-win/wineprefix" WINEDEBUG=-all
-      [ -d "$WINEPREFIX/drive_c" ] || wine wineboot -i >/dev/null 2>&1
-      (cd "$root/build-win" && ctest --output-on-failure -j "$jobs")
-    else
-      # The engine's AES entries need libcrypto, which Debian does not build for mingw-w64.
-      echo "!! Windows build NOT RUN: no libcrypto for x86_64-w64-mingw32 (AES needs a Windows crypto backend)"
-    fi
+    started=$SECONDS
+    build "$root/build-win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DKZB_WERROR=ON -DKZB_BENCH=OFF -DKZB_NATIVE_KZB="$root/build/bin/kzb"
+    echo "   Windows build: $((SECONDS - started)) s"
+    # The packages above bring Wine: without it the Windows programs would go untested, so that fails.
+    wine=$(command -v wine64 || command -v wine) || { echo "!! Wine is missing: the Windows tests cannot run" >&2; exit 1; }
+    started=$SECONDS
+    export WINEPREFIX="$root/build-win/wineprefix" WINEDEBUG=-all
+    [ -d "$WINEPREFIX/drive_c" ] || "$wine" wineboot -i >/dev/null 2>&1
+    (cd "$root/build-win" && ctest --output-on-failure --no-tests=error -j "$jobs")
+    echo "   Windows tests under Wine: $((SECONDS - started)) s"
     echo "== sanitizer build (address, undefined; also replays the fuzz seeds and findings)"
     build "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKZB_WERROR=ON -DKZB_SANITIZE=ON -DKZB_BENCH=OFF
     (cd "$root/build-asan" && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \

@@ -565,7 +565,10 @@ std::int64_t IniFile::Snapshot::ReadInteger(const std::string& section, const st
 std::vector<std::string> IniFile::ReadSections() const { return CurrentIndex(path_)->Names(); }
 
 std::vector<std::string> IniFile::ReadSectionKeys(const std::string& section) const {
-  const ReadIndex::Section* found = CurrentIndex(path_)->Find(section);
+  // The index is held while its section is read: without the cache (Windows), or once another file has
+  // pushed it out, nothing else keeps it alive.
+  const std::shared_ptr<const ReadIndex> index = CurrentIndex(path_);
+  const ReadIndex::Section* found = index->Find(section);
   return found != nullptr ? found->keys : std::vector<std::string>();
 }
 

@@ -139,7 +139,7 @@ TEST(UnzipCliTest, ErrorsAndUsage) {
 }
 
 TEST(UnzipCliTest, PasswordProtectedArchive) {
-  if (!test::HaveTool("zip")) GTEST_SKIP() << "zip not installed";
+  if (!test::HaveTool("zip")) GTEST_SKIP() << test::MissingTools("zip");
   ScratchDir dir;
   test::WriteFileText(dir / "src/secret.txt", "the secret");
   ASSERT_EQ(RunCommand("cd " + ShellQuote(dir / "src") + " && zip -q -P pw ../enc.zip secret.txt"), 0);

@@ -24,16 +24,16 @@ using kzb::test::ScratchDir;
 using kzb::test::WriteFileText;
 using platform::DateTime;
 
-// Records every event as a line: "F folder/name", "N folder", "C".
+// Records every event as a line, folders spelled with "/" on every system: "F folder/name", "N folder", "C".
 class Recorder {
  public:
   explicit Recorder(TFindFile& finder) {
     finder.OnFound = [this](TFindFile&, const std::string& folder, TSearchRec& rec) {
-      events.push_back("F " + folder + "/" + rec.name);
+      events.push_back("F " + platform::ToForwardSlashes(folder) + "/" + rec.name);
       threads.push_back(std::this_thread::get_id());
     };
     finder.OnNewFolder = [this](TFindFile&, const std::string& folder, bool&) {
-      events.push_back("N " + folder);
+      events.push_back("N " + platform::ToForwardSlashes(folder));
       threads.push_back(std::this_thread::get_id());
     };
     finder.OnComplete = [this](TFindFile&) {
@@ -60,8 +60,10 @@ class Recorder {
 
 class FindFileTest : public ::testing::Test {
  protected:
-  // The scratch folder without its trailing "/", as the finder reports folders.
+  // The scratch folder without its trailing separator, as the finder reports folders.
   std::string Base() const { return dir_.Path().substr(0, dir_.Path().size() - 1); }
+  // The same spelled with "/", as the Recorder writes folders.
+  std::string SlashedBase() const { return platform::ToForwardSlashes(Base()); }
   void Touch(const std::string& relative, std::size_t size = 1) { WriteFileText(dir_ / relative, std::string(size, 'x')); }
   void SetTime(const std::string& relative, const std::string& when) {
     ASSERT_TRUE(platform::SetFileTime(dir_ / relative, DateTime::ParseDateTime(when)));
@@ -80,8 +82,8 @@ TEST_F(FindFileTest, ZipFilesOfOneFolder) {
   finder.SetSubfolders(false);
   finder.SetLocation(dir_.Path());
   finder.Execute();
-  EXPECT_EQ(rec.events, (std::vector<std::string>{"N " + Base(), "F " + Base() + "/a.zip",
-                                                  "F " + Base() + "/b.ZIP", "C"}));
+  EXPECT_EQ(rec.events, (std::vector<std::string>{"N " + SlashedBase(), "F " + SlashedBase() + "/a.zip",
+                                                  "F " + SlashedBase() + "/b.ZIP", "C"}));
   EXPECT_FALSE(finder.Busy());
   EXPECT_FALSE(finder.Aborted());
 }
@@ -114,7 +116,7 @@ TEST_F(FindFileTest, SubfoldersDepthFirstInListingOrder) {
   finder.SetFilename("*.txt");
   finder.SetLocation(Base());
   finder.Execute();
-  const std::string b = Base();
+  const std::string b = SlashedBase();
   EXPECT_EQ(rec.events, (std::vector<std::string>{"N " + b, "F " + b + "/b.txt", "N " + b + "/a",
                                                   "F " + b + "/a/x.txt", "N " + b + "/a/deeper",
                                                   "F " + b + "/a/deeper/y.txt", "N " + b + "/c",
@@ -185,7 +187,8 @@ TEST_F(FindFileTest, EmptyLocationPiecesMeanTheCurrentFolder) {
   Recorder rec2(finder);
   finder.SetLocation(";other");  // the current folder, then a relative one
   finder.Execute();
-  EXPECT_EQ(rec2.Found(""), (std::vector<std::string>{Base() + "/here.zip", Base() + "/other/there.zip"}));
+  const std::string b = SlashedBase();
+  EXPECT_EQ(rec2.Found(""), (std::vector<std::string>{b + "/here.zip", b + "/other/there.zip"}));
   ASSERT_EQ(chdir(old_cwd.c_str()), 0);
 }
 
@@ -329,7 +332,7 @@ TEST_F(FindFileTest, ExcludeFiles) {
   TFindFile finder;
   Recorder rec(finder);
   finder.SetLocation(Base());
-  finder.SetExcludeFiles({"*.TMP", "/cache/"});
+  finder.SetExcludeFiles({"*.TMP", test::Native("/cache/")});
   finder.Execute();
   EXPECT_EQ(rec.Found(Base()), (std::vector<std::string>{"/a.tmp.bak", "/keep.txt"}));
 }
@@ -433,7 +436,7 @@ TEST_F(FindFileTest, IgnoringAFolder) {
   finder.SetLocation(Base());
   finder.OnNewFolder = [&](TFindFile&, const std::string& folder, bool& ignore) {
     rec.events.push_back("N " + folder);
-    ignore = folder == Base() + "/skip";
+    ignore = folder == dir_ / "skip";
   };
   finder.Execute();
   EXPECT_EQ(rec.Found(Base()), (std::vector<std::string>{"/a.txt", "/take/d.txt"}));
@@ -498,7 +501,7 @@ TEST_F(FindFileTest, MissingFolderFindsNothing) {
   Recorder rec(finder);
   finder.SetLocation(dir_ / "missing");
   finder.Execute();
-  EXPECT_EQ(rec.events, (std::vector<std::string>{"N " + Base() + "/missing", "C"}));
+  EXPECT_EQ(rec.events, (std::vector<std::string>{"N " + SlashedBase() + "/missing", "C"}));
   EXPECT_FALSE(finder.Aborted());
 }
 
@@ -569,7 +572,7 @@ TEST_F(FindFileTest, ThreadedWorkerWaitsForTheOwner) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_TRUE(rec.events.empty());
   EXPECT_EQ(finder.WaitForEvents(5000), 1);
-  EXPECT_EQ(rec.events, std::vector<std::string>{"N " + Base()});
+  EXPECT_EQ(rec.events, std::vector<std::string>{"N " + SlashedBase()});
   EXPECT_EQ(finder.WaitForEvents(5000), 1);
   EXPECT_EQ(rec.events.size(), 2u);
   // Properties changed now do not affect the running search.
@@ -586,7 +589,7 @@ TEST_F(FindFileTest, ThreadedIgnoreAnswerReachesTheWorker) {
   Touch("take/b.txt");
   TFindFile finder;
   Recorder rec(finder);
-  finder.OnNewFolder = [&](TFindFile&, const std::string& folder, bool& ignore) { ignore = folder == Base() + "/skip"; };
+  finder.OnNewFolder = [&](TFindFile&, const std::string& folder, bool& ignore) { ignore = folder == dir_ / "skip"; };
   finder.SetThreaded(true);
   finder.SetThreadPriority(TThreadPriority::tpLower);
   finder.SetLocation(Base());

@@ -382,16 +382,21 @@ TEST(IniFileCacheTest, AChangedFileIsReadAgain) {
   IniFile ini(path);
   EXPECT_EQ(ini.ReadString("A", "Key", ""), "1");
 
+#ifndef _WIN32
   struct stat before {};
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
+#endif
   {
-    // Rewritten in place with the same size, and the modification time put back.
+    // Rewritten in place with the same size, and (POSIX, where reads are cached) the modification time
+    // put back.
     FILE* f = std::fopen(path.c_str(), "r+");
     ASSERT_NE(f, nullptr);
     std::fputs("[A]\nKey=2\n", f);
     std::fclose(f);
+#ifndef _WIN32
     const timespec times[2] = {before.st_atim, before.st_mtim};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+#endif
   }
   EXPECT_EQ(ini.ReadString("A", "Key", ""), "2");
 

@@ -135,6 +135,25 @@ std::string ScratchDir::operator/(const std::string& relative) const {
   return path_ + platform::ToNativeSeparators(relative);
 }
 
+std::string Native(const std::string& slash_path) { return platform::ToNativeSeparators(slash_path); }
+
+std::vector<std::string> Native(std::vector<std::string> slash_paths) {
+  for (std::string& path : slash_paths) path = Native(path);
+  return slash_paths;
+}
+
+std::map<std::string, std::vector<std::uint8_t>> ReadTree(const std::string& folder) {
+  std::map<std::string, std::vector<std::uint8_t>> files;
+  const fs::path root = platform::FsPath(folder);
+  if (!fs::exists(root)) return files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    const std::u8string relative = fs::relative(entry.path(), root).generic_u8string();
+    files[std::string(relative.begin(), relative.end())] = ReadFileBytes(platform::FromFsPath(entry.path()));
+  }
+  return files;
+}
+
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(platform::FsPath(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
@@ -169,6 +188,11 @@ int RunCommand(const std::string& /*command*/, std::string* output) {
 
 bool HaveTool(const std::string& /*program*/) { return false; }
 
+std::string MissingTools(const std::string& programs) {
+  return programs + ": host programs, which a Windows test program cannot start (tests/windows/wine_cli_test.sh "
+         "checks kzb.exe's archives with them from the host)";
+}
+
 #else
 
 int RunCommand(const std::string& command, std::string* output) {
@@ -187,6 +211,8 @@ int RunCommand(const std::string& command, std::string* output) {
 bool HaveTool(const std::string& program) {
   return RunCommand("command -v " + ShellQuote(program) + " >/dev/null") == 0;
 }
+
+std::string MissingTools(const std::string& programs) { return programs + " not installed"; }
 
 #endif
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,15 @@ class ScratchDir {
   std::string path_;
 };
 
+// A path or list of paths spelled with "/" in the native spelling ("\" on Windows): expected values
+// written once for both systems.
+std::string Native(const std::string& slash_path);
+std::vector<std::string> Native(std::vector<std::string> slash_paths);
+
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+// Every regular file below folder with its bytes, by its path relative to folder spelled with "/" as
+// stored names are (UTF-8 on every system).
+std::map<std::string, std::vector<std::uint8_t>> ReadTree(const std::string& folder);
 std::string ReadFileText(const std::string& path);
 // Creates missing parent folders.
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
@@ -34,6 +43,9 @@ void WriteFileText(const std::string& path, const std::string& text);
 int RunCommand(const std::string& command, std::string* output = nullptr);
 // True when the program is on PATH.
 bool HaveTool(const std::string& program);
+// The skip message of a test whose host programs are missing: not installed here, or, for a Windows test
+// program, out of its reach altogether.
+std::string MissingTools(const std::string& programs);
 // Quotes a string for the shell.
 std::string ShellQuote(const std::string& text);
 // prefix followed by the number ("e" and 7 give "e7"). Built by appending: g++ 12 at -O3 misreads

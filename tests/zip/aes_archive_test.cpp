@@ -19,6 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ReadFileBytes;
+using test::ReadTree;
 using test::RunCommand;
 using test::ScratchDir;
 using test::ShellQuote;
@@ -31,17 +32,6 @@ using FileMap = std::map<std::string, Bytes>;
 // bytes through as the format asks.
 const std::string kPassword = "correct horse battery";
 const std::string kUtf8Password = "cl\xc3\xa9 \xc3\xa9t\xc3\xa9";
-
-FileMap ReadTree(const std::string& folder) {
-  FileMap files;
-  if (!fs::exists(folder)) return files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file()) {
-      files[fs::relative(entry.path(), folder).string()] = ReadFileBytes(entry.path().string());
-    }
-  }
-  return files;
-}
 
 // Text that deflates, bytes that do not, an empty file, and sizes on both sides of the AE-1 / AE-2 limit.
 FileMap SampleFiles() {
@@ -126,7 +116,7 @@ class AesArchiveTest : public ::testing::Test {
 // Our archives: the records say AES with the right strength, AE-1 with the CRC from 20 bytes up and AE-2
 // with CRC 0 below; 7-Zip and bsdtar test and extract them to the original bytes, and so does our reader.
 TEST_F(AesArchiveTest, OurArchivesAreReadByPeersAndByUs) {
-  if (!HavePeers()) GTEST_SKIP() << "7zz or bsdtar not installed";
+  if (!HavePeers()) GTEST_SKIP() << test::MissingTools("7zz or bsdtar");
   struct Case {
     int level;
     TZipEncryption encryption;
@@ -184,7 +174,7 @@ TEST_F(AesArchiveTest, OurArchivesAreReadByPeersAndByUs) {
 // Archives made by the peers: 7-Zip with AES-128, -192 and -256, stored and deflated; bsdtar with AES-256
 // (its AES-128 too), stored and deflated. Every one extracts to the original bytes.
 TEST_F(AesArchiveTest, PeerArchivesAreReadByUs) {
-  if (!HavePeers()) GTEST_SKIP() << "7zz or bsdtar not installed";
+  if (!HavePeers()) GTEST_SKIP() << test::MissingTools("7zz or bsdtar");
   struct Case {
     std::string name;
     std::string command;  // run in src_, writing ARCHIVE
@@ -334,7 +324,7 @@ TEST_F(AesArchiveTest, UpdateKeepsAesEntriesAndMixesCiphers) {
   const auto entries = Entries(archive);
   EXPECT_FALSE(entries.at("later.txt").IsAes());
   EXPECT_TRUE(entries.at("later.txt").IsEncrypted());
-  EXPECT_TRUE(entries.at("docs/text.txt").IsAes());
+  EXPECT_TRUE(entries.at(test::Native("docs/text.txt")).IsAes());
   const Outcome outcome = ExtractWithReader(archive, kPassword, scratch_ / "updated");
   EXPECT_TRUE(outcome.skips.empty());
   EXPECT_TRUE(outcome.files == files_);

@@ -152,7 +152,7 @@ TEST_P(DeflateLevelTest, RoundTripsEdgeInputsThroughOursAndZlib) {
       ++streams;
     }
   }
-  if (!test::HaveTool("python3")) GTEST_SKIP() << "python3 not installed";
+  if (!test::HaveTool("python3")) GTEST_SKIP() << test::MissingTools("python3");
   const std::string script =
       "import sys, zlib, pathlib\n"
       "d = pathlib.Path(sys.argv[1]); n = 0\n"

@@ -223,7 +223,7 @@ TEST(FixturesTest, ByteSplitSetOpensFromFirstOrLastPart) {
 TEST(FixturesTest, Zip64MoreThan65535Entries) {
   const std::string dir = FixturesDir();
   if (dir.empty()) GTEST_SKIP() << "shared fixtures folder not present";
-  if (!test::HaveTool("xz")) GTEST_SKIP() << "xz not installed";
+  if (!test::HaveTool("xz")) GTEST_SKIP() << test::MissingTools("xz");
   ScratchDir scratch;
   const std::string archive = scratch / "many.zip";
   ASSERT_EQ(test::RunCommand("xz -dc " + test::ShellQuote(dir + "zip64-100k-files-pkzip.zip.xz") + " > " +
@@ -242,7 +242,7 @@ TEST(FixturesTest, Zip64EntryLargerThanFourGiB) {
   const std::string dir = FixturesDir();
   if (dir.empty()) GTEST_SKIP() << "shared fixtures folder not present";
   if (std::getenv("KZB_LONG_TESTS") == nullptr) GTEST_SKIP() << "long test: set KZB_LONG_TESTS=1";
-  if (!test::HaveTool("xz")) GTEST_SKIP() << "xz not installed";
+  if (!test::HaveTool("xz")) GTEST_SKIP() << test::MissingTools("xz");
   ScratchDir scratch;
   for (const char* name : {"zip64-5gb-zeros-infozip.zip.xz", "zip64-5gb-zeros-pkzip.zip.xz"}) {
     SCOPED_TRACE(name);

@@ -140,7 +140,7 @@ Bytes FirstEntryData(const Bytes& zip) {
 }
 
 TEST(Inflate, SevenZipDeflateEntries) {
-  if (!test::HaveTool("7zz")) GTEST_SKIP() << "7zz not installed";
+  if (!test::HaveTool("7zz")) GTEST_SKIP() << test::MissingTools("7zz");
   test::ScratchDir dir;
   const Bytes data = SampleData(400000);
   test::WriteFileBytes(dir / "input.bin", data);

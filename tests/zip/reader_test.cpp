@@ -53,7 +53,7 @@ TEST(ReaderTest, DefaultsAndNormalisedFolders) {
   reader.SetDestDir("/tmp/out/");
   EXPECT_EQ(reader.DestDir(), "/tmp/out");
   reader.SetRootDir("backup");
-  EXPECT_EQ(reader.RootDir(), "backup/");
+  EXPECT_EQ(reader.RootDir(), test::Native("backup/"));
   reader.SetRootDir("");
   EXPECT_EQ(reader.RootDir(), "");
 }
@@ -298,7 +298,7 @@ TEST(ReaderTest, PrependedDataAndTrailingJunk) {
 
 // Info-ZIP's split form (name.z01, name.z02, name.zip) renamed to numbered blocks (name.001, ...).
 TEST(ReaderTest, MultiVolumeBlockSet) {
-  if (!test::HaveTool("zip")) GTEST_SKIP() << "zip not installed";
+  if (!test::HaveTool("zip")) GTEST_SKIP() << test::MissingTools("zip");
   ScratchDir dir;
   test::WriteFileBytes(dir / "src/data.bin", test::RandomBytes(200000, 7));
   test::WriteFileText(dir / "src/small.txt", "small file\n");

@@ -25,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ReadFileBytes;
+using test::ReadTree;
 using test::RunCommand;
 using test::ScratchDir;
 using test::ShellQuote;
@@ -35,17 +36,6 @@ using Bytes = std::vector<std::uint8_t>;
 using FileMap = std::map<std::string, Bytes>;
 
 Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-// Every regular file below folder, by path relative to it.
-FileMap ReadTree(const std::string& folder) {
-  FileMap files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file()) {
-      files[fs::relative(entry.path(), folder).string()] = ReadFileBytes(entry.path().string());
-    }
-  }
-  return files;
-}
 
 std::vector<std::string> Names(const FileMap& files) {
   std::vector<std::string> names;
@@ -119,7 +109,7 @@ class WriterTest : public ::testing::Test {
     };
   }
 
-  // The archive's entries as the engine's reader sees them.
+  // The archive's entries as the engine's reader sees them, by name (native separators).
   std::map<std::string, TZipHeaderInfo> Entries(const std::string& archive) {
     TVCLUnZip reader;
     reader.SetZipName(archive);
@@ -313,7 +303,7 @@ TEST_F(WriterTest, NoCompressListStoresMatchingNamesOnly) {
   const auto entries = Entries(zip_name_);
   EXPECT_EQ(entries.at("photo.JPG").CompressionMethod(), kMethodStored);
   EXPECT_EQ(entries.at("notes.txt").CompressionMethod(), kMethodDeflated);
-  EXPECT_EQ(entries.at("sub/deep/zeros.bin").CompressionMethod(), kMethodDeflated);
+  EXPECT_EQ(entries.at(test::Native("sub/deep/zeros.bin")).CompressionMethod(), kMethodDeflated);
 }
 
 TEST_F(WriterTest, FolderEntriesAndStoredNames) {
@@ -323,10 +313,11 @@ TEST_F(WriterTest, FolderEntriesAndStoredNames) {
   zip.SetAddDirEntriesOnRecurse(true);
   EXPECT_EQ(zip.Zip(), 7);  // five files, sub/ and sub/deep/
   const auto entries = Entries(zip_name_);
-  ASSERT_TRUE(entries.count("sub/deep/"));
-  EXPECT_EQ(entries.at("sub/deep/").CompressionMethod(), kMethodStored);
-  EXPECT_EQ(entries.at("sub/deep/").UncompressedSize(), 0);
-  EXPECT_EQ(entries.at("sub/deep/").Crc32(), 0u);
+  const std::string deep = test::Native("sub/deep/");
+  ASSERT_TRUE(entries.count(deep));
+  EXPECT_EQ(entries.at(deep).CompressionMethod(), kMethodStored);
+  EXPECT_EQ(entries.at(deep).UncompressedSize(), 0);
+  EXPECT_EQ(entries.at(deep).Crc32(), 0u);
   ExpectPeersAccept(zip_name_, files_);
 
   // Paths off: a folder entry would have no name and is left out.
@@ -359,8 +350,8 @@ TEST(StoredPathRuleTest, Table) {
     StoredPathOptions options;
     options.store_paths = c.store_paths;
     options.relative_paths = c.relative_paths;
-    options.root_dir = c.root;
-    EXPECT_EQ(StoredPathRule(c.path, options), c.expected) << c.path;
+    options.root_dir = test::Native(c.root);
+    EXPECT_EQ(StoredPathRule(test::Native(c.path), options), test::Native(c.expected)) << c.path;
   }
 }
 

@@ -1,5 +1,6 @@
 // WinZip AES encryption of entries: key derivation, the counter mode the format fixes, and the
-// authentication code; the cipher, HMAC-SHA1 and PBKDF2 themselves come from OpenSSL's libcrypto.
+// authentication code; the cipher, HMAC-SHA1 and PBKDF2 themselves come from the system's cryptography
+// library (crypto_primitives.h).
 //
 // One entry, with a key of 128, 192 or 256 bits (strength 1, 2, 3):
 //   - a random salt of half the key length (8, 12 or 16 bytes) is stored first;
@@ -25,11 +26,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string_view>
 
-struct evp_cipher_ctx_st;
-struct evp_mac_ctx_st;
+#include "zip/crypt/crypto_primitives.h"
 
 namespace kzb::zip {
 
@@ -41,15 +40,8 @@ int AesSaltLength(TAesStrength strength);  // 8, 12, 16
 // Salt and verifier in front of the data plus the authentication code behind it.
 int AesOverhead(TAesStrength strength);
 
-// Overwrites key material so that it does not linger in freed memory (not optimised away).
-void WipeBytes(void* data, std::size_t size);
-
 // The format's iteration count of PBKDF2.
 inline constexpr int kAesKeyIterations = 1000;
-
-// PBKDF2 with HMAC-SHA1 (libcrypto), for the known-answer tests and the key derivation below.
-void Pbkdf2HmacSha1(std::string_view password, const std::uint8_t* salt, std::size_t salt_length, int iterations,
-                    std::uint8_t* out, std::size_t out_length);
 
 struct TAesKeys {
   TAesStrength strength = TAesStrength::kAes256;
@@ -80,30 +72,13 @@ class TAesCtr {
   // in the first-level cache.
   static constexpr std::size_t kBatchBlocks = 256;
 
-  std::unique_ptr<evp_cipher_ctx_st, void (*)(evp_cipher_ctx_st*)> ctx_;
+  TAesEcb ecb_;
   std::uint64_t counter_low_ = 0;   // the counter of the last block made, low and high 64 bits
   std::uint64_t counter_high_ = 0;
   std::array<std::uint8_t, kBatchBlocks * 16> counters_{};
   std::array<std::uint8_t, kBatchBlocks * 16> stream_{};
   std::size_t stream_used_ = 0;
   std::size_t stream_size_ = 0;
-};
-
-// HMAC-SHA1 (libcrypto).
-class THmacSha1 {
- public:
-  static constexpr int kSize = 20;
-  THmacSha1();
-  ~THmacSha1();
-  THmacSha1(const THmacSha1&) = delete;
-  THmacSha1& operator=(const THmacSha1&) = delete;
-
-  void Init(const std::uint8_t* key, std::size_t key_length);
-  void Update(const std::uint8_t* data, std::size_t count);
-  std::array<std::uint8_t, kSize> Final();
-
- private:
-  std::unique_ptr<evp_mac_ctx_st, void (*)(evp_mac_ctx_st*)> ctx_;
 };
 
 // The writing side of one entry.

@@ -1,7 +1,5 @@
 #include "zip/crypt/aes_key_pool.h"
 
-#include <openssl/crypto.h>
-
 #include <system_error>
 #include <utility>
 
@@ -19,7 +17,7 @@ TAesKeyPool::~TAesKeyPool() {
   }
   wake_.notify_all();
   if (worker_.joinable()) worker_.join();
-  for (Item& item : ready_) OPENSSL_cleanse(&item, sizeof item);
+  for (Item& item : ready_) WipeBytes(&item, sizeof item);
 }
 
 TAesKeyPool::Item TAesKeyPool::Derive() const {
@@ -34,7 +32,7 @@ TAesKeyPool::Item TAesKeyPool::Take() {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!ready_.empty()) {
       Item item = ready_.front();
-      OPENSSL_cleanse(&ready_.front(), sizeof(Item));
+      WipeBytes(&ready_.front(), sizeof(Item));
       ready_.pop_front();
       lock.unlock();
       wake_.notify_one();
@@ -72,7 +70,7 @@ void TAesKeyPool::Run() {
     } else if (!stop_) {
       ready_.push_back(item);
     }
-    OPENSSL_cleanse(&item, sizeof item);
+    WipeBytes(&item, sizeof item);
   }
 }
 

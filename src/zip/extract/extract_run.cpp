@@ -16,8 +16,9 @@
 //     output arrives through WriteOutputBlock, where the size limit (output beyond the declared size fails
 //     the entry), the CRC and the progress percentages live. Input is pulled in blocks of 32 KiB, limited
 //     to the entry's compressed size, decrypted as it is read, and continued on the next volume of a set.
-//  5. The CRC and the size decide: a match gives the temporary file the entry's time and attributes and
-//     renames it over the target (an existing symbolic link there is replaced, never written through); a
+//  5. The CRC and the size decide: a match gives the temporary file the entry's time and Unix mode,
+//     renames it over the target (an existing symbolic link there is replaced, never written through) and
+//     then gives the target the entry's DOS attributes, which not every system carries over a rename; a
 //     mismatch removes the temporary file and reports the entry (OnBadCRC, or OnBadPassword /
 //     OnSkippingFile). Either way an existing file is untouched until its replacement is complete and
 //     checked, and no temporary file is left behind.
@@ -461,14 +462,18 @@ bool ExtractRun::FinishEntry(int index, const std::string& fname, DecodeResult r
 }
 
 // Gives the checked temporary file the entry's time and attributes and renames it over the target.
+// DOS attributes go on after the rename: a file system may keep them apart from the file's data and
+// not carry them over a rename (Wine takes a name that begins with "." as the hidden bit itself, and drops
+// the stored one).
 bool ExtractRun::CommitOutput(int index, const std::string& fname) {
-  RestoreTimeAndAttributes(temp_path_);
+  RestoreTimeAndMode(temp_path_);
   if (!platform::ReplaceFile(temp_path_, fname)) {
     DiscardOutput();
     Skip(TSkipReason::srFileOpenError, fname, index);
     return false;
   }
   temp_path_.clear();
+  RestoreDosAttributes(fname);
   return true;
 }
 
@@ -577,7 +582,19 @@ bool ExtractRun::PrepareFolder(const std::string& folder) {
   return true;
 }
 
-void ExtractRun::RestoreTimeAndAttributes(const std::string& fname) const {
+// The entry's DOS attributes (with a Unix mode from a Unix host, the mode alone counts).
+void ExtractRun::RestoreDosAttributes(const std::string& fname) const {
+  if (!reader_.RetainAttributes()) return;
+  const std::uint32_t external = entry_.ExternalAttributes();
+  if ((entry_.VersionMadeBy() >> 8) == kHostUnix && (external >> 16) != 0) return;
+  if (platform::kNativeDosAttributes || (external & platform::kFaReadOnly) != 0) {
+    const bool applied = platform::SetFileAttributes(fname, external & 0xFF);
+    static_cast<void>(applied);  // a file left writable holds the same data
+  }
+}
+
+// The entry's time and, from a Unix host, its permission bits.
+void ExtractRun::RestoreTimeAndMode(const std::string& fname) const {
   try {
     // A time the file system refuses leaves the file's own time; the data is what counts.
     const bool timed = platform::SetFileTime(fname, platform::DateTime::FromDos(FixDosDateTime(entry_.FileDateTime())));
@@ -596,9 +613,6 @@ void ExtractRun::RestoreTimeAndAttributes(const std::string& fname) const {
       std::filesystem::permissions(platform::FsPath(fname), static_cast<std::filesystem::perms>(unix_mode & 0777),
                                    std::filesystem::perm_options::replace, ec);
     }
-  } else if (platform::kNativeDosAttributes || (external & platform::kFaReadOnly) != 0) {
-    const bool applied = platform::SetFileAttributes(fname, external & 0xFF);
-    static_cast<void>(applied);  // a file left writable holds the same data
   }
 }
 

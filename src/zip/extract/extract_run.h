@@ -80,7 +80,8 @@ class ExtractRun {
   // Makes sure the folder exists and lies inside the destination (creating it when needed); false when it
   // leads outside. Folders once checked are remembered for the run.
   bool PrepareFolder(const std::string& folder);
-  void RestoreTimeAndAttributes(const std::string& fname) const;
+  void RestoreTimeAndMode(const std::string& fname) const;
+  void RestoreDosAttributes(const std::string& fname) const;
   static int Percent(std::int64_t part, std::int64_t whole);
 
   TVCLUnZip& reader_;

@@ -5,11 +5,12 @@
 // listed before the rest of its parent, so results come in pre-order in the platform's listing order. The
 // stack is a growable vector: the depth of the tree is only bounded by memory, never by a fixed table.
 //
-// Listings are read with the standard library's directory iterator, which takes the kind of an entry from
-// the folder listing itself, so a folder costs no system call per entry beyond one status query (size and
-// attributes) per matching file. Links to folders are followed, which is what a user who links a folder
-// into a backed-up tree expects, but a link that resolves to a folder already open on the stack would make
-// the walk endless, so such a folder is skipped. Resolving paths costs system calls, so it is only done for folders that are links.
+// Listings are read with the standard library's directory iterator (on Windows with the platform's finder,
+// which has no path length limit), which takes the kind of an entry from the folder listing itself, so a
+// folder costs no system call per entry beyond one status query (size and attributes) per matching file.
+// Links to folders are followed, which is what a user who links a folder into a backed-up tree expects,
+// but a link that resolves to a folder already open on the stack would make the walk endless, so such a
+// folder is skipped. Resolving paths costs system calls, so it is only done for folders that are links.
 #include "zip/filelist/dir_search.h"
 
 #include <algorithm>
@@ -26,6 +27,20 @@ namespace fs = std::filesystem;
 
 TSearchData::TSearchData(std::string folder, std::string mask)
     : folder_(std::move(folder)), mask_(std::move(mask)) {
+#ifdef _WIN32
+  // The standard library's listing goes through the C runtime's opendir on Windows, which stops at the
+  // classic path limit (MAX_PATH): a deep tree would lose its bottom folders without a word. The
+  // platform's finder takes paths of any length and gives the kind of every entry from the listing.
+  platform::FileFinder finder;
+  platform::SearchRec rec;
+  constexpr std::uint32_t kEverything = platform::kFaHidden | platform::kFaSysFile | platform::kFaDirectory;
+  if (!finder.FindFirst(folder_ + "*", kEverything, rec)) return;  // unreadable folder: an empty listing
+  opened_ = true;
+  do {
+    if (rec.name == "." || rec.name == "..") continue;
+    entries_.push_back({rec.name, (rec.attr & platform::kFaDirectory) != 0});
+  } while (finder.FindNext(rec));
+#else
   std::error_code ec;
   fs::directory_iterator it(platform::FsPath(folder_), ec);
   if (ec) {
@@ -56,6 +71,7 @@ TSearchData::TSearchData(std::string folder, std::string mask)
       entries_.push_back({platform::FromFsPath(entry.path().filename()), false});
     }
   }
+#endif
   std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
 }
 

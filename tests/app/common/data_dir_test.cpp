@@ -40,7 +40,8 @@ TEST_F(DataDirTest, OverrideWinsThenEnvironmentThenProgramFolder) {
 }
 
 TEST_F(DataDirTest, RelativeOverrideIsMadeAbsolute) {
-  EXPECT_EQ(ResolveDataDir("some/dir/../data"), platform::IncludeTrailingSeparator(platform::CurrentDir()) + "some/data/");
+  EXPECT_EQ(ResolveDataDir(test::Native("some/dir/../data")),
+            platform::IncludeTrailingSeparator(platform::CurrentDir()) + test::Native("some/data/"));
 }
 
 // An installed program's folder is no place for data, even for root, who may write there.
@@ -58,9 +59,10 @@ TEST(SystemProgramDir, TheSystemsProgramFoldersOnly) {
 }
 
 TEST(WindowLockPath, LiesInTheDataFolder) {
-  EXPECT_EQ(WindowLockPath("/d"), "/d/.kzb-window.lock");
-  EXPECT_EQ(WindowLockPath("/d/"), "/d/.kzb-window.lock");
-  EXPECT_NE(BackupRunLockPath("/d/"), WindowLockPath("/d/"));
+  using test::Native;
+  EXPECT_EQ(WindowLockPath(Native("/d")), Native("/d/.kzb-window.lock"));
+  EXPECT_EQ(WindowLockPath(Native("/d/")), Native("/d/.kzb-window.lock"));
+  EXPECT_NE(BackupRunLockPath(Native("/d/")), WindowLockPath(Native("/d/")));
 }
 
 }  // namespace

@@ -32,8 +32,9 @@ TEST(BuildArchiveName, ComposesFolderPrefixAndSuffix) {
       {"  /backup  ", SuffixKind::kNone, 1, false, 2, "/backup/Docs.zip"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(BuildArchiveName(c.folder, "Docs", c.kind, c.next_number, c.pad, c.width, March1At180509()),
-              c.expected)
+    EXPECT_EQ(BuildArchiveName(test::Native(c.folder), "Docs", c.kind, c.next_number, c.pad, c.width,
+                               March1At180509()),
+              test::Native(c.expected))
         << c.folder << " kind " << static_cast<int>(c.kind);
   }
 }

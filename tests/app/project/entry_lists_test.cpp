@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "app/common/scripted_user_interface.h"
+#include "support/test_support.h"
 
 namespace kzb::app {
 namespace {
 
 using Entries = std::vector<std::string>;
+using test::Native;
 
 TEST(EntryListsTest, WildcardEntryJoinsFolderAndMaskWithOneSeparator) {
   struct Case {
@@ -21,16 +23,18 @@ TEST(EntryListsTest, WildcardEntryJoinsFolderAndMaskWithOneSeparator) {
       {"/work", "", "/work/"},               // an empty mask leaves the folder with its separator
       {"/work", "   ", "/work/"},
   };
-  for (const Case& c : cases) EXPECT_EQ(WildcardEntry(c.folder, c.mask), c.entry) << c.folder << "|" << c.mask;
+  for (const Case& c : cases) {
+    EXPECT_EQ(WildcardEntry(Native(c.folder), c.mask), Native(c.entry)) << c.folder << "|" << c.mask;
+  }
 }
 
 TEST(EntryListsTest, AddFromWildcardAppendsAndSelectsTheFirstEqualEntry) {
   ScriptedUserInterface ui;
-  Entries entries = {"/a/one.txt", "/DATA/*.DOC"};
+  Entries entries = Native(Entries{"/a/one.txt", "/DATA/*.DOC"});
   int selected = 0;
-  ui.QueueWildcard("/data", "*.doc");
+  ui.QueueWildcard(Native("/data"), "*.doc");
   ASSERT_TRUE(AddFromWildcard(ui, entries, selected));
-  EXPECT_EQ(entries, (Entries{"/a/one.txt", "/DATA/*.DOC", "/data/*.doc"}));
+  EXPECT_EQ(entries, Native(Entries{"/a/one.txt", "/DATA/*.DOC", "/data/*.doc"}));
   EXPECT_EQ(selected, 1);  // the earlier entry equal without regard to case
   EXPECT_EQ(ui.DialogCaptions(), Entries{"Select files by wildcard"});
 

@@ -2,15 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
+
 namespace kzb::app {
 namespace {
 
 using platform::DateTime;
+using test::Native;
 
 class ProjectPanelTest : public ::testing::Test {
  protected:
   ProjectPanelTest() : clock_(DateTime::ParseDateTime("2024-03-01 18:05:09")), panel_(settings_, clock_) {
-    panel_.SetSavePath("/b/");
+    panel_.SetSavePath(Native("/b/"));
     panel_.SetPrefix("Docs");
   }
   AppSettings settings_;
@@ -19,20 +22,20 @@ class ProjectPanelTest : public ::testing::Test {
 };
 
 TEST_F(ProjectPanelTest, NamingInputsRebuildTheArchiveName) {
-  EXPECT_EQ(panel_.Fields().archive_name, "/b/Docs1.zip");
+  EXPECT_EQ(panel_.Fields().archive_name, Native("/b/Docs1.zip"));
   panel_.SetNextNumber(7);
-  EXPECT_EQ(panel_.Fields().archive_name, "/b/Docs7.zip");
+  EXPECT_EQ(panel_.Fields().archive_name, Native("/b/Docs7.zip"));
   settings_.pad_number = true;
   settings_.number_width = 3;
   panel_.SetNumberStep(2);
-  EXPECT_EQ(panel_.Fields().archive_name, "/b/Docs007.zip");
+  EXPECT_EQ(panel_.Fields().archive_name, Native("/b/Docs007.zip"));
   panel_.SetSuffixKind(SuffixKind::kDate);
-  EXPECT_EQ(panel_.Fields().archive_name, "/b/Docs03-01_18h05m09s.zip");
+  EXPECT_EQ(panel_.Fields().archive_name, Native("/b/Docs03-01_18h05m09s.zip"));
   EXPECT_FALSE(panel_.NumberFieldsEnabled());
   panel_.SetSuffixKind(SuffixKind::kNone);
-  EXPECT_EQ(panel_.Fields().archive_name, "/b/Docs.zip");
-  panel_.SetSavePath("/c");
-  EXPECT_EQ(panel_.Fields().archive_name, "/c/Docs.zip");
+  EXPECT_EQ(panel_.Fields().archive_name, Native("/b/Docs.zip"));
+  panel_.SetSavePath(Native("/c"));
+  EXPECT_EQ(panel_.Fields().archive_name, Native("/c/Docs.zip"));
 }
 
 TEST_F(ProjectPanelTest, NumberFieldsAreHeldInTheirRange) {

@@ -106,7 +106,7 @@ TEST_F(ArchiveListingTest, EntriesShowNameCompressedSizeAndFolder) {
     EXPECT_EQ(row.name.find(platform::kPathSeparator), std::string::npos);
   }
   EXPECT_EQ(Browser().Entries()[1].name, "b.txt");
-  EXPECT_NE(Browser().Entries()[1].path.find("src/sub/"), std::string::npos);
+  EXPECT_NE(Browser().Entries()[1].path.find(test::Native("src/sub/")), std::string::npos);
 }
 
 TEST_F(ArchiveListingTest, EmptyOrMissingFolderListsNothing) {

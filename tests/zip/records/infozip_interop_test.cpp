@@ -65,7 +65,7 @@ bool HaveZip() { return test::HaveTool("zip") && test::HaveTool("unzip"); }
 class InfoZipArchiveTest : public testing::Test {
  protected:
   void SetUp() override {
-    if (!HaveZip()) GTEST_SKIP() << "Info-ZIP zip/unzip not installed";
+    if (!HaveZip()) GTEST_SKIP() << test::MissingTools("Info-ZIP zip/unzip");
     std::string text;
     for (int i = 0; i < 400; ++i) text += "line " + std::to_string(i) + " of a compressible text file\n";
     test::WriteFileText(dir_ / "a.txt", "hello\n");
@@ -236,7 +236,7 @@ void WriteStoredArchive(TStream& out, const std::vector<NewEntry>& entries,
 }
 
 TEST(OurRecordsTest, AcceptedByUnzipAndPython) {
-  if (!HaveZip()) GTEST_SKIP() << "Info-ZIP unzip not installed";
+  if (!HaveZip()) GTEST_SKIP() << test::MissingTools("Info-ZIP unzip");
   ScratchDir dir;
   const std::string path = dir / "ours.zip";
   const std::string unicode_name = "Grüße/日本語.txt";
@@ -299,7 +299,7 @@ TEST(OurRecordsTest, AcceptedByUnzipAndPython) {
 
 // More than 65534 entries: the Zip64 end record and locator, accepted by the peers and read back.
 TEST(OurRecordsTest, Zip64EndRecordForManyEntries) {
-  if (!HaveZip()) GTEST_SKIP() << "Info-ZIP unzip not installed";
+  if (!HaveZip()) GTEST_SKIP() << test::MissingTools("Info-ZIP unzip");
   ScratchDir dir;
   const std::string path = dir / "many.zip";
   constexpr int kEntries = 65536;
@@ -357,7 +357,7 @@ TEST(FixtureDirectoryTest, Zip64AndNameFixtures) {
     EXPECT_EQ(d.end.PrependedBytes(), c.prepended);
     ASSERT_FALSE(d.entries.empty());
     if (!c.first_name.empty()) {
-      EXPECT_EQ(d.entries[0].FullName(), c.first_name);
+      EXPECT_EQ(d.entries[0].FullName(), test::Native(c.first_name));
     }
     if (c.first_size >= 0) {
       EXPECT_EQ(d.entries[0].UncompressedSize(), c.first_size);

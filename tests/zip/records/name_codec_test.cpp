@@ -4,10 +4,13 @@
 
 #include <string>
 
+#include "support/test_support.h"
 #include "zip/records/dos_time.h"
 
 namespace kzb::zip {
 namespace {
+
+using test::Native;
 
 TEST(NameCodecTest, DecodeStoredName) {
   struct Case {
@@ -29,7 +32,7 @@ TEST(NameCodecTest, DecodeStoredName) {
       {"backslash from unix host is a character", "odd\\name", 0, 0x031E, "odd\\name"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(DecodeStoredName(c.stored, c.flags, c.made_by), c.expected) << c.label;
+    EXPECT_EQ(DecodeStoredName(c.stored, c.flags, c.made_by), Native(c.expected)) << c.label;
   }
 }
 
@@ -59,11 +62,11 @@ TEST(NameCodecTest, Utf8Validation) {
 
 TEST(NameCodecTest, SplitStoredName) {
   std::string dir, file;
-  SplitStoredName("a/b/c.txt", dir, file);
-  EXPECT_EQ(dir, "a/b/");
+  SplitStoredName(Native("a/b/c.txt"), dir, file);
+  EXPECT_EQ(dir, Native("a/b/"));
   EXPECT_EQ(file, "c.txt");
-  SplitStoredName("docs/", dir, file);
-  EXPECT_EQ(dir, "docs/");
+  SplitStoredName(Native("docs/"), dir, file);
+  EXPECT_EQ(dir, Native("docs/"));
   EXPECT_EQ(file, "");
   SplitStoredName("top", dir, file);
   EXPECT_EQ(dir, "");

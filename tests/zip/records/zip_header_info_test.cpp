@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
 #include "zip/records/zip_format.h"
 #include "zip/zip_errors.h"
 
 namespace kzb::zip {
 namespace {
+
+using test::Native;
 
 std::string ErrorOf(const std::function<void()>& f) {
   try {
@@ -92,7 +95,7 @@ TEST(ZipHeaderInfoTest, NewEntryWritesEngineDefaults) {
 
 TEST(ZipHeaderInfoTest, FolderEntryStoredWithSlash) {
   TZipHeaderInfo h = Named("docs", "");
-  EXPECT_EQ(h.Directory(), "docs/");
+  EXPECT_EQ(h.Directory(), Native("docs/"));
   h.SetCompressionMethod(kMethodStored);
   h.SetCrc32(0);
   TMemoryStream out;
@@ -103,7 +106,7 @@ TEST(ZipHeaderInfoTest, FolderEntryStoredWithSlash) {
   out.Seek(h.LocalSize(), kSeekBegin);
   TZipHeaderInfo back;
   ASSERT_TRUE(back.ReadCentral(out));
-  EXPECT_EQ(back.Directory(), "docs/");
+  EXPECT_EQ(back.Directory(), Native("docs/"));
   EXPECT_EQ(back.FileName(), "");
   EXPECT_TRUE(back.IsDirectoryEntry());
   EXPECT_EQ(back.CompressionMethod(), 0);
@@ -161,7 +164,7 @@ TEST(ZipHeaderInfoTest, CentralRoundTrip) {
     TZipHeaderInfo back;
     ASSERT_TRUE(back.ReadCentral(out));
     EXPECT_EQ(out.Position(), 4 + h.CentralSize());
-    EXPECT_EQ(back.Directory(), c.directory);
+    EXPECT_EQ(back.Directory(), Native(c.directory));
     EXPECT_EQ(back.FileName(), c.file);
     EXPECT_EQ(back.VersionMadeBy(), 0x0314);
     EXPECT_EQ(back.VersionNeeded(), c.zip64_extra_size != 0 ? 45 : 20);
@@ -319,7 +322,7 @@ TEST(ZipHeaderInfoTest, LocalHeaderReservedForZip64IsPatchedInPlace) {
   EXPECT_EQ(back.LocalExtraLength(), 20);
   EXPECT_EQ(back.LocalHeaderOffset(), 6);
   EXPECT_EQ(back.VersionMadeBy(), 0);
-  EXPECT_EQ(back.Directory(), "dir/");
+  EXPECT_EQ(back.Directory(), Native("dir/"));
   EXPECT_EQ(back.FileName(), "huge.bin");
 }
 
