@@ -16,6 +16,7 @@ packages=(
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64
   qt6-base-dev qt6-svg-dev libqt6svg6 fonts-dejavu-core
   xvfb xauth trayer imagemagick
+  strace util-linux
   # Wine's bcrypt.dll does AES through GnuTLS, which wine only recommends (left out by the install below).
   libgnutls30
 )

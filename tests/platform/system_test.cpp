@@ -150,7 +150,10 @@ TEST(FileLockTest, WaitsForARelease) {
 
 TEST(FileLockTest, MissingFolderAndMissingFile) {
   ScratchDir dir;
-  EXPECT_FALSE(FileLock(dir / "no/such/dir.lock").Held());
+  FileLock missing(dir / "no/such/dir.lock");
+  EXPECT_FALSE(missing.Held());
+  // Not another holder: the cause is said.
+  EXPECT_EQ(missing.Failure(), "Cannot open file \"" + dir / "no/such/dir.lock" + "\". No such file or directory");
   EXPECT_FALSE(IsLockedByOtherProcess(dir / "never.lock"));
   EXPECT_FALSE(FileExists(dir / "never.lock"));  // probing does not create it
 }

@@ -106,7 +106,8 @@ void ExtractRun::ExtractSelected() {
   std::optional<TOpenArchive::PhysicalOrder> physical;
   if (archive_.IsMultiVolume()) physical.emplace(archive_);
   if (!test_only_ && !reader_.DestDir().empty() && !platform::DirectoryExists(reader_.DestDir())) {
-    platform::ForceDirectories(reader_.DestDir());
+    // A destination that cannot be made is reported entry by entry: each file then cannot be created.
+    (void)platform::ForceDirectories(reader_.DestDir());
   }
   const int count = SelectEntries();
   bool stop_now = false;
@@ -244,7 +245,8 @@ bool ExtractRun::PrepareOutputPath(int index, std::string& fname) {
       return false;
     }
   } else if (!parent.empty() && !platform::DirectoryExists(parent)) {
-    platform::ForceDirectories(parent);  // a name the caller's handler chose
+    // A name the caller's handler chose; a folder that cannot be made fails the file's creation next.
+    (void)platform::ForceDirectories(parent);
   }
   return true;
 }
@@ -607,7 +609,9 @@ bool ExtractRun::PrepareFolder(const std::string& folder) {
          missing = platform::ExcludeTrailingSeparator(platform::ExtractFilePath(missing))) {
       if (!created_folders_.insert(missing).second) break;
     }
-    platform::ForceDirectories(folder);
+    if (!platform::ForceDirectories(folder)) {
+      return true;  // not remembered as ready: creating the file in it fails next and is reported for it
+    }
   }
   ready_folders_.insert(folder);
   return true;

@@ -8,14 +8,12 @@
 // was.
 //
 // One file is read once (twice with a traditional password: that cipher's header needs the CRC before any
-// data is written; AES needs no such pass). Its data is staged in memory while it is small, so the local header can be written
-// once with its final values and no seek is needed; a large entry spills into the archive behind a
-// provisional local header that is patched when the sizes are known (or, for volumes, into a temporary
-// entry file, because a header must be final before its data starts on a volume). Reading stops at the
-// size the file had when it was opened, so a file that grows while it is read is stored as a consistent
-// prefix; one that shrinks is stored as what was read. With a password, data that differs between the CRC
-// pass and the data pass would give a header check byte that does not match, so such an entry is rolled
-// back and written again, and skipped (OnSkippingFile, reason 2) when it changes a second time.
+// data is written; AES needs no such pass); how its data reaches the archive is zip_run_data.cpp's part.
+// Reading stops at the size the file had when it was opened, so a file that grows while it is read is
+// stored as a consistent prefix; one that shrinks is stored as what was read. With a password, data that
+// differs between the CRC pass and the data pass would give a header check byte that does not match, so
+// such an entry is rolled back and written again, and skipped (OnSkippingFile, reason 2) when it changes
+// a second time.
 //
 // AES entries (WinZip AES, method 99): a fresh random salt per entry, the salt and password verifier in
 // front of the data, the encrypted compressed bytes, the 10-byte authentication code behind them. Entries
@@ -29,7 +27,6 @@
 #include "zip/writer/zip_run.h"
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <system_error>
 
@@ -49,11 +46,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// An entry whose data stays below this is staged in memory and written in one piece with its final local
-// header; larger ones are streamed. Bigger saves seeks for more files but costs resident memory.
-constexpr std::size_t kEntryMemoryLimit = 1 << 20;
-// Piece size for stored entries, the CRC pass and volume copies: large pieces mean few system calls.
-constexpr std::int64_t kCopyBlockSize = 256 * 1024;
 // Output buffer of the archive stream: collects headers and the compressor's small pieces into large
 // writes.
 constexpr std::int32_t kOutputBufferSize = 128 * 1024;
@@ -70,17 +62,6 @@ constexpr std::int64_t kAesCrcMinimumSize = 20;
 constexpr std::int64_t kZfcBytesPerFileWithPaths = 83;
 constexpr std::int64_t kZfcBytesPerFile = 58;
 constexpr std::int64_t kZfcBytesFixed = 2070;
-
-int Percent(std::int64_t done, std::int64_t total) {
-  if (total <= 0) return 0;
-  const double value = std::round(static_cast<double>(done) * 100.0 / static_cast<double>(total));
-  return static_cast<int>(std::clamp(value, 0.0, 100.0));
-}
-
-// A read error of a source file (as opposed to an error of the archive being written).
-struct InputReadError {
-  std::string message;
-};
 
 }  // namespace
 
@@ -192,6 +173,10 @@ void ZipRun::ResolveFiles() {
   context.on_recursing_file = [this](const std::string& path) {
     if (zip_.OnRecursingFile) zip_.OnRecursingFile(zip_, path);
   };
+  context.on_unreadable = [this](const std::string& path) {
+    bool retry = false;
+    if (zip_.OnSkippingFile) zip_.OnSkippingFile(zip_, kSkipCannotList, path, -1, retry);
+  };
   context.process_messages = [this]() { zip_.ProcessMessages(); };
   byte_total_ = ResolveFileList(zip_.FilesList(), context);
 }
@@ -292,7 +277,16 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
   std::error_code ec;
   if (!EndsWithSeparator(path)) {
     const fs::file_status status = fs::status(platform::FsPath(path), ec);
-    if (ec || !fs::exists(status)) return false;  // vanished since the list was made
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+      bool retry = false;  // cannot be looked at: as a file that cannot be opened
+      if (zip_.OnSkippingFile) zip_.OnSkippingFile(zip_, kSkipCannotOpen, path, -1, retry);
+      return false;
+    }
+    if (ec || !fs::exists(status)) {
+      // Gone since the list was made: said, so that a file deleted meanwhile is not left out unnoticed.
+      if (zip_.OnNoSuchFile) zip_.OnNoSuchFile(zip_, path);
+      return false;
+    }
     if (fs::is_directory(status)) path += platform::kPathSeparator;
   }
   if (EndsWithSeparator(path)) return WriteFolderEntry(path, header);
@@ -364,8 +358,9 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
     return false;
   }
   input_.reset();
-  // The file is in the archive: a later backup of changed files only need not take it again.
-  if (zip_.reset_archive_bit_on_zip_) platform::ClearArchiveAttribute(path);
+  // The file is in the archive: a later backup of changed files only need not take it again. A bit that
+  // cannot be cleared only makes that later backup take the file once more.
+  if (zip_.reset_archive_bit_on_zip_) (void)platform::ClearArchiveAttribute(path);
   if (zip_.OnEndZip) {
     zip_.OnEndZip(zip_, path, header.UncompressedSize(), header.CompressedSize(), output_->Position());
   }
@@ -507,174 +502,6 @@ bool ZipRun::WriteFolderEntry(const std::string& path, TZipHeaderInfo& header) {
   return true;
 }
 
-// --- Data path -------------------------------------------------------------------------------------------
-
-std::int64_t ZipRun::ReadInput(std::uint8_t* buffer, std::int64_t max) {
-  const std::int64_t room = input_limit_ - file_bytes_;
-  if (room <= 0 || max <= 0) return 0;
-  std::int64_t n;
-  try {
-    n = input_->Read(buffer, std::min(max, room));
-  } catch (const platform::EFileError& error) {
-    throw InputReadError{error.what()};
-  }
-  if (n <= 0) return 0;
-  file_bytes_ += n;
-  crc_register_ = UpdateCrcRegister(crc_register_, buffer, static_cast<std::size_t>(n));
-  bytes_done_ += n;
-  if (zip_.OnFilePercentDone) {
-    int percent = Percent(file_bytes_, file_size_);
-    if (multi_volume_) percent /= 2;
-    FireFilePercent(percent);
-  }
-  FireTotalPercent();
-  return n;
-}
-
-void ZipRun::WriteOutput(const std::uint8_t* data, std::int64_t count) {
-  if (count <= 0) return;
-  if (encrypting_) {
-    if (encrypt_buffer_.size() < static_cast<std::size_t>(count)) encrypt_buffer_.resize(static_cast<std::size_t>(count));
-    if (aes_encrypting_) {
-      aes_->Encrypt(data, encrypt_buffer_.data(), static_cast<std::size_t>(count));
-    } else {
-      crypt_.EncryptBuffer(data, encrypt_buffer_.data(), static_cast<std::size_t>(count));
-    }
-    SinkWrite(encrypt_buffer_.data(), count);
-  } else {
-    SinkWrite(data, count);
-  }
-  zip_.ProcessMessages();
-}
-
-void ZipRun::FireFilePercent(std::int64_t percent) {
-  if (!zip_.OnFilePercentDone || percent == last_file_percent_) return;
-  last_file_percent_ = static_cast<int>(percent);
-  zip_.OnFilePercentDone(zip_, static_cast<int>(percent));
-}
-
-void ZipRun::FireTotalPercent() {
-  if (!zip_.OnTotalPercentDone) return;
-  const int percent = Percent(bytes_done_, byte_total_);
-  if (percent == last_total_percent_) return;
-  last_total_percent_ = percent;
-  zip_.OnTotalPercentDone(zip_, percent);
-}
-
-void ZipRun::SinkBegin(TZipHeaderInfo& header, bool reserve_zip64) {
-  sink_header_ = &header;
-  sink_reserve_zip64_ = reserve_zip64;
-  sink_memory_.clear();
-  sink_size_ = 0;
-  sink_mode_ = SinkMode::kMemory;
-  sink_start_ = output_->Position();
-  if (reserve_zip64 && !multi_volume_) {
-    header.WriteLocal(output_->Stream(), true);
-    sink_mode_ = SinkMode::kArchive;
-  }
-}
-
-void ZipRun::SinkWrite(const std::uint8_t* data, std::int64_t count) {
-  sink_size_ += count;
-  if (sink_mode_ == SinkMode::kMemory) {
-    if (sink_memory_.size() + static_cast<std::size_t>(count) <= kEntryMemoryLimit) {
-      sink_memory_.insert(sink_memory_.end(), data, data + count);
-      return;
-    }
-    if (!multi_volume_) {
-      sink_header_->WriteLocal(output_->Stream(), sink_reserve_zip64_);
-      output_->Stream().WriteBuffer(sink_memory_.data(), static_cast<std::int64_t>(sink_memory_.size()));
-      sink_mode_ = SinkMode::kArchive;
-    } else {
-      std::string folder = zip_.temp_path_;
-      if (folder.empty() || !platform::DirectoryExists(folder)) folder = platform::TempDir();
-      sink_temp_name_ = platform::CreateTempFile(folder, "kzb");
-      sink_temp_ = std::make_unique<TFileStream>(sink_temp_name_, platform::File::Mode::kCreate);
-      sink_temp_->WriteBuffer(sink_memory_.data(), static_cast<std::int64_t>(sink_memory_.size()));
-      sink_mode_ = SinkMode::kTempFile;
-    }
-    sink_memory_.clear();
-  }
-  if (sink_mode_ == SinkMode::kArchive) {
-    output_->Stream().WriteBuffer(data, count);
-  } else {
-    sink_temp_->WriteBuffer(data, count);
-  }
-}
-
-void ZipRun::SinkFinish() {
-  TZipHeaderInfo& header = *sink_header_;
-  switch (sink_mode_) {
-    case SinkMode::kMemory:
-      if (!multi_volume_) {
-        header.WriteLocal(output_->Stream());
-        output_->Stream().WriteBuffer(sink_memory_.data(), static_cast<std::int64_t>(sink_memory_.size()));
-      } else {
-        PlaceLocalHeader(header);
-        CopyToVolumes(nullptr, sink_memory_.data(), static_cast<std::int64_t>(sink_memory_.size()),
-                      header.UncompressedSize());
-      }
-      sink_memory_.clear();
-      break;
-    case SinkMode::kArchive:
-      header.PatchLocal(output_->Stream());
-      break;
-    case SinkMode::kTempFile: {
-      sink_temp_->Seek(0, kSeekBegin);
-      PlaceLocalHeader(header);
-      CopyToVolumes(sink_temp_.get(), nullptr, sink_size_, header.UncompressedSize());
-      sink_temp_.reset();
-      platform::DeleteFile(sink_temp_name_);
-      sink_temp_name_.clear();
-      break;
-    }
-  }
-}
-
-void ZipRun::SinkAbort() {
-  sink_memory_.clear();
-  if (sink_mode_ == SinkMode::kArchive) output_->Rewind(sink_start_);
-  if (sink_temp_) {
-    sink_temp_.reset();
-    platform::DeleteFile(sink_temp_name_);
-    sink_temp_name_.clear();
-  }
-  sink_mode_ = SinkMode::kMemory;
-}
-
-void ZipRun::PlaceLocalHeader(TZipHeaderInfo& header) {
-  if (output_->RoomLeft() <= header.LocalSize() && !output_->VolumeEmpty()) {
-    output_->NextVolume();
-    central_entries_this_disk_ = 0;
-  }
-  header.SetDiskNumberStart(static_cast<std::uint32_t>(output_->Volume()));
-  header.WriteLocal(output_->Stream());
-}
-
-void ZipRun::CopyToVolumes(TStream* source, const std::uint8_t* memory, std::int64_t count,
-                           std::int64_t uncompressed) {
-  byte_total_ -= uncompressed - count;
-  if (output_->RoomLeft() <= 0) output_->NextVolume();
-  std::int64_t remaining = count;
-  std::int64_t copied = 0;
-  while (remaining > 0) {
-    std::int64_t span = std::min(remaining, output_->RoomLeft());
-    while (span > 0) {
-      const std::int64_t piece = std::min(span, kCopyBlockSize);
-      const std::uint8_t* bytes = memory != nullptr ? memory + copied : copy_buffer_.data();
-      if (memory == nullptr) source->ReadBuffer(copy_buffer_.data(), piece);
-      output_->Stream().WriteBuffer(bytes, piece);
-      span -= piece;
-      remaining -= piece;
-      copied += piece;
-      bytes_done_ += piece;
-      if (zip_.OnFilePercentDone) FireFilePercent(Percent(uncompressed + copied, uncompressed + count));
-      FireTotalPercent();
-    }
-    if (remaining > 0 || output_->RoomLeft() <= 0) output_->NextVolume();
-  }
-}
-
 // --- Central directory, end record, finish ---------------------------------------------------------------
 
 void ZipRun::WriteCentralDirectory() {
@@ -734,7 +561,8 @@ void ZipRun::Finish() {
   for (const std::string& path : dispose_list_) {
     bool skip = false;
     if (zip_.OnDisposeFile) zip_.OnDisposeFile(zip_, path, skip);
-    if (!skip) platform::DeleteFile(path);
+    // A source file that cannot be deleted simply stays where it was: nothing is lost by that.
+    if (!skip) (void)platform::DeleteFile(path);
   }
 
   // The reader side now shows the archive just written.

@@ -56,6 +56,14 @@ class ZipRun {
   // Whether the file or folder at path changed after the entry's time.
   static bool IsNewerThan(const std::string& path, const TZipHeaderInfo& entry);
 
+  // Piece size for stored entries, the CRC pass and volume copies: large pieces mean few system calls.
+  static constexpr std::int64_t kCopyBlockSize = 256 * 1024;
+
+  // A read error of a source file (as opposed to an error of the archive being written).
+  struct InputReadError {
+    std::string message;
+  };
+
   void ResolveFiles();
   void OpenOutput();
   // zip_update.cpp: the existing archive's entries, copied or replaced.
@@ -76,13 +84,14 @@ class ZipRun {
   std::string StoredKey(const std::string& path) const;
   void AddToNewDirectory(std::unique_ptr<TZipHeaderInfo> entry);
 
-  // The data path of one file.
+  // The data path of one file (zip_run_data.cpp).
   std::int64_t ReadInput(std::uint8_t* buffer, std::int64_t max);
   void WriteOutput(const std::uint8_t* data, std::int64_t count);
   void SinkBegin(TZipHeaderInfo& header, bool reserve_zip64);
   void SinkWrite(const std::uint8_t* data, std::int64_t count);
   void SinkFinish();
   void SinkAbort();
+  void RemoveSinkTempFile();
   void PlaceLocalHeader(TZipHeaderInfo& header);
   void CopyToVolumes(TStream* source, const std::uint8_t* memory, std::int64_t count, std::int64_t uncompressed);
 

@@ -16,7 +16,7 @@ namespace {
 class RestoreRunTest : public RunsTest {
  protected:
   RestoreRunTest() {
-    platform::ForceDirectories(ArchiveDir());
+    EXPECT_TRUE(platform::ForceDirectories(ArchiveDir()));
     Start({ProjectSetup{}});
     Restore().SetDestDir(OutDir());
   }
@@ -81,7 +81,7 @@ TEST_F(RestoreRunTest, TheQuestionSummarisesTheRunAndNoChangesNothing) {
 }
 
 TEST_F(RestoreRunTest, SuccessfulRestoreRecreatesTheTreeAndLogsSucceeds) {
-  platform::SetFileTime(SourceDir() + "sub/b.txt", At("2023-06-01 10:20:30"));
+  EXPECT_TRUE(platform::SetFileTime(SourceDir() + "sub/b.txt", At("2023-06-01 10:20:30")));
   const std::string archive = MakeArchive("a.zip");
   Select("a.zip");
   ui_.QueueYesNo(true);
