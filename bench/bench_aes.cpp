@@ -119,8 +119,8 @@ void ThroughputTable() {
     const double seconds = BestSeconds(3, [&] {
       for (int i = 0; i < kDerivations; ++i) g_sink = DeriveAesKeys("bench", salt, strength).verifier[0];
     });
-    std::printf("%-26s %10.3f ms per entry\n", strength == TAesStrength::kAes128 ? "AES-128 key derivation" :
-                                                                                   "AES-256 key derivation",
+    std::printf("%-26s %10.3f ms per entry\n",
+                strength == TAesStrength::kAes128 ? "AES-128 key derivation" : "AES-256 key derivation",
                 seconds * 1000 / kDerivations);
   }
 }

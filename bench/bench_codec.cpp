@@ -209,8 +209,8 @@ bool ZlibInflate(const Streams& streams, std::vector<Bytes>& out) {
 bool LibdeflateInflate(const Streams& streams, std::vector<Bytes>& out) {
   static libdeflate_decompressor* d = libdeflate_alloc_decompressor();
   for (std::size_t i = 0; i < streams.size(); ++i) {
-    if (libdeflate_deflate_decompress(d, streams[i].data(), streams[i].size(), out[i].data(), out[i].size(),
-                                      nullptr) != LIBDEFLATE_SUCCESS) {
+    if (libdeflate_deflate_decompress(d, streams[i].data(), streams[i].size(), out[i].data(), out[i].size(), nullptr) !=
+        LIBDEFLATE_SUCCESS) {
       return false;
     }
   }
@@ -258,13 +258,26 @@ bool OursDecode(std::uint16_t method, std::uint16_t flags, const Bytes& stream, 
   };
   DecodeResult r = DecodeResult::kUnsupportedMethod;
   switch (method) {
-    case kMethodDeflated: r = inflater.Inflate(input, output); break;
-    case kMethodDeflate64: r = inflater64.Inflate(input, output); break;
-    case kMethodBzip2: r = DecodeBzip2(input, output, out.size()); break;
-    case kMethodLzma: r = DecodeLzma(input, output, flags, out.size()); break;
-    case kMethodXz: r = DecodeXz(input, output, out.size()); break;
-    case kMethodZstd: r = DecodeZstd(input, output, out.size()); break;
-    default: break;
+    case kMethodDeflated:
+      r = inflater.Inflate(input, output);
+      break;
+    case kMethodDeflate64:
+      r = inflater64.Inflate(input, output);
+      break;
+    case kMethodBzip2:
+      r = DecodeBzip2(input, output, out.size());
+      break;
+    case kMethodLzma:
+      r = DecodeLzma(input, output, flags, out.size());
+      break;
+    case kMethodXz:
+      r = DecodeXz(input, output, out.size());
+      break;
+    case kMethodZstd:
+      r = DecodeZstd(input, output, out.size());
+      break;
+    default:
+      break;
   }
   return r == DecodeResult::kOk && out_pos == out.size();
 }
@@ -415,8 +428,8 @@ bool BenchMethods(const Input& input, const std::vector<std::string>& wanted, in
       continue;
     }
     std::printf("%-7s %-10s %12.1f %12.1f %-12s %9.4f   (ours / %s %.2fx)\n", input.name.c_str(), row.name.c_str(),
-                ours, other, other_name,
-                static_cast<double>(row.stream.size()) / static_cast<double>(data.size()), other_name, ours / other);
+                ours, other, other_name, static_cast<double>(row.stream.size()) / static_cast<double>(data.size()),
+                other_name, ours / other);
     std::fflush(stdout);
   }
   return ok;
@@ -445,13 +458,20 @@ int main(int argc, char** argv) {
   std::vector<std::string> methods = {"deflate64", "bzip2", "lzma", "xz", "zstd"};
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string opt = argv[i];
-    if (opt == "--corpus") corpus = argv[i + 1];
-    else if (opt == "--limit-mb") limit_mb = std::strtoul(argv[i + 1], nullptr, 10);
-    else if (opt == "--reps") reps = std::max(1, std::atoi(argv[i + 1]));
-    else if (opt == "--inputs") parts = split(argv[i + 1]);
-    else if (opt == "--engines") engine_names = split(argv[i + 1]);
-    else if (opt == "--comp-reps") comp_reps = std::max(1, std::atoi(argv[i + 1]));
-    else if (opt == "--no-inflate") run_inflate = std::atoi(argv[i + 1]) == 0;
+    if (opt == "--corpus")
+      corpus = argv[i + 1];
+    else if (opt == "--limit-mb")
+      limit_mb = std::strtoul(argv[i + 1], nullptr, 10);
+    else if (opt == "--reps")
+      reps = std::max(1, std::atoi(argv[i + 1]));
+    else if (opt == "--inputs")
+      parts = split(argv[i + 1]);
+    else if (opt == "--engines")
+      engine_names = split(argv[i + 1]);
+    else if (opt == "--comp-reps")
+      comp_reps = std::max(1, std::atoi(argv[i + 1]));
+    else if (opt == "--no-inflate")
+      run_inflate = std::atoi(argv[i + 1]) == 0;
     else if (opt == "--methods") {
       methods.clear();
       for (const std::string& m : split(argv[i + 1])) {

@@ -14,7 +14,9 @@
 namespace kzb::zip::fuzz {
 
 // 0: whole blocks, else 1 << (code - 1) bytes per read.
-inline std::size_t PieceSize(int code) { return code == 0 ? 0 : std::size_t{1} << (code - 1); }
+inline std::size_t PieceSize(int code) {
+  return code == 0 ? 0 : std::size_t{1} << (code - 1);
+}
 
 // Bytes 0-2 of data, little endian, capped at 1 MiB: the declared uncompressed size.
 inline std::uint64_t DeclaredSize(const std::uint8_t* data) {

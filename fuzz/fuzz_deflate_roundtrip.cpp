@@ -32,8 +32,7 @@ bool ZlibInflateExactly(const std::vector<std::uint8_t>& stream, std::span<const
   s.avail_out = static_cast<uInt>(out.size());
   const int status = inflate(&s, Z_FINISH);
   inflateEnd(&s);
-  return status == Z_STREAM_END && s.total_out == data.size() &&
-         std::equal(data.begin(), data.end(), out.begin());
+  return status == Z_STREAM_END && s.total_out == data.size() && std::equal(data.begin(), data.end(), out.begin());
 }
 
 }  // namespace

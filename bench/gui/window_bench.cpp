@@ -9,6 +9,7 @@
 //   restore  From the click on the Restore tab to the listing of the project's destination folder and
 //            the first archive's entries painted.
 //   idle     The resident memory of the idle window (after start-up and two seconds without input).
+#include <unistd.h>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -20,7 +21,6 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
-#include <unistd.h>
 
 #include "app/common/scripted_user_interface.h"
 #include "gui/main_window.h"

@@ -5,10 +5,10 @@
 #include <iostream>
 #include <string>
 
-#include "app/session/application.h"
 #include "app/common/clock.h"
 #include "app/common/data_dir.h"
 #include "app/common/text_utils.h"
+#include "app/session/application.h"
 #include "cli/cli_user_interface.h"
 #include "cli/commands.h"
 #include "platform/system.h"
@@ -19,7 +19,8 @@ namespace kzb::cli {
 class Session {
  public:
   Session(CommandState& state, bool assume_yes)
-      : ui_(assume_yes, std::cout, std::cerr), data_dir_(app::ResolveDataDir(state.data_dir)),
+      : ui_(assume_yes, std::cout, std::cerr),
+        data_dir_(app::ResolveDataDir(state.data_dir)),
         app_(data_dir_, ui_, clock_) {}
 
   app::Application& App() { return app_; }

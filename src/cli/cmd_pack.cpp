@@ -152,9 +152,10 @@ void AddPackCommand(CLI::App& app, CommandState& state) {
   pack->add_option("ARCHIVE", options->archive, "Archive to create or update")->required();
   pack->add_option("--level", options->level, "Compression level: 0 stores, 1 fastest .. 9 smallest (default 6)")
       ->check(CLI::Range(0, 9));
-  auto* password = pack->add_option("--password", options->password,
-                   "Encrypt every file with this password (traditional ZIP encryption unless --encryption aes256); "
-                   "--password-file or KZB_PASSWORD keep it out of the process list");
+  auto* password =
+      pack->add_option("--password", options->password,
+                       "Encrypt every file with this password (traditional ZIP encryption unless --encryption aes256); "
+                       "--password-file or KZB_PASSWORD keep it out of the process list");
   pack->add_option("--encryption", options->encryption,
                    "Cipher of --password: zipcrypto (traditional, weak; default) or aes256 (WinZip AES-256)")
       ->check(CLI::IsMember({"aes256", "zipcrypto"}));
@@ -168,13 +169,16 @@ void AddPackCommand(CLI::App& app, CommandState& state) {
   pack->add_option("--exclude", options->exclude,
                    "Leave out files matching this pattern (repeatable; a pattern with / is tried on the whole path)")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  pack->add_option("--store", options->store, "Store files whose names match this pattern without compression (repeatable)")
+  pack->add_option("--store", options->store,
+                   "Store files whose names match this pattern without compression (repeatable)")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   pack->add_option("--comment", options->comment, "Archive comment");
-  auto* update = pack->add_flag("--update", options->update,
-                                "Replace entries whose files are newer, add new files (the default)");
-  auto* freshen = pack->add_flag("--freshen", options->freshen, "Only replace entries whose files are newer; add nothing new");
-  auto* replace = pack->add_flag("--replace", options->replace, "Replace matching entries even when their files are older");
+  auto* update =
+      pack->add_flag("--update", options->update, "Replace entries whose files are newer, add new files (the default)");
+  auto* freshen =
+      pack->add_flag("--freshen", options->freshen, "Only replace entries whose files are newer; add nothing new");
+  auto* replace =
+      pack->add_flag("--replace", options->replace, "Replace matching entries even when their files are older");
   update->excludes(freshen)->excludes(replace);
   freshen->excludes(replace);
   pack->add_option("--volume-size", options->volume_size,
@@ -183,7 +187,8 @@ void AddPackCommand(CLI::App& app, CommandState& state) {
   pack->add_option("PATH", options->paths, "Files, folders or folder/mask entries to add")->required();
   pack->callback([options, pack, password, &state]() {
     options->comment_given = pack->count("--comment") > 0;
-    RunCommand(state, [&] { return RunPack(state, *options, password->count() > 0); }, "kzb pack: ");
+    RunCommand(
+        state, [&] { return RunPack(state, *options, password->count() > 0); }, "kzb pack: ");
   });
 }
 

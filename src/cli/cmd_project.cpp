@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "app/session/application.h"
 #include "app/common/data_dir.h"
+#include "app/common/text_utils.h"
 #include "app/project/archive_naming.h"
 #include "app/project/project_store.h"
 #include "app/schedule/schedule_table.h"
-#include "app/common/text_utils.h"
+#include "app/session/application.h"
 #include "cli/cli_session.h"
-#include "cli/command_runner.h"
 #include "cli/cli_user_interface.h"
+#include "cli/command_runner.h"
 #include "cli/commands.h"
 #include "cli/json_output.h"
 #include "platform/date_time.h"
@@ -83,7 +83,9 @@ struct ProjectOptions {
   } given;
 };
 
-bool WasGiven(const CLI::Option* option) { return option != nullptr && option->count() > 0; }
+bool WasGiven(const CLI::Option* option) {
+  return option != nullptr && option->count() > 0;
+}
 
 CLI::Validator TimeValidator() {
   return CLI::Validator(
@@ -155,8 +157,7 @@ void AddProjectOptions(CLI::App* sub, ProjectOptions& o, bool for_edit) {
   g.newer_than->excludes(since_last);
   g.daily = sub->add_option("--daily", o.daily, "Run every day at this time")->check(TimeValidator());
   g.every = sub->add_option("--every", o.every, "Run every N minutes (2 to 1000)")->check(CLI::Range(2, 1000));
-  g.weekly = sub->add_option("--weekly", o.weekly, "Run every week on this day at 12:00:00")
-                 ->check(WeekdayValidator());
+  g.weekly = sub->add_option("--weekly", o.weekly, "Run every week on this day at 12:00:00")->check(WeekdayValidator());
   g.daily->excludes(g.every)->excludes(g.weekly);
   g.every->excludes(g.weekly);
   if (for_edit) {
@@ -248,7 +249,6 @@ void ApplyProjectOptions(const ProjectOptions& o, app::ProjectPanel& panel) {
   if (WasGiven(g.next)) panel.SetNextNumber(o.next);
 }
 
-
 // The entry's folder (a pattern, its recursion prefix taken off) or the entry itself exists.
 bool IncludeEntryExists(const std::string& entry) {
   std::string path = entry;
@@ -283,9 +283,13 @@ bool CheckProjectOptions(const char* command, const ProjectOptions& o, const app
   return true;
 }
 
-const char* YesNo(bool value) { return value ? "yes" : "no"; }
+const char* YesNo(bool value) {
+  return value ? "yes" : "no";
+}
 
-std::string Disabled(bool enabled) { return enabled ? "" : " (disabled)"; }
+std::string Disabled(bool enabled) {
+  return enabled ? "" : " (disabled)";
+}
 
 void PrintProject(const app::Application& app, std::ostream& out) {
   const app::ProjectPanel& panel = app.Panel();
@@ -305,11 +309,10 @@ void PrintProject(const app::Application& app, std::ostream& out) {
   out << "Include subdirectories: " << YesNo(f.recurse) << "\n";
   out << "Only files newer than: " << YesNo(f.newer_than) << "\n";
   out << "Threshold: " << f.Threshold().FormatDateTime() << Disabled(panel.ThresholdFieldsEnabled()) << "\n";
-  out << "Use last backup date: " << YesNo(f.threshold_follows_last_backup)
-      << Disabled(panel.UseLastBackupEnabled()) << "\n";
-  out << "Use password: " << YesNo(f.use_password) << "\n";
-  out << "Password: " << (f.password.empty() ? "(empty)" : "(set)") << Disabled(panel.PasswordFieldsEnabled())
+  out << "Use last backup date: " << YesNo(f.threshold_follows_last_backup) << Disabled(panel.UseLastBackupEnabled())
       << "\n";
+  out << "Use password: " << YesNo(f.use_password) << "\n";
+  out << "Password: " << (f.password.empty() ? "(empty)" : "(set)") << Disabled(panel.PasswordFieldsEnabled()) << "\n";
   out << "Encryption: " << (f.encryption == app::EncryptionKind::kAes256 ? "AES-256" : "traditional (ZipCrypto)")
       << Disabled(panel.PasswordFieldsEnabled()) << "\n";
   out << "Save full path information: " << YesNo(f.store_paths) << "\n";
@@ -319,10 +322,17 @@ void PrintProject(const app::Application& app, std::ostream& out) {
   out << "Keep the last: " << f.keep_count << "\n";
   std::string schedule = "none";
   switch (f.schedule_kind) {
-    case app::ScheduleKind::kDailyOnce: schedule = "daily at " + f.schedule_time.FormatTime(); break;
-    case app::ScheduleKind::kEveryMinutes: schedule = "every " + std::to_string(f.schedule_minutes) + " minutes"; break;
-    case app::ScheduleKind::kWeekly: schedule = "weekly on " + (f.schedule_weekday ? f.ScheduleValueText() : "(no day)"); break;
-    case app::ScheduleKind::kNone: break;
+    case app::ScheduleKind::kDailyOnce:
+      schedule = "daily at " + f.schedule_time.FormatTime();
+      break;
+    case app::ScheduleKind::kEveryMinutes:
+      schedule = "every " + std::to_string(f.schedule_minutes) + " minutes";
+      break;
+    case app::ScheduleKind::kWeekly:
+      schedule = "weekly on " + (f.schedule_weekday ? f.ScheduleValueText() : "(no day)");
+      break;
+    case app::ScheduleKind::kNone:
+      break;
   }
   out << "Schedule: " << schedule << "\n";
 }
@@ -358,10 +368,14 @@ int ListProjects(Session& session, bool json) {
 
 std::string ScheduleText(const app::ProjectFields& f) {
   switch (f.schedule_kind) {
-    case app::ScheduleKind::kDailyOnce: return "daily at " + f.schedule_time.FormatTime();
-    case app::ScheduleKind::kEveryMinutes: return "every " + std::to_string(f.schedule_minutes) + " minutes";
-    case app::ScheduleKind::kWeekly: return "weekly on " + (f.schedule_weekday ? f.ScheduleValueText() : "(no day)");
-    case app::ScheduleKind::kNone: break;
+    case app::ScheduleKind::kDailyOnce:
+      return "daily at " + f.schedule_time.FormatTime();
+    case app::ScheduleKind::kEveryMinutes:
+      return "every " + std::to_string(f.schedule_minutes) + " minutes";
+    case app::ScheduleKind::kWeekly:
+      return "weekly on " + (f.schedule_weekday ? f.ScheduleValueText() : "(no day)");
+    case app::ScheduleKind::kNone:
+      break;
   }
   return "none";
 }

@@ -16,37 +16,39 @@
 #include <thread>
 #include <vector>
 
-#include "app/session/application.h"
-#include "app/project/app_settings.h"
-#include "app/runs/backup_run.h"
-#include "app/runs/run_lock.h"
 #include "app/common/data_dir.h"
+#include "app/common/text_utils.h"
+#include "app/project/app_settings.h"
 #include "app/project/project_list.h"
 #include "app/restore/archive_listing.h"
+#include "app/runs/backup_run.h"
 #include "app/runs/restore_run.h"
-#include "app/schedule/schedule_table.h"
+#include "app/runs/run_lock.h"
 #include "app/runs/scheduler.h"
-#include "app/common/text_utils.h"
+#include "app/schedule/schedule_table.h"
+#include "app/session/application.h"
 #include "cli/cli_session.h"
+#include "cli/cli_user_interface.h"
 #include "cli/command_runner.h"
+#include "cli/commands.h"
 #include "cli/json_output.h"
 #include "cli/terminal.h"
-#include "cli/cli_user_interface.h"
-#include "cli/commands.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
 #include "platform/path.h"
 #include "platform/system.h"
 #include "zip/reader/vcl_unzip.h"
-#include "zip/writer/vcl_zip.h"
 #include "zip/records/name_codec.h"
+#include "zip/writer/vcl_zip.h"
 
 namespace kzb::cli {
 
 namespace {
 
-std::string Now() { return platform::DateTime::Now().FormatDateTime(); }
+std::string Now() {
+  return platform::DateTime::Now().FormatDateTime();
+}
 
 int BackupStatus(const app::BackupResult& result) {
   switch (result.outcome) {
@@ -147,13 +149,14 @@ void AddBackupCommand(CLI::App& parent, CommandState& state) {
   sub->add_option("NAME", options->name, "Project name")->required();
   sub->add_flag("--ask", options->ask, "Ask for confirmation first");
   sub->add_option("--on-failure", options->on_failure, kOnFailureHelp);
-  sub->footer("Exit status: 0 the archive was written, 1 the run failed or was refused, 3 the archive exists\n"
-              "and overwriting is off, 5 the archive was written but files or folders that could not be read\n"
-              "were left out (they are listed), 6 the archive was written but keeping the last archives or\n"
-              "saving the running number failed, 7 nothing to back up (no archive was written), 130 cancelled\n"
-              "with Ctrl-C (the previous archive is left as it was).\n"
-              "--on-failure runs for statuses 1 and 3, e.g. --on-failure 'notify-send \"Backup failed\"' runs\n"
-              "  notify-send \"Backup failed\" PROJECT MESSAGE");
+  sub->footer(
+      "Exit status: 0 the archive was written, 1 the run failed or was refused, 3 the archive exists\n"
+      "and overwriting is off, 5 the archive was written but files or folders that could not be read\n"
+      "were left out (they are listed), 6 the archive was written but keeping the last archives or\n"
+      "saving the running number failed, 7 nothing to back up (no archive was written), 130 cancelled\n"
+      "with Ctrl-C (the previous archive is left as it was).\n"
+      "--on-failure runs for statuses 1 and 3, e.g. --on-failure 'notify-send \"Backup failed\"' runs\n"
+      "  notify-send \"Backup failed\" PROJECT MESSAGE");
   sub->callback([&state, options]() { RunCommand(state, [&]() { return RunBackupCommand(state, *options); }); });
 }
 
@@ -161,7 +164,9 @@ void AddBackupCommand(CLI::App& parent, CommandState& state) {
 
 volatile std::sig_atomic_t g_stop_requested = 0;
 
-extern "C" void OnStopSignal(int /*signal*/) { g_stop_requested = 1; }
+extern "C" void OnStopSignal(int /*signal*/) {
+  g_stop_requested = 1;
+}
 
 // What decides the schedule table: the listed projects and their stored kinds and values. A change (a
 // project added, renamed, deleted or given another schedule) rebuilds the table, as a save in the window
@@ -268,8 +273,7 @@ int RunScheduleCommand(CommandState& state, const ScheduleOptions& options) {
       std::cout << Now() << " Project '" << start.project << "' could not be loaded\n" << std::flush;
       ReportFailure(options.on_failure, start.project, "The project could not be loaded");
     } else {
-      std::cout << Now() << " Backup of project '" << start.project << "' "
-                << OutcomeText(start.result.outcome);
+      std::cout << Now() << " Backup of project '" << start.project << "' " << OutcomeText(start.result.outcome);
       if (start.result.outcome == app::BackupOutcome::kSucceeded) {
         std::cout << ": " << start.result.archive << " (" << start.result.size_kb << " Kb)";
         if (!start.result.left_out.empty()) {
@@ -345,7 +349,8 @@ void AddScheduleCommand(CLI::App& parent, CommandState& state) {
       "Each project runs at its due time. When the computer slept or was off past a due time, the project\n"
       "runs once when the scheduler runs again (not once for every missed interval), and its next due time\n"
       "is the first one after that moment. A daily project whose time today has passed, and a weekly one\n"
-      "whose day is today after noon, run once when the scheduler starts. Messages go to standard output (the journal under systemd: the package\n"
+      "whose day is today after noon, run once when the scheduler starts. Messages go to standard output (the journal "
+      "under systemd: the package\n"
       "installs the user unit kzb-schedule.service, not enabled; 'systemctl --user enable --now\n"
       "kzb-schedule' starts it, 'journalctl --user -u kzb-schedule' shows what it did).\n"
       "Ctrl-C or SIGTERM ends the scheduler after the running backup.");
@@ -391,7 +396,7 @@ int RunArchivesCommand(CommandState& state, const ArchivesOptions& options) {
   app::SortField field = settings.sort_field;
   bool descending = settings.sort_descending;
   if (!options.sort.empty()) {
-    field = options.sort == "name" ? app::SortField::kName
+    field = options.sort == "name"   ? app::SortField::kName
             : options.sort == "size" ? app::SortField::kSize
                                      : app::SortField::kDate;
     descending = options.descending;
@@ -431,8 +436,9 @@ void AddArchivesCommand(CLI::App& parent, CommandState& state) {
       ->check(CLI::IsMember({"name", "size", "date"}));
   sub->add_flag("--descending", options->descending, "Sort in descending order");
   sub->add_flag("--json", options->json, "One JSON document (see below)");
-  sub->footer("--json: {folder, archives: [{name, path, size, modified}], count}; size in bytes, modified as\n"
-              "\"yyyy-mm-dd HH:mm:ss\" local time; in the listing's order.");
+  sub->footer(
+      "--json: {folder, archives: [{name, path, size, modified}], count}; size in bytes, modified as\n"
+      "\"yyyy-mm-dd HH:mm:ss\" local time; in the listing's order.");
   sub->callback([&state, options]() { RunCommand(state, [&]() { return RunArchivesCommand(state, *options); }); });
 }
 
@@ -477,11 +483,11 @@ void AddEntriesCommand(CLI::App& parent, CommandState& state) {
   CLI::App* sub = parent.add_subcommand("entries", "List the entries of an archive, as the Restore page does");
   sub->add_option("ARCHIVE", *archive, "The archive")->required();
   sub->add_flag("--json", *json, "One JSON document (see below)");
-  sub->footer("--json: {archive, entries: [{name, path, compressed_size}], count, damaged, problems: [text]};\n"
-              "path is the entry's folder with its trailing /, or \"\"; compressed_size in bytes.");
-  sub->callback([&state, archive, json]() {
-    RunCommand(state, [&]() { return RunEntriesCommand(state, *archive, *json); });
-  });
+  sub->footer(
+      "--json: {archive, entries: [{name, path, compressed_size}], count, damaged, problems: [text]};\n"
+      "path is the entry's folder with its trailing /, or \"\"; compressed_size in bytes.");
+  sub->callback(
+      [&state, archive, json]() { RunCommand(state, [&]() { return RunEntriesCommand(state, *archive, *json); }); });
 }
 
 // ---- restore --------------------------------------------------------------------------------------------

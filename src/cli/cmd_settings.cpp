@@ -57,7 +57,9 @@ std::string WindowProgram() {
   return "/usr/bin/" + name;
 }
 
-const char* OnOff(bool value) { return value ? "on" : "off"; }
+const char* OnOff(bool value) {
+  return value ? "on" : "off";
+}
 
 void PrintSettings(const app::PreferenceValues& values, const app::AppSettings& settings, const std::string& entry,
                    bool json) {
@@ -129,15 +131,14 @@ int RunSettings(CommandState& state, const SettingsOptions& options) {
   if (!app.SaveSettings()) {
     // Without projects the close-time write leaves the file alone; the settings are written key by key.
     platform::IniFile ini = app.ProjectFile();
-    ini.WriteSection(app::kCommonSection,
-                     {{"Is Append 0", settings.pad_number ? "1" : "0"},
-                      {"Width", std::to_string(settings.number_width)},
-                      {"IsOverWrite", settings.overwrite_existing ? "1" : "0"},
-                      {"PromptBeforeBackup", settings.prompt_before_backup ? "1" : "0"},
-                      {"By Field", std::to_string(static_cast<int>(settings.sort_field))},
-                      {"Sort", settings.sort_descending ? "1" : "0"},
-                      {"Log Count", std::to_string(settings.log_count)},
-                      {"Enable schedule", settings.scheduling_enabled ? "1" : "0"}});
+    ini.WriteSection(app::kCommonSection, {{"Is Append 0", settings.pad_number ? "1" : "0"},
+                                           {"Width", std::to_string(settings.number_width)},
+                                           {"IsOverWrite", settings.overwrite_existing ? "1" : "0"},
+                                           {"PromptBeforeBackup", settings.prompt_before_backup ? "1" : "0"},
+                                           {"By Field", std::to_string(static_cast<int>(settings.sort_field))},
+                                           {"Sort", settings.sort_descending ? "1" : "0"},
+                                           {"Log Count", std::to_string(settings.log_count)},
+                                           {"Enable schedule", settings.scheduling_enabled ? "1" : "0"}});
   }
   PrintSettings(preferences.Load(), settings, preferences.EntryPath(), options.json);
   return entry_set ? kExitOk : kExitError;
@@ -159,21 +160,22 @@ void AddSettingsCommand(CLI::App& app, CommandState& state) {
   SettingsOptions& o = *options;
   AddSwitch(sub, "--prompt-before-backup", o.prompt_before_backup, "Ask before a backup started by hand");
   AddSwitch(sub, "--pad-number", o.pad_number, "Pad running numbers with leading zeros");
-  sub->add_option_function<int>("--number-width", [&o](int v) { o.number_width = v; },
-                                "Width of a padded number (2 to 30)")
+  sub->add_option_function<int>(
+         "--number-width", [&o](int v) { o.number_width = v; }, "Width of a padded number (2 to 30)")
       ->check(CLI::Range(app::kMinNumberWidth, app::kMaxNumberWidth));
-  sub->add_option_function<std::string>("--existing", [&o](const std::string& v) { o.existing = v; },
-                                        "When the archive name exists: overwrite it or skip the backup")
+  sub->add_option_function<std::string>(
+         "--existing", [&o](const std::string& v) { o.existing = v; },
+         "When the archive name exists: overwrite it or skip the backup")
       ->check(CLI::IsMember({"overwrite", "skip"}));
-  sub->add_option_function<int>("--log-count", [&o](int v) { o.log_count = v; },
-                                "Number of log entries kept (10 to 200)")
+  sub->add_option_function<int>(
+         "--log-count", [&o](int v) { o.log_count = v; }, "Number of log entries kept (10 to 200)")
       ->check(CLI::Range(app::kMinLogCount, app::kMaxLogCount));
   AddSwitch(sub, "--scheduling", o.scheduling, "Run the projects' schedules (window and kzb schedule)");
   AddSwitch(sub, "--start-with-system", o.start_with_system,
             "Start the window with the desktop session (an XDG autostart entry)");
   AddSwitch(sub, "--start-minimized", o.start_minimized, "Start the window minimised (needs --start-with-system on)");
-  sub->add_option_function<std::string>("--sort", [&o](const std::string& v) { o.sort = v; },
-                                        "Sort column of the archive listing: name, size or date")
+  sub->add_option_function<std::string>(
+         "--sort", [&o](const std::string& v) { o.sort = v; }, "Sort column of the archive listing: name, size or date")
       ->check(CLI::IsMember({"name", "size", "date"}));
   AddSwitch(sub, "--descending", o.descending, "Sort the archive listing in descending order");
   sub->add_flag("--json", o.json, "One JSON document (see below)");

@@ -8,12 +8,12 @@
 // standard error and end the command with status 1.
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "cli/command_runner.h"
@@ -34,21 +34,36 @@ using zip::TVCLUnZip;
 
 std::string MethodName(std::uint16_t method) {
   switch (method) {
-    case zip::kMethodStored: return "stored";
-    case zip::kMethodShrunk: return "shrunk";
-    case zip::kMethodReduced1: return "reduce1";
-    case zip::kMethodReduced2: return "reduce2";
-    case zip::kMethodReduced3: return "reduce3";
-    case zip::kMethodReduced4: return "reduce4";
-    case zip::kMethodImploded: return "implode";
-    case zip::kMethodDeflated: return "deflate";
-    case zip::kMethodDeflate64: return "deflate64";
-    case zip::kMethodBzip2: return "bzip2";
-    case zip::kMethodLzma: return "lzma";
-    case zip::kMethodZstd: return "zstd";
-    case zip::kMethodXz: return "xz";
-    case zip::kMethodPpmd: return "ppmd";
-    default: return "m" + std::to_string(method);
+    case zip::kMethodStored:
+      return "stored";
+    case zip::kMethodShrunk:
+      return "shrunk";
+    case zip::kMethodReduced1:
+      return "reduce1";
+    case zip::kMethodReduced2:
+      return "reduce2";
+    case zip::kMethodReduced3:
+      return "reduce3";
+    case zip::kMethodReduced4:
+      return "reduce4";
+    case zip::kMethodImploded:
+      return "implode";
+    case zip::kMethodDeflated:
+      return "deflate";
+    case zip::kMethodDeflate64:
+      return "deflate64";
+    case zip::kMethodBzip2:
+      return "bzip2";
+    case zip::kMethodLzma:
+      return "lzma";
+    case zip::kMethodZstd:
+      return "zstd";
+    case zip::kMethodXz:
+      return "xz";
+    case zip::kMethodPpmd:
+      return "ppmd";
+    default:
+      return "m" + std::to_string(method);
   }
 }
 
@@ -151,16 +166,16 @@ int RunList(const std::string& archive, bool json) {
 // The progress line is erased before each report and drawn again with the next progress.
 void ReportEntryFailures(TVCLUnZip& reader, std::ostream& out, const std::string& crc_suffix, int& failures,
                          ProgressLine& progress) {
-  reader.OnBadCRC = [&out, crc_suffix, &failures, &progress](TVCLUnZip& r, std::uint32_t calc,
-                                                              std::uint32_t stored, int index) {
+  reader.OnBadCRC = [&out, crc_suffix, &failures, &progress](TVCLUnZip& r, std::uint32_t calc, std::uint32_t stored,
+                                                             int index) {
     progress.Finish();
     char text[96];
     std::snprintf(text, sizeof text, ": CRC error (computed %08x, stored %08x)", calc, stored);
     out << EntryFullName(r, index) << text << crc_suffix << "\n";
     ++failures;
   };
-  reader.OnSkippingFile = [&out, &failures, &progress](TVCLUnZip& r, zip::TSkipReason reason,
-                                                       const std::string& fname, int index, bool&) {
+  reader.OnSkippingFile = [&out, &failures, &progress](TVCLUnZip& r, zip::TSkipReason reason, const std::string& fname,
+                                                       int index, bool&) {
     progress.Finish();
     out << zip::PrintableName(fname) << ": " << zip::SkipReasonText(r, reason, index);
     if (reason == zip::TSkipReason::srPasswordNeeded) out << " (--password)";
@@ -199,8 +214,7 @@ void SetPassword(TVCLUnZip& reader, const CommandState& state, bool given, const
   if (AnyEncrypted(reader)) reader.SetPassword(PasswordToOpen(state, false, ""));
 }
 
-int RunTest(const CommandState& state, const std::string& archive, bool password_given,
-            const std::string& password) {
+int RunTest(const CommandState& state, const std::string& archive, bool password_given, const std::string& password) {
   CatchInterrupts();
   TVCLUnZip reader;
   PrepareReader(reader, archive);
@@ -250,8 +264,7 @@ std::vector<std::string> UnmatchedPatterns(TVCLUnZip& reader, const std::vector<
   for (const std::string& pattern : patterns) {
     bool matched = false;
     for (int i = 0; i < reader.Count() && !matched; ++i) {
-      matched = zip::MatchPattern(zip::LowerAscii(pattern),
-                                  zip::LowerAscii(reader.EntryPath(i) + reader.EntryName(i)));
+      matched = zip::MatchPattern(zip::LowerAscii(pattern), zip::LowerAscii(reader.EntryPath(i) + reader.EntryName(i)));
     }
     if (!matched) unmatched.push_back(pattern);
   }
@@ -315,7 +328,8 @@ void AddArchiveReadCommands(CLI::App& app, CommandState& state) {
       "count, compressed_size, size, comment, damaged, problems: [text]}; sizes in bytes, crc32 as 8 hex\n"
       "digits, modified as \"yyyy-mm-dd HH:mm:ss\" local time.");
   list->callback([&state, archive, json] {
-    RunCommand(state, [&] { return RunList(*archive, *json); }, "kzb: " + *archive + ": ");
+    RunCommand(
+        state, [&] { return RunList(*archive, *json); }, "kzb: " + *archive + ": ");
   });
 
   auto password = std::make_shared<std::string>();
@@ -324,8 +338,9 @@ void AddArchiveReadCommands(CLI::App& app, CommandState& state) {
   test->add_option("archive", *test_archive, "The archive")->required();
   auto* test_password = test->add_option("--password", *password, "Password of encrypted entries");
   test->callback([&state, test_archive, password, test_password] {
-    RunCommand(state, [&] { return RunTest(state, *test_archive, test_password->count() > 0, *password); },
-               "kzb: " + *test_archive + ": ");
+    RunCommand(
+        state, [&] { return RunTest(state, *test_archive, test_password->count() > 0, *password); },
+        "kzb: " + *test_archive + ": ");
   });
 
   auto options = std::make_shared<ExtractOptions>();
@@ -339,7 +354,8 @@ void AddArchiveReadCommands(CLI::App& app, CommandState& state) {
   auto* extract_password = extract->add_option("--password", options->password, "Password of encrypted entries");
   extract->callback([&state, options, extract_password] {
     options->password_given = extract_password->count() > 0;
-    RunCommand(state, [&] { return RunExtract(state, *options); }, "kzb: " + options->archive + ": ");
+    RunCommand(
+        state, [&] { return RunExtract(state, *options); }, "kzb: " + options->archive + ": ");
   });
 }
 

@@ -15,7 +15,7 @@ namespace kzb::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitUsage = 2;
-inline constexpr int kExitInterrupted = 3;      // backup: the archive exists and overwriting is off
+inline constexpr int kExitInterrupted = 3;  // backup: the archive exists and overwriting is off
 // list, test, extract, entries: the archive is damaged (its directory was rebuilt or disagrees with
 // itself, or entries are truncated or lost); what was found is printed on standard error.
 inline constexpr int kExitDamaged = 4;

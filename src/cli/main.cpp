@@ -18,18 +18,18 @@ int main(int argc, char** argv) {
   CLI::App app{"Kestrova ZIP Backup V1.08 - command-line front end", "kzb"};
   app.set_version_flag("--version", "kzb (Kestrova ZIP Backup) 1.08");
   app.require_subcommand(1);
-  app.footer(std::string(
-                 "The options --data-dir, --quiet and --password-file stand before the command or after it.\n"
-                 "Passwords: --password shows the password to every user of the machine (process list); prefer\n"
-                 "--password-file FILE, the environment variable KZB_PASSWORD, or the prompt that appears (without\n"
-                 "echo) on a terminal when a password is needed.\n"
-                 "Progress: pack, extract, test, backup and restore show a progress line on a terminal (not with\n"
-                 "--quiet or when standard error is not a terminal). Ctrl-C cancels them cleanly.\n"
-                 "Run 'kzb COMMAND --help' for the options of a command.\n\n") +
-             kzb::cli::kExitStatusText +
-             "\nEnvironment:\n"
-             "  KZB_DATA_DIR   the data folder when --data-dir is not given\n"
-             "  KZB_PASSWORD   the password when neither --password nor --password-file is given\n");
+  app.footer(
+      std::string("The options --data-dir, --quiet and --password-file stand before the command or after it.\n"
+                  "Passwords: --password shows the password to every user of the machine (process list); prefer\n"
+                  "--password-file FILE, the environment variable KZB_PASSWORD, or the prompt that appears (without\n"
+                  "echo) on a terminal when a password is needed.\n"
+                  "Progress: pack, extract, test, backup and restore show a progress line on a terminal (not with\n"
+                  "--quiet or when standard error is not a terminal). Ctrl-C cancels them cleanly.\n"
+                  "Run 'kzb COMMAND --help' for the options of a command.\n\n") +
+      kzb::cli::kExitStatusText +
+      "\nEnvironment:\n"
+      "  KZB_DATA_DIR   the data folder when --data-dir is not given\n"
+      "  KZB_PASSWORD   the password when neither --password nor --password-file is given\n");
   kzb::cli::CommandState state;
   kzb::cli::AddGlobalOptions(app, state);
   kzb::cli::AddPackCommand(app, state);

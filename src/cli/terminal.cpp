@@ -72,13 +72,17 @@ void CatchInterrupts() {
   std::signal(SIGTERM, OnInterrupt);
 }
 
-bool Interrupted() { return g_interrupted != 0; }
+bool Interrupted() {
+  return g_interrupted != 0;
+}
 
 void ThrowIfInterrupted() {
   if (Interrupted()) throw zip::EUserCanceled("User canceled Zip operation");
 }
 
-bool StdinIsTerminal() { return IsTerminal(0); }
+bool StdinIsTerminal() {
+  return IsTerminal(0);
+}
 
 bool ReadHiddenLine(const std::string& prompt, std::string& line) {
   std::cerr << prompt << std::flush;
@@ -122,7 +126,9 @@ std::string HumanBytes(std::int64_t bytes) {
 ProgressLine::ProgressLine(bool enabled)
     : enabled_(enabled && IsTerminal(2)), start_(std::chrono::steady_clock::now()) {}
 
-ProgressLine::~ProgressLine() { Finish(); }
+ProgressLine::~ProgressLine() {
+  Finish();
+}
 
 void ProgressLine::SetFile(const std::string& name) {
   if (!enabled_) return;
@@ -158,7 +164,8 @@ void ProgressLine::Draw(bool force) {
     const std::size_t room = columns - line.size();
     if (name.size() > room) {
       std::size_t from = room > 3 ? name.size() - (room - 3) : name.size();
-      while (from < name.size() && (static_cast<unsigned char>(name[from]) & 0xC0) == 0x80) ++from;  // whole UTF-8 characters
+      while (from < name.size() && (static_cast<unsigned char>(name[from]) & 0xC0) == 0x80)
+        ++from;  // whole UTF-8 characters
       name = room > 3 ? "..." + name.substr(from) : "";
     }
     line += name;

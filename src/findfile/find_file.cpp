@@ -154,8 +154,7 @@ class TFindFile::Search {
     }
     if (!WithinBound(rec.creation_time, state_.created_before, true) ||
         !WithinBound(rec.creation_time, state_.created_after, false) ||
-        !WithinBound(rec.time, state_.modified_before, true) ||
-        !WithinBound(rec.time, state_.modified_after, false) ||
+        !WithinBound(rec.time, state_.modified_before, true) || !WithinBound(rec.time, state_.modified_after, false) ||
         !WithinBound(rec.access_time, state_.accessed_before, true) ||
         !WithinBound(rec.access_time, state_.accessed_after, false)) {
       return false;
@@ -237,7 +236,9 @@ std::string TFindFile::ErrorMessage() const {
   return error_message_;
 }
 
-void TFindFile::Abort() { aborted_ = true; }
+void TFindFile::Abort() {
+  aborted_ = true;
+}
 
 void TFindFile::Execute() {
   if (busy_) return;
@@ -400,7 +401,9 @@ int TFindFile::RunPending() {
   return count;
 }
 
-int TFindFile::ProcessEvents() { return RunPending(); }
+int TFindFile::ProcessEvents() {
+  return RunPending();
+}
 
 int TFindFile::WaitForEvents(int timeout_ms) {
   if (worker_.joinable()) {
@@ -435,6 +438,8 @@ void TFindFile::DoComplete() {
   if (!destroying_ && OnComplete) OnComplete(*this);
 }
 
-void TFindFile::ReleaseSearchState() { state_.reset(); }
+void TFindFile::ReleaseSearchState() {
+  state_.reset();
+}
 
 }  // namespace kzb::findfile

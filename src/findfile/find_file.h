@@ -35,9 +35,9 @@
 #include <thread>
 #include <vector>
 
+#include "findfile/exclude_match.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
-#include "findfile/exclude_match.h"
 
 namespace kzb::findfile {
 

@@ -149,7 +149,8 @@ void BackupPage::BuildDestination() {
     app_->Panel().SetNumberStep(value);
     ShowArchiveName();
   });
-  connect(archive_name_, &QLineEdit::textEdited, this, [this](const QString& text) { Fields().archive_name = S(text); });
+  connect(archive_name_, &QLineEdit::textEdited, this,
+          [this](const QString& text) { Fields().archive_name = S(text); });
   connect(select_directory_, &QToolButton::clicked, this, [this] {
     Guarded(app_->Ui(), [this] { app_->ChooseSaveFolder(); });
     ShowArchiveName();
@@ -260,7 +261,8 @@ void BackupPage::BuildSchedule() {
   schedule_daily_ = Named(new QRadioButton("Daily every", g), "radioDaily");
   schedule_weekly_ = Named(new QRadioButton("Weekly every on", g), "radioWeekly");
   auto* kinds = new QButtonGroup(g);
-  for (QRadioButton* radio : {schedule_none_, schedule_once_, schedule_daily_, schedule_weekly_}) kinds->addButton(radio);
+  for (QRadioButton* radio : {schedule_none_, schedule_once_, schedule_daily_, schedule_weekly_})
+    kinds->addButton(radio);
   schedule_time_ = Named(new QTimeEdit(g), "DateTimePicker1");
   schedule_time_->setDisplayFormat("HH:mm:ss");
   schedule_minutes_ = SpinBox(g, "SpinEditNumber", app::kMinMinutes, app::kMaxMinutes);

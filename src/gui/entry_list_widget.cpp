@@ -93,14 +93,21 @@ void EntryListWidget::Run(int operation) {
   bool changed = false;
   Guarded(*ui_, [&] {
     switch (operation) {
-      case 0: changed = app::AddFromWildcard(*ui_, *entries_, selected); break;
-      case 1: changed = app::AddFromFiles(*ui_, *entries_); break;
-      case 2: changed = app::DeleteSelectedEntry(*ui_, *entries_, selected); break;
+      case 0:
+        changed = app::AddFromWildcard(*ui_, *entries_, selected);
+        break;
+      case 1:
+        changed = app::AddFromFiles(*ui_, *entries_);
+        break;
+      case 2:
+        changed = app::DeleteSelectedEntry(*ui_, *entries_, selected);
+        break;
       case 3:
         app::ClearEntries(*entries_, selected);
         changed = true;
         break;
-      default: break;
+      default:
+        break;
     }
   });
   if (!changed) return;

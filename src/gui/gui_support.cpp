@@ -16,9 +16,13 @@
 
 namespace kzb::gui {
 
-QString MainWindowCaption() { return QString("%1  V%2").arg(kProgramName, kVersion); }
+QString MainWindowCaption() {
+  return QString("%1  V%2").arg(kProgramName, kVersion);
+}
 
-QIcon ProgramIcon(const char* name) { return QIcon(QString(":/icons/%1.svg").arg(name)); }
+QIcon ProgramIcon(const char* name) {
+  return QIcon(QString(":/icons/%1.svg").arg(name));
+}
 
 void CenterOnScreen(QWidget* widget) {
   QScreen* screen = widget->screen() != nullptr ? widget->screen() : QGuiApplication::primaryScreen();
@@ -54,15 +58,21 @@ QString HelpDir() {
   return QDir::cleanPath(program_dir + "/../share/kestrova-zip-backup/help");
 }
 
-QString HelpTopicPath(int context) { return HelpDir() + QString("/%1.html").arg(context); }
-QString HelpStartPage() { return HelpDir() + "/index.html"; }
+QString HelpTopicPath(int context) {
+  return HelpDir() + QString("/%1.html").arg(context);
+}
+QString HelpStartPage() {
+  return HelpDir() + "/index.html";
+}
 
 UrlOpener& DesktopOpener() {
   static UrlOpener opener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   return opener;
 }
 
-void OpenHelpTopic(int context) { DesktopOpener()(QUrl::fromLocalFile(HelpTopicPath(context))); }
+void OpenHelpTopic(int context) {
+  DesktopOpener()(QUrl::fromLocalFile(HelpTopicPath(context)));
+}
 
 bool Guarded(app::UserInterface& ui, const std::function<void()>& command) {
   try {

@@ -23,8 +23,12 @@ inline constexpr char kProgramName[] = "Kestrova ZIP Backup";
 inline constexpr char kVersion[] = "1.08";
 QString MainWindowCaption();  // "Kestrova ZIP Backup  V1.08" (two blanks)
 
-inline QString Q(const std::string& text) { return QString::fromStdString(text); }
-inline std::string S(const QString& text) { return text.toStdString(); }
+inline QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+inline std::string S(const QString& text) {
+  return text.toStdString();
+}
 
 // One of the program's icons by name ("app", "forauto", "fornormal", "schedule_mark", "new", ...), drawn
 // from its SVG at every size asked for.

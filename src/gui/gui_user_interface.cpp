@@ -20,16 +20,23 @@ namespace {
 
 QMessageBox::Icon BoxIcon(app::MessageKind kind) {
   switch (kind) {
-    case app::MessageKind::kWarning: return QMessageBox::Warning;
-    case app::MessageKind::kError: return QMessageBox::Critical;
-    case app::MessageKind::kInformation: return QMessageBox::Information;
-    case app::MessageKind::kConfirm: return QMessageBox::Question;
-    case app::MessageKind::kCustom: break;
+    case app::MessageKind::kWarning:
+      return QMessageBox::Warning;
+    case app::MessageKind::kError:
+      return QMessageBox::Critical;
+    case app::MessageKind::kInformation:
+      return QMessageBox::Information;
+    case app::MessageKind::kConfirm:
+      return QMessageBox::Question;
+    case app::MessageKind::kCustom:
+      break;
   }
   return QMessageBox::NoIcon;
 }
 
-QString Shown(const std::string& text) { return Q(app::CarriageReturnsToNewlines(text)); }
+QString Shown(const std::string& text) {
+  return Q(app::CarriageReturnsToNewlines(text));
+}
 
 // Tells the owner while a modal dialog is open.
 class ModalScope {

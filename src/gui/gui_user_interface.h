@@ -7,13 +7,12 @@
 #pragma once
 
 #include <QPointer>
-#include <QSystemTrayIcon>
 #include <QString>
+#include <QSystemTrayIcon>
 #include <functional>
 #include <string>
 
 #include "app/common/user_interface.h"
-
 
 class QWidget;
 

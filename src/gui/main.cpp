@@ -1,4 +1,6 @@
 // kestrova-zip-backup: the window program of Kestrova ZIP Backup.
 #include "gui/program.h"
 
-int main(int argc, char** argv) { return kzb::gui::RunWindowProgram(argc, argv); }
+int main(int argc, char** argv) {
+  return kzb::gui::RunWindowProgram(argc, argv);
+}

@@ -52,13 +52,15 @@ QFrame* Separator(QWidget* parent) {
 }
 
 // A project name as a menu caption: shown as it is, an ampersand is no accelerator mark.
-QString Literal(const std::string& name) { return Q(name).replace('&', "&&"); }
+QString Literal(const std::string& name) {
+  return Q(name).replace('&', "&&");
+}
 
 }  // namespace
 
 MainWindow::MainWindow(MainWindowOptions options)
-    : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint),
       options_(std::move(options)),
       ui_(platform::IncludeTrailingSeparator(options_.data_dir) + app::kProjectFileName),
       app_(options_.data_dir, ui_, clock_),
@@ -111,9 +113,7 @@ MainWindow::MainWindow(MainWindowOptions options)
   runs_.Reader().OnProcessMessages = [this](zip::TVCLUnZip&) { PumpEvents(); };
   // Ticks stand aside while any dialog of the window is open: a scheduled run would otherwise load
   // another project into the window under it.
-  runs_.Scheduler().QuestionOpen = [this] {
-    return modal_depth_ > 0 || QApplication::activeModalWidget() != nullptr;
-  };
+  runs_.Scheduler().QuestionOpen = [this] { return modal_depth_ > 0 || QApplication::activeModalWidget() != nullptr; };
   // F1: the help topic of the page shown (the main window's own topic on the Log page).
   auto* help = new QShortcut(QKeySequence::HelpContents, this);
   connect(help, &QShortcut::activated, this, [this] {
@@ -189,12 +189,14 @@ QWidget* MainWindow::BuildToolbar() {
   QToolButton* menu = button("SpMenu", "menu", "Menu", [] {});
   menu->setMenu(toolbar_menu_);
   menu->setPopupMode(QToolButton::InstantPopup);
-  enable_ = button("spEnable", "forauto", "Enable Scheduling", [this](bool checked) { EnableSchedulingClicked(checked); });
+  enable_ =
+      button("spEnable", "forauto", "Enable Scheduling", [this](bool checked) { EnableSchedulingClicked(checked); });
   enable_->setCheckable(true);
   enable_->setChecked(true);
   row->addWidget(Separator(bar));
   button("SpStart", "start_backup", "Start Backup", [this] { Command([this] { runs_.Backup().RunBackup(); }); });
-  button("SpRestore", "start_restore", "Start Restore", [this] { Command([this] { runs_.Restore().SpRestoreClick(); }); });
+  button("SpRestore", "start_restore", "Start Restore",
+         [this] { Command([this] { runs_.Restore().SpRestoreClick(); }); });
   row->addStretch(1);
   button("SpExit", "exit", "Exit", [this] { close(); });
   return bar;
@@ -224,7 +226,9 @@ bool MainWindow::TrayAvailable() const {
   return tray_ != nullptr && tray_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-QToolButton* MainWindow::ToolButton(const char* name) const { return findChild<QToolButton*>(name); }
+QToolButton* MainWindow::ToolButton(const char* name) const {
+  return findChild<QToolButton*>(name);
+}
 
 void MainWindow::Start() {
   ++command_depth_;
@@ -352,8 +356,8 @@ void MainWindow::ApplyStates() {
   const app::CommandStates s = app::ComputeCommandStates(app_);
   combo_->setEnabled(s.project_selector);
   const std::pair<const char*, bool> buttons[] = {
-      {"SpNew", s.add},       {"SpEdit", s.edit},           {"SpSave", s.save},
-      {"SpCancel", s.cancel}, {"SpRename", s.rename},       {"spCopy", s.copy},
+      {"SpNew", s.add},       {"SpEdit", s.edit},          {"SpSave", s.save},
+      {"SpCancel", s.cancel}, {"SpRename", s.rename},      {"spCopy", s.copy},
       {"SpDelete", s.remove}, {"SpStart", s.start_backup}, {"SpRestore", s.start_restore}};
   for (const auto& [name, enabled] : buttons) {
     if (QToolButton* b = ToolButton(name)) b->setEnabled(enabled);
@@ -405,15 +409,17 @@ int MainWindow::RunDialog(QDialog& dialog) {
 }
 
 void MainWindow::AddProject() {
-  Command([this] {
-    app_.SetActivePage(app::MainPage::kBackup);
-    syncing_ = true;
-    pages_->setCurrentIndex(0);
-    syncing_ = false;
-    app::ProjectWizard wizard = app_.NewProjectWizard();
-    ProjectWizardDialog dialog(wizard, ui_, this);
-    if (RunDialog(dialog) == QDialog::Accepted && wizard.Finished()) app_.ProjectAdded();
-  }, true);
+  Command(
+      [this] {
+        app_.SetActivePage(app::MainPage::kBackup);
+        syncing_ = true;
+        pages_->setCurrentIndex(0);
+        syncing_ = false;
+        app::ProjectWizard wizard = app_.NewProjectWizard();
+        ProjectWizardDialog dialog(wizard, ui_, this);
+        if (RunDialog(dialog) == QDialog::Accepted && wizard.Finished()) app_.ProjectAdded();
+      },
+      true);
 }
 
 void MainWindow::EditProject() {
@@ -424,8 +430,9 @@ void MainWindow::EditProject() {
 
 void MainWindow::OpenPreferences() {
   Command([this] {
-    app::Preferences preferences(app_, options_.program_path,
-                                 options_.autostart_entry.empty() ? app::AutostartEntryPath() : options_.autostart_entry);
+    app::Preferences preferences(
+        app_, options_.program_path,
+        options_.autostart_entry.empty() ? app::AutostartEntryPath() : options_.autostart_entry);
     PreferencesDialog dialog(preferences, ui_, this);
     RunDialog(dialog);
   });

@@ -42,8 +42,8 @@ class RestorePage;
 inline constexpr int kPumpIntervalMs = 25;
 
 struct MainWindowOptions {
-  std::string data_dir;       // the data folder (resolved)
-  std::string program_path;   // the window program's full path, for the autostart entry
+  std::string data_dir;         // the data folder (resolved)
+  std::string program_path;     // the window program's full path, for the autostart entry
   std::string autostart_entry;  // where the autostart entry goes; empty: the user's autostart folder
   bool use_tray = true;
 };

@@ -42,7 +42,9 @@ NameDialog::NameDialog(const QString& caption, const QString& label, const QStri
   layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-QString NameDialog::Text() const { return edit_->text(); }
+QString NameDialog::Text() const {
+  return edit_->text();
+}
 
 void NameDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);

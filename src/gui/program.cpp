@@ -137,8 +137,9 @@ int RunWindowProgram(int argc, char** argv) {
     while (waited.elapsed() < kPeerWaitMs) {
       if (instance.ActivateRunning(250)) return 0;
     }
-    const QString message = QString("Kestrova ZIP Backup is already running on the data folder %1 and does not "
-                                    "answer.")
+    const QString message = QString(
+                                "Kestrova ZIP Backup is already running on the data folder %1 and does not "
+                                "answer.")
                                 .arg(Q(data_dir));
     std::cerr << S(message) << "\n";
     QMessageBox::critical(nullptr, kProgramName, message);

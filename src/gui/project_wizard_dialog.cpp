@@ -125,8 +125,8 @@ QWidget* ProjectWizardDialog::NamePage() {
 
 QWidget* ProjectWizardDialog::IncludePage() {
   QWidget* page = Page("Select files to backup", "You can select files by filename or wildcard");
-  include_ = new EntryListWidget("", "ListBackup", {"WizButton1", "WizButton2", "WizButton4", "WizSpeedButton1"}, *ui_,
-                                 page);
+  include_ =
+      new EntryListWidget("", "ListBackup", {"WizButton1", "WizButton2", "WizButton4", "WizSpeedButton1"}, *ui_, page);
   include_->SetEntries(&Fields().include_entries);
   recurse_ = Named(new QCheckBox("Include Subfolders (if checked,it will also look for files in subfolders)", page),
                    "CheckBoxSubfolders");
@@ -177,8 +177,8 @@ QWidget* ProjectWizardDialog::ExcludePage() {
 }
 
 QWidget* ProjectWizardDialog::DestinationPage() {
-  QWidget* page = Page("Select location to store backup",
-                       "Backup filename can be auto created based on prefix and suffix ");
+  QWidget* page =
+      Page("Select location to store backup", "Backup filename can be auto created based on prefix and suffix ");
   auto* prefix_group = new QGroupBox("Prefix", page);
   prefix_ = Named(new QLineEdit(prefix_group), "EditPrefix");
   (new QVBoxLayout(prefix_group))->addWidget(prefix_);
@@ -230,7 +230,8 @@ QWidget* ProjectWizardDialog::DestinationPage() {
     wizard_->Panel().SetNumberStep(v);
     ShowArchiveName();
   });
-  connect(archive_name_, &QLineEdit::textEdited, this, [this](const QString& text) { Fields().archive_name = S(text); });
+  connect(archive_name_, &QLineEdit::textEdited, this,
+          [this](const QString& text) { Fields().archive_name = S(text); });
   connect(select, &QToolButton::clicked, this, [this] {
     Guarded(*ui_, [this] { wizard_->ChooseSaveFolder(); });
     ShowArchiveName();
@@ -280,8 +281,8 @@ QWidget* ProjectWizardDialog::OptionsPage() {
           [this] { Fields().encryption = app::EncryptionKind::kZipCrypto; });
   use_comment_ = Named(new QCheckBox("Add comment to Zip file:", page), "CheckBoxComment");
   comment_ = Named(new QLineEdit(page), "EditComment");
-  store_paths_ = Named(
-      new QCheckBox("Store full path information (from the root folder) with all files added", page), "CheckBoxPath");
+  store_paths_ = Named(new QCheckBox("Store full path information (from the root folder) with all files added", page),
+                       "CheckBoxPath");
 
   connect(keep_count_, &QSpinBox::valueChanged, this, [this](int v) { Fields().keep_count = v; });
   connect(pack_level_, &QSlider::valueChanged, this, [this](int v) { Fields().pack_level = v; });
@@ -365,7 +366,8 @@ QWidget* ProjectWizardDialog::SchedulePage() {
   connect(schedule_once_, &QRadioButton::clicked, this, [kind] { kind(app::ScheduleKind::kDailyOnce); });
   connect(schedule_daily_, &QRadioButton::clicked, this, [kind] { kind(app::ScheduleKind::kEveryMinutes); });
   connect(schedule_weekly_, &QRadioButton::clicked, this, [kind] { kind(app::ScheduleKind::kWeekly); });
-  connect(schedule_time_, &QTimeEdit::timeChanged, this, [this](const QTime& t) { Fields().schedule_time = FromQTime(t); });
+  connect(schedule_time_, &QTimeEdit::timeChanged, this,
+          [this](const QTime& t) { Fields().schedule_time = FromQTime(t); });
   connect(schedule_minutes_, &QSpinBox::valueChanged, this, [this](int v) { Fields().schedule_minutes = v; });
   connect(schedule_weekday_, &QComboBox::currentIndexChanged, this, [this](int index) {
     if (index >= 0) Fields().schedule_weekday = index;

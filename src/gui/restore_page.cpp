@@ -87,8 +87,10 @@ QGroupBox* RestorePage::BuildOptionsGroup(int char_width) {
   mode_older_ = Named(new QRadioButton("If Older", options), "RadioOlder");
   auto* modes = new QButtonGroup(options);
   const std::pair<QRadioButton*, zip::TUZOverwriteMode> mode_buttons[] = {
-      {mode_prompt_, zip::TUZOverwriteMode::Prompt}, {mode_always_, zip::TUZOverwriteMode::Always},
-      {mode_never_, zip::TUZOverwriteMode::Never},   {mode_newer_, zip::TUZOverwriteMode::ifNewer},
+      {mode_prompt_, zip::TUZOverwriteMode::Prompt},
+      {mode_always_, zip::TUZOverwriteMode::Always},
+      {mode_never_, zip::TUZOverwriteMode::Never},
+      {mode_newer_, zip::TUZOverwriteMode::ifNewer},
       {mode_older_, zip::TUZOverwriteMode::ifOlder}};
   for (const auto& [radio, mode] : mode_buttons) {
     modes->addButton(radio);
@@ -97,9 +99,11 @@ QGroupBox* RestorePage::BuildOptionsGroup(int char_width) {
   use_folders_ = Named(new QCheckBox("Use Original Folder Names", options), "CheckBoxUseFolder");
   dest_dir_->setText(Q(restore.DestDir()));
   use_folders_->setChecked(restore.UseFolderNames());
-  connect(dest_dir_, &QLineEdit::textChanged, this, [this](const QString& text) { runs_->Restore().SetDestDir(S(text)); });
+  connect(dest_dir_, &QLineEdit::textChanged, this,
+          [this](const QString& text) { runs_->Restore().SetDestDir(S(text)); });
   connect(dest_browse, &QToolButton::clicked, this, &RestorePage::ChooseDestination);
-  connect(password_, &QLineEdit::textChanged, this, [this](const QString& text) { runs_->Restore().SetPassword(S(text)); });
+  connect(password_, &QLineEdit::textChanged, this,
+          [this](const QString& text) { runs_->Restore().SetPassword(S(text)); });
   connect(use_folders_, &QCheckBox::toggled, this, [this](bool on) { runs_->Restore().SetUseFolderNames(on); });
 
   auto* dest_row = new QHBoxLayout;
@@ -230,13 +234,14 @@ void RestorePage::Refresh() {
   listing_model_->SetRows(std::move(rows));
   QVector<QStringList> entries;
   entries.reserve(static_cast<int>(browser.Entries().size()));
-  for (const app::EntryRow& row : browser.Entries()) entries.push_back({Q(row.name), Q(row.compressed_size), Q(row.path)});
+  for (const app::EntryRow& row : browser.Entries())
+    entries.push_back({Q(row.name), Q(row.compressed_size), Q(row.path)});
   entries_model_->SetRows(std::move(entries));
   entries_->scrollToTop();
-  zip_number_->setText(Q(browser.ZipNumberLabel().empty() ? app::ArchiveBrowser::TotalLabel(0)
-                                                         : browser.ZipNumberLabel()));
-  file_number_->setText(Q(browser.FileNumberLabel().empty() ? app::ArchiveBrowser::TotalLabel(0)
-                                                           : browser.FileNumberLabel()));
+  zip_number_->setText(
+      Q(browser.ZipNumberLabel().empty() ? app::ArchiveBrowser::TotalLabel(0) : browser.ZipNumberLabel()));
+  file_number_->setText(
+      Q(browser.FileNumberLabel().empty() ? app::ArchiveBrowser::TotalLabel(0) : browser.FileNumberLabel()));
   ShowSelection();
 
   const app::AppSettings& s = app_->Settings();

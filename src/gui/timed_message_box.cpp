@@ -17,11 +17,16 @@ namespace kzb::gui {
 
 QString TimedMessageBox::TitleOf(app::MessageKind kind) {
   switch (kind) {
-    case app::MessageKind::kWarning: return "Warning";
-    case app::MessageKind::kError: return "Error";
-    case app::MessageKind::kInformation: return "Information";
-    case app::MessageKind::kConfirm: return "Confirm";
-    case app::MessageKind::kCustom: break;
+    case app::MessageKind::kWarning:
+      return "Warning";
+    case app::MessageKind::kError:
+      return "Error";
+    case app::MessageKind::kInformation:
+      return "Information";
+    case app::MessageKind::kConfirm:
+      return "Confirm";
+    case app::MessageKind::kCustom:
+      break;
   }
   return kProgramName;
 }
@@ -31,11 +36,16 @@ namespace {
 QStyle::StandardPixmap IconOf(app::MessageKind kind, bool& has_icon) {
   has_icon = true;
   switch (kind) {
-    case app::MessageKind::kWarning: return QStyle::SP_MessageBoxWarning;
-    case app::MessageKind::kError: return QStyle::SP_MessageBoxCritical;
-    case app::MessageKind::kInformation: return QStyle::SP_MessageBoxInformation;
-    case app::MessageKind::kConfirm: return QStyle::SP_MessageBoxQuestion;
-    case app::MessageKind::kCustom: break;
+    case app::MessageKind::kWarning:
+      return QStyle::SP_MessageBoxWarning;
+    case app::MessageKind::kError:
+      return QStyle::SP_MessageBoxCritical;
+    case app::MessageKind::kInformation:
+      return QStyle::SP_MessageBoxInformation;
+    case app::MessageKind::kConfirm:
+      return QStyle::SP_MessageBoxQuestion;
+    case app::MessageKind::kCustom:
+      break;
   }
   has_icon = false;
   return QStyle::SP_MessageBoxInformation;
@@ -47,8 +57,7 @@ TimedMessageBox::TimedMessageBox(const QString& text, app::MessageKind kind, int
     : QDialog(parent) {
   setObjectName("TMsgForm");
   setWindowTitle(TitleOf(kind));
-  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setModal(true);
 
   const QString shown = Q(app::CarriageReturnsToNewlines(S(text)));
@@ -57,8 +66,8 @@ TimedMessageBox::TimedMessageBox(const QString& text, app::MessageKind kind, int
   text_label_->setTextFormat(Qt::PlainText);
   text_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   // Wrapped at half the screen's width: the label is as wide as its longest line, up to that limit.
-  QScreen* screen = parent != nullptr && parent->screen() != nullptr ? parent->screen()
-                                                                    : QGuiApplication::primaryScreen();
+  QScreen* screen =
+      parent != nullptr && parent->screen() != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
   const int limit = screen != nullptr ? screen->availableGeometry().width() / 2 : 640;
   const QFontMetrics metrics(text_label_->font());
   int widest = 0;

@@ -45,8 +45,7 @@ void AddHelpKey(QDialog* dialog, int context) {
 
 // --- Edit Wildcard ------------------------------------------------------------------------------------
 
-WildcardEditorDialog::WildcardEditorDialog(const std::string& project_file, app::UserInterface& ui,
-                                           QWidget* parent)
+WildcardEditorDialog::WildcardEditorDialog(const std::string& project_file, app::UserInterface& ui, QWidget* parent)
     : QDialog(parent), ui_(&ui), editor_(platform::IniFile(project_file), ui) {
   setObjectName("TFormWildcard");
   setWindowTitle("Edit Wildcard");
@@ -159,10 +158,10 @@ QStringList SelectByWildcardDialog::BrowsableDrives() {
   for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
     if (!volume.isValid() || !volume.isReady()) continue;
     const QByteArray type = volume.fileSystemType();
-    static const QList<QByteArray> kPseudo = {"proc", "sysfs", "tmpfs", "devtmpfs", "devpts", "cgroup", "cgroup2",
-                                              "overlay", "squashfs", "securityfs", "debugfs", "tracefs", "mqueue",
-                                              "pstore", "bpf", "autofs", "fusectl", "configfs", "hugetlbfs",
-                                              "binfmt_misc", "nsfs", "ramfs", "efivarfs", "rpc_pipefs"};
+    static const QList<QByteArray> kPseudo = {
+        "proc",     "sysfs",      "tmpfs",     "devtmpfs",    "devpts", "cgroup", "cgroup2",  "overlay",
+        "squashfs", "securityfs", "debugfs",   "tracefs",     "mqueue", "pstore", "bpf",      "autofs",
+        "fusectl",  "configfs",   "hugetlbfs", "binfmt_misc", "nsfs",   "ramfs",  "efivarfs", "rpc_pipefs"};
     if (kPseudo.contains(type)) continue;
     const QString root = volume.rootPath();
     if (root.startsWith("/proc") || root.startsWith("/sys") || root.startsWith("/dev") || root.startsWith("/run")) {
@@ -173,8 +172,7 @@ QStringList SelectByWildcardDialog::BrowsableDrives() {
   return drives;
 }
 
-SelectByWildcardDialog::SelectByWildcardDialog(const std::string& project_file, app::UserInterface& ui,
-                                               QWidget* parent)
+SelectByWildcardDialog::SelectByWildcardDialog(const std::string& project_file, app::UserInterface& ui, QWidget* parent)
     : QDialog(parent), project_file_(project_file), ui_(&ui) {
   setObjectName("TFormselectbyfilter");
   setWindowTitle("Select files by wildcard");
@@ -265,7 +263,9 @@ void SelectByWildcardDialog::showEvent(QShowEvent* event) {
   CenterOnScreen(this);
 }
 
-QString SelectByWildcardDialog::Mask() const { return mask_combo_->currentText(); }
+QString SelectByWildcardDialog::Mask() const {
+  return mask_combo_->currentText();
+}
 
 void SelectByWildcardDialog::SetFolder(const QString& folder) {
   const QString native = QDir::toNativeSeparators(QDir::cleanPath(folder));
@@ -293,7 +293,9 @@ void SelectByWildcardDialog::ShowCurrentFolder() {
   folder_view_->scrollTo(index, QAbstractItemView::PositionAtCenter);
 }
 
-void SelectByWildcardDialog::DriveChosen(int index) { SetFolder(drive_combo_->itemText(index)); }
+void SelectByWildcardDialog::DriveChosen(int index) {
+  SetFolder(drive_combo_->itemText(index));
+}
 
 void SelectByWildcardDialog::FillMasks() {
   app::MaskDropDown drop_down = app::LoadMaskDropDown(platform::IniFile(project_file_));

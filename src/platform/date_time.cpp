@@ -24,7 +24,9 @@ constexpr std::int64_t kMsPerDay = 86'400'000;
 // Days from 1899-12-30 to 1970-01-01.
 constexpr std::int64_t kUnixEpochDays = 25'569;
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DaysInMonth(int year, int month) {
   static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -161,8 +163,7 @@ std::string Format2(int v) {
 }  // namespace
 
 DateTime DateTime::FromParts(const DateTimeParts& p) {
-  if (p.year < 1 || p.year > 9999 || p.month < 1 || p.month > 12 || p.day < 1 ||
-      p.day > DaysInMonth(p.year, p.month)) {
+  if (p.year < 1 || p.year > 9999 || p.month < 1 || p.month > 12 || p.day < 1 || p.day > DaysInMonth(p.year, p.month)) {
     throw EConvertError("Invalid argument to date encode");
   }
   if (p.hour < 0 || p.hour > 23 || p.minute < 0 || p.minute > 59 || p.second < 0 || p.second > 59 ||
@@ -221,10 +222,10 @@ DateTime DateTime::FromDos(std::uint32_t packed) {
 
 std::uint32_t DateTime::ToDos() const {
   const DateTimeParts p = Parts();
-  if (p.year < 1980) return (1u << 5 | 1u) << 16;                                   // 1980-01-01 00:00:00
+  if (p.year < 1980) return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00
   if (p.year > 2107) return ((127u << 9 | 12u << 5 | 31u) << 16) | (23u << 11 | 59u << 5 | 29u);
-  const std::uint32_t date = static_cast<std::uint32_t>(p.year - 1980) << 9 |
-                             static_cast<std::uint32_t>(p.month) << 5 | static_cast<std::uint32_t>(p.day);
+  const std::uint32_t date = static_cast<std::uint32_t>(p.year - 1980) << 9 | static_cast<std::uint32_t>(p.month) << 5 |
+                             static_cast<std::uint32_t>(p.day);
   const std::uint32_t time = static_cast<std::uint32_t>(p.hour) << 11 | static_cast<std::uint32_t>(p.minute) << 5 |
                              static_cast<std::uint32_t>(p.second / 2);
   return date << 16 | time;
@@ -242,7 +243,9 @@ std::string DateTime::FormatTime() const {
   return Format2(p.hour) + ":" + Format2(p.minute) + ":" + Format2(p.second);
 }
 
-std::string DateTime::FormatDateTime() const { return FormatDate() + " " + FormatTime(); }
+std::string DateTime::FormatDateTime() const {
+  return FormatDate() + " " + FormatTime();
+}
 
 DateTime DateTime::ParseDate(std::string_view text) {
   int year = 0, month = 0, day = 0;
@@ -282,7 +285,9 @@ DateTime DateTime::ParseDateTime(std::string_view text) {
   return FromParts(p);
 }
 
-DateTime DateTime::DatePart() const { return DateTime(static_cast<double>(SplitValue(value_).days)); }
+DateTime DateTime::DatePart() const {
+  return DateTime(static_cast<double>(SplitValue(value_).days));
+}
 
 DateTime DateTime::TimePart() const {
   return DateTime(static_cast<double>(SplitValue(value_).ms) / static_cast<double>(kMsPerDay));

@@ -23,7 +23,9 @@ std::size_t CharLength(const std::string& s, std::size_t i) {
   return n;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool MatchAt(const std::string& name, std::size_t ni, const std::string& mask, std::size_t mi) {
   // Iterative wildcard match with one backtrack point for the last "*".
@@ -84,6 +86,8 @@ bool IsAbandonedTempName(std::string_view name, std::string_view prefix, std::st
   return pid != CurrentProcessId() && HasProcessEnded(pid);
 }
 
-std::string AtomicWriteTempPrefix(std::string_view file_name) { return "." + std::string(file_name) + "."; }
+std::string AtomicWriteTempPrefix(std::string_view file_name) {
+  return "." + std::string(file_name) + ".";
+}
 
 }  // namespace kzb::platform

@@ -130,11 +130,11 @@ std::int64_t GetFileAttributes(const std::string& path);
 // the attributes: a folder 040755, a read-only file 0100444, any other file 0100644) and the last-write
 // time in UTC seconds.
 struct FileStatus {
-  std::uint32_t attr = 0;        // kFa* bits
-  std::int64_t size = 0;         // 0 for folders
-  DateTime time;                 // last write, local time
-  std::int64_t unix_time = 0;    // last write, seconds since 1970-01-01 UTC
-  std::uint32_t unix_mode = 0;   // st_mode bits
+  std::uint32_t attr = 0;       // kFa* bits
+  std::int64_t size = 0;        // 0 for folders
+  DateTime time;                // last write, local time
+  std::int64_t unix_time = 0;   // last write, seconds since 1970-01-01 UTC
+  std::uint32_t unix_mode = 0;  // st_mode bits
 };
 // Follows links; false when the path does not exist.
 [[nodiscard]] bool GetFileStatus(const std::string& path, FileStatus& status);

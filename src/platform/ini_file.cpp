@@ -60,7 +60,9 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -289,9 +291,8 @@ class IniReadIndex {
 
   explicit IniReadIndex(const std::string& content) {
     Section* building = nullptr;
-    std::size_t start = content.compare(0, kUtf8ByteOrderMark.size(), kUtf8ByteOrderMark) == 0
-                            ? kUtf8ByteOrderMark.size()
-                            : 0;
+    std::size_t start =
+        content.compare(0, kUtf8ByteOrderMark.size(), kUtf8ByteOrderMark) == 0 ? kUtf8ByteOrderMark.size() : 0;
     while (start < content.size()) {
       std::size_t nl = content.find('\n', start);
       if (nl == std::string::npos) nl = content.size();
@@ -383,7 +384,7 @@ FileIdentity IdentityOf(const struct stat& st) {
 // missing or unreadable file reads as empty, as it does for a single read.
 std::shared_ptr<const ReadIndex> CurrentIndex(const std::string& path) {
   static std::mutex mutex;
-  static std::list<std::tuple<std::string, FileIdentity, std::shared_ptr<const ReadIndex>>> cache;
+  static std::list<std::tuple<std::string, FileIdentity, std::shared_ptr<const ReadIndex> > > cache;
   static const auto empty = std::make_shared<const ReadIndex>(std::string());
 
   struct stat st {};
@@ -545,7 +546,9 @@ bool IniFile::ValueExists(const std::string& section, const std::string& key) co
   return CurrentIndex(path_)->Read(section, key, value);
 }
 
-IniFile::Snapshot IniFile::Read() const { return Snapshot(CurrentIndex(path_)); }
+IniFile::Snapshot IniFile::Read() const {
+  return Snapshot(CurrentIndex(path_));
+}
 
 std::string IniFile::Snapshot::ReadString(const std::string& section, const std::string& key,
                                           const std::string& default_value) const {
@@ -562,7 +565,9 @@ std::int64_t IniFile::Snapshot::ReadInteger(const std::string& section, const st
   return ParseInteger(CutValue(std::move(text)), value) ? value : default_value;
 }
 
-std::vector<std::string> IniFile::ReadSections() const { return CurrentIndex(path_)->Names(); }
+std::vector<std::string> IniFile::ReadSections() const {
+  return CurrentIndex(path_)->Names();
+}
 
 std::vector<std::string> IniFile::ReadSectionKeys(const std::string& section) const {
   // The index is held while its section is read: without the cache (Windows), or once another file has

@@ -35,11 +35,9 @@ class IniFile {
   explicit IniFile(std::string path) : path_(std::move(path)) {}
   const std::string& Path() const { return path_; }
 
-  std::string ReadString(const std::string& section, const std::string& key,
-                         const std::string& default_value) const;
+  std::string ReadString(const std::string& section, const std::string& key, const std::string& default_value) const;
   // Decimal, or hexadecimal after "0x"; default_value when absent or not a number.
-  std::int64_t ReadInteger(const std::string& section, const std::string& key,
-                           std::int64_t default_value) const;
+  std::int64_t ReadInteger(const std::string& section, const std::string& key, std::int64_t default_value) const;
   // Non-zero integer is true; default_value when absent or not a number.
   bool ReadBool(const std::string& section, const std::string& key, bool default_value) const;
 
@@ -69,8 +67,7 @@ class IniFile {
   // thousands of log entries). Later changes of the file are not seen by the snapshot.
   class Snapshot {
    public:
-    std::string ReadString(const std::string& section, const std::string& key,
-                           const std::string& default_value) const;
+    std::string ReadString(const std::string& section, const std::string& key, const std::string& default_value) const;
     std::int64_t ReadInteger(const std::string& section, const std::string& key, std::int64_t default_value) const;
 
    private:

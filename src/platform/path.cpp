@@ -1,7 +1,6 @@
 // The string rules of paths, the same on every system apart from what counts as a separator.
 #include "platform/path.h"
 
-
 namespace kzb::platform {
 
 bool IsPathSeparator(char c) {

@@ -1,7 +1,7 @@
 // The system's random source, for salts and the random bytes of encryption headers.
 //
-// Bytes come from the system's cryptographic generator (getrandom on Linux, BCryptGenRandom on Windows), never from the clock or a
-// seeded generator: a salt that repeats or can be guessed weakens every archive written with it.
+// Bytes come from the system's cryptographic generator (getrandom on Linux, BCryptGenRandom on Windows), never from the
+// clock or a seeded generator: a salt that repeats or can be guessed weakens every archive written with it.
 #pragma once
 
 #include <cstddef>

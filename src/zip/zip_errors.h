@@ -13,11 +13,11 @@ class EZipEngineError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-#define KZB_ZIP_ERROR(Name, DefaultMessage)                                    \
-  class Name : public EZipEngineError {                                        \
-   public:                                                                     \
-    Name() : EZipEngineError(DefaultMessage) {}                                \
-    explicit Name(const std::string& message) : EZipEngineError(message) {}    \
+#define KZB_ZIP_ERROR(Name, DefaultMessage)                                 \
+  class Name : public EZipEngineError {                                     \
+   public:                                                                  \
+    Name() : EZipEngineError(DefaultMessage) {}                             \
+    explicit Name(const std::string& message) : EZipEngineError(message) {} \
   };
 
 KZB_ZIP_ERROR(EBadZipFile, "Not a valid zip file!")

@@ -26,14 +26,18 @@ using test::RunCommand;
 using test::ScratchDir;
 using test::ShellQuote;
 
-std::string Kzb(const std::string& args) { return ShellQuote(test::CliPath()) + " " + args; }
+std::string Kzb(const std::string& args) {
+  return ShellQuote(test::CliPath()) + " " + args;
+}
 
 std::vector<zip::crafted::CraftedEntry> ThreeEntries() {
   return {zip::crafted::Entry("one.txt", std::string(300, '1')), zip::crafted::Entry("two.txt", std::string(300, '2')),
           zip::crafted::Entry("three.txt", std::string(300, '3'))};
 }
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 // The four reading commands on archives cut short, emptied or lying about their count: exit status 4
 // and the damage named; never "All ... OK" or success.
@@ -101,15 +105,14 @@ TEST(DamagedCliTest, RequestsThatMatchNothingAreErrors) {
   ScratchDir dir;
   test::WriteFileBytes(dir / "a.zip", zip::crafted::CraftArchive(ThreeEntries()));
   std::string out;
-  EXPECT_EQ(RunCommand(Kzb("extract " + ShellQuote(dir / "a.zip") + " '*.doc' --dest " + ShellQuote(dir / "out")),
-                       &out),
-            1)
+  EXPECT_EQ(
+      RunCommand(Kzb("extract " + ShellQuote(dir / "a.zip") + " '*.doc' --dest " + ShellQuote(dir / "out")), &out), 1)
       << out;
   EXPECT_TRUE(Has(out, "no entry matches '*.doc'")) << out;
-  EXPECT_EQ(RunCommand(Kzb("extract " + ShellQuote(dir / "a.zip") + " one.txt '*.doc' --dest " +
-                           ShellQuote(dir / "out")),
-                       &out),
-            1)
+  EXPECT_EQ(
+      RunCommand(Kzb("extract " + ShellQuote(dir / "a.zip") + " one.txt '*.doc' --dest " + ShellQuote(dir / "out")),
+                 &out),
+      1)
       << out;
   EXPECT_TRUE(fs::exists(dir / "out/one.txt"));
 
@@ -130,13 +133,17 @@ TEST(DamagedCliTest, AWriteErrorEndsTheExtractionAndTheOldFileSurvives) {
   const std::vector<std::uint8_t> data = test::RandomBytes(400000, 3);
   test::WriteFileBytes(dir / "big.bin", data);
   std::string out;
-  ASSERT_EQ(RunCommand("cd " + ShellQuote(dir.Path()) + " && python3 -c \"import zipfile; z=zipfile.ZipFile('big.zip','w',"
-                       "zipfile.ZIP_DEFLATED); z.write('big.bin'); z.close()\"", &out), 0) << out;
+  ASSERT_EQ(RunCommand("cd " + ShellQuote(dir.Path()) +
+                           " && python3 -c \"import zipfile; z=zipfile.ZipFile('big.zip','w',"
+                           "zipfile.ZIP_DEFLATED); z.write('big.bin'); z.close()\"",
+                       &out),
+            0)
+      << out;
   fs::create_directories(dir / "out");
   test::WriteFileText(dir / "out/big.bin", "the user's own file");
-  const std::string command = "trap '' XFSZ; ulimit -f 100; " +
-                              Kzb("extract " + ShellQuote(dir / "big.zip") + " --overwrite always --dest " +
-                                  ShellQuote(dir / "out"));
+  const std::string command =
+      "trap '' XFSZ; ulimit -f 100; " +
+      Kzb("extract " + ShellQuote(dir / "big.zip") + " --overwrite always --dest " + ShellQuote(dir / "out"));
   EXPECT_EQ(RunCommand("bash -c " + ShellQuote(command), &out), 1) << out;
   EXPECT_TRUE(Has(out, "Cant write uncompressed file")) << out;
   EXPECT_FALSE(Has(out, "CRC")) << out;

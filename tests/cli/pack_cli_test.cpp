@@ -25,7 +25,9 @@ using test::RunCommand;
 using test::ScratchDir;
 using test::ShellQuote;
 
-std::string Kzb(const std::string& args) { return ShellQuote(test::CliPath()) + " " + args; }
+std::string Kzb(const std::string& args) {
+  return ShellQuote(test::CliPath()) + " " + args;
+}
 
 // Runs a command in folder; returns its exit status and its standard output (and, separately, standard
 // error).
@@ -169,8 +171,9 @@ TEST_F(PackCliTest, UsageErrorsExitTwoAndFailuresExitOne) {
 TEST_F(PackCliTest, HelpDescribesEveryOption) {
   std::string out;
   ASSERT_EQ(RunCommand(Kzb("pack --help"), &out), 0);
-  for (const char* option : {"--level", "--password", "--encryption", "--recurse", "--no-paths", "--relative-to", "--exclude", "--store",
-                             "--comment", "--update", "--freshen", "--replace", "--volume-size", "ARCHIVE", "PATH"}) {
+  for (const char* option :
+       {"--level", "--password", "--encryption", "--recurse", "--no-paths", "--relative-to", "--exclude", "--store",
+        "--comment", "--update", "--freshen", "--replace", "--volume-size", "ARCHIVE", "PATH"}) {
     EXPECT_NE(out.find(option), std::string::npos) << option;
   }
 }

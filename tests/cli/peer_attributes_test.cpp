@@ -54,7 +54,9 @@ std::int64_t Utc(int year, int month, int day, int hour, int minute, int second)
   return static_cast<std::int64_t>(timegm(&t));
 }
 
-const std::string kUtf8Name = "Gr\xC3\xBC\xC3\x9F" "e.txt";
+const std::string kUtf8Name =
+    "Gr\xC3\xBC\xC3\x9F"
+    "e.txt";
 const std::string kLatin1Name = "caf\xE9.txt";
 
 // One checked property: the path in the tree, and either the permission bits or the time it must have
@@ -202,7 +204,8 @@ TEST(PeerAttributesTest, ModesTimesAndNamesAcrossTools) {
       continue;
     }
     SCOPED_TRACE(route.label);
-    values["{A}"] = route.pack.empty() ? ShellQuote(kzb_archive) : ShellQuote(dir / test::Numbered("peer", index) + ".zip");
+    values["{A}"] =
+        route.pack.empty() ? ShellQuote(kzb_archive) : ShellQuote(dir / test::Numbered("peer", index) + ".zip");
     values["{D}"] = ShellQuote(dir / test::Numbered("out", index));
     ++index;
     if (!route.pack.empty()) {
@@ -224,7 +227,8 @@ TEST(PeerAttributesTest, ModesTimesAndNamesAcrossTools) {
     table << "\n";
   }
   table << "yes: kept; no*: the tool cannot keep it (below); NO: lost\n";
-  for (const Limit& limit : Limits()) table << "* " << limit.route << ", " << limit.property << ": " << limit.reason << "\n";
+  for (const Limit& limit : Limits())
+    table << "* " << limit.route << ", " << limit.property << ": " << limit.reason << "\n";
   std::cout << table.str();
   if (!missing.empty()) {
     std::string names;

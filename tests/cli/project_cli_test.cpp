@@ -25,14 +25,16 @@ using test::ShellQuote;
 
 class ProjectCliTest : public ::testing::Test {
  protected:
-  ProjectCliTest() { source_ = dir_ / "src/"; EXPECT_TRUE(platform::ForceDirectories(source_)); }
+  ProjectCliTest() {
+    source_ = dir_ / "src/";
+    EXPECT_TRUE(platform::ForceDirectories(source_));
+  }
 
   // Runs kzb with the arguments (already quoted where needed) and the scratch data folder; stdin is empty.
   int Kzb(const std::string& args, std::string* output = nullptr) {
     std::string out;
-    int status = test::RunCommand(ShellQuote(test::CliPath()) + " " + args + " --data-dir " +
-                                      ShellQuote(DataDir()) + " </dev/null",
-                                  &out);
+    int status = test::RunCommand(
+        ShellQuote(test::CliPath()) + " " + args + " --data-dir " + ShellQuote(DataDir()) + " </dev/null", &out);
     if (output != nullptr) *output = out;
     return status;
   }
@@ -80,10 +82,10 @@ TEST_F(ProjectCliTest, AddShowAndListInAFreshDataFolder) {
   ASSERT_EQ(Kzb("show docs", &out), 0) << out;
   for (const std::string& line : std::vector<std::string>{
            "Project: Docs\n", "Prefix: Docs\n", "Suffix: number\n", "Next number: 7\n", "Next increase: 3\n",
-        "Filename: " + dir_ / "out/Docs7.zip\n", "Include: " + source_ + "*.txt\n", "Exclude: " + source_ + "tmp\n",
-        "Include subdirectories: no\n", "Only files newer than: yes\n", "Threshold: 2024-03-01 12:00:00\n",
-        "Use password: yes\n", "Password: (set)\n", "Comment:   note\n", "Compression level: 9\n",
-        "Keep the last: 3\n", "Schedule: every 90 minutes\n"}) {
+           "Filename: " + dir_ / "out/Docs7.zip\n", "Include: " + source_ + "*.txt\n", "Exclude: " + source_ + "tmp\n",
+           "Include subdirectories: no\n", "Only files newer than: yes\n", "Threshold: 2024-03-01 12:00:00\n",
+           "Use password: yes\n", "Password: (set)\n", "Comment:   note\n", "Compression level: 9\n",
+           "Keep the last: 3\n", "Schedule: every 90 minutes\n"}) {
     EXPECT_NE(out.find(line), std::string::npos) << line << "in\n" << out;
   }
 
@@ -179,8 +181,8 @@ TEST_F(ProjectCliTest, BadInputIsAUsageErrorAndChangesNoFile) {
 TEST_F(ProjectCliTest, UnknownProjectIsAnErrorAndChangesNoFile) {
   AddDocs();
   const std::string before = Ini();
-  for (const std::string args : {"show Nope", "edit Nope --level 1", "rename Nope New", "copy Nope New",
-                                 "delete Nope --yes"}) {
+  for (const std::string args :
+       {"show Nope", "edit Nope --level 1", "rename Nope New", "copy Nope New", "delete Nope --yes"}) {
     std::string out;
     EXPECT_EQ(Kzb(args, &out), 1) << args;
     EXPECT_NE(out.find("Project 'Nope' not found"), std::string::npos) << out;
@@ -241,10 +243,10 @@ TEST_F(ProjectCliTest, EncryptionChoiceReachesTheArchives) {
     EXPECT_EQ(archive_command("test " + ShellQuote(archive) + " --password nope", &out), 1) << out;
     EXPECT_NE(out.find("a.txt: wrong password"), std::string::npos) << out;
     const std::string dest = archive + ".out";
-    ASSERT_EQ(archive_command("extract " + ShellQuote(archive) + " --password secret --no-folders --dest " +
-                                  ShellQuote(dest),
-                              &out),
-              0)
+    ASSERT_EQ(
+        archive_command("extract " + ShellQuote(archive) + " --password secret --no-folders --dest " + ShellQuote(dest),
+                        &out),
+        0)
         << out;
     EXPECT_EQ(ReadFileText(dest + "/a.txt"), std::string(3000, 'a'));
   }
@@ -310,10 +312,11 @@ TEST_F(ProjectCliTest, ChangingCommandsRefuseWhileTheWindowRuns) {
 
 TEST_F(ProjectCliTest, LogNewestFirstAndClear) {
   EXPECT_TRUE(platform::ForceDirectories(DataDir()));
-  test::WriteFileText(DataDir() + "log.txt",
-                      "[Common]\nLog Total=2\n"
-                      "[Log1]\nDate=2024-03-01 10:00:00\nOperate=Backup\nStatus=Succeeds\nProject=Docs\nInformation=a\n"
-                      "[Log2]\nDate=2024-03-02 10:00:00\nOperate=Backup\nStatus=Interrupt\nProject=Docs\nInformation=b\n");
+  test::WriteFileText(
+      DataDir() + "log.txt",
+      "[Common]\nLog Total=2\n"
+      "[Log1]\nDate=2024-03-01 10:00:00\nOperate=Backup\nStatus=Succeeds\nProject=Docs\nInformation=a\n"
+      "[Log2]\nDate=2024-03-02 10:00:00\nOperate=Backup\nStatus=Interrupt\nProject=Docs\nInformation=b\n");
   std::string out;
   ASSERT_EQ(Kzb("log", &out), 0);
   EXPECT_EQ(out,
@@ -329,9 +332,9 @@ TEST_F(ProjectCliTest, EnvironmentVariableNamesTheDataFolder) {
   std::string out;
   std::string env_dir = dir_ / "from-env/";
   EXPECT_TRUE(platform::ForceDirectories(env_dir));
-  int status = test::RunCommand("KZB_DATA_DIR=" + ShellQuote(env_dir) + " " + ShellQuote(test::CliPath()) +
-                                    " add Docs --include /x </dev/null",
-                                &out);
+  int status = test::RunCommand(
+      "KZB_DATA_DIR=" + ShellQuote(env_dir) + " " + ShellQuote(test::CliPath()) + " add Docs --include /x </dev/null",
+      &out);
   ASSERT_EQ(status, 0) << out;
   EXPECT_TRUE(platform::IniFile(env_dir + "project.ini").SectionExists("Docs"));
 }

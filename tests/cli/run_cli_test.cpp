@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/runs/run_lock.h"
 #include "app/common/data_dir.h"
+#include "app/runs/run_lock.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
@@ -54,9 +54,8 @@ class RunCliTest : public ::testing::Test {
   // prefix goes in front of the program (a program that runs kzb).
   int Kzb(const std::string& args, std::string* output = nullptr, const std::string& prefix = "") {
     std::string text;
-    int status = RunCommand(prefix + ShellQuote(CliPath()) + " " + args + " --data-dir " + ShellQuote(Data()) +
-                                " </dev/null",
-                            &text);
+    int status = RunCommand(
+        prefix + ShellQuote(CliPath()) + " " + args + " --data-dir " + ShellQuote(Data()) + " </dev/null", &text);
     if (output != nullptr) *output = text;
     return status;
   }
@@ -135,8 +134,8 @@ TEST_F(RunCliTest, BackupThreeTimesKeepTwoListAndRestoreTheTree) {
     const std::string copy = restored_src + relative;
     ASSERT_TRUE(platform::FileExists(copy)) << copy;
     EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(entry.path().string())) << relative;
-    const double seconds = std::fabs(platform::GetFileTime(copy).Value() -
-                                     platform::GetFileTime(entry.path().string()).Value()) * 86400.0;
+    const double seconds =
+        std::fabs(platform::GetFileTime(copy).Value() - platform::GetFileTime(entry.path().string()).Value()) * 86400.0;
     EXPECT_LE(seconds, 2.0) << relative;
     ++compared;
   }
@@ -195,10 +194,10 @@ TEST_F(RunCliTest, ArchiveReachesTheDiskBeforeOlderOnesAreDeleted) {
   std::string out;
   for (int run = 1; run <= 2; ++run) ASSERT_EQ(Kzb("backup Docs", &out), 0) << out;
   const std::string trace = dir_ / "trace.txt";
-  ASSERT_EQ(Kzb("backup Docs", &out,
-                "strace -f -y -qq -e signal=none -e trace=fsync,fdatasync,unlink,unlinkat -o " + ShellQuote(trace) +
-                    " "),
-            0)
+  ASSERT_EQ(
+      Kzb("backup Docs", &out,
+          "strace -f -y -qq -e signal=none -e trace=fsync,fdatasync,unlink,unlinkat -o " + ShellQuote(trace) + " "),
+      0)
       << out;
   ASSERT_FALSE(platform::FileExists(Dest() + "Docs1.zip")) << "the third run of two kept deletes the first";
   // strace names each descriptor by its real path.
@@ -247,8 +246,8 @@ TEST_F(RunCliTest, BackupStatusSaysWhatBecameOfTheArchive) {
   EXPECT_EQ(Kzb("backup Docs", &out, prefix), 5) << out;
   EXPECT_NE(out.find("Not backed up (1):\n  " + Source() + "locked.txt (cannot be read)"), std::string::npos) << out;
   EXPECT_TRUE(platform::FileExists(Dest() + "Docs2.zip"));
-  EXPECT_EQ(LogStatuses(), (std::vector<std::string>{"Backup Interrupt", "Backup Succeeds", "Retention Fails",
-                                                     "Backup Succeeds"}));
+  EXPECT_EQ(LogStatuses(),
+            (std::vector<std::string>{"Backup Interrupt", "Backup Succeeds", "Retention Fails", "Backup Succeeds"}));
 }
 
 TEST_F(RunCliTest, ABackupWaitsForAnotherRunAndIsThenRefused) {

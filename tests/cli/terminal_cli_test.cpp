@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <nlohmann/json.hpp>
 #endif
 
 #include <chrono>
@@ -236,9 +236,9 @@ TEST_F(TerminalCliTest, SettingsShowAndChangeSectionCommonAndTheAutostartEntry) 
       << out;
   platform::IniFile ini(Data() + "project.ini");
   const std::pair<const char*, const char*> keys[] = {
-      {"Auto Run", "1"},   {"Is Minimized", "1"}, {"Enable schedule", "0"}, {"Is Append 0", "1"},
-      {"Width", "4"},      {"IsOverWrite", "1"},  {"Log Count", "20"},      {"By Field", "1"},
-      {"Sort", "1"},       {"PromptBeforeBackup", "1"}, {"Count0", "Docs"},
+      {"Auto Run", "1"}, {"Is Minimized", "1"},       {"Enable schedule", "0"}, {"Is Append 0", "1"},
+      {"Width", "4"},    {"IsOverWrite", "1"},        {"Log Count", "20"},      {"By Field", "1"},
+      {"Sort", "1"},     {"PromptBeforeBackup", "1"}, {"Count0", "Docs"},
   };
   for (const auto& [key, value] : keys) EXPECT_EQ(ini.ReadString("Common", key, "?"), value) << key;
   const std::string entry = dir_ / "config/autostart/kestrova-zip-backup.desktop";

@@ -23,7 +23,9 @@ using test::RunCommand;
 using test::ScratchDir;
 using test::ShellQuote;
 
-std::string Kzb(const std::string& args) { return ShellQuote(test::CliPath()) + " " + args; }
+std::string Kzb(const std::string& args) {
+  return ShellQuote(test::CliPath()) + " " + args;
+}
 
 // Two files (one in a folder) and an archive comment, made with Python's zipfile.
 std::string MakeArchive(const ScratchDir& dir, const std::string& extra = "") {
@@ -113,25 +115,25 @@ TEST(UnzipCliTest, ExtractWithPatternsFoldersAndOverwrite) {
   // Prompt without a terminal answers no; never keeps; always replaces.
   EXPECT_EQ(RunCommand(Kzb("extract " + ShellQuote(archive) + " --dest " + ShellQuote(dest) + " </dev/null"), &out), 0);
   EXPECT_EQ(test::ReadFileText(dest + "/docs/a.txt"), "mine");
-  EXPECT_EQ(RunCommand(Kzb("extract " + ShellQuote(archive) + " --dest " + ShellQuote(dest) + " --overwrite never"),
-                       &out),
-            0);
+  EXPECT_EQ(
+      RunCommand(Kzb("extract " + ShellQuote(archive) + " --dest " + ShellQuote(dest) + " --overwrite never"), &out),
+      0);
   EXPECT_EQ(test::ReadFileText(dest + "/docs/a.txt"), "mine");
-  EXPECT_EQ(RunCommand(Kzb("extract " + ShellQuote(archive) + " --dest " + ShellQuote(dest) + " --overwrite always"),
-                       &out),
-            0);
+  EXPECT_EQ(
+      RunCommand(Kzb("extract " + ShellQuote(archive) + " --dest " + ShellQuote(dest) + " --overwrite always"), &out),
+      0);
   EXPECT_EQ(test::ReadFileText(dest + "/docs/a.txt").size(), 600u);
   // A file an extraction made read-only is replaced all the same.
   test::WriteFileText(dest + "/docs/a.txt", "mine");
   fs::permissions(dest + "/docs/a.txt", fs::perms::owner_read);
-  EXPECT_EQ(RunCommand(Kzb("extract " + ShellQuote(archive) + " --dest " + ShellQuote(dest) + " --overwrite always"),
-                       &out),
-            0)
+  EXPECT_EQ(
+      RunCommand(Kzb("extract " + ShellQuote(archive) + " --dest " + ShellQuote(dest) + " --overwrite always"), &out),
+      0)
       << out;
   EXPECT_EQ(test::ReadFileText(dest + "/docs/a.txt").size(), 600u);
 
-  ASSERT_EQ(RunCommand(Kzb("extract " + ShellQuote(archive) + " --no-folders --dest " + ShellQuote(dir / "flat")), &out),
-            0);
+  ASSERT_EQ(
+      RunCommand(Kzb("extract " + ShellQuote(archive) + " --no-folders --dest " + ShellQuote(dir / "flat")), &out), 0);
   EXPECT_TRUE(fs::exists(dir / "flat/a.txt"));
 }
 
@@ -155,10 +157,10 @@ TEST(UnzipCliTest, PasswordProtectedArchive) {
   EXPECT_EQ(RunCommand(Kzb("test " + ShellQuote(dir / "enc.zip") + " --password pw"), &out), 0) << out;
   EXPECT_EQ(RunCommand(Kzb("test " + ShellQuote(dir / "enc.zip") + " --password nope"), &out), 1);
   EXPECT_NE(out.find("secret.txt: wrong password"), std::string::npos) << out;
-  EXPECT_EQ(RunCommand(Kzb("extract " + ShellQuote(dir / "enc.zip") + " --password pw --dest " +
-                           ShellQuote(dir / "out")),
-                       &out),
-            0);
+  EXPECT_EQ(
+      RunCommand(Kzb("extract " + ShellQuote(dir / "enc.zip") + " --password pw --dest " + ShellQuote(dir / "out")),
+                 &out),
+      0);
   EXPECT_EQ(test::ReadFileText(dir / "out/secret.txt"), "the secret");
 }
 

@@ -1,8 +1,8 @@
 #include "findfile/find_file.h"
 
+#include <gtest/gtest.h>
 #include <atomic>
 #include <chrono>
-#include <gtest/gtest.h>
 #include <string>
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -64,7 +64,9 @@ class FindFileTest : public ::testing::Test {
   std::string Base() const { return dir_.Path().substr(0, dir_.Path().size() - 1); }
   // The same spelled with "/", as the Recorder writes folders.
   std::string SlashedBase() const { return platform::ToForwardSlashes(Base()); }
-  void Touch(const std::string& relative, std::size_t size = 1) { WriteFileText(dir_ / relative, std::string(size, 'x')); }
+  void Touch(const std::string& relative, std::size_t size = 1) {
+    WriteFileText(dir_ / relative, std::string(size, 'x'));
+  }
   void SetTime(const std::string& relative, const std::string& when) {
     ASSERT_TRUE(platform::SetFileTime(dir_ / relative, DateTime::ParseDateTime(when)));
   }
@@ -117,9 +119,8 @@ TEST_F(FindFileTest, SubfoldersDepthFirstInListingOrder) {
   finder.SetLocation(Base());
   finder.Execute();
   const std::string b = SlashedBase();
-  EXPECT_EQ(rec.events, (std::vector<std::string>{"N " + b, "F " + b + "/b.txt", "N " + b + "/a",
-                                                  "F " + b + "/a/x.txt", "N " + b + "/a/deeper",
-                                                  "F " + b + "/a/deeper/y.txt", "N " + b + "/c",
+  EXPECT_EQ(rec.events, (std::vector<std::string>{"N " + b, "F " + b + "/b.txt", "N " + b + "/a", "F " + b + "/a/x.txt",
+                                                  "N " + b + "/a/deeper", "F " + b + "/a/deeper/y.txt", "N " + b + "/c",
                                                   "F " + b + "/c/z.txt", "C"}));
 }
 

@@ -29,11 +29,12 @@ TEST_F(WindowTest, CaptionsHintsAndViewMode) {
   EXPECT_EQ(w.Pages()->tabText(0), "Backup ");
   EXPECT_EQ(w.Pages()->tabText(1), "Restore");
   EXPECT_EQ(w.Pages()->tabText(2), "Log");
-  const std::pair<const char*, const char*> hints[] = {
-      {"SpNew", "Add Project"},       {"SpEdit", "Edit Project"},     {"SpSave", "Save Project"},
-      {"SpCancel", "Cancel "},        {"SpRename", "Rename Project"}, {"spCopy", "Copy Project"},
-      {"SpDelete", "Delete Project"}, {"SpMenu", "Menu"},             {"spEnable", "Enabled Scheduling"},
-      {"SpStart", "Start Backup"},    {"SpRestore", "Start Restore"}, {"SpExit", "Exit"}};
+  const std::pair<const char*, const char*> hints[] = {{"SpNew", "Add Project"},           {"SpEdit", "Edit Project"},
+                                                       {"SpSave", "Save Project"},         {"SpCancel", "Cancel "},
+                                                       {"SpRename", "Rename Project"},     {"spCopy", "Copy Project"},
+                                                       {"SpDelete", "Delete Project"},     {"SpMenu", "Menu"},
+                                                       {"spEnable", "Enabled Scheduling"}, {"SpStart", "Start Backup"},
+                                                       {"SpRestore", "Start Restore"},     {"SpExit", "Exit"}};
   for (const auto& [name, hint] : hints) EXPECT_EQ(Button(name)->toolTip(), hint) << name;
   EXPECT_FALSE(Button("SpSave")->isEnabled());
   EXPECT_FALSE(Button("SpCancel")->isEnabled());
@@ -179,8 +180,8 @@ TEST_F(WindowTest, TrayBackupShowsTheBusyStateWhileItRuns) {
     seen.start = Button("SpStart")->isEnabled();
     seen.select = w.ProjectSelector()->isEnabled();
     seen.entries = TrayEntry(0)->isEnabled() || TrayEntry(1)->isEnabled();
-    seen.wait_cursor = QApplication::overrideCursor() != nullptr &&
-                       QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    seen.wait_cursor =
+        QApplication::overrideCursor() != nullptr && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
     w.close();  // waits for the run's end
   };
   bool closed = false;

@@ -4,9 +4,9 @@
 
 #include <QProcess>
 #include <QSignalSpy>
-#include <filesystem>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 
 #include "app/runs/run_lock.h"
 #include "gui/single_instance.h"

@@ -101,8 +101,8 @@ TEST_F(RestorePageTest, RestoreHonoursEachOverwriteMode) {
     const char* radio;
     int answer;  // -1: no question expected, 0 No, 1 Yes
     bool overwritten;
-  } cases[] = {{"RadioNever", -1, false},  {"RadioAlways", -1, true}, {"RadioPrompt", 0, false},
-               {"RadioPrompt", 1, true},   {"RadioNewer", -1, false}, {"RadioOlder", -1, true}};
+  } cases[] = {{"RadioNever", -1, false}, {"RadioAlways", -1, true}, {"RadioPrompt", 0, false},
+               {"RadioPrompt", 1, true},  {"RadioNewer", -1, false}, {"RadioOlder", -1, true}};
   for (const Case& c : cases) {
     (void)platform::DeleteFile(target + "b.txt");  // restored by an earlier case, or not there yet
     test::WriteFileText(target + "a.txt", "kept\n");

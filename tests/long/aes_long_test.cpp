@@ -55,9 +55,9 @@ TEST(LongTest, AesEntryOverFourGiBWithPeers) {
     EXPECT_EQ(RunCommand("7zz t -p'long pw' " + ShellQuote(archive) + " | tail -5", &output), 0) << output;
   }
   if (test::HaveTool("bsdtar")) {
-    EXPECT_EQ(RunCommand("bsdtar -xO --passphrase 'long pw' -f " + ShellQuote(archive) + " big.bin | cmp - " +
-                             ShellQuote(big),
-                         &output),
+    EXPECT_EQ(RunCommand(
+                  "bsdtar -xO --passphrase 'long pw' -f " + ShellQuote(archive) + " big.bin | cmp - " + ShellQuote(big),
+                  &output),
               0)
         << output;
   }

@@ -1,8 +1,8 @@
 #include "platform/date_time.h"
 
+#include <gtest/gtest.h>
 #include <cmath>
 #include <cstdlib>
-#include <gtest/gtest.h>
 #include <string>
 #include "support/test_support.h"
 
@@ -21,8 +21,8 @@ TEST(DateTimeTest, EpochAndKnownDays) {
 
 TEST(DateTimeTest, PartsRoundTrip) {
   const DateTimeParts samples[] = {
-      {2024, 2, 29, 23, 59, 59, 999}, {1, 1, 1, 0, 0, 0, 0},       {9999, 12, 31, 23, 59, 59, 0},
-      {1899, 12, 29, 6, 0, 0, 0},     {1980, 1, 1, 0, 0, 0, 0},    {2107, 12, 31, 12, 30, 15, 500},
+      {2024, 2, 29, 23, 59, 59, 999}, {1, 1, 1, 0, 0, 0, 0},    {9999, 12, 31, 23, 59, 59, 0},
+      {1899, 12, 29, 6, 0, 0, 0},     {1980, 1, 1, 0, 0, 0, 0}, {2107, 12, 31, 12, 30, 15, 500},
   };
   for (const auto& p : samples) {
     DateTimeParts back = DateTime::FromParts(p).Parts();
@@ -132,8 +132,8 @@ TEST(DateTimeTest, DosDateTimeRoundTrip) {
 }
 
 TEST(DateTimeTest, InvalidDosValuesThrow) {
-  EXPECT_THROW(DateTime::FromDos(0), EConvertError);                  // month 0, day 0
-  EXPECT_THROW(DateTime::FromDos(0x0021BFFFu), EConvertError);        // 23:63:62
+  EXPECT_THROW(DateTime::FromDos(0), EConvertError);            // month 0, day 0
+  EXPECT_THROW(DateTime::FromDos(0x0021BFFFu), EConvertError);  // 23:63:62
   EXPECT_THROW(DateTime::FromDos((0x0021u << 16) | (24u << 11)), EConvertError);
 }
 

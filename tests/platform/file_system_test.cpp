@@ -42,14 +42,29 @@ TEST(MatchesFindMaskTest, Table) {
     bool match;
   };
   const Case cases[] = {
-      {"report.txt", "*.txt", true},   {"REPORT.TXT", "*.txt", true},  {"report.txt", "*.TXT", true},
-      {"report.txt2", "*.txt", false}, {"report", "*.*", true},        {"report", "*", true},
-      {".hidden", "*.*", true},        {"a.b.c", "*.c", true},         {"abc", "a?c", true},
-      {"ac", "a?c", false},            {"aXYc", "a*c", true},          {"aXYd", "a*c", false},
-      {"readme", "readme.*", true},    {"readme.md", "readme.*", true}, {"readme.md", "read", false},
-      {"read", "read", true},          {"", "*", true},                {"x.zip", "*.zip", true},
-      {"é.txt", "?.txt", true},        {"Ü.txt", "ü.txt", false},      {"abcabc", "*abc", true},
-      {"ab", "*?*?*", true},           {"a", "*?*?*", false},
+      {"report.txt", "*.txt", true},
+      {"REPORT.TXT", "*.txt", true},
+      {"report.txt", "*.TXT", true},
+      {"report.txt2", "*.txt", false},
+      {"report", "*.*", true},
+      {"report", "*", true},
+      {".hidden", "*.*", true},
+      {"a.b.c", "*.c", true},
+      {"abc", "a?c", true},
+      {"ac", "a?c", false},
+      {"aXYc", "a*c", true},
+      {"aXYd", "a*c", false},
+      {"readme", "readme.*", true},
+      {"readme.md", "readme.*", true},
+      {"readme.md", "read", false},
+      {"read", "read", true},
+      {"", "*", true},
+      {"x.zip", "*.zip", true},
+      {"é.txt", "?.txt", true},
+      {"Ü.txt", "ü.txt", false},
+      {"abcabc", "*abc", true},
+      {"ab", "*?*?*", true},
+      {"a", "*?*?*", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(MatchesFindMask(c.name, c.mask), c.match) << c.name << " ~ " << c.mask;
@@ -132,13 +147,15 @@ TEST_F(FileFinderTest, SpecialFilesAreNotListed) {
   GTEST_SKIP() << "POSIX only: named pipes in a folder";
 #else
   ASSERT_EQ(mkfifo((dir_ / "pipe.txt").c_str(), 0600), 0);
-  EXPECT_EQ(FindNames(dir_ / "*.txt", kFaAnyFile), (std::vector<std::string>{".hidden.txt", "A.TXT", "b.txt", "ro.txt"}));
+  EXPECT_EQ(FindNames(dir_ / "*.txt", kFaAnyFile),
+            (std::vector<std::string>{".hidden.txt", "A.TXT", "b.txt", "ro.txt"}));
 #endif
 }
 
 TEST_F(FileFinderTest, TimesAndIdentity) {
 #ifdef _WIN32
-  GTEST_SKIP() << "POSIX only: hard links and the identity of files (Windows reports the identity of folders, which the loop checks use)";
+  GTEST_SKIP() << "POSIX only: hard links and the identity of files (Windows reports the identity of folders, which "
+                  "the loop checks use)";
 #else
   ASSERT_TRUE(SetFileTime(dir_ / "b.txt", DateTime::ParseDateTime("2022-02-02 02:02:02")));
   ASSERT_EQ(link((dir_ / "b.txt").c_str(), (dir_ / "hard.txt").c_str()), 0);

@@ -1,9 +1,9 @@
 #include "platform/ini_file.h"
 
-#include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <csignal>
+#include <cstdio>
 #include <random>
 #include <string>
 #ifndef _WIN32
@@ -122,9 +122,8 @@ TEST_F(IniFileTest, IntegerForms) {
     const char* key;
     std::int64_t expected;
   };
-  const Case cases[] = {{"dec", 42},  {"neg", -7},   {"hex", 31},       {"blank", 12},
-                        {"bad", -1},  {"empty", -1}, {"huge", -1},      {"missing", -1},
-                        {"big", 4294967295LL}};
+  const Case cases[] = {{"dec", 42},   {"neg", -7},  {"hex", 31},     {"blank", 12},        {"bad", -1},
+                        {"empty", -1}, {"huge", -1}, {"missing", -1}, {"big", 4294967295LL}};
   for (const Case& c : cases) EXPECT_EQ(ini.ReadInteger("N", c.key, -1), c.expected) << c.key;
   EXPECT_EQ(ini.ReadInteger("N", "hex", -1), 31);  // "HEX" is the same key; the first one wins
   EXPECT_FALSE(ini.ReadBool("N", "bool0", true));
@@ -136,8 +135,8 @@ TEST_F(IniFileTest, IntegerForms) {
 
 TEST_F(IniFileTest, ValuesRoundTripExactly) {
   IniFile ini(path_);
-  const std::string values[] = {"  two leading blanks", "trailing blank ", "a=b=c", "[not a section]",
-                                "; not a comment",      "",                "\ttab",  "Grüße ✓"};
+  const std::string values[] = {
+      "  two leading blanks", "trailing blank ", "a=b=c", "[not a section]", "; not a comment", "", "\ttab", "Grüße ✓"};
   int i = 0;
   for (const std::string& v : values) ini.WriteString("S", test::Numbered("k", i++), v);
   i = 0;
@@ -163,8 +162,8 @@ TEST_F(IniFileTest, BlanksAroundValuesAndQuotedValues) {
   struct Case {
     const char* key;
     const char* expected;
-  } cases[] = {{"Count0", "Docs"},       {"Count1", "Photos"},  {"Quoted", "  kept  "},
-               {"Inner", "a \"b\" c"}, {"OneQuote", "\""}};
+  } cases[] = {
+      {"Count0", "Docs"}, {"Count1", "Photos"}, {"Quoted", "  kept  "}, {"Inner", "a \"b\" c"}, {"OneQuote", "\""}};
   for (const Case& c : cases) EXPECT_EQ(ini.ReadString("Common", c.key, "?"), c.expected) << c.key;
   EXPECT_EQ(ini.ReadInteger("Common", "Width", 0), 4);
 
@@ -316,8 +315,8 @@ TEST_F(IniFileTest, KillDuringSaveNeverLeavesATruncatedFile) {
   auto version = [](int n) {
     std::vector<IniFile::Entry> entries;
     for (int i = 0; i < 400; ++i) {
-      entries.push_back({"Key" + std::to_string(i), std::string(100, static_cast<char>('a' + n % 26)) +
-                                                        std::to_string(n)});
+      entries.push_back(
+          {"Key" + std::to_string(i), std::string(100, static_cast<char>('a' + n % 26)) + std::to_string(n)});
     }
     entries.push_back({"Version", std::to_string(n)});
     entries.push_back({"End", "end"});

@@ -1,7 +1,7 @@
 #include "platform/path.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
+#include <cstdlib>
 #include <string>
 #include "support/test_support.h"
 

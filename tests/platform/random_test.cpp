@@ -1,8 +1,8 @@
 #include "platform/random.h"
 
+#include <gtest/gtest.h>
 #include <array>
 #include <cstdint>
-#include <gtest/gtest.h>
 #include <set>
 #include <vector>
 

@@ -1,9 +1,9 @@
 #include "platform/system.h"
 
+#include <gtest/gtest.h>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <gtest/gtest.h>
 #include <string>
 #ifndef _WIN32
 #include <sys/resource.h>

@@ -165,7 +165,7 @@ TEST(WindowsFileTest, ArchiveBitIsCleared) {
   ASSERT_TRUE(SetFileAttributes(path, kFaHidden | kFaArchive));
   ASSERT_TRUE(ClearArchiveAttribute(path));
   EXPECT_EQ(GetFileAttributes(path) & 0x3F, kFaHidden);  // the other bits stay
-  ASSERT_TRUE(ClearArchiveAttribute(path));               // already clear
+  ASSERT_TRUE(ClearArchiveAttribute(path));              // already clear
   test::WriteFileText(path, "changed");
   EXPECT_EQ(GetFileAttributes(path) & kFaArchive, kFaArchive);
 }

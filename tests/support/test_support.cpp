@@ -82,7 +82,9 @@ int EndedProcessId() {
 WithoutPermissionOverride::WithoutPermissionOverride() = default;
 WithoutPermissionOverride::~WithoutPermissionOverride() = default;
 
-std::string WithoutPermissionOverridePrefix() { return "-"; }
+std::string WithoutPermissionOverridePrefix() {
+  return "-";
+}
 
 int EndedProcessId() {
   STARTUPINFOW startup{};
@@ -135,7 +137,9 @@ std::string ScratchDir::operator/(const std::string& relative) const {
   return path_ + platform::ToNativeSeparators(relative);
 }
 
-std::string Native(const std::string& slash_path) { return platform::ToNativeSeparators(slash_path); }
+std::string Native(const std::string& slash_path) {
+  return platform::ToNativeSeparators(slash_path);
+}
 
 std::vector<std::string> Native(std::vector<std::string> slash_paths) {
   for (std::string& path : slash_paths) path = Native(path);
@@ -186,10 +190,13 @@ int RunCommand(const std::string& /*command*/, std::string* output) {
   return -1;
 }
 
-bool HaveTool(const std::string& /*program*/) { return false; }
+bool HaveTool(const std::string& /*program*/) {
+  return false;
+}
 
 std::string MissingTools(const std::string& programs) {
-  return programs + ": host programs, which a Windows test program cannot start (tests/windows/wine_cli_test.sh "
+  return programs +
+         ": host programs, which a Windows test program cannot start (tests/windows/wine_cli_test.sh "
          "checks kzb.exe's archives with them from the host)";
 }
 
@@ -212,7 +219,9 @@ bool HaveTool(const std::string& program) {
   return RunCommand("command -v " + ShellQuote(program) + " >/dev/null") == 0;
 }
 
-std::string MissingTools(const std::string& programs) { return programs + " not installed"; }
+std::string MissingTools(const std::string& programs) {
+  return programs + " not installed";
+}
 
 #endif
 
@@ -225,8 +234,10 @@ std::string Numbered(const std::string& prefix, long long number) {
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) {
-    if (c == '\'') quoted += "'\\''";
-    else quoted += c;
+    if (c == '\'')
+      quoted += "'\\''";
+    else
+      quoted += c;
   }
   return quoted + "'";
 }
@@ -262,7 +273,9 @@ std::string FixturesDir() {
   return platform::IncludeTrailingSeparator(platform::FromFsPath(fs::canonical(dir)));
 }
 
-std::string CliPath() { return KZB_CLI_PATH; }
+std::string CliPath() {
+  return KZB_CLI_PATH;
+}
 
 #ifdef _WIN32
 

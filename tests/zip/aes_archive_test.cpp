@@ -83,7 +83,9 @@ std::map<std::string, TZipHeaderInfo> Entries(const std::string& archive) {
   return entries;
 }
 
-bool HavePeers() { return test::HaveTool("7zz") && test::HaveTool("bsdtar"); }
+bool HavePeers() {
+  return test::HaveTool("7zz") && test::HaveTool("bsdtar");
+}
 
 class AesArchiveTest : public ::testing::Test {
  protected:
@@ -125,8 +127,8 @@ TEST_F(AesArchiveTest, OurArchivesAreReadByPeersAndByUs) {
   for (const Case& c : {Case{0, TZipEncryption::zeAes256, 3}, Case{6, TZipEncryption::zeAes256, 3},
                         Case{6, TZipEncryption::zeAes128, 1}}) {
     SCOPED_TRACE("level " + std::to_string(c.level) + " strength " + std::to_string(c.strength));
-    const std::string archive = WriteArchive("ours" + std::to_string(c.level) + std::to_string(c.strength) + ".zip",
-                                             c.level, c.encryption);
+    const std::string archive =
+        WriteArchive("ours" + std::to_string(c.level) + std::to_string(c.strength) + ".zip", c.level, c.encryption);
     for (const auto& [name, entry] : Entries(archive)) {
       SCOPED_TRACE(name);
       EXPECT_TRUE(entry.IsAes());
@@ -249,7 +251,8 @@ TEST_F(AesArchiveTest, BadPasswordHandlerSuppliesTheRightOne) {
 TEST_F(AesArchiveTest, TamperedEntryIsDamagedAndNotKept) {
   for (int level : {0, 6}) {
     SCOPED_TRACE(level);
-    const std::string archive = WriteArchive("tamper" + std::to_string(level) + ".zip", level, TZipEncryption::zeAes256);
+    const std::string archive =
+        WriteArchive("tamper" + std::to_string(level) + ".zip", level, TZipEncryption::zeAes256);
     const TZipHeaderInfo target = Entries(archive).at("random.bin");
     const Bytes original = ReadFileBytes(archive);
     // Offset of the entry's data: the local header's fixed part, name and extra field.
@@ -261,9 +264,9 @@ TEST_F(AesArchiveTest, TamperedEntryIsDamagedAndNotKept) {
       std::size_t offset;
       TSkipReason reason;
     };
-    for (const Flip& flip : {Flip{data + 3, TSkipReason::srBadPassword}, Flip{data + 18 + 1000, TSkipReason::srBadData},
-                             Flip{data + size - 11, TSkipReason::srBadData},
-                             Flip{data + size - 1, TSkipReason::srBadData}}) {
+    for (const Flip& flip :
+         {Flip{data + 3, TSkipReason::srBadPassword}, Flip{data + 18 + 1000, TSkipReason::srBadData},
+          Flip{data + size - 11, TSkipReason::srBadData}, Flip{data + size - 1, TSkipReason::srBadData}}) {
       SCOPED_TRACE(flip.offset - data);
       Bytes bytes = original;
       bytes[flip.offset] ^= 0x20;

@@ -106,8 +106,10 @@ const std::vector<TreeFile>& Tree() {
       {"readonly.txt", 0444, Utc(2022, 5, 5, 5, 5, 5)},
       {"winter.txt", 0644, Utc(2024, 1, 15, 10, 20, 31)},
       {"summer.txt", 0640, Utc(2024, 7, 15, 10, 20, 33)},
-      {"Gr\xC3\xBC\xC3\x9F" "e.txt", 0600, Utc(2021, 3, 28, 1, 30, 1)},  // UTF-8
-      {"caf\xE9.txt", 0664, Utc(2021, 10, 31, 2, 30, 59)},               // Latin-1: not UTF-8
+      {"Gr\xC3\xBC\xC3\x9F"
+       "e.txt",
+       0600, Utc(2021, 3, 28, 1, 30, 1)},                   // UTF-8
+      {"caf\xE9.txt", 0664, Utc(2021, 10, 31, 2, 30, 59)},  // Latin-1: not UTF-8
       {"private/note.txt", 0600, Utc(2020, 2, 29, 23, 59, 59)},
   };
   return tree;
@@ -198,8 +200,12 @@ TEST(AttributesTest, ForeignModesAndTimeBlocks) {
       "def add(name,made_by,attr,extra=b'',data=b'x'):\n"
       "  i=zipfile.ZipInfo(name,(2001,1,1,0,0,0)); i.create_system=made_by; i.external_attr=attr; i.extra=extra\n"
       "  z.writestr(i,data)\n"
-      "ntfs=struct.pack('<HHIHHQQQ',10,32,0,1,24,(" + std::to_string(ntfs_time) + "+11644473600)*10**7,0,0)\n"
-      "ut=struct.pack('<HHBI',0x5455,5,1," + std::to_string(ut_time) + ")\n"
+      "ntfs=struct.pack('<HHIHHQQQ',10,32,0,1,24,(" +
+      std::to_string(ntfs_time) +
+      "+11644473600)*10**7,0,0)\n"
+      "ut=struct.pack('<HHBI',0x5455,5,1," +
+      std::to_string(ut_time) +
+      ")\n"
       "add('setuid',3,0o104755<<16)\n"
       "add('sticky/',3,(0o41777<<16)|0x10,data=b'')\n"
       "add('link',3,0o120777<<16)\n"

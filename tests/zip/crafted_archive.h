@@ -14,7 +14,7 @@ namespace kzb::zip::crafted {
 
 struct CraftedEntry {
   std::string name;
-  std::string data;                         // the stored bytes (written as they are)
+  std::string data;  // the stored bytes (written as they are)
   std::uint16_t method = kMethodStored;
   std::uint16_t flags = 0;
   bool write_local = true;                  // false: only a central header names it
@@ -40,9 +40,9 @@ inline CraftedEntry CentralOnly(std::string name, std::string data, std::int64_t
 }
 
 struct CraftedEnd {
-  std::int64_t declared_entries = -1;       // -1: the number of central headers (modulo 65536)
-  std::int64_t central_offset = -1;         // -1: where the central directory went
-  std::int64_t central_size = -1;           // -1: its size
+  std::int64_t declared_entries = -1;  // -1: the number of central headers (modulo 65536)
+  std::int64_t central_offset = -1;    // -1: where the central directory went
+  std::int64_t central_size = -1;      // -1: its size
 };
 
 inline void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {

@@ -27,7 +27,8 @@ namespace test = kzb::test;
 std::vector<CraftedEntry> FiveEntries() {
   std::vector<CraftedEntry> entries;
   for (int i = 0; i < 5; ++i) {
-    entries.push_back(Entry("file" + std::to_string(i) + ".txt", std::string(200 + 37 * i, static_cast<char>('a' + i))));
+    entries.push_back(
+        Entry("file" + std::to_string(i) + ".txt", std::string(200 + 37 * i, static_cast<char>('a' + i))));
   }
   return entries;
 }

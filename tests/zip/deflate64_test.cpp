@@ -46,10 +46,14 @@ class BitWriter {
   }
   // Symbols of the fixed literal/length code.
   void FixedSymbol(int symbol) {
-    if (symbol < 144) Code(0x30 + symbol, 8);
-    else if (symbol < 256) Code(0x190 + symbol - 144, 9);
-    else if (symbol < 280) Code(symbol - 256, 7);
-    else Code(0xC0 + symbol - 280, 8);
+    if (symbol < 144)
+      Code(0x30 + symbol, 8);
+    else if (symbol < 256)
+      Code(0x190 + symbol - 144, 9);
+    else if (symbol < 280)
+      Code(symbol - 256, 7);
+    else
+      Code(0xC0 + symbol - 280, 8);
   }
   Bytes Done() {
     Align();
@@ -128,8 +132,8 @@ TEST(Deflate64, DistanceCodes30And31ReachSixtyFourKiB) {
     std::uint32_t extra;
     int extra_bits;
     std::size_t distance;
-  } matches[] = {{29, 8191, 13, 32768}, {30, 0, 14, 32769}, {30, 16383, 14, 49152}, {31, 0, 14, 49153},
-                 {31, 16383, 14, 65536}};
+  } matches[] = {
+      {29, 8191, 13, 32768}, {30, 0, 14, 32769}, {30, 16383, 14, 49152}, {31, 0, 14, 49153}, {31, 16383, 14, 65536}};
   for (const Match64& m : matches) {
     w.FixedSymbol(264);  // length 10
     w.Code(m.code, 5);
@@ -199,9 +203,7 @@ TEST(Deflate64, CallbackErrors) {
     pos += n;
     return n;
   };
-  const auto fails_with = [](auto error) {
-    return [error](const std::uint8_t*, std::size_t) { throw error; };
-  };
+  const auto fails_with = [](auto error) { return [error](const std::uint8_t*, std::size_t) { throw error; }; };
   // Conditions of the entry's data end the entry.
   EXPECT_EQ(inflater.Inflate([](std::uint8_t*, std::size_t) -> std::size_t { throw EFatalUnzipError(); },
                              [](const std::uint8_t*, std::size_t) {}),
@@ -278,8 +280,8 @@ TEST(Deflate64, SevenZipEntries) {
     EXPECT_FALSE(plain.result == DecodeResult::kOk && plain.data == data);
     // Cut short anywhere, the entry fails.
     for (const std::size_t keep : {stream.size() / 3, stream.size() - 1}) {
-      const Decoded d = Decode(Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(keep)),
-                               InflateFormat::kDeflate64);
+      const Decoded d =
+          Decode(Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(keep)), InflateFormat::kDeflate64);
       EXPECT_EQ(d.result, DecodeResult::kDataError) << keep;
     }
   }

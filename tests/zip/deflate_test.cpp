@@ -22,9 +22,9 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes TextBytes(std::size_t size, std::uint32_t seed) {
-  static const char* const kWords[] = {"the ",   "archive ", "backup ", "file ",  "of ",     "and ",
-                                       "deflate ", "window ", "match ",  "to ",    "kestrova ", "zip\n",
-                                       "block ", "code ",   "length ", "distance\n"};
+  static const char* const kWords[] = {"the ",     "archive ", "backup ", "file ",     "of ",       "and ",
+                                       "deflate ", "window ",  "match ",  "to ",       "kestrova ", "zip\n",
+                                       "block ",   "code ",    "length ", "distance\n"};
   Bytes out;
   out.reserve(size);
   std::uint32_t x = seed * 2654435761u + 1;
@@ -129,7 +129,9 @@ Bytes Inflated(const Bytes& stream) {
 }
 
 // The entry data as an extractor sees it: stored bytes or a deflate stream.
-Bytes Unpacked(const CompressedBuffer& c) { return c.result.stored ? c.data : Inflated(c.data); }
+Bytes Unpacked(const CompressedBuffer& c) {
+  return c.result.stored ? c.data : Inflated(c.data);
+}
 
 class DeflateLevelTest : public ::testing::TestWithParam<int> {};
 
@@ -163,9 +165,9 @@ TEST_P(DeflateLevelTest, RoundTripsEdgeInputsThroughOursAndZlib) {
       "print('checked', n)\n";
   test::WriteFileText(dir / "check.py", script);
   std::string output;
-  ASSERT_EQ(test::RunCommand("python3 " + test::ShellQuote(dir / "check.py") + " " + test::ShellQuote(dir.Path()),
-                             &output),
-            0)
+  ASSERT_EQ(
+      test::RunCommand("python3 " + test::ShellQuote(dir / "check.py") + " " + test::ShellQuote(dir.Path()), &output),
+      0)
       << output;
   EXPECT_NE(output.find("checked " + std::to_string(streams)), std::string::npos) << output;
 }
@@ -224,10 +226,8 @@ TEST(DeflateFile, TextAndBinaryAttribute) {
     few_high[i] = i % 50 == 0 ? 0xE9 : i % 61 == 0 ? '\n' : static_cast<std::uint8_t>('a' + few_high[i] % 26);
   }
   const Case cases[] = {
-      {"letters and line ends", TextBytes(50000, 4), 1},
-      {"every third byte above 127", many_high, 0},
-      {"every fourth byte below 7", many_low, 0},
-      {"random letters with an accent every 50 bytes", few_high, 1},
+      {"letters and line ends", TextBytes(50000, 4), 1}, {"every third byte above 127", many_high, 0},
+      {"every fourth byte below 7", many_low, 0},        {"random letters with an accent every 50 bytes", few_high, 1},
       {"machine code", BinaryBytes(50000, 8), 0},
   };
   for (const Case& c : cases) {

@@ -99,8 +99,9 @@ TEST(ExtractTest, HostileNamesStayInsideTheDestination) {
             "z.writestr('C:/x4.txt','four')\n"
             "i=zipfile.ZipInfo('link'); i.create_system=3; i.external_attr=(0o120777<<16)\n"
             "z.writestr(i," +
-                std::string("'") + outside + "')\n"
-                                             "z.writestr('link','through the link?')\n");
+                std::string("'") + outside +
+                "')\n"
+                "z.writestr('link','through the link?')\n");
   test::WriteFileText(outside, "untouched");
   // An existing link in the destination must not be written through either.
   fs::create_directories(dir / "dest");
@@ -164,14 +165,12 @@ TEST(ExtractTest, OverwriteModes) {
     double file_days_offset;  // existing file's time relative to the entry's
     bool replaced;
   } cases[] = {
-      {TUZOverwriteMode::Always, 0, true},
-      {TUZOverwriteMode::Never, -10, false},
-      {TUZOverwriteMode::ifNewer, 0, false},   // equal times: kept
-      {TUZOverwriteMode::ifNewer, -1, true},   // file older than the entry
-      {TUZOverwriteMode::ifNewer, 1, false},
-      {TUZOverwriteMode::ifOlder, 0, false},
-      {TUZOverwriteMode::ifOlder, 1, true},    // file newer than the entry
-      {TUZOverwriteMode::Prompt, 0, false},    // no handler: kept
+      {TUZOverwriteMode::Always, 0, true},   {TUZOverwriteMode::Never, -10, false},
+      {TUZOverwriteMode::ifNewer, 0, false},  // equal times: kept
+      {TUZOverwriteMode::ifNewer, -1, true},  // file older than the entry
+      {TUZOverwriteMode::ifNewer, 1, false}, {TUZOverwriteMode::ifOlder, 0, false},
+      {TUZOverwriteMode::ifOlder, 1, true},  // file newer than the entry
+      {TUZOverwriteMode::Prompt, 0, false},  // no handler: kept
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.mode) * 100 + static_cast<int>(c.file_days_offset));
@@ -250,7 +249,8 @@ TEST(ExtractTest, PasswordChecksAndRetries) {
   ScratchDir dir;
   test::WriteFileText(dir / "src/secret.txt", std::string(5000, 's'));
   test::WriteFileText(dir / "src/plain.txt", "plain");
-  ASSERT_EQ(test::RunCommand("cd " + ShellQuote(dir / "src") + " && zip -q -P right ../enc.zip secret.txt plain.txt"), 0);
+  ASSERT_EQ(test::RunCommand("cd " + ShellQuote(dir / "src") + " && zip -q -P right ../enc.zip secret.txt plain.txt"),
+            0);
   {
     // Wrong password, no handler: skipped with reason 0, no file, the run goes on.
     TVCLUnZip reader;

@@ -57,9 +57,8 @@ class FileListTest : public ::testing::Test {
 };
 
 TEST_F(FileListTest, WalkIsPreOrderInNameOrderAndSkipsDotFolders) {
-  EXPECT_EQ(Walk(root_, true, "*.txt"),
-            Native(std::vector<std::string>{".hidden.txt", "a.txt", "sub/", "sub/c.txt", "sub/deep/",
-                                            "sub/deep/d.txt", "sub2/"}));
+  EXPECT_EQ(Walk(root_, true, "*.txt"), Native(std::vector<std::string>{".hidden.txt", "a.txt", "sub/", "sub/c.txt",
+                                                                        "sub/deep/", "sub/deep/d.txt", "sub2/"}));
   EXPECT_EQ(Walk(root_, false, "*"), (std::vector<std::string>{".hidden.txt", "a.txt", "b.doc", "readme"}));
 }
 
@@ -93,8 +92,8 @@ TEST_F(FileListTest, PlainEntriesFirstThenPatternResultsWithByteTotal) {
   std::vector<std::string> missing;
   context.on_no_such_file = [&](const std::string& path) { missing.push_back(path); };
   std::int64_t total = 0;
-  auto list = Resolve({root_ + "*.doc", "readme", root_ + "nope.txt", root_ + "sub/", root_ + "a.txt"}, context,
-                      &total);
+  auto list =
+      Resolve({root_ + "*.doc", "readme", root_ + "nope.txt", root_ + "sub/", root_ + "a.txt"}, context, &total);
   EXPECT_EQ(list, (std::vector<std::string>{"readme", "sub/", "a.txt", "b.doc"}));
   EXPECT_EQ(missing, (std::vector<std::string>{root_ + "nope.txt"}));
   EXPECT_EQ(total, 5 + 3 + 4);
@@ -159,8 +158,8 @@ TEST_F(FileListTest, LinkBackToAnOpenFolderIsNotFollowed) {
   std::filesystem::create_directory_symlink(root_ + "sub", root_ + "sub/deep/loop");
   std::filesystem::create_directory_symlink(root_ + "sub2", root_ + "sub/other");
   auto files = Walk(root_ + "sub/", true, "*");
-  EXPECT_EQ(files, (std::vector<std::string>{"sub/c.txt", "sub/deep/", "sub/deep/d.txt", "sub/other/",
-                                             "sub/other/e.doc"}));
+  EXPECT_EQ(files,
+            (std::vector<std::string>{"sub/c.txt", "sub/deep/", "sub/deep/d.txt", "sub/other/", "sub/other/e.doc"}));
 #endif
 }
 

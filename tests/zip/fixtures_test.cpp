@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,8 +23,8 @@ using test::FixturesDir;
 using test::ScratchDir;
 
 struct FixtureRow {
-  std::string key;           // manifest key
-  std::string open_name;     // the file the reader is given
+  std::string key;        // manifest key
+  std::string open_name;  // the file the reader is given
   std::string password;
   std::string expected_dir;  // "" for none
   int entries = 0;
@@ -47,9 +47,8 @@ std::vector<FixtureRow> LoadManifest(const std::string& dir) {
   const std::string script_path = dir + "manifest.py";
   test::WriteFileText(script_path, script);
   std::string output;
-  const int rc = test::RunCommand("python3 " + test::ShellQuote(script_path) + " " +
-                                      test::ShellQuote(FixturesDir()),
-                                  &output);
+  const int rc =
+      test::RunCommand("python3 " + test::ShellQuote(script_path) + " " + test::ShellQuote(FixturesDir()), &output);
   std::vector<FixtureRow> rows;
   if (rc != 0) return rows;
   std::istringstream lines(output);
@@ -111,10 +110,10 @@ RunResult Extract(const std::string& archive, const std::string& password, const
 struct DamagedCase {
   const char* key;
   TIncompleteZipMode mode;
-  const char* error;          // expected error text, or "" for none
-  int extracted;              // entries extracted intact
-  int failures;               // entries reported as failed
-  const char* same_as;        // expected folder the extracted files must match ("" = no check)
+  const char* error;    // expected error text, or "" for none
+  int extracted;        // entries extracted intact
+  int failures;         // entries reported as failed
+  const char* same_as;  // expected folder the extracted files must match ("" = no check)
 };
 
 const DamagedCase kDamaged[] = {

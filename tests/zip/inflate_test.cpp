@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
 #include "platform/file_system.h"
+#include "support/test_support.h"
 #include "zip/decompress/inflate.h"
 #include "zip/decompress/inflate_buffer.h"
 #include "zip/deflate/deflate_buffer.h"
@@ -102,8 +102,8 @@ TEST(Inflate, ZlibEveryLevelAndStrategy) {
     int mem_level;
   };
   const Setting settings[] = {
-      {Z_DEFAULT_STRATEGY, 15, 8}, {Z_FILTERED, 15, 8}, {Z_HUFFMAN_ONLY, 15, 8}, {Z_RLE, 15, 8},
-      {Z_FIXED, 15, 8},            {Z_DEFAULT_STRATEGY, 9, 1},  // small window, tiny blocks
+      {Z_DEFAULT_STRATEGY, 15, 8}, {Z_FILTERED, 15, 8}, {Z_HUFFMAN_ONLY, 15, 8}, {Z_RLE, 15, 8}, {Z_FIXED, 15, 8},
+      {Z_DEFAULT_STRATEGY, 9, 1},  // small window, tiny blocks
       {Z_DEFAULT_STRATEGY, 15, 9},
   };
   for (const Setting& setting : settings) {
@@ -209,15 +209,19 @@ std::vector<std::uint32_t> CanonicalCodes(const std::vector<int>& lengths) {
 }
 
 void FixedLiteral(BitWriter& w, int c) {
-  if (c < 144) w.Code(0x30 + c, 8);
-  else w.Code(0x190 + c - 144, 9);
+  if (c < 144)
+    w.Code(0x30 + c, 8);
+  else
+    w.Code(0x190 + c - 144, 9);
 }
 // Fixed code of length 3 to 10 (symbols 257-264) and distance code d (no extra bits: d < 4).
 void FixedMatch(BitWriter& w, int length, int distance_code) {
   w.Code(length - 3 + 1, 7);
   w.Code(distance_code, 5);
 }
-void FixedEnd(BitWriter& w) { w.Code(0, 7); }
+void FixedEnd(BitWriter& w) {
+  w.Code(0, 7);
+}
 
 // A dynamic block header whose code-length code gives every length 0-15 a 4-bit code, then the lengths.
 // hlit_field / hdist_field are written as given (so tests can declare impossible counts).
@@ -546,7 +550,7 @@ TEST(Inflate, BadStreamsAreRejected) {
     w.Bits(deflate::kBlockFixed, 2);
     FixedLiteral(w, 'a');
     FixedLiteral(w, 'a');
-    w.Code(1, 7);    // length 3
+    w.Code(1, 7);   // length 3
     w.Code(30, 5);  // distance symbol 30
     FixedEnd(w);
     cases.push_back({"fixed distance symbol 30", w.Done()});
@@ -632,7 +636,7 @@ TEST(Inflate, LongestDistanceAndLongestMatch) {
   w.Bits(deflate::kBlockFixed, 2);
   for (std::uint8_t b : head) FixedLiteral(w, b);
   w.Code(0xC0 + 285 - 280, 8);  // length 258
-  w.Code(29, 5);               // distance 24577 + 13 extra bits
+  w.Code(29, 5);                // distance 24577 + 13 extra bits
   w.Bits(32768 - 24577, 13);
   FixedEnd(w);
   const Decoded d = Decode(w.Done());

@@ -10,14 +10,14 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <stdexcept>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
 #include "platform/file_system.h"
+#include "support/test_support.h"
 #include "zip/decompress/decompress_io.h"
 #include "zip/decompress/explode.h"
 #include "zip/decompress/unreduce.h"
@@ -108,8 +108,12 @@ Decoded DecodeEntry(const EntryData& entry, const Bytes& compressed, std::size_t
 // A small central-directory walker: enough to find each entry's compressed bytes in the fixtures
 // (sizes come from the central directory, as some archives leave them out of the local headers).
 
-std::uint32_t Le16(const Bytes& b, std::size_t at) { return b.at(at) | (b.at(at + 1) << 8); }
-std::uint32_t Le32(const Bytes& b, std::size_t at) { return Le16(b, at) | (Le16(b, at + 2) << 16); }
+std::uint32_t Le16(const Bytes& b, std::size_t at) {
+  return b.at(at) | (b.at(at + 1) << 8);
+}
+std::uint32_t Le32(const Bytes& b, std::size_t at) {
+  return Le16(b, at) | (Le16(b, at + 2) << 16);
+}
 
 std::vector<EntryData> ReadLegacyEntries(const Bytes& archive) {
   std::vector<EntryData> entries;
@@ -164,7 +168,9 @@ struct FixtureCase {
   std::vector<int> methods;  // legacy methods the fixture must contain
 };
 
-void PrintTo(const FixtureCase& c, std::ostream* os) { *os << c.fixture; }
+void PrintTo(const FixtureCase& c, std::ostream* os) {
+  *os << c.fixture;
+}
 
 class LegacyFixtureTest : public ::testing::TestWithParam<FixtureCase> {
  protected:
@@ -416,12 +422,12 @@ class ExplodeFlagsTest : public ::testing::TestWithParam<ImplodeCase> {};
 TEST_P(ExplodeFlagsTest, DecodesDictionaryAndTreeVariant) {
   const ImplodeCase& c = GetParam();
   std::vector<Token> tokens = PatternLiterals(300);
-  tokens.push_back(Token{-1, 3, c.minimum_match});         // shortest match
-  tokens.push_back(Token{-1, 150, 10});                     // uses the distance tree's upper bits
-  tokens.push_back(Token{-1, 1, 63 + c.minimum_match});     // length 63 + minimum: extra byte 0
+  tokens.push_back(Token{-1, 3, c.minimum_match});             // shortest match
+  tokens.push_back(Token{-1, 150, 10});                        // uses the distance tree's upper bits
+  tokens.push_back(Token{-1, 1, 63 + c.minimum_match});        // length 63 + minimum: extra byte 0
   tokens.push_back(Token{-1, 7, 63 + c.minimum_match + 255});  // longest match
   tokens.push_back(Token{0x90, 0, 0});
-  tokens.push_back(Token{-1, c.max_distance, 20});  // the farthest reach: before the start, zeros
+  tokens.push_back(Token{-1, c.max_distance, 20});         // the farthest reach: before the start, zeros
   tokens.push_back(Token{-1, 200, c.minimum_match + 62});  // longest match without the extra byte
   const Bytes expected = Apply(tokens);
   const Bytes stream = Implode(tokens, c.flags);
@@ -437,8 +443,7 @@ TEST_P(ExplodeFlagsTest, DecodesDictionaryAndTreeVariant) {
   const Bytes far_expected = Apply(far);
   const Bytes far_stream = Implode(far, c.flags);
   Decoded far_out;
-  far_out.result = Explode(InputOver(far_stream), Collect(&far_out), c.flags, far_stream.size(),
-                           far_expected.size());
+  far_out.result = Explode(InputOver(far_stream), Collect(&far_out), c.flags, far_stream.size(), far_expected.size());
   EXPECT_EQ(far_out.result, DecodeResult::kOk);
   EXPECT_TRUE(far_out.bytes == far_expected);
 }
@@ -499,10 +504,10 @@ TEST(ExplodeTest, UnusedCodeOfAnIncompleteTreeStopsTheEntry) {
   for (std::uint32_t b : {0x03u, 0xF6u, 0xF6u, 0xF6u, 0xF6u, 0x03u, 0xF5u, 0xF5u, 0xF5u, 0xF5u}) w.Put(b, 8);
   w.Put(1, 1);
   w.Put('A', 8);
-  w.Put(0, 1);     // a match
-  w.Put(0, 6);     // low distance bits
-  w.Code(63, 6);   // distance code of value 0
-  w.Code(0x7F, 7); // length code in the unused upper half
+  w.Put(0, 1);      // a match
+  w.Put(0, 6);      // low distance bits
+  w.Code(63, 6);    // distance code of value 0
+  w.Code(0x7F, 7);  // length code in the unused upper half
   w.Put(0, 16);
   const Bytes stream = w.Finish();
   Decoded out;
@@ -544,8 +549,7 @@ TEST_P(UnreduceFactorTest, ExpandsMatchesWithTheFactorsMaskAndShift) {
   tokens.push_back(Token{-1, 261, 5});
   // All length bits set: the next byte adds to the length; largest distance of the factor.
   const std::uint32_t high = (1u << c.factor) - 1;
-  stage_one.insert(stage_one.end(),
-                   {144, static_cast<std::uint8_t>((high << shift) | c.length_mask), 200, 255});
+  stage_one.insert(stage_one.end(), {144, static_cast<std::uint8_t>((high << shift) | c.length_mask), 200, 255});
   tokens.push_back(Token{-1, high * 256 + 256, c.length_mask + 200u + 3});
   // Shortest match, from 1 back.
   stage_one.insert(stage_one.end(), {144, 1, 0});
@@ -590,7 +594,7 @@ TEST(UnreduceTest, FollowerSetIndexesUseTheFewestBits) {
   w.Put(0, 1);
   w.Put(0, 2);  // after the start byte 0: member 0 of set 0, 'x'
   w.Put(0, 1);
-  w.Put(0, 1);  // member 0 of set 'x', 'q'
+  w.Put(0, 1);    // member 0 of set 'x', 'q'
   w.Put('y', 8);  // set 'q' is empty: 8 plain bits
   w.Put(1, 1);
   const Bytes stream = w.Finish();
@@ -639,18 +643,22 @@ TEST(UnshrinkTest, PartialClearFreesLeavesLowestFirst) {
   // a, b, 257 define 257 = "ab" and 258 = "ba"; 'c' defines 259 = "abc". 256,2 frees the leaves 258 and
   // 259 but keeps 257, the parent of 259. Then 257 is still "ab" and defines 258 = "ca" (lowest free),
   // which the last code uses.
-  const Bytes stream = ShrinkCodes({{'a', 9}, {'b', 9}, {257, 9}, {'c', 9}, {256, 9}, {2, 9},
-                                    {257, 9}, {258, 9}});
+  const Bytes stream = ShrinkCodes({{'a', 9}, {'b', 9}, {257, 9}, {'c', 9}, {256, 9}, {2, 9}, {257, 9}, {258, 9}});
   Decoded out;
   out.result = Unshrink(InputOver(stream), Collect(&out));
   EXPECT_EQ(out.result, DecodeResult::kOk);
-  EXPECT_EQ(std::string(out.bytes.begin(), out.bytes.end()), "ab" "ab" "c" "ab" "ca");
+  EXPECT_EQ(std::string(out.bytes.begin(), out.bytes.end()),
+            "ab"
+            "ab"
+            "c"
+            "ab"
+            "ca");
 }
 
 TEST(UnshrinkTest, UndefinedCodeStopsTheEntry) {
   for (const auto& codes : std::vector<std::vector<std::pair<std::uint32_t, int>>>{
-           {{300, 9}},                        // nothing before it
-           {{'a', 9}, {400, 9}, {'b', 9}},   // not the next code to be defined
+           {{300, 9}},                      // nothing before it
+           {{'a', 9}, {400, 9}, {'b', 9}},  // not the next code to be defined
            // The clear frees 257, the previous code, so the next code defines 257 as its own parent;
            // using it must end, not loop.
            {{'a', 9}, {'b', 9}, {'c', 9}, {257, 9}, {256, 9}, {2, 9}, {'d', 9}, {257, 9}}}) {
@@ -706,8 +714,8 @@ TEST(LegacyDecodersTest, HugeDeclaredSizeEndsWithTheInput) {
 
   const Bytes implode_stream = Implode(PatternLiterals(3), 0x0006);
   Decoded exploded;
-  exploded.result = Explode(InputOver(implode_stream), Collect(&exploded, 1u << 20), 0x0006,
-                            implode_stream.size(), huge);
+  exploded.result =
+      Explode(InputOver(implode_stream), Collect(&exploded, 1u << 20), 0x0006, implode_stream.size(), huge);
   EXPECT_EQ(exploded.result, DecodeResult::kDataError);
   // The three literals, and at most the one longest match that the zero bits past the end spell.
   EXPECT_LE(exploded.bytes.size(), 3u + 63 + 3 + 255);

@@ -77,8 +77,7 @@ Bytes LzmaEncode(const Bytes& data, bool end_marker) {
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   Bytes out(data.size() + data.size() / 2 + 1024);
   std::size_t pos = 9;
-  EXPECT_EQ(lzma_raw_buffer_encode(filters, nullptr, data.data(), data.size(), out.data(), &pos, out.size()),
-            LZMA_OK);
+  EXPECT_EQ(lzma_raw_buffer_encode(filters, nullptr, data.data(), data.size(), out.data(), &pos, out.size()), LZMA_OK);
   out.resize(pos);
   out[0] = 20;  // LZMA version 20.0
   out[1] = 0;
@@ -91,9 +90,9 @@ Bytes LzmaEncode(const Bytes& data, bool end_marker) {
 Bytes XzEncode(const Bytes& data) {
   Bytes out(lzma_stream_buffer_bound(data.size()));
   std::size_t pos = 0;
-  EXPECT_EQ(lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr, data.data(), data.size(), out.data(), &pos,
-                                    out.size()),
-            LZMA_OK);
+  EXPECT_EQ(
+      lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr, data.data(), data.size(), out.data(), &pos, out.size()),
+      LZMA_OK);
   out.resize(pos);
   return out;
 }
@@ -130,11 +129,17 @@ const Method kMethods[] = {
 DecodeResult DecodeWith(std::uint16_t method, std::uint16_t flags, const InputFn& input, const OutputBlockFn& output,
                         std::uint64_t declared) {
   switch (method) {
-    case kMethodBzip2: return DecodeBzip2(input, output, declared);
-    case kMethodLzma: return DecodeLzma(input, output, flags, declared);
-    case kMethodXz: return DecodeXz(input, output, declared);
-    case kMethodZstd: return DecodeZstd(input, output, declared);
-    default: ADD_FAILURE() << "no library decoder for method " << method; return DecodeResult::kDataError;
+    case kMethodBzip2:
+      return DecodeBzip2(input, output, declared);
+    case kMethodLzma:
+      return DecodeLzma(input, output, flags, declared);
+    case kMethodXz:
+      return DecodeXz(input, output, declared);
+    case kMethodZstd:
+      return DecodeZstd(input, output, declared);
+    default:
+      ADD_FAILURE() << "no library decoder for method " << method;
+      return DecodeResult::kDataError;
   }
 }
 
@@ -147,8 +152,8 @@ struct Result {
 
 // Decodes stream as an entry of the method with the declared size; input comes in pieces of at most piece
 // bytes. Checks on every call that no byte beyond the declared size is handed over.
-Result DecodeAs(std::uint16_t method, const Bytes& stream, std::uint64_t declared,
-                std::size_t piece = kInputBlockSize, std::uint16_t flags = 0) {
+Result DecodeAs(std::uint16_t method, const Bytes& stream, std::uint64_t declared, std::size_t piece = kInputBlockSize,
+                std::uint16_t flags = 0) {
   Result r;
   std::size_t pos = 0;
   const InputFn input = [&](std::uint8_t* buffer, std::size_t max) {
@@ -193,8 +198,8 @@ TEST(LibraryDecoders, CutOffStreamsFail) {
   const Bytes data = SampleData(150000);
   for (const Method& m : kMethods) {
     const Bytes stream = m.encode(data);
-    for (const std::size_t keep : {std::size_t{0}, std::size_t{3}, std::size_t{10}, stream.size() / 2,
-                                   stream.size() - 1}) {
+    for (const std::size_t keep :
+         {std::size_t{0}, std::size_t{3}, std::size_t{10}, stream.size() / 2, stream.size() - 1}) {
       SCOPED_TRACE(std::string(m.name) + " keeps " + std::to_string(keep) + " of " + std::to_string(stream.size()));
       const Result r = DecodeAs(m.method, Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(keep)),
                                 data.size(), kInputBlockSize, m.flags);
@@ -227,8 +232,8 @@ TEST(LibraryDecoders, OutputLongerOrShorterThanDeclaredFails) {
   const Bytes data = SampleData(100000);
   for (const Method& m : kMethods) {
     const Bytes stream = m.encode(data);
-    for (const std::uint64_t declared : {std::uint64_t{0}, std::uint64_t{99999}, std::uint64_t{65536},
-                                         std::uint64_t{100001}}) {
+    for (const std::uint64_t declared :
+         {std::uint64_t{0}, std::uint64_t{99999}, std::uint64_t{65536}, std::uint64_t{100001}}) {
       SCOPED_TRACE(std::string(m.name) + " declared " + std::to_string(declared));
       const Result r = DecodeAs(m.method, stream, declared, kInputBlockSize, m.flags);
       EXPECT_EQ(r.result, DecodeResult::kDataError);
@@ -255,7 +260,8 @@ TEST(LibraryDecoders, CallbackErrors) {
       return OutputBlockFn([error](const std::uint8_t*, std::size_t) { throw error; });
     };
     const InputFn short_archive = [](std::uint8_t*, std::size_t) -> std::size_t { throw EFatalUnzipError(); };
-    EXPECT_EQ(DecodeWith(m.method, m.flags, short_archive, [](const std::uint8_t*, std::size_t) {}, data.size()),
+    EXPECT_EQ(DecodeWith(
+                  m.method, m.flags, short_archive, [](const std::uint8_t*, std::size_t) {}, data.size()),
               DecodeResult::kDataError);
     EXPECT_EQ(DecodeWith(m.method, m.flags, input, fails_with(EBiggerThanUncompressed()), data.size()),
               DecodeResult::kDataError);
@@ -323,7 +329,12 @@ TEST(LibraryDecoders, LzmaHeaderAndEndMarker) {
       {"properties size 4", [](Bytes& s) { PutU16(s.data() + 2, 4); }, DecodeResult::kDataError},
       {"properties size 6", [](Bytes& s) { PutU16(s.data() + 2, 6); }, DecodeResult::kDataError},
       {"properties byte 225", [](Bytes& s) { s[4] = 225; }, DecodeResult::kDataError},
-      {"other version", [](Bytes& s) { s[0] = 9; s[1] = 38; }, DecodeResult::kOk},
+      {"other version",
+       [](Bytes& s) {
+         s[0] = 9;
+         s[1] = 38;
+       },
+       DecodeResult::kOk},
       {"4 GiB dictionary", [](Bytes& s) { PutU32(s.data() + 5, 0xFFFFFFFF); }, DecodeResult::kOk},
       {"header only", [](Bytes& s) { s.resize(9); }, DecodeResult::kDataError},
       {"half a header", [](Bytes& s) { s.resize(6); }, DecodeResult::kDataError},

@@ -52,10 +52,10 @@ TEST(MatchPatternTest, RuleTable) {
       {"<c-a>x", "bx", false},  // reversed range takes nothing
       {"<-a>", "-", true},      // leading "-" is a member
       {"<-a>", "a", true},
-      {"<abc", "a", false},     // unclosed
-      {"<>x", "x", false},      // empty
-      {"<!>x", "x", false},     // only the inversion mark
-      {"<a->", "a", false},     // range without an upper bound
+      {"<abc", "a", false},  // unclosed
+      {"<>x", "x", false},   // empty
+      {"<!>x", "x", false},  // only the inversion mark
+      {"<a->", "a", false},  // range without an upper bound
       {"x<abc", "xa", false},
       // Star followed by a set.
       {"*<0-9>", "2024", true},
@@ -73,8 +73,7 @@ TEST(MatchPatternTest, RuleTable) {
       {"readme*", "readme.", true},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(MatchPattern(c.pattern, c.text), c.expected) << "pattern '" << c.pattern << "' text '" << c.text
-                                                           << "'";
+    EXPECT_EQ(MatchPattern(c.pattern, c.text), c.expected) << "pattern '" << c.pattern << "' text '" << c.text << "'";
   }
 }
 

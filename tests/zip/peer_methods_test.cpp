@@ -125,7 +125,7 @@ TEST(PeerMethods, PeerArchivesExtractByteForByte) {
   test::WriteFileText(dir / "make.py", python_make);
   struct Maker {
     const char* name;
-    const char* command;  // run inside src; writes ../<name>
+    const char* command;   // run inside src; writes ../<name>
     std::uint16_t method;  // of the large entries
     bool python;
     const char* password = "";
@@ -189,7 +189,7 @@ TEST(PeerMethods, PpmdEntriesAreRefusedByName) {
   const int extracted = Extract(dir / "ppmd.zip", dir / "out", events);
   EXPECT_TRUE(events.alerts.empty());
   EXPECT_EQ(events.skips, (std::vector<std::string>{"sub/far.bin: compression method 98 (PPMd) is not supported",
-                                                     "sub/text.txt: compression method 98 (PPMd) is not supported"}));
+                                                    "sub/text.txt: compression method 98 (PPMd) is not supported"}));
   EXPECT_FALSE(fs::exists(dir / "out/sub/text.txt"));
   EXPECT_FALSE(fs::exists(dir / "out/sub/far.bin"));
   // 7-Zip stores the empty and the tiny file; those and the folder still come out.
@@ -203,10 +203,10 @@ struct RawEntry {
   std::string name;
   std::uint16_t method;
   std::uint16_t flags;
-  Bytes data;        // the entry's compressed bytes
-  Bytes original;    // for the CRC and the size
-  std::int64_t declared_size = -1;     // uncompressed size written to the headers; -1: the original's
-  std::int64_t compressed_size = -1;   // compressed size written to the headers; -1: the data's
+  Bytes data;                         // the entry's compressed bytes
+  Bytes original;                     // for the CRC and the size
+  std::int64_t declared_size = -1;    // uncompressed size written to the headers; -1: the original's
+  std::int64_t compressed_size = -1;  // compressed size written to the headers; -1: the data's
 };
 
 Bytes BuildArchive(const std::vector<RawEntry>& entries) {
@@ -436,9 +436,8 @@ TEST(PeerMethods, FailingOutputDeviceEndsTheRun) {
     reader.SetZipName(dir / "a.zip");
     reader.SetDestDir(dir / "out");
     reader.SetDoAll(true);
-    reader.SetOutputDeviceFactory([](const std::string&) -> std::unique_ptr<TStream> {
-      return std::make_unique<FailingDevice>();
-    });
+    reader.SetOutputDeviceFactory(
+        [](const std::string&) -> std::unique_ptr<TStream> { return std::make_unique<FailingDevice>(); });
     EXPECT_THROW(reader.UnZip(), platform::EFileError);
     EXPECT_EQ(events.complete, 0);
     EXPECT_TRUE(events.failed.empty());

@@ -24,9 +24,9 @@ void MakeZip(const std::string& path, const std::string& body) {
   const std::string script = "import zipfile,sys,time\nz=zipfile.ZipFile(sys.argv[1],'w')\n" + body + "\nz.close()\n";
   test::WriteFileText(script_dir / "make.py", script);
   std::string output;
-  ASSERT_EQ(test::RunCommand("python3 " + test::ShellQuote(script_dir / "make.py") + " " + test::ShellQuote(path),
-                             &output),
-            0)
+  ASSERT_EQ(
+      test::RunCommand("python3 " + test::ShellQuote(script_dir / "make.py") + " " + test::ShellQuote(path), &output),
+      0)
       << output;
 }
 
@@ -302,8 +302,9 @@ TEST(ReaderTest, MultiVolumeBlockSet) {
   ScratchDir dir;
   test::WriteFileBytes(dir / "src/data.bin", test::RandomBytes(200000, 7));
   test::WriteFileText(dir / "src/small.txt", "small file\n");
-  ASSERT_EQ(test::RunCommand("cd " + test::ShellQuote(dir / "src") + " && zip -q -0 -s 64k ../set.zip data.bin small.txt"),
-            0);
+  ASSERT_EQ(
+      test::RunCommand("cd " + test::ShellQuote(dir / "src") + " && zip -q -0 -s 64k ../set.zip data.bin small.txt"),
+      0);
   std::vector<std::string> parts;
   for (int n = 1;; ++n) {
     char ext[32];

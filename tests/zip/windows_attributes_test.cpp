@@ -57,8 +57,8 @@ class WindowsAttributesTest : public ::testing::Test {
 };
 
 TEST_F(WindowsAttributesTest, Store83NamesStoresTheShortForm) {
-  const std::string short_folder = platform::ExtractFileName(platform::ExcludeTrailingSeparator(
-      platform::ToShortPath(src_)));
+  const std::string short_folder =
+      platform::ExtractFileName(platform::ExcludeTrailingSeparator(platform::ToShortPath(src_)));
   if (short_folder == "A long folder name") GTEST_SKIP() << "this volume keeps no short names";
   ASSERT_EQ(Pack(true, false), 2);
   const std::string short_file = platform::ExtractFileName(platform::ToShortPath(src_ + "a long file name.text"));

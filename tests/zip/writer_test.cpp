@@ -35,7 +35,9 @@ using test::WriteFileText;
 using Bytes = std::vector<std::uint8_t>;
 using FileMap = std::map<std::string, Bytes>;
 
-Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes TextBytes(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
 
 std::vector<std::string> Names(const FileMap& files) {
   std::vector<std::string> names;
@@ -125,7 +127,8 @@ class WriterTest : public ::testing::Test {
   // Files left in the archive's folder besides the archive (temporary files must never remain).
   std::vector<std::string> OutFolder() {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(scratch_ / "out")) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(scratch_ / "out"))
+      names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -408,7 +411,9 @@ TEST_F(UpdateTest, UpdateCopiesUnchangedEntriesAndAddsNewFiles) {
   zip.SetZipComment("kept comment");
   zip.SetFilesList({src_ + "notes.txt", src_ + "sub/empty.dat"});
   std::vector<std::pair<int, int>> updates;
-  zip.OnUpdate = [&](TVCLZip&, TUpdateAction action, int index) { updates.push_back({static_cast<int>(action), index}); };
+  zip.OnUpdate = [&](TVCLZip&, TUpdateAction action, int index) {
+    updates.push_back({static_cast<int>(action), index});
+  };
   EXPECT_EQ(zip.Zip(), 1);
   EXPECT_EQ(updates, (std::vector<std::pair<int, int>>{{1, 0}}));
   ExpectPeersAccept(zip_name_,
@@ -434,7 +439,9 @@ TEST_F(UpdateTest, NewerFilesReplaceTheirEntries) {
   Configure(zip);
   zip.SetFilesList({src_ + "notes.txt", src_ + "photo.JPG"});
   std::vector<std::pair<int, int>> updates;
-  zip.OnUpdate = [&](TVCLZip&, TUpdateAction action, int index) { updates.push_back({static_cast<int>(action), index}); };
+  zip.OnUpdate = [&](TVCLZip&, TUpdateAction action, int index) {
+    updates.push_back({static_cast<int>(action), index});
+  };
   EXPECT_EQ(zip.Zip(), 1);
   EXPECT_EQ(updates, (std::vector<std::pair<int, int>>{{0, 0}, {1, 1}}));
   ExpectPeersAccept(zip_name_, {{"notes.txt", files_["notes.txt"]}, {"photo.JPG", files_["photo.JPG"]}});
@@ -604,7 +611,8 @@ TEST_F(WriterTest, FileThatChangesBetweenPassesIsRewrittenOrSkipped) {
     // The CRC pass lets the application run; the file changes (same size) while it does.
     int changed = 0;
     zip.OnProcessMessages = [&](TVCLUnZip&) {
-      if (changed < changes) WriteFileText(src_ + "notes.txt", "version " + std::to_string(++changed % 10) + " of the notes");
+      if (changed < changes)
+        WriteFileText(src_ + "notes.txt", "version " + std::to_string(++changed % 10) + " of the notes");
     };
     const int added = zip.Zip();
     if (changes == 1) {
@@ -637,7 +645,9 @@ TEST_F(WriterTest, DisposeDeletesAddedFilesUnlessSkipped) {
   Configure(zip);
   zip.SetDispose(true);
   zip.SetFilesList({src_ + "notes.txt", src_ + "photo.JPG"});
-  zip.OnDisposeFile = [](TVCLZip&, const std::string& name, bool& skip) { skip = name.find("photo") != std::string::npos; };
+  zip.OnDisposeFile = [](TVCLZip&, const std::string& name, bool& skip) {
+    skip = name.find("photo") != std::string::npos;
+  };
   EXPECT_EQ(zip.Zip(), 2);
   EXPECT_FALSE(fs::exists(src_ + "notes.txt"));
   EXPECT_TRUE(fs::exists(src_ + "photo.JPG"));
@@ -660,7 +670,9 @@ TEST_F(WriterTest, EventsReportProgressAndEveryFile) {
     started.push_back(name);
     skip = name.find("photo") != std::string::npos;
   };
-  zip.OnEndZip = [&](TVCLZip&, const std::string& name, std::int64_t, std::int64_t, std::int64_t) { ended.push_back(name); };
+  zip.OnEndZip = [&](TVCLZip&, const std::string& name, std::int64_t, std::int64_t, std::int64_t) {
+    ended.push_back(name);
+  };
   zip.OnTotalPercentDone = [&](TVCLUnZip&, int percent) { totals.push_back(percent); };
   EXPECT_EQ(zip.Zip(), 4);
   EXPECT_EQ(files_in_info, 5);

@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
   window.Pages()->setCurrentIndex(2);
   Shot("main-log", &window);
   window.Pages()->setCurrentIndex(0);
-  window.ToolbarMenu()->popup(window.ToolButton("SpMenu")->mapToGlobal(QPoint(0, window.ToolButton("SpMenu")->height())));
+  window.ToolbarMenu()->popup(
+      window.ToolButton("SpMenu")->mapToGlobal(QPoint(0, window.ToolButton("SpMenu")->height())));
   Shot("toolbar-menu", window.ToolbarMenu(), 8);
   window.ToolbarMenu()->hide();
 
@@ -183,7 +184,8 @@ int main(int argc, char** argv) {
   if (window.Tray() != nullptr) {
     QMenu* menu = window.TrayMenu();
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    menu->popup(QPoint(screen.right() - menu->sizeHint().width() - 40, screen.bottom() - menu->sizeHint().height() - 40));
+    menu->popup(
+        QPoint(screen.right() - menu->sizeHint().width() - 40, screen.bottom() - menu->sizeHint().height() - 40));
     Settle();
     menu->setActiveAction(window.BackupSubmenu()->menuAction());
     window.BackupSubmenu()->popup(menu->geometry().topLeft() - QPoint(window.BackupSubmenu()->sizeHint().width(), 0));

@@ -21,7 +21,9 @@ int EffectiveLogCount(int log_count) {
   return std::clamp(log_count, kMinEffectiveLogCount, kMaxEffectiveLogCount);
 }
 
-std::string SectionName(std::int64_t number) { return "Log" + std::to_string(number); }
+std::string SectionName(std::int64_t number) {
+  return "Log" + std::to_string(number);
+}
 
 }  // namespace
 
@@ -99,7 +101,9 @@ std::vector<LogRow> ActivityLog::Entries() const {
   return std::vector<LogRow>(rows_.begin(), rows_.begin() + count);
 }
 
-bool ActivityLog::IsAlertRow(const LogRow& row) { return row.status == kLogFails || row.status == kLogInterrupt; }
+bool ActivityLog::IsAlertRow(const LogRow& row) {
+  return row.status == kLogFails || row.status == kLogInterrupt;
+}
 
 std::int64_t ArchiveSizeKb(const std::string& path) {
   platform::File file(path, platform::File::Mode::kRead);

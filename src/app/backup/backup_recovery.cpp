@@ -22,7 +22,9 @@ const std::vector<std::string>& PendingKeys() {
   return keys;
 }
 
-std::string SetAsidePrefix(const std::string& name) { return "." + name + kSetAsideMark; }
+std::string SetAsidePrefix(const std::string& name) {
+  return "." + name + kSetAsideMark;
+}
 
 // One of the activity log's newest entries (as many as a cut keeps) records archive as a backup of the
 // project. A run logs its own entries last before its bookkeeping, so its success entry is among them.
@@ -32,8 +34,7 @@ bool RecentLogEntryRecords(const ActivityLog& log, const std::string& project, c
   for (std::int64_t k = total; k >= 1 && k > total - ActivityLog::kKeptAfterCut; --k) {
     const std::string section = "Log" + std::to_string(k);
     if (file.ReadString(section, "Operate", "") == kLogBackup &&
-        file.ReadString(section, "Status", "") == kLogSucceeds &&
-        file.ReadString(section, "Project", "") == project &&
+        file.ReadString(section, "Status", "") == kLogSucceeds && file.ReadString(section, "Project", "") == project &&
         file.ReadString(section, "Information", "").rfind(archive + "  ", 0) == 0) {
       return true;
     }
@@ -50,9 +51,9 @@ void CompletePendingRun(const RecoveryContext& context, const PendingBackup& pen
                                std::strerror(errno));
   }
   if (!RecentLogEntryRecords(*context.log, section, pending.archive)) {
-    context.log->AddLogEntry(kLogBackup, kLogSucceeds, section,
-                             SucceedsInformation(pending.archive, ArchiveSizeKb(pending.archive)) +
-                                 " (recorded after an interrupted run)");
+    context.log->AddLogEntry(
+        kLogBackup, kLogSucceeds, section,
+        SucceedsInformation(pending.archive, ArchiveSizeKb(pending.archive)) + " (recorded after an interrupted run)");
   }
   if (context.retention.suffix_kind != SuffixKind::kNone && !RingHolds(*context.store, section, pending.archive)) {
     ApplyRetention(*context.store, context.retention, pending.archive);

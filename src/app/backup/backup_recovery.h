@@ -64,9 +64,9 @@ struct RecoveryContext {
   platform::IniFile* projects = nullptr;  // project.ini
   platform::IniFile* store = nullptr;     // StoreNumber.txt
   ActivityLog* log = nullptr;
-  RetentionProject retention;             // the project, as retention sees it (name = its section)
-  std::vector<std::string> folders;       // folders where its archives are written
-  std::string data_dir;                   // folder of project.ini, log.txt and StoreNumber.txt
+  RetentionProject retention;        // the project, as retention sees it (name = its section)
+  std::vector<std::string> folders;  // folders where its archives are written
+  std::string data_dir;              // folder of project.ini, log.txt and StoreNumber.txt
 };
 
 struct RecoveryReport {

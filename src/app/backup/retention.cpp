@@ -36,8 +36,12 @@ std::string NumberedKey(const char* prefix, std::int64_t slot) {
   key += std::to_string(slot);
   return key;
 }
-std::string SlotKey(std::int64_t slot) { return NumberedKey("N", slot); }
-std::string Marker(std::int64_t slot) { return NumberedKey("NoFile", slot); }
+std::string SlotKey(std::int64_t slot) {
+  return NumberedKey("N", slot);
+}
+std::string Marker(std::int64_t slot) {
+  return NumberedKey("NoFile", slot);
+}
 
 bool EndsWithZip(const std::string& path) {
   return path.size() >= 4 && SameTextNoCase(std::string_view(path).substr(path.size() - 4), ".zip");
@@ -154,6 +158,8 @@ void MoveRetentionSection(platform::IniFile& store, const std::string& old_name,
   store.EraseSection(old_name);
 }
 
-void EraseRetentionSection(platform::IniFile& store, const std::string& name) { store.EraseSection(name); }
+void EraseRetentionSection(platform::IniFile& store, const std::string& name) {
+  store.EraseSection(name);
+}
 
 }  // namespace kzb::app

@@ -21,14 +21,16 @@ std::string AsFolder(const std::string& dir) {
 
 }  // namespace
 
-std::string ProgramDir() { return platform::ExecutableDir(); }
+std::string ProgramDir() {
+  return platform::ExecutableDir();
+}
 
 bool IsSystemProgramDir(const std::string& dir) {
 #ifdef _WIN32
   static_cast<void>(dir);
   return false;
 #else
-  static const char* const kSystemDirs[] = {"/bin/",       "/sbin/",           "/usr/bin/", "/usr/sbin/",
+  static const char* const kSystemDirs[] = {"/bin/",       "/sbin/",          "/usr/bin/",       "/usr/sbin/",
                                             "/usr/games/", "/usr/local/bin/", "/usr/local/sbin/"};
   const std::string folder = platform::IncludeTrailingSeparator(dir);
   for (const char* system_dir : kSystemDirs) {

@@ -18,8 +18,8 @@ std::int64_t NumberedKeyIndex(const std::string& key, const std::string& item_pr
   return value ? *value : -1;
 }
 
-std::vector<std::string> ReadNumberedList(const platform::IniFile& ini, const std::string& section,
-                                          std::int64_t count, const std::string& item_prefix) {
+std::vector<std::string> ReadNumberedList(const platform::IniFile& ini, const std::string& section, std::int64_t count,
+                                          const std::string& item_prefix) {
   std::vector<std::string> items;
   if (count <= 0) return items;
   std::map<std::int64_t, std::string> keys;

@@ -18,8 +18,7 @@ void ScriptedUserInterface::ShowTimedMessage(const std::string& text, MessageKin
   messages_.push_back({text, kind, seconds});
 }
 
-bool ScriptedUserInterface::InputText(const std::string& caption, const std::string& /*label*/,
-                                      std::string& text) {
+bool ScriptedUserInterface::InputText(const std::string& caption, const std::string& /*label*/, std::string& text) {
   dialog_captions_.push_back(caption);
   text_proposals_.push_back(text);
   if (texts_.empty()) return false;

@@ -31,15 +31,27 @@ void ReadSettings(const platform::IniFile& ini, AppSettings& settings, ProjectLi
   }
 
   switch (ini.ReadInteger(common, "By Field", 2)) {
-    case 0: settings.sort_field = SortField::kName; break;
-    case 1: settings.sort_field = SortField::kSize; break;
-    case 2: settings.sort_field = SortField::kDate; break;
-    default: break;
+    case 0:
+      settings.sort_field = SortField::kName;
+      break;
+    case 1:
+      settings.sort_field = SortField::kSize;
+      break;
+    case 2:
+      settings.sort_field = SortField::kDate;
+      break;
+    default:
+      break;
   }
   switch (ini.ReadInteger(common, "Sort", 0)) {
-    case 0: settings.sort_descending = false; break;
-    case 1: settings.sort_descending = true; break;
-    default: break;
+    case 0:
+      settings.sort_descending = false;
+      break;
+    case 1:
+      settings.sort_descending = true;
+      break;
+    default:
+      break;
   }
 
   settings.start_minimized = ini.ReadBool(common, "Auto Run", false) && ini.ReadBool(common, "Is Minimized", false);

@@ -14,15 +14,15 @@ inline constexpr char kCommonSection[] = "Common";
 enum class SortField { kName = 0, kSize = 1, kDate = 2 };
 
 struct AppSettings {
-  bool prompt_before_backup = false;  // "PromptBeforeBackup"
-  bool pad_number = false;            // "Is Append 0"
-  int number_width = 2;               // "Width" (the preferences allow 2 to 30)
-  bool overwrite_existing = false;    // "IsOverWrite"
-  int log_count = 50;                 // "Log Count" (the preferences allow 10 to 200)
+  bool prompt_before_backup = false;        // "PromptBeforeBackup"
+  bool pad_number = false;                  // "Is Append 0"
+  int number_width = 2;                     // "Width" (the preferences allow 2 to 30)
+  bool overwrite_existing = false;          // "IsOverWrite"
+  int log_count = 50;                       // "Log Count" (the preferences allow 10 to 200)
   SortField sort_field = SortField::kDate;  // "By Field"
-  bool sort_descending = false;       // "Sort"
-  bool scheduling_enabled = true;     // "Enable schedule"
-  bool start_minimized = false;       // "Auto Run" and "Is Minimized" both true
+  bool sort_descending = false;             // "Sort"
+  bool scheduling_enabled = true;           // "Enable schedule"
+  bool start_minimized = false;             // "Auto Run" and "Is Minimized" both true
 };
 
 // Reads section Common into settings and the list: the names "Count" + i for i below "Project Count" (empty

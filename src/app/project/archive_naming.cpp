@@ -70,8 +70,8 @@ std::optional<std::string> PrefixProblem(const std::string& prefix) {
   return std::nullopt;
 }
 
-std::string BuildArchiveName(const std::string& save_path, const std::string& prefix, SuffixKind kind,
-                             int next_number, bool pad_number, int number_width, platform::DateTime now) {
+std::string BuildArchiveName(const std::string& save_path, const std::string& prefix, SuffixKind kind, int next_number,
+                             bool pad_number, int number_width, platform::DateTime now) {
   std::string name = DestinationFolder(save_path) + Trim(prefix);
   switch (kind) {
     case SuffixKind::kDate:

@@ -32,7 +32,7 @@ std::optional<std::string> PrefixProblem(const std::string& prefix);
 
 // folder + prefix + suffix + ".zip". Nothing separates prefix and suffix, and the prefix is not checked: a
 // separator in it names a subfolder of the destination. An empty folder gives a bare name.
-std::string BuildArchiveName(const std::string& save_path, const std::string& prefix, SuffixKind kind,
-                             int next_number, bool pad_number, int number_width, platform::DateTime now);
+std::string BuildArchiveName(const std::string& save_path, const std::string& prefix, SuffixKind kind, int next_number,
+                             bool pad_number, int number_width, platform::DateTime now);
 
 }  // namespace kzb::app

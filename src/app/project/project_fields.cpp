@@ -1,6 +1,5 @@
 #include "app/project/project_fields.h"
 
-
 #include "app/common/text_utils.h"
 
 namespace kzb::app {

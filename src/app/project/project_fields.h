@@ -23,19 +23,19 @@ enum class ScheduleKind { kDailyOnce = 0, kEveryMinutes = 1, kWeekly = 2, kNone 
 enum class EncryptionKind { kZipCrypto = 0, kAes256 = 1 };
 
 // The weekday list of the schedule editor, in its order; index 0 is Sunday.
-inline constexpr std::array<std::string_view, 7> kWeekdayNames = {
-    "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+inline constexpr std::array<std::string_view, 7> kWeekdayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                                                  "Thursday", "Friday", "Saturday"};
 // Index into kWeekdayNames of an exactly spelled name, or nullopt.
 std::optional<int> WeekdayIndexExact(std::string_view name);
 // Index into kWeekdayNames of a name in any letter case (the editor's lookup), or nullopt.
 std::optional<int> WeekdayIndexNoCase(std::string_view name);
 
 // Limits of the editing controls.
-inline constexpr int kMinNumber = 1;          // next number and number step
+inline constexpr int kMinNumber = 1;  // next number and number step
 inline constexpr int kMaxNumber = 1000;
-inline constexpr int kMinMinutes = 2;         // every-N-minutes schedule
+inline constexpr int kMinMinutes = 2;  // every-N-minutes schedule
 inline constexpr int kMaxMinutes = 1000;
-inline constexpr int kMinKeepCount = 2;       // archives kept
+inline constexpr int kMinKeepCount = 2;  // archives kept
 inline constexpr int kMaxKeepCount = 50000;
 inline constexpr int kMinPackLevel = 0;
 inline constexpr int kMaxPackLevel = 9;
@@ -52,28 +52,28 @@ struct ProjectFields {
   std::string save_path{kDefaultSavePath};       // `SavePath`, "Save Path"
   std::string archive_name;                      // the editable archive name field
   // Source.
-  std::vector<std::string> include_entries;      // "Backup Directory Count", Backup0 ...
-  std::vector<std::string> exclude_entries;      // "No Backup Directory Count", NoBackup0 ...
-  bool recurse = true;                           // "Whether include Subdirectory"
-  bool newer_than = false;                       // "isUseNew"
-  bool threshold_follows_last_backup = false;    // "isUseToday"
-  platform::DateTime threshold_date;             // date part of "NewDateTime" (a whole day count)
-  platform::DateTime threshold_time;             // time-of-day part of "NewDateTime" (a fraction)
+  std::vector<std::string> include_entries;    // "Backup Directory Count", Backup0 ...
+  std::vector<std::string> exclude_entries;    // "No Backup Directory Count", NoBackup0 ...
+  bool recurse = true;                         // "Whether include Subdirectory"
+  bool newer_than = false;                     // "isUseNew"
+  bool threshold_follows_last_backup = false;  // "isUseToday"
+  platform::DateTime threshold_date;           // date part of "NewDateTime" (a whole day count)
+  platform::DateTime threshold_time;           // time-of-day part of "NewDateTime" (a fraction)
   // Options.
-  bool use_password = true;                      // "Whether password Project"
-  std::string password;                          // "Password", encoded with the project name
+  bool use_password = true;  // "Whether password Project"
+  std::string password;      // "Password", encoded with the project name
   std::string confirm_password;
   EncryptionKind encryption = EncryptionKind::kZipCrypto;  // "Encryption"
-  bool store_paths = true;                       // "Whether store path in Zip"
-  bool use_comment = true;                       // "Whether store comment in Zip"
-  std::string comment;                           // "Comment", as typed
-  int pack_level = 7;                            // "PackLevel" (the panel's design value; a load sets it)
-  int keep_count = 50;                           // "Store Number"
+  bool store_paths = true;                                 // "Whether store path in Zip"
+  bool use_comment = true;                                 // "Whether store comment in Zip"
+  std::string comment;                                     // "Comment", as typed
+  int pack_level = 7;                                      // "PackLevel" (the panel's design value; a load sets it)
+  int keep_count = 50;                                     // "Store Number"
   // Schedule.
-  ScheduleKind schedule_kind = ScheduleKind::kNone;                // "BackupMode"
-  platform::DateTime schedule_time = platform::DateTime(0.5);      // kind 0: time of day, 12:00:00
-  int schedule_minutes = 2;                                        // kind 1
-  std::optional<int> schedule_weekday;                             // kind 2: index into kWeekdayNames
+  ScheduleKind schedule_kind = ScheduleKind::kNone;            // "BackupMode"
+  platform::DateTime schedule_time = platform::DateTime(0.5);  // kind 0: time of day, 12:00:00
+  int schedule_minutes = 2;                                    // kind 1
+  std::optional<int> schedule_weekday;                         // kind 2: index into kWeekdayNames
 
   // The threshold as one date-time value (the date joined with the time of day).
   platform::DateTime Threshold() const;

@@ -20,9 +20,8 @@ void ProjectList::Clear() {
 }
 
 int ProjectList::Add(const std::string& name) {
-  auto it = std::upper_bound(names_.begin(), names_.end(), name, [](const std::string& a, const std::string& b) {
-    return CompareTextNoCase(a, b) < 0;
-  });
+  auto it = std::upper_bound(names_.begin(), names_.end(), name,
+                             [](const std::string& a, const std::string& b) { return CompareTextNoCase(a, b) < 0; });
   int index = static_cast<int>(it - names_.begin());
   names_.insert(it, name);
   if (selected_ >= index) ++selected_;

@@ -36,9 +36,8 @@ void ProjectPanel::SetSavePath(const std::string& folder) {
 }
 
 void ProjectPanel::RebuildArchiveName() {
-  fields_.archive_name = BuildArchiveName(fields_.save_path, fields_.prefix, fields_.suffix_kind,
-                                          fields_.next_number, settings_->pad_number, settings_->number_width,
-                                          clock_->Now());
+  fields_.archive_name = BuildArchiveName(fields_.save_path, fields_.prefix, fields_.suffix_kind, fields_.next_number,
+                                          settings_->pad_number, settings_->number_width, clock_->Now());
 }
 
 void ProjectPanel::SetScheduleKind(ScheduleKind kind) {

@@ -10,8 +10,8 @@
 
 #include <string>
 
-#include "app/project/app_settings.h"
 #include "app/common/clock.h"
+#include "app/project/app_settings.h"
 #include "app/project/project_fields.h"
 
 namespace kzb::app {

@@ -1,8 +1,8 @@
 #include "app/project/project_store.h"
 
 #include "app/common/ini_lists.h"
-#include "app/project/project_password.h"
 #include "app/common/text_utils.h"
+#include "app/project/project_password.h"
 #include "platform/path.h"
 
 namespace kzb::app {
@@ -18,7 +18,9 @@ std::int64_t Saturate(std::int64_t value) {
   return value;
 }
 
-const char* Flag(bool value) { return value ? "1" : "0"; }
+const char* Flag(bool value) {
+  return value ? "1" : "0";
+}
 
 }  // namespace
 
@@ -29,10 +31,17 @@ void LoadProject(const platform::IniFile& ini, const std::string& project_name, 
   f.prefix = ini.ReadString(section, "Filename prefix", "");
 
   switch (ini.ReadInteger(section, "Suffix", 2)) {
-    case 0: f.suffix_kind = SuffixKind::kNone; break;
-    case 1: f.suffix_kind = SuffixKind::kDate; break;
-    case 2: f.suffix_kind = SuffixKind::kNumber; break;
-    default: break;
+    case 0:
+      f.suffix_kind = SuffixKind::kNone;
+      break;
+    case 1:
+      f.suffix_kind = SuffixKind::kDate;
+      break;
+    case 2:
+      f.suffix_kind = SuffixKind::kNumber;
+      break;
+    default:
+      break;
   }
   if (f.suffix_kind == SuffixKind::kNumber) {
     f.number_step = ClampToRange(Saturate(ini.ReadInteger(section, "Increase Value", 1)), kMinNumber, kMaxNumber);
@@ -94,14 +103,12 @@ void LoadProject(const platform::IniFile& ini, const std::string& project_name, 
   }
 
   f.pack_level = ClampToRange(Saturate(ini.ReadInteger(section, "PackLevel", 6)), kMinPackLevel, kMaxPackLevel);
-  f.keep_count =
-      ClampToRange(Saturate(ini.ReadInteger(section, "Store Number", 50)), kMinKeepCount, kMaxKeepCount);
+  f.keep_count = ClampToRange(Saturate(ini.ReadInteger(section, "Store Number", 50)), kMinKeepCount, kMaxKeepCount);
 
   f.newer_than = ini.ReadBool(section, "isUseNew", false);
   f.threshold_follows_last_backup = ini.ReadBool(section, "isUseToday", false);
 
-  std::string threshold =
-      ini.ReadString(section, "NewDateTime", panel.GetClock().Now().FormatDateTime());
+  std::string threshold = ini.ReadString(section, "NewDateTime", panel.GetClock().Now().FormatDateTime());
   f.SetThreshold(platform::DateTime::ParseDateTime(threshold));
 }
 

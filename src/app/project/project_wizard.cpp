@@ -1,8 +1,8 @@
 #include "app/project/project_wizard.h"
 
+#include "app/common/text_utils.h"
 #include "app/project/app_settings.h"
 #include "app/project/project_store.h"
-#include "app/common/text_utils.h"
 #include "platform/ini_file.h"
 
 namespace kzb::app {
@@ -85,9 +85,9 @@ void ProjectWizard::Finish() {
   platform::IniFile ini(project_file_);
   WriteProjectSection(ini, name, panel_.MutableFields());
   std::string count = std::to_string(projects_->Size());
-  ini.WriteSection(kCommonSection, {{"Last Project", name},
-                                    {"Project Count", std::to_string(projects_->Size() + 1)},
-                                    {"Count" + count, name}});
+  ini.WriteSection(
+      kCommonSection,
+      {{"Last Project", name}, {"Project Count", std::to_string(projects_->Size() + 1)}, {"Count" + count, name}});
   finished_ = true;
 }
 

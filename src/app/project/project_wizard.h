@@ -6,9 +6,9 @@
 
 #include <string>
 
+#include "app/common/user_interface.h"
 #include "app/project/project_list.h"
 #include "app/project/project_panel.h"
-#include "app/common/user_interface.h"
 
 namespace kzb::app {
 
@@ -19,8 +19,8 @@ class ProjectWizard {
 
   // project_file: project.ini; projects: the main window's list (read for the name check and the count).
   // Every reference must outlive the wizard.
-  ProjectWizard(std::string project_file, const AppSettings& settings, const ProjectList& projects,
-                const Clock& clock, UserInterface& ui);
+  ProjectWizard(std::string project_file, const AppSettings& settings, const ProjectList& projects, const Clock& clock,
+                UserInterface& ui);
 
   // The name field, as typed (trimmed when used).
   const std::string& Name() const { return name_; }

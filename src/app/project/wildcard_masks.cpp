@@ -84,6 +84,8 @@ bool WildcardMaskEditor::MoveDown() {
   return true;
 }
 
-void WildcardMaskEditor::Save() { WriteWildcardMasks(ini_, masks_); }
+void WildcardMaskEditor::Save() {
+  WriteWildcardMasks(ini_, masks_);
+}
 
 }  // namespace kzb::app

@@ -3,9 +3,9 @@
 #include <exception>
 #include <utility>
 
+#include "app/common/text_utils.h"
 #include "app/project/archive_naming.h"
 #include "app/project/project_fields.h"
-#include "app/common/text_utils.h"
 #include "findfile/find_file.h"
 #include "platform/path.h"
 #include "zip/reader/vcl_unzip.h"
@@ -61,8 +61,7 @@ std::vector<EntryRow> ReadArchiveEntries(zip::TVCLUnZip& reader, const std::stri
   if (count <= 0) return rows;
   rows.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
-    rows.push_back(
-        EntryRow{reader.EntryName(i), std::to_string(reader.EntryCompressedSize(i)), reader.EntryPath(i)});
+    rows.push_back(EntryRow{reader.EntryName(i), std::to_string(reader.EntryCompressedSize(i)), reader.EntryPath(i)});
   }
   return rows;
 }
@@ -98,8 +97,9 @@ std::vector<ArchiveRow> ArchiveBrowser::FindArchives(const std::string& folder) 
   finder.SetThreaded(false);
   finder.SetLocation(folder);
   // Only the file's own information is used; the folder reported with it is ignored.
-  finder.OnFound = [&rows](findfile::TFindFile& /*sender*/, const std::string& /*folder*/,
-                           findfile::TSearchRec& info) { rows.push_back(MakeRow(info.name, info.size, info.time)); };
+  finder.OnFound = [&rows](findfile::TFindFile& /*sender*/, const std::string& /*folder*/, findfile::TSearchRec& info) {
+    rows.push_back(MakeRow(info.name, info.size, info.time));
+  };
   finder.Execute();
   return rows;
 }
@@ -113,7 +113,9 @@ void ArchiveBrowser::PageControl1Change(const std::string& save_path) {
   SetFolder(DestinationFolder(save_path));
 }
 
-void ArchiveBrowser::TrimFolderText() { folder_ = Trim(folder_); }
+void ArchiveBrowser::TrimFolderText() {
+  folder_ = Trim(folder_);
+}
 
 std::string ArchiveBrowser::ArchivePath(const std::string& name) {
   TrimFolderText();
@@ -211,7 +213,9 @@ std::string ArchiveBrowser::CurrentNameOf(int index) const {
   return Trim(rows_[static_cast<std::size_t>(index)].name);
 }
 
-std::string ArchiveBrowser::CurrentName() const { return CurrentNameOf(current_row_); }
+std::string ArchiveBrowser::CurrentName() const {
+  return CurrentNameOf(current_row_);
+}
 
 void ArchiveBrowser::ClearEntries() {
   entries_.clear();

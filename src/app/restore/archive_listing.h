@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "app/project/app_settings.h"
 #include "app/common/user_interface.h"
+#include "app/project/app_settings.h"
 #include "platform/date_time.h"
 
 namespace kzb::zip {
@@ -36,8 +36,8 @@ struct ArchiveRow {
   std::string size_kb;  // column 1: size div 1024, in decimal
   std::string date;     // column 2: "yyyy-mm-dd HH:mm:ss" (the date alone at exactly midnight)
   std::int64_t size_bytes = 0;
-  std::int64_t size_key = 0;        // the number shown in column 1
-  platform::DateTime date_key;      // the value shown in column 2, to the second
+  std::int64_t size_key = 0;    // the number shown in column 1
+  platform::DateTime date_key;  // the value shown in column 2, to the second
 };
 
 // One row of the entries grid.

@@ -6,8 +6,8 @@
 #include <system_error>
 
 #include "app/common/text_utils.h"
-#include "platform/fs_path.h"
 #include "platform/file_system.h"
+#include "platform/fs_path.h"
 #include "platform/path.h"
 #include "platform/system.h"
 
@@ -56,7 +56,8 @@ int DeleteSelectedZipFiles(ArchiveBrowser& browser, UserInterface& ui) {
   const int count = top < 0 ? 0 : bottom - top + 1;
   browser.TrimFolderText();
   int deleted = 0;
-  if (count > 0 && ui.AskYesNo("Do you want to delete the " + std::to_string(count) + " files ", MessageKind::kWarning)) {
+  if (count > 0 &&
+      ui.AskYesNo("Do you want to delete the " + std::to_string(count) + " files ", MessageKind::kWarning)) {
     const std::vector<ArchiveRow>& rows = browser.Rows();
     for (int row = top; row >= 0 && row <= bottom && row < static_cast<int>(rows.size()); ++row) {
       const std::string& name = rows[static_cast<std::size_t>(row)].name;

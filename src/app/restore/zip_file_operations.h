@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "app/restore/archive_listing.h"
 #include "app/common/user_interface.h"
+#include "app/restore/archive_listing.h"
 
 namespace kzb::app {
 

@@ -110,13 +110,13 @@ struct BackupRun::RunState {
   explicit RunState(BackupResult& r) : result(r) {}
 
   BackupResult& result;
-  std::string section;          // the trimmed project name: its section in the data files
+  std::string section;                // the trimmed project name: its section in the data files
   MainPage page = MainPage::kBackup;  // the page made active again at the end
-  std::string archive;          // full path of the archive
+  std::string archive;                // full path of the archive
   RetentionProject retention;
-  PendingBackup pending;        // the pending-run record and the bookkeeping it promises
-  bool recorded = false;        // the record is in project.ini: an archive under the name is this run's
-  std::string set_aside;        // the previous archive of the same name while the new one is written
+  PendingBackup pending;  // the pending-run record and the bookkeeping it promises
+  bool recorded = false;  // the record is in project.ini: an archive under the name is this run's
+  std::string set_aside;  // the previous archive of the same name while the new one is written
   platform::DateTime started;
   int newer_skipped = 0;        // candidates the newer-than threshold left out
   std::set<std::string> added;  // files added to the archive
@@ -352,7 +352,7 @@ void BackupRun::ConfigureWriter(RunState& run) {
   writer.SetExcludeList(fields.exclude_entries);
   writer.SetPassword(fields.use_password && !IsBlank(fields.password) ? Trim(fields.password) : "");
   writer.SetEncryption(fields.encryption == EncryptionKind::kAes256 ? zip::TZipEncryption::zeAes256
-                                                                     : zip::TZipEncryption::zeZipCrypto);
+                                                                    : zip::TZipEncryption::zeZipCrypto);
   writer.SetPackLevel(fields.pack_level);
   writer.SetAddDirEntriesOnRecurse(false);
   // The archive and its name are on the disk before anything older is removed.
@@ -363,8 +363,8 @@ void BackupRun::ConfigureWriter(RunState& run) {
   auto leave_out = [&run](const std::string& path, const char* why) {
     if (run.left_out_seen.insert(path).second) run.result.left_out.push_back(path + " (" + why + ")");
   };
-  writer.OnStartZip = [this, &run, newer_than, threshold](zip::TVCLZip&, const std::string& path,
-                                                          zip::TZipHeaderInfo&, bool& skip) {
+  writer.OnStartZip = [this, &run, newer_than, threshold](zip::TVCLZip&, const std::string& path, zip::TZipHeaderInfo&,
+                                                          bool& skip) {
     if (!run.set_aside.empty() && SamePath(path, run.set_aside)) {
       skip = true;
     } else if (newer_than && NewerThanFilter(path, threshold)) {
@@ -437,8 +437,8 @@ bool BackupRun::ReportSuccess(RunState& run) {
   std::string information = SucceedsInformation(run.archive, result.size_kb);
   if (!result.left_out.empty()) {
     result.message += LeftOutLines(result.left_out);
-    information += ", not backed up (" + std::to_string(result.left_out.size()) + "): " +
-                   LeftOutList(result.left_out, ", ");
+    information +=
+        ", not backed up (" + std::to_string(result.left_out.size()) + "): " + LeftOutList(result.left_out, ", ");
   }
   const MessageKind kind = result.left_out.empty() ? MessageKind::kInformation : MessageKind::kWarning;
   app_->Ui().ShowTimedMessage(result.message, kind, kOutcomeMessageSeconds);

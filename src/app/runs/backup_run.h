@@ -47,11 +47,11 @@ enum class BackupStart { kUser, kScheduled };
 
 struct BackupResult {
   BackupOutcome outcome = BackupOutcome::kNoProject;
-  std::string project;   // the selected project's name
-  std::string archive;   // the archive's full path, once it was decided
-  std::string message;   // the outcome message shown (success, interruption or error text)
+  std::string project;  // the selected project's name
+  std::string archive;  // the archive's full path, once it was decided
+  std::string message;  // the outcome message shown (success, interruption or error text)
   std::int64_t size_kb = 0;
-  int file_count = 0;    // files added by the writer
+  int file_count = 0;  // files added by the writer
   // Files and folders the selection named that are not in the archive, each as "path (why)".
   std::vector<std::string> left_out;
   // What failed after the archive was complete and logged (retention, saving the running number); the

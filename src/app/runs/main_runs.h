@@ -18,11 +18,11 @@
 #include <memory>
 #include <string>
 
-#include "app/session/application.h"
-#include "app/runs/backup_run.h"
 #include "app/restore/archive_listing.h"
+#include "app/runs/backup_run.h"
 #include "app/runs/restore_run.h"
 #include "app/runs/scheduler.h"
+#include "app/session/application.h"
 
 namespace kzb::zip {
 class TVCLUnZip;
@@ -41,7 +41,9 @@ class MainRuns {
   BackupRun& Backup() { return *backup_; }
   ArchiveBrowser& Browser() { return *browser_; }
   RestoreRun& Restore() { return *restore_; }
-  class Scheduler& Scheduler() { return *scheduler_; }
+  class Scheduler& Scheduler() {
+    return *scheduler_;
+  }
   zip::TVCLUnZip& Reader() { return *reader_; }
 
   // `PageControl1Change`: makes the page active; the Restore page lists the destination folder of the

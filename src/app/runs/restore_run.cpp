@@ -4,9 +4,9 @@
 #include <fstream>
 
 #include "app/backup/activity_log.h"
-#include "app/runs/run_lock.h"
-#include "app/restore/archive_listing.h"
 #include "app/common/text_utils.h"
+#include "app/restore/archive_listing.h"
+#include "app/runs/run_lock.h"
 #include "platform/path.h"
 #include "zip/records/name_codec.h"
 
@@ -32,8 +32,7 @@ bool StartsWithLocalHeader(const std::string& path) {
 }  // namespace
 
 RestoreRun::RestoreRun(Application& app, zip::TVCLUnZip& reader, ArchiveBrowser* browser)
-    : app_(&app), reader_(&reader), browser_(browser), dest_dir_(platform::HomeDir()),
-      lock_wait_ms_(kRunLockWaitMs) {}
+    : app_(&app), reader_(&reader), browser_(browser), dest_dir_(platform::HomeDir()), lock_wait_ms_(kRunLockWaitMs) {}
 
 std::string RestoreRun::OverwriteModeCaption(zip::TUZOverwriteMode mode) {
   switch (mode) {
@@ -158,9 +157,9 @@ void RestoreRun::InstallHandlers(RestoreResult& result, ExtractionEnd& end) {
   Application& app = *app_;
   reader.OnTotalPercentDone = [this](zip::TVCLUnZip& /*sender*/, int percent) { SetProgress(percent); };
   reader.OnBadPassword = [this, &app](zip::TVCLUnZip& sender, int /*index*/, std::string& /*password*/) {
-    app.Ui().ShowMessage(sender.Password().empty() ? "A password is needed to restore this archive"
-                                                   : "The password is incorrect",
-                         MessageKind::kError);
+    app.Ui().ShowMessage(
+        sender.Password().empty() ? "A password is needed to restore this archive" : "The password is incorrect",
+        MessageKind::kError);
     restore_failed_ = true;
     throw RestoreAborted{};
   };

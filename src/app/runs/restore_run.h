@@ -51,13 +51,13 @@ class RestoreRun {
   RestoreRun(Application& app, zip::TVCLUnZip& reader, ArchiveBrowser* browser = nullptr);
 
   // The Options group.
-  const std::string& DestDir() const { return dest_dir_; }            // `DirectoryRestore`
+  const std::string& DestDir() const { return dest_dir_; }  // `DirectoryRestore`
   void SetDestDir(const std::string& dir) { dest_dir_ = dir; }
-  const std::string& Password() const { return password_; }           // `EditRestorePassword`
+  const std::string& Password() const { return password_; }  // `EditRestorePassword`
   void SetPassword(const std::string& password) { password_ = password; }
   zip::TUZOverwriteMode OverwriteMode() const { return overwrite_mode_; }
   void SetOverwriteMode(zip::TUZOverwriteMode mode) { overwrite_mode_ = mode; }
-  bool UseFolderNames() const { return use_folder_names_; }           // `CheckBoxUseFolder`
+  bool UseFolderNames() const { return use_folder_names_; }  // `CheckBoxUseFolder`
   void SetUseFolderNames(bool on) { use_folder_names_ = on; }
 
   // `SpRestoreClick`: restores the archive of the browser's current row.

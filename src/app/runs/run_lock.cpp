@@ -43,8 +43,7 @@ bool WindowRunning(const std::string& data_dir) {
 }
 
 std::string RunLockBusyMessage(const std::string& data_dir) {
-  return "Another backup or restore is running on the data folder '" + data_dir +
-         "'; try again when it has finished.";
+  return "Another backup or restore is running on the data folder '" + data_dir + "'; try again when it has finished.";
 }
 
 RunLock::RunLock(const std::string& data_dir, int wait_ms) : path_(BackupRunLockPath(data_dir)) {

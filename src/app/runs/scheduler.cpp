@@ -105,8 +105,8 @@ TickReport Scheduler::Tick() {
     report.starts.push_back(start);
     if (OnEnd) OnEnd(start);
     const BackupOutcome outcome = start.result.outcome;
-    if (outcome == BackupOutcome::kInvalid || outcome == BackupOutcome::kFailed ||
-        outcome == BackupOutcome::kLocked || outcome == BackupOutcome::kNoProject) {
+    if (outcome == BackupOutcome::kInvalid || outcome == BackupOutcome::kFailed || outcome == BackupOutcome::kLocked ||
+        outcome == BackupOutcome::kNoProject) {
       report.dropped_rest = true;
       break;
     }

@@ -26,8 +26,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/session/application.h"
 #include "app/runs/backup_run.h"
+#include "app/session/application.h"
 
 namespace kzb::app {
 
@@ -42,32 +42,32 @@ inline constexpr char kSchedulingDisabledIcon[] = "fornormal";
 
 // Why a tick started nothing.
 enum class TickSkip {
-  kNone,               // the tick went through the table
-  kTimerStopped,       // no project was scheduled at the last rebuild
-  kSchedulingOff,      // the switch is up
-  kEditing,            // a project is being edited
-  kBusy,               // a backup or restore runs
-  kQuestionOpen,       // a confirmation question of a run is open
-  kReentered,          // a tick is already running
+  kNone,           // the tick went through the table
+  kTimerStopped,   // no project was scheduled at the last rebuild
+  kSchedulingOff,  // the switch is up
+  kEditing,        // a project is being edited
+  kBusy,           // a backup or restore runs
+  kQuestionOpen,   // a confirmation question of a run is open
+  kReentered,      // a tick is already running
   kTableEmpty,
-  kOtherScheduler,     // another process runs the headless scheduler on this data folder
-  kOtherRun,           // another process holds the run lock
-  kLockFailed,         // the run lock cannot be taken at all (TickReport::failure says why)
+  kOtherScheduler,  // another process runs the headless scheduler on this data folder
+  kOtherRun,        // another process holds the run lock
+  kLockFailed,      // the run lock cannot be taken at all (TickReport::failure says why)
 };
 
 // One scheduled start within a tick.
 struct ScheduledStart {
-  std::string project;           // the entry's project name
-  bool found = true;             // false: no project of that name is listed, the entry was skipped
-  bool loaded = true;            // false: the project could not be loaded (its message has been shown)
-  BackupResult result;           // the run's result (when found and loaded)
+  std::string project;  // the entry's project name
+  bool found = true;    // false: no project of that name is listed, the entry was skipped
+  bool loaded = true;   // false: the project could not be loaded (its message has been shown)
+  BackupResult result;  // the run's result (when found and loaded)
 };
 
 struct TickReport {
   TickSkip skipped = TickSkip::kNone;
-  std::string failure;           // kLockFailed: what failed
+  std::string failure;  // kLockFailed: what failed
   std::vector<ScheduledStart> starts;
-  bool dropped_rest = false;     // a run ended by an error; the remaining entries wait for the next tick
+  bool dropped_rest = false;  // a run ended by an error; the remaining entries wait for the next tick
 };
 
 // The due time an entry moves on to when it starts at now: its due time plus whole intervals, the first

@@ -12,7 +12,8 @@ void BackupMenu::ClearMarks() {
 }
 
 void BackupMenu::SetMark(int index, bool marked) {
-  if (index >= 0 && index < static_cast<int>(entries_.size())) entries_[static_cast<std::size_t>(index)].marked = marked;
+  if (index >= 0 && index < static_cast<int>(entries_.size()))
+    entries_[static_cast<std::size_t>(index)].marked = marked;
 }
 
 void BackupMenu::SetAllEnabled(bool enabled) {

@@ -7,8 +7,8 @@
 
 #include <optional>
 
-#include "app/project/project_fields.h"
 #include "app/common/text_utils.h"
+#include "app/project/project_fields.h"
 
 namespace kzb::app {
 
@@ -17,7 +17,9 @@ namespace {
 constexpr double kOneHour = 1.0 / 24.0;
 constexpr double kMinutesPerDay = 1440.0;
 
-platform::DateTime Noon(platform::DateTime day) { return platform::DateTime(day.DatePart().Value() + 0.5); }
+platform::DateTime Noon(platform::DateTime day) {
+  return platform::DateTime(day.DatePart().Value() + 0.5);
+}
 
 // Minutes of an every-N-minutes value when they make a span of less than a day, else nullopt. A zero or
 // negative span would make the project due at every tick, so it is refused like a full day.
@@ -40,7 +42,9 @@ std::optional<platform::DateTime> TodayAt(platform::DateTime now, const std::str
 
 }  // namespace
 
-bool IsScheduledKind(std::int64_t kind) { return kind >= 0 && kind <= 2; }
+bool IsScheduledKind(std::int64_t kind) {
+  return kind >= 0 && kind <= 2;
+}
 
 ScheduleEntry ComputeDueTime(const std::string& project_name, std::int64_t kind, const std::string& value,
                              platform::DateTime now) {

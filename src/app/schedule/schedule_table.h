@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "app/schedule/backup_menu.h"
 #include "app/project/project_list.h"
+#include "app/schedule/backup_menu.h"
 #include "platform/date_time.h"
 #include "platform/ini_file.h"
 
 namespace kzb::app {
 
 struct ScheduleEntry {
-  std::string project_name;    // `ProjectName`, as it stands in the project list
+  std::string project_name;     // `ProjectName`, as it stands in the project list
   platform::DateTime next_run;  // `NextRun`: due once now is strictly later; may lie in the past
   double run_interval = 0.0;    // `RunInterval` in days: 1, N / 1440 or 7
 };

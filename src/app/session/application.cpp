@@ -1,8 +1,8 @@
 #include "app/session/application.h"
 
 #include "app/common/data_dir.h"
-#include "app/project/project_store.h"
 #include "app/common/text_utils.h"
+#include "app/project/project_store.h"
 #include "platform/date_time.h"
 #include "platform/path.h"
 
@@ -15,9 +15,15 @@ Application::Application(const std::string& data_dir, UserInterface& ui, const C
       panel_(settings_, clock),
       log_(data_dir_ + kLogFileName, settings_.log_count, clock) {}
 
-std::string Application::ProjectFilePath() const { return data_dir_ + kProjectFileName; }
-std::string Application::LogFilePath() const { return data_dir_ + kLogFileName; }
-std::string Application::StoreNumberFilePath() const { return data_dir_ + kStoreNumberFileName; }
+std::string Application::ProjectFilePath() const {
+  return data_dir_ + kProjectFileName;
+}
+std::string Application::LogFilePath() const {
+  return data_dir_ + kLogFileName;
+}
+std::string Application::StoreNumberFilePath() const {
+  return data_dir_ + kStoreNumberFileName;
+}
 
 void Application::Start() {
   LoadSettings();

@@ -12,14 +12,14 @@
 #include <string_view>
 
 #include "app/backup/activity_log.h"
-#include "app/project/app_settings.h"
-#include "app/schedule/backup_menu.h"
 #include "app/common/clock.h"
+#include "app/common/user_interface.h"
+#include "app/project/app_settings.h"
 #include "app/project/project_list.h"
 #include "app/project/project_panel.h"
 #include "app/project/project_wizard.h"
+#include "app/schedule/backup_menu.h"
 #include "app/schedule/schedule_table.h"
-#include "app/common/user_interface.h"
 #include "platform/ini_file.h"
 
 namespace kzb::app {

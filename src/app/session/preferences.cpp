@@ -42,7 +42,7 @@ std::string ExecValue(const std::string& program) {
 std::string AutostartEntryPath() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   std::string base = xdg != nullptr && platform::IsAbsolutePath(xdg) ? platform::IncludeTrailingSeparator(xdg)
-                                                                       : platform::HomeDir() + ".config/";
+                                                                     : platform::HomeDir() + ".config/";
   return base + "autostart/" + kDesktopEntryId + ".desktop";
 }
 
@@ -51,8 +51,12 @@ std::string AutostartEntryText(const std::string& program) {
          "Type=Application\n"
          "Name=Kestrova ZIP Backup\n"
          "Comment=Start Kestrova ZIP Backup with the desktop session\n"
-         "Exec=" + ExecValue(program) + "\n"
-         "Icon=" + std::string(kDesktopEntryId) + "\n"
+         "Exec=" +
+         ExecValue(program) +
+         "\n"
+         "Icon=" +
+         std::string(kDesktopEntryId) +
+         "\n"
          "Terminal=false\n"
          "X-GNOME-Autostart-enabled=true\n";
 }

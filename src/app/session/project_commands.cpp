@@ -3,11 +3,11 @@
 // project: rename and copy validate the project before anything changes and write the section under the
 // new name before the list names it; rename erases the old section last. The files end as if the old
 // section had been erased first and the project then saved under its new name.
-#include "app/session/application.h"
-#include "app/project/project_store.h"
 #include "app/backup/backup_recovery.h"
 #include "app/backup/retention.h"
 #include "app/common/text_utils.h"
+#include "app/project/project_store.h"
+#include "app/session/application.h"
 
 namespace kzb::app {
 

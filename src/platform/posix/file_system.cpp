@@ -1,18 +1,18 @@
 // Files and folders on POSIX: stat, readdir, rename and fsync.
 #include "platform/file_system.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/path.h"
 
@@ -20,7 +20,9 @@ namespace kzb::platform {
 
 namespace {
 
-std::string Cause(int err) { return std::strerror(err); }
+std::string Cause(int err) {
+  return std::strerror(err);
+}
 
 std::string OpenMessage(const std::string& path, int err) {
   return "Cannot open file \"" + path + "\". " + Cause(err);
@@ -54,10 +56,14 @@ std::uint32_t AttributesOf(const struct stat& st, const std::string& name) {
   return attr;
 }
 
-bool StatFollow(const std::string& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0; }
+bool StatFollow(const std::string& path, struct stat& st) {
+  return ::stat(path.c_str(), &st) == 0;
+}
 
 // The part of a temporary name that names this process: "<pid>-".
-std::string ProcessTag() { return std::to_string(::getpid()) + "-"; }
+std::string ProcessTag() {
+  return std::to_string(::getpid()) + "-";
+}
 
 // Flushes the folder holding path; false when it cannot be opened or flushed.
 bool SyncFolderOf(const std::string& path) {
@@ -107,8 +113,8 @@ bool FileFinder::FindNext(SearchRec& rec) {
   while (state_->next < state_->names.size()) {
     const std::string& name = state_->names[state_->next++];
     struct statx stx {};
-    if (::statx(AT_FDCWD, (state_->folder + name).c_str(), AT_STATX_SYNC_AS_STAT,
-                STATX_BASIC_STATS | STATX_BTIME, &stx) != 0) {
+    if (::statx(AT_FDCWD, (state_->folder + name).c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME,
+                &stx) != 0) {
       continue;  // vanished or dangling link
     }
     if (!S_ISDIR(stx.stx_mode) && !S_ISREG(stx.stx_mode)) continue;
@@ -123,8 +129,7 @@ bool FileFinder::FindNext(SearchRec& rec) {
     rec.unix_time = mtime.tv_sec;
     rec.time = FromTimespec(mtime);
     rec.access_time = FromTimespec(FromStatx(stx.stx_atime));
-    rec.creation_time =
-        FromTimespec(FromStatx((stx.stx_mask & STATX_BTIME) != 0 ? stx.stx_btime : stx.stx_ctime));
+    rec.creation_time = FromTimespec(FromStatx((stx.stx_mask & STATX_BTIME) != 0 ? stx.stx_btime : stx.stx_ctime));
     rec.device = (static_cast<std::uint64_t>(stx.stx_dev_major) << 32) | stx.stx_dev_minor;
     rec.inode = stx.stx_ino;
     return true;
@@ -132,7 +137,9 @@ bool FileFinder::FindNext(SearchRec& rec) {
   return false;
 }
 
-void FileFinder::FindClose() { state_.reset(); }
+void FileFinder::FindClose() {
+  state_.reset();
+}
 
 // ---------------------------------------------------------------------------------------------------------
 // Single-file services
@@ -153,7 +160,9 @@ bool DeleteFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }
 
-bool RemoveDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+bool RemoveDirectory(const std::string& path) {
+  return ::rmdir(path.c_str()) == 0;
+}
 
 bool RenameFile(const std::string& old_path, const std::string& new_path) {
   if (::renameat2(AT_FDCWD, old_path.c_str(), AT_FDCWD, new_path.c_str(), RENAME_NOREPLACE) == 0) return true;
@@ -223,8 +232,7 @@ bool CopyFile(const std::string& source, const std::string& target, bool fail_if
   bool temp_renamed = false;
   if (ok) {
     if (fail_if_exists) {
-      ok = temp_renamed =
-          ::renameat2(AT_FDCWD, temp_template.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
+      ok = temp_renamed = ::renameat2(AT_FDCWD, temp_template.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
       if (!ok && (errno == EINVAL || errno == ENOSYS)) {
         // No atomic no-replace rename here: a hard link fails when the target exists.
         ok = ::link(temp_template.c_str(), target.c_str()) == 0;
@@ -287,7 +295,9 @@ bool SetFileAttributes(const std::string& path, std::uint32_t attr) {
   return ::chmod(path.c_str(), mode) == 0;
 }
 
-bool ClearArchiveAttribute(const std::string& path) { return !path.empty() && GetFileAttributes(path) >= 0; }
+bool ClearArchiveAttribute(const std::string& path) {
+  return !path.empty() && GetFileAttributes(path) >= 0;
+}
 
 bool GetFileStatus(const std::string& path, FileStatus& status) {
   struct stat st {};
@@ -323,7 +333,9 @@ bool SetFileMode(const std::string& path, std::uint32_t mode) {
   return !path.empty() && ::chmod(path.c_str(), static_cast<mode_t>(mode & 07777)) == 0;
 }
 
-std::string ToShortPath(const std::string& path) { return path; }
+std::string ToShortPath(const std::string& path) {
+  return path;
+}
 
 DateTime GetFileTime(const std::string& path) {
   struct stat st {};
@@ -525,7 +537,8 @@ std::int64_t File::Seek(std::int64_t offset, int origin) {
 
 std::int64_t File::Size() const {
   struct stat st {};
-  if (::fstat(static_cast<int>(handle_), &st) != 0) throw EFileError("Cannot read file \"" + path_ + "\". " + Cause(errno));
+  if (::fstat(static_cast<int>(handle_), &st) != 0)
+    throw EFileError("Cannot read file \"" + path_ + "\". " + Cause(errno));
   return static_cast<std::int64_t>(st.st_size);
 }
 

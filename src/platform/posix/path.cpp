@@ -1,20 +1,26 @@
 // Paths on POSIX: "/" only, no drives; the user's folders from the environment.
+#include <pwd.h>
+#include <unistd.h>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <pwd.h>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/path.h"
 
 namespace kzb::platform {
 
-std::string ExtractFileDrive(std::string_view /*path*/) { return {}; }
+std::string ExtractFileDrive(std::string_view /*path*/) {
+  return {};
+}
 
-bool IsAbsolutePath(std::string_view path) { return !path.empty() && IsPathSeparator(path.front()); }
+bool IsAbsolutePath(std::string_view path) {
+  return !path.empty() && IsPathSeparator(path.front());
+}
 
-bool SameFileName(std::string_view a, std::string_view b) { return a == b; }
+bool SameFileName(std::string_view a, std::string_view b) {
+  return a == b;
+}
 
 std::string ExpandFileName(std::string_view path) {
   if (path.empty()) return {};

@@ -1,22 +1,22 @@
 // Desktop services on POSIX: xdg-open, flock, setpriority and XDG autostart entries.
 #include "platform/system.h"
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
-#include <limits>
-#include <mutex>
-#include <set>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <set>
 #include <thread>
 #include <tuple>
-#include <unistd.h>
 #include <utility>
 
 #include "platform/file_system.h"
@@ -78,7 +78,9 @@ std::string AutostartFile(const std::string& name) {
 
 }  // namespace
 
-std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return {argv, argv + argc};
+}
 
 void UseUtf8Console() {}
 
@@ -111,9 +113,13 @@ bool OpenWithDefaultProgram(const std::string& path_or_url) {
   return true;
 }
 
-int CurrentThreadId() { return static_cast<int>(::gettid()); }
+int CurrentThreadId() {
+  return static_cast<int>(::gettid());
+}
 
-std::int64_t CurrentProcessId() { return static_cast<std::int64_t>(::getpid()); }
+std::int64_t CurrentProcessId() {
+  return static_cast<std::int64_t>(::getpid());
+}
 
 bool HasProcessEnded(std::int64_t pid) {
   if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return false;
@@ -192,8 +198,12 @@ bool SetAutostart(const std::string& name, const std::string& command, bool enab
   std::string content =
       "[Desktop Entry]\n"
       "Type=Application\n"
-      "Name=" + name + "\n"
-      "Exec=" + command + "\n"
+      "Name=" +
+      name +
+      "\n"
+      "Exec=" +
+      command +
+      "\n"
       "Terminal=false\n"
       "X-GNOME-Autostart-enabled=true\n";
   try {

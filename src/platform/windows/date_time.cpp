@@ -19,7 +19,9 @@ DateTime DateTime::Now() {
   return FromParts(p);
 }
 
-DateTime DateTime::FromUnixTime(std::time_t t) { return win::LocalFromFileTime(win::FileTimeFromUnix(t)); }
+DateTime DateTime::FromUnixTime(std::time_t t) {
+  return win::LocalFromFileTime(win::FileTimeFromUnix(t));
+}
 
 std::time_t DateTime::ToUnixTime() const {
   FILETIME utc{};

@@ -22,7 +22,9 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-HANDLE ToHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+HANDLE ToHandle(std::intptr_t h) {
+  return reinterpret_cast<HANDLE>(h);
+}
 
 class ScopedHandle {
  public:
@@ -47,8 +49,7 @@ class ScopedHandle {
 };
 
 bool Attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
-  return !path.empty() &&
-         GetFileAttributesExW(win::WinPath(path).c_str(), GetFileExInfoStandard, &data) != 0;
+  return !path.empty() && GetFileAttributesExW(win::WinPath(path).c_str(), GetFileExInfoStandard, &data) != 0;
 }
 
 std::int64_t SizeOf(DWORD high, DWORD low) {
@@ -77,7 +78,9 @@ std::string RandomPart() {
 }
 
 // The part of a temporary name that names this process: "<pid>-".
-std::string ProcessTag() { return std::to_string(CurrentProcessId()) + "-"; }
+std::string ProcessTag() {
+  return std::to_string(CurrentProcessId()) + "-";
+}
 
 // Creates a new file named prefix + random part + suffix (never an existing one); returns the handle,
 // fills name, or INVALID_HANDLE_VALUE with the last error set.
@@ -113,7 +116,9 @@ bool WriteAll(HANDLE h, const char* data, std::size_t size, DWORD& error) {
   return true;
 }
 
-bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
+bool IsDiskFull(DWORD error) {
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
 
 }  // namespace
 
@@ -140,8 +145,8 @@ bool FileFinder::FindFirst(const std::string& pattern, std::uint32_t attr_mask, 
   // The whole folder is listed and the mask applied here, so that a mask never matches through a short
   // name ("*.htm" finding "page.html" by its alternate name PAGE~1.HTM) and works as on POSIX.
   WIN32_FIND_DATAW data{};
-  HANDLE h = FindFirstFileExW(win::WinPath(state->folder + "*").c_str(), FindExInfoBasic, &data,
-                              FindExSearchNameMatch, nullptr, 0);
+  HANDLE h = FindFirstFileExW(win::WinPath(state->folder + "*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                              nullptr, 0);
   if (h == INVALID_HANDLE_VALUE) return false;
   do {
     if (MatchesFindMask(win::Narrow(data.cFileName), mask)) state->entries.push_back(data);
@@ -180,7 +185,9 @@ bool FileFinder::FindNext(SearchRec& rec) {
   return false;
 }
 
-void FileFinder::FindClose() { state_.reset(); }
+void FileFinder::FindClose() {
+  state_.reset();
+}
 
 // ---------------------------------------------------------------------------------------------------------
 // Single-file services
@@ -290,8 +297,8 @@ std::int64_t GetFileAttributes(const std::string& path) {
 bool SetFileAttributes(const std::string& path, std::uint32_t attr) {
   const std::int64_t old = GetFileAttributes(path);
   if (old < 0) return false;
-  const DWORD kept = static_cast<DWORD>(old) & ~kSettableAttributes &
-                     (FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE);
+  const DWORD kept =
+      static_cast<DWORD>(old) & ~kSettableAttributes & (FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE);
   DWORD wanted = (attr & kSettableAttributes) | kept;
   if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;
   if ((static_cast<DWORD>(old) & (kSettableAttributes | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE)) ==
@@ -380,9 +387,13 @@ bool SetFileUnixTime(const std::string& path, std::int64_t unix_time) {
   return ::SetFileTime(h.Get(), nullptr, nullptr, &utc) != 0;
 }
 
-std::uint32_t ArchiveAttributes(const FileStatus& status) { return status.attr; }
+std::uint32_t ArchiveAttributes(const FileStatus& status) {
+  return status.attr;
+}
 
-std::uint32_t FileCreationMask() { return 0; }
+std::uint32_t FileCreationMask() {
+  return 0;
+}
 
 bool SetFileMode(const std::string& path, std::uint32_t mode) {
   const std::int64_t attributes = GetFileAttributes(path);
@@ -416,8 +427,8 @@ bool IsDirectoryWritable(const std::string& dir) {
 std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
   const std::string folder = dir.empty() ? TempDir() : IncludeTrailingSeparator(dir);
   std::string name;
-  HANDLE h = CreateUnique(folder + prefix + ProcessTag(), std::string(kCreateTempFileSuffix), FILE_ATTRIBUTE_NORMAL,
-                          name);
+  HANDLE h =
+      CreateUnique(folder + prefix + ProcessTag(), std::string(kCreateTempFileSuffix), FILE_ATTRIBUTE_NORMAL, name);
   if (h == INVALID_HANDLE_VALUE) throw EFCreateError(win::CreateMessage(folder + prefix + "*.tmp", GetLastError()));
   CloseHandle(h);
   return name;
@@ -471,8 +482,8 @@ void WriteFileAtomic(const std::string& path, std::string_view content, std::uin
     error = GetLastError();
     // Where the file system cannot do that (ERROR_UNABLE_TO_MOVE_REPLACEMENT leaves both files as they
     // were), a plain rename over the old file still replaces it in one step.
-    if (error != ERROR_UNABLE_TO_MOVE_REPLACEMENT && error != ERROR_INVALID_PARAMETER &&
-        error != ERROR_NOT_SUPPORTED && error != ERROR_CALL_NOT_IMPLEMENTED) {
+    if (error != ERROR_UNABLE_TO_MOVE_REPLACEMENT && error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED &&
+        error != ERROR_CALL_NOT_IMPLEMENTED) {
       DeleteFileW(wide_temp.c_str());
       throw EFCreateError(win::CreateMessage(path, error));
     }

@@ -12,9 +12,13 @@ namespace kzb::platform {
 
 namespace {
 
-bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsDriveLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
-bool HasDrive(std::string_view path) { return path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':'; }
+bool HasDrive(std::string_view path) {
+  return path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == ':';
+}
 
 bool IsUnc(std::string_view path) {
   return path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1]);
@@ -61,8 +65,8 @@ bool IsAbsolutePath(std::string_view path) {
 bool SameFileName(std::string_view a, std::string_view b) {
   const std::wstring wa = win::Widen(a), wb = win::Widen(b);
   // The file system's own rule: an ordinal comparison of the upper-cased characters.
-  return CompareStringOrdinal(wa.c_str(), static_cast<int>(wa.size()), wb.c_str(), static_cast<int>(wb.size()),
-                              TRUE) == CSTR_EQUAL;
+  return CompareStringOrdinal(wa.c_str(), static_cast<int>(wa.size()), wb.c_str(), static_cast<int>(wb.size()), TRUE) ==
+         CSTR_EQUAL;
 }
 
 std::string ExpandFileName(std::string_view path) {

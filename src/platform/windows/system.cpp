@@ -23,7 +23,9 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // byte far beyond any content, so that the lock file (or any file) stays readable while it is held.
 constexpr DWORD kLockOffsetHigh = 0x40000000;
 
-HANDLE ToHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+HANDLE ToHandle(std::intptr_t h) {
+  return reinterpret_cast<HANDLE>(h);
+}
 
 // Files this process holds a FileLock on, by volume and file index, so that IsLockedByOtherProcess can
 // tell our own lock from another process's.
@@ -100,14 +102,18 @@ void UseUtf8Console() {
 bool OpenWithDefaultProgram(const std::string& path_or_url) {
   if (path_or_url.empty()) return false;
   const std::wstring target = win::Widen(path_or_url);
-  const auto result = reinterpret_cast<INT_PTR>(
-      ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  const auto result =
+      reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   return result > 32;
 }
 
-int CurrentThreadId() { return static_cast<int>(GetCurrentThreadId()); }
+int CurrentThreadId() {
+  return static_cast<int>(GetCurrentThreadId());
+}
 
-std::int64_t CurrentProcessId() { return static_cast<std::int64_t>(GetCurrentProcessId()); }
+std::int64_t CurrentProcessId() {
+  return static_cast<std::int64_t>(GetCurrentProcessId());
+}
 
 bool HasProcessEnded(std::int64_t pid) {
   if (pid <= 0 || pid > static_cast<std::int64_t>(MAXDWORD)) return false;
@@ -121,10 +127,9 @@ bool HasProcessEnded(std::int64_t pid) {
 }
 
 bool SetThreadPriority(int thread_id, int priority) {
-  static constexpr int kPriority[7] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,
-                                       THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
-                                       THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
-                                       THREAD_PRIORITY_TIME_CRITICAL};
+  static constexpr int kPriority[7] = {
+      THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,  THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
+      THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST, THREAD_PRIORITY_TIME_CRITICAL};
   if (priority < 0) priority = 0;
   if (priority > 6) priority = 6;
   HANDLE thread = OpenThread(THREAD_SET_INFORMATION, FALSE, static_cast<DWORD>(thread_id));

@@ -4,11 +4,17 @@
 
 namespace kzb::zip {
 
-int AesKeyLength(TAesStrength strength) { return 8 + 8 * static_cast<int>(strength); }
+int AesKeyLength(TAesStrength strength) {
+  return 8 + 8 * static_cast<int>(strength);
+}
 
-int AesSaltLength(TAesStrength strength) { return AesKeyLength(strength) / 2; }
+int AesSaltLength(TAesStrength strength) {
+  return AesKeyLength(strength) / 2;
+}
 
-int AesOverhead(TAesStrength strength) { return AesSaltLength(strength) + 2 + 10; }
+int AesOverhead(TAesStrength strength) {
+  return AesSaltLength(strength) + 2 + 10;
+}
 
 TAesKeys DeriveAesKeys(std::string_view password, const std::uint8_t* salt, TAesStrength strength) {
   const int key_length = AesKeyLength(strength);
@@ -29,7 +35,9 @@ TAesKeys DeriveAesKeys(std::string_view password, const std::uint8_t* salt, TAes
 
 TAesCtr::TAesCtr() = default;
 
-TAesCtr::~TAesCtr() { WipeBytes(stream_.data(), stream_.size()); }
+TAesCtr::~TAesCtr() {
+  WipeBytes(stream_.data(), stream_.size());
+}
 
 void TAesCtr::Init(const std::uint8_t* key, int key_length) {
   ecb_.SetKey(key, key_length);
@@ -118,7 +126,9 @@ void TAesDecryptor::Decrypt(std::uint8_t* data, std::size_t count) {
   ctr_.Apply(data, data, count);
 }
 
-void TAesDecryptor::Authenticate(const std::uint8_t* data, std::size_t count) { mac_.Update(data, count); }
+void TAesDecryptor::Authenticate(const std::uint8_t* data, std::size_t count) {
+  mac_.Update(data, count);
+}
 
 bool TAesDecryptor::Verify(const std::uint8_t code[10]) {
   const auto full = mac_.Final();

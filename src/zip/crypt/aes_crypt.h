@@ -73,7 +73,7 @@ class TAesCtr {
   static constexpr std::size_t kBatchBlocks = 256;
 
   TAesEcb ecb_;
-  std::uint64_t counter_low_ = 0;   // the counter of the last block made, low and high 64 bits
+  std::uint64_t counter_low_ = 0;  // the counter of the last block made, low and high 64 bits
   std::uint64_t counter_high_ = 0;
   std::array<std::uint8_t, kBatchBlocks * 16> counters_{};
   std::array<std::uint8_t, kBatchBlocks * 16> stream_{};

@@ -30,9 +30,13 @@ void TZipCrypt::InitKeys(std::string_view password) {
   for (char c : password) UpdateKeys(static_cast<std::uint8_t>(c));
 }
 
-void TZipCrypt::UpdateKeys(std::uint8_t plain) { Stir(key0_, key1_, key2_, plain); }
+void TZipCrypt::UpdateKeys(std::uint8_t plain) {
+  Stir(key0_, key1_, key2_, plain);
+}
 
-std::uint8_t TZipCrypt::KeyStreamByte() const { return StreamByte(key2_); }
+std::uint8_t TZipCrypt::KeyStreamByte() const {
+  return StreamByte(key2_);
+}
 
 std::uint8_t TZipCrypt::EncryptByte(std::uint8_t plain) {
   const std::uint8_t cipher = plain ^ StreamByte(key2_);

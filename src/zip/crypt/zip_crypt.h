@@ -58,8 +58,7 @@ class TZipCrypt {
 
   // Builds the encrypted 12-byte header for an entry with this CRC from ten random bytes, and leaves the
   // keys ready to encrypt the entry's data.
-  void MakeHeader(std::string_view password, std::uint32_t crc, const std::uint8_t random[10],
-                  std::uint8_t header[12]);
+  void MakeHeader(std::string_view password, std::uint32_t crc, const std::uint8_t random[10], std::uint8_t header[12]);
   // MakeHeader with ten bytes from the system's random source, written to the stream (ENotEnoughRoom when
   // the write is short).
   void WriteHeader(std::string_view password, std::uint32_t crc, TStream& stream);

@@ -89,8 +89,7 @@ class ShannonFanoTable {
     std::size_t next = first_size;
     for (std::uint32_t slot = 0; slot < first_size; ++slot) {
       if (sub_bits[slot] == 0) continue;
-      entries_[slot] = Entry{static_cast<std::uint32_t>(next), static_cast<std::uint8_t>(sub_bits[slot]),
-                             Kind::kLink};
+      entries_[slot] = Entry{static_cast<std::uint32_t>(next), static_cast<std::uint8_t>(sub_bits[slot]), Kind::kLink};
       next += std::size_t{1} << sub_bits[slot];
     }
 
@@ -167,7 +166,7 @@ bool ReadTree(BitReader& reader, int value_count, int first_bits, ShannonFanoTab
 }
 
 DecodeResult ExplodeUnguarded(const InputFn& input, const OutputBlockFn& output, std::uint16_t general_flags,
-                     std::uint64_t compressed_size, std::uint64_t uncompressed_size) {
+                              std::uint64_t compressed_size, std::uint64_t uncompressed_size) {
   const bool large_dictionary = (general_flags & 0x02) != 0;
   const bool literal_tree = (general_flags & 0x04) != 0;
   const int low_distance_bits = large_dictionary ? 7 : 6;
@@ -229,6 +228,5 @@ DecodeResult Explode(const InputFn& input, const OutputBlockFn& output, std::uin
   return DecodeGuarded(
       [&] { return ExplodeUnguarded(input, output, general_flags, compressed_size, uncompressed_size); });
 }
-
 
 }  // namespace kzb::zip

@@ -121,7 +121,9 @@ struct Deflate64Format {
 // Thrown by the decoder's checks; turned into DecodeResult::kDataError by Inflate.
 struct InflateDataError {};
 
-[[noreturn]] void FailEntry() { throw InflateDataError{}; }
+[[noreturn]] void FailEntry() {
+  throw InflateDataError{};
+}
 
 #define KZB_INFLATE_CHECK(condition) \
   do {                               \
@@ -134,7 +136,9 @@ struct InflateDataError {};
   return v;  // little-endian host
 }
 
-[[gnu::always_inline]] inline void Store64(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
+[[gnu::always_inline]] inline void Store64(std::uint8_t* p, std::uint64_t v) {
+  std::memcpy(p, &v, sizeof v);
+}
 
 constexpr std::array<std::uint8_t, 256> MakeByteReverse() {
   std::array<std::uint8_t, 256> t{};
@@ -164,8 +168,7 @@ struct SymbolInfo {
     for (std::uint32_t s = 0; s < 256; ++s) litlen[s] = kEntryLiteral | (s << 16);
     litlen[df::kEndOfBlock] = kEntryExceptional | kEntryEndOfBlock;
     for (int i = 0; i < df::kNumLengthCodes; ++i) {
-      litlen[df::kEndOfBlock + 1 + i] =
-          (std::uint32_t{df::kLengthBase[i]} << 16) | df::kLengthExtraBits[i];
+      litlen[df::kEndOfBlock + 1 + i] = (std::uint32_t{df::kLengthBase[i]} << 16) | df::kLengthExtraBits[i];
     }
     litlen[286] = litlen[287] = kEntryInvalid;
     for (int i = 0; i < df::kNumDistSymbols; ++i) {
@@ -197,8 +200,8 @@ const SymbolInfo<Format>& Symbols() {
 // those entries are copied above themselves, which replicates every code of length <= l over the bits
 // it does not use. Longer codes sharing their first-level bits are consecutive in canonical order; each
 // such group gets one second-level table sized for its longest code.
-bool BuildTable(const std::uint8_t* lengths, unsigned num_symbols, const std::uint32_t* info,
-                unsigned table_bits, std::uint32_t* table, std::size_t capacity, bool allow_empty) {
+bool BuildTable(const std::uint8_t* lengths, unsigned num_symbols, const std::uint32_t* info, unsigned table_bits,
+                std::uint32_t* table, std::size_t capacity, bool allow_empty) {
   std::array<unsigned, df::kMaxCodeLength + 1> count{};
   for (unsigned s = 0; s < num_symbols; ++s) ++count[lengths[s]];
   count[0] = 0;
@@ -265,9 +268,8 @@ bool BuildTable(const std::uint8_t* lengths, unsigned num_symbols, const std::ui
     const unsigned sub_bits = longs[j - 1].length - table_bits;
     const std::size_t sub_size = std::size_t{1} << sub_bits;
     if (next_free + sub_size > capacity) return false;  // cannot happen for valid lengths
-    table[ReverseBits(p, table_bits)] = kEntryExceptional | kEntryLink |
-                                        (static_cast<std::uint32_t>(next_free) << 16) | (sub_bits << 8) |
-                                        table_bits;
+    table[ReverseBits(p, table_bits)] =
+        kEntryExceptional | kEntryLink | (static_cast<std::uint32_t>(next_free) << 16) | (sub_bits << 8) | table_bits;
     std::uint32_t* sub = table + next_free;
     for (; i < j; ++i) {
       const unsigned s = longs[i].symbol;
@@ -292,8 +294,7 @@ void PairLiterals(std::uint32_t* table, unsigned table_bits) {
     const std::uint32_t first = table[i];
     const unsigned len = first & 0xFF;  // below 32 for every kind of entry
     const std::uint32_t second = table[i >> len];
-    const bool pair = (first & second & kEntryLiteral) && !(second & kEntryPair) &&
-                      (second & 0xFF) + len <= table_bits;
+    const bool pair = (first & second & kEntryLiteral) && !(second & kEntryPair) && (second & 0xFF) + len <= table_bits;
     // Written without branches: whether a pair forms is as good as random.
     table[i] = pair ? first + kEntryPair + (second & 0xFF) + ((second >> 16 & 0xFF) << 24) : first;
   }
@@ -532,8 +533,8 @@ void InflaterCore<Format>::StoredBlock() {
   while (remaining > 0) {
     if (in_ptr == in_end) KZB_INFLATE_CHECK(ReadMoreInput());
     if (out_ptr >= out_area_end) MakeRoom();
-    const std::size_t n = std::min({remaining, static_cast<std::size_t>(in_end - in_ptr),
-                                    static_cast<std::size_t>(out_area_end - out_ptr)});
+    const std::size_t n = std::min(
+        {remaining, static_cast<std::size_t>(in_end - in_ptr), static_cast<std::size_t>(out_area_end - out_ptr)});
     std::memcpy(out_ptr, in_ptr, n);
     out_ptr += n;
     in_ptr += n;
@@ -553,9 +554,8 @@ void InflaterCore<Format>::DynamicTables() {
     cl_lengths[df::kCodeLengthOrder[i]] = static_cast<std::uint8_t>(Bits(3));
   }
   std::array<std::uint32_t, kCodeLengthTableSize> cl_table{};
-  KZB_INFLATE_CHECK(BuildTable(cl_lengths.data(), df::kNumCodeLengthSymbols,
-                               Symbols<Format>().code_length.data(), kCodeLengthTableBits, cl_table.data(),
-                               cl_table.size(), false));
+  KZB_INFLATE_CHECK(BuildTable(cl_lengths.data(), df::kNumCodeLengthSymbols, Symbols<Format>().code_length.data(),
+                               kCodeLengthTableBits, cl_table.data(), cl_table.size(), false));
 
   std::array<std::uint8_t, df::kNumLitLenSymbols + df::kNumDistSymbols64> lengths{};
   const unsigned total = num_litlen + num_dist;
@@ -597,8 +597,8 @@ void InflaterCore<Format>::DynamicTables() {
     if (lengths[sym] != 0) length_share += 1u << (df::kMaxCodeLength - lengths[sym]);
   }
   if (length_share < (1u << df::kMaxCodeLength) / 8) PairLiterals(litlen_table.data(), kLitLenTableBits);
-  KZB_INFLATE_CHECK(BuildTable(lengths.data() + num_litlen, num_dist, Symbols<Format>().dist.data(),
-                               kDistTableBits, dist_table.data(), dist_table.size(), true));
+  KZB_INFLATE_CHECK(BuildTable(lengths.data() + num_litlen, num_dist, Symbols<Format>().dist.data(), kDistTableBits,
+                               dist_table.data(), dist_table.size(), true));
 }
 
 // The hot loop: decodes while the input and output margins hold. Returns true at the end of the block.
@@ -617,11 +617,11 @@ template <typename Tables>
   const std::uint8_t* const out_begin = st.window.data();
   bool block_done = false;
 
-#define KZB_REFILL()                        \
-  do {                                      \
-    bb |= Load64(in) << (bl & 63);          \
-    in += 7 - ((bl >> 3) & 7);              \
-    bl |= 56;                               \
+#define KZB_REFILL()               \
+  do {                             \
+    bb |= Load64(in) << (bl & 63); \
+    in += 7 - ((bl >> 3) & 7);     \
+    bl |= 56;                      \
   } while (0)
   std::uint64_t saved;
   while (static_cast<std::size_t>(in_stop - in) >= kInputMargin && out <= out_stop) {
@@ -676,7 +676,7 @@ template <typename Tables>
 #define KZB_INFLATE_BMI2 1
 template <typename Tables>
 __attribute__((target("bmi2"))) bool DecodeFastBmi2(Tables& st, const std::uint32_t* lit_table,
-                                                     const std::uint32_t* dist_table) {
+                                                    const std::uint32_t* dist_table) {
   return DecodeFastLoop(st, lit_table, dist_table);
 }
 #endif

@@ -49,7 +49,6 @@ class TInflater {
 };
 
 // Decodes one entry with a decoder made for this call.
-DecodeResult Inflate(const InputFn& input, const OutputBlockFn& output,
-                     InflateFormat format = InflateFormat::kDeflate);
+DecodeResult Inflate(const InputFn& input, const OutputBlockFn& output, InflateFormat format = InflateFormat::kDeflate);
 
 }  // namespace kzb::zip

@@ -13,9 +13,8 @@ DecodeResult InflateBuffer(std::span<const std::uint8_t> input, std::vector<std:
   return InflateBuffer(inflater, input, output, output_limit, input_chunk);
 }
 
-DecodeResult InflateBuffer(TInflater& inflater, std::span<const std::uint8_t> input,
-                           std::vector<std::uint8_t>& output, std::size_t output_limit,
-                           std::size_t input_chunk) {
+DecodeResult InflateBuffer(TInflater& inflater, std::span<const std::uint8_t> input, std::vector<std::uint8_t>& output,
+                           std::size_t output_limit, std::size_t input_chunk) {
   output.clear();
   std::size_t position = 0;
   const std::size_t chunk = std::max<std::size_t>(input_chunk, 1);

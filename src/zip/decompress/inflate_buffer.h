@@ -20,8 +20,7 @@ DecodeResult InflateBuffer(std::span<const std::uint8_t> input, std::vector<std:
                            std::size_t output_limit = std::numeric_limits<std::size_t>::max(),
                            std::size_t input_chunk = kInputBlockSize);
 // The same through a decoder the caller keeps.
-DecodeResult InflateBuffer(TInflater& inflater, std::span<const std::uint8_t> input,
-                           std::vector<std::uint8_t>& output,
+DecodeResult InflateBuffer(TInflater& inflater, std::span<const std::uint8_t> input, std::vector<std::uint8_t>& output,
                            std::size_t output_limit = std::numeric_limits<std::size_t>::max(),
                            std::size_t input_chunk = kInputBlockSize);
 

@@ -53,7 +53,7 @@ std::uint8_t NextStageOneByte(BitReader& reader, const FollowerSets& sets, std::
 }
 
 DecodeResult UnreduceUnguarded(const InputFn& input, const OutputBlockFn& output, int factor,
-                      std::uint64_t uncompressed_size) {
+                               std::uint64_t uncompressed_size) {
   if (factor < 1 || factor > 4) return DecodeResult::kDataError;
   LegacyWindow window(output, uncompressed_size);
   if (window.Full()) return DecodeResult::kOk;
@@ -118,10 +118,8 @@ DecodeResult UnreduceUnguarded(const InputFn& input, const OutputBlockFn& output
 
 }  // namespace
 
-DecodeResult Unreduce(const InputFn& input, const OutputBlockFn& output, int factor,
-                      std::uint64_t uncompressed_size) {
+DecodeResult Unreduce(const InputFn& input, const OutputBlockFn& output, int factor, std::uint64_t uncompressed_size) {
   return DecodeGuarded([&] { return UnreduceUnguarded(input, output, factor, uncompressed_size); });
 }
-
 
 }  // namespace kzb::zip

@@ -12,7 +12,6 @@ namespace kzb::zip {
 // the input holds them, never more. Returns kOk when the size was reached; kDataError when the input ran
 // out first or the factor is not 1 to 4 (then nothing is decoded). Errors of input and output follow
 // decompress_io.h.
-DecodeResult Unreduce(const InputFn& input, const OutputBlockFn& output, int factor,
-                      std::uint64_t uncompressed_size);
+DecodeResult Unreduce(const InputFn& input, const OutputBlockFn& output, int factor, std::uint64_t uncompressed_size);
 
 }  // namespace kzb::zip

@@ -163,11 +163,11 @@ class Unshrinker {
 
   BitReader reader_;
   const OutputBlockFn& output_;
-  std::vector<std::uint16_t> parent_;     // parent code of each string code, kFreeCode when free
-  std::vector<std::uint8_t> last_byte_;   // last byte of each code's string
-  std::vector<std::uint8_t> is_parent_;   // scratch of PartialClear
-  std::vector<std::uint8_t> stack_;       // one string, built back to front, plus one byte for KwKwK
-  std::vector<std::uint8_t> buffer_;      // output block being filled
+  std::vector<std::uint16_t> parent_;    // parent code of each string code, kFreeCode when free
+  std::vector<std::uint8_t> last_byte_;  // last byte of each code's string
+  std::vector<std::uint8_t> is_parent_;  // scratch of PartialClear
+  std::vector<std::uint8_t> stack_;      // one string, built back to front, plus one byte for KwKwK
+  std::vector<std::uint8_t> buffer_;     // output block being filled
   std::size_t used_ = 0;
   std::uint32_t next_free_ = kFirstStringCode;
 };

@@ -52,9 +52,8 @@ void BuildLengths(const std::uint32_t* freq, int n, unsigned max_length, std::ui
   for (int s = 0; m < 2 && s < n; ++s) {
     if (freq[s] == 0) leaves[m++] = {0, static_cast<std::uint16_t>(s)};
   }
-  std::sort(leaves.begin(), leaves.begin() + m, [](const Leaf& a, const Leaf& b) {
-    return a.freq != b.freq ? a.freq < b.freq : a.symbol < b.symbol;
-  });
+  std::sort(leaves.begin(), leaves.begin() + m,
+            [](const Leaf& a, const Leaf& b) { return a.freq != b.freq ? a.freq < b.freq : a.symbol < b.symbol; });
 
   // Two-queue merge: leaves in order, internal nodes appear in increasing weight.
   std::array<std::uint64_t, 2 * df::kNumFixedLitLenSymbols> weight{};
@@ -149,8 +148,8 @@ struct LengthItem {
   std::uint8_t symbol;
   std::uint8_t extra;
 };
-constexpr std::array<std::uint8_t, df::kNumCodeLengthSymbols> kLengthItemExtraBits = {
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
+constexpr std::array<std::uint8_t, df::kNumCodeLengthSymbols> kLengthItemExtraBits = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                                                      0, 0, 0, 0, 0, 0, 2, 3, 7};
 
 // The run-length coded lengths of both codes of a block (at most one item per length).
 struct LengthItems {
@@ -194,8 +193,7 @@ void RunLengthCode(const std::uint8_t* lengths, int n, LengthItems& items) {
 
 }  // namespace
 
-DeflateBlockWriter::DeflateBlockWriter()
-    : symbols_(kSymbolLimit), out_(kDeflateOutputPiece + 16) {
+DeflateBlockWriter::DeflateBlockWriter() : symbols_(kSymbolLimit), out_(kDeflateOutputPiece + 16) {
   std::array<std::uint8_t, df::kNumFixedLitLenSymbols> lit{};
   for (int s = 0; s < df::kNumFixedLitLenSymbols; ++s) lit[s] = df::FixedLitLenLength(s);
   AssignCodes(lit.data(), fixed_lit_);
@@ -307,7 +305,9 @@ bool DeflateBlockWriter::CheckClose() {
   return false;
 }
 
-void DeflateBlockWriter::Store(std::uint8_t* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
+void DeflateBlockWriter::Store(std::uint8_t* p, std::uint64_t v) {
+  std::memcpy(p, &v, sizeof v);
+}
 
 void DeflateBlockWriter::Write(const std::uint8_t* data, std::int64_t count) {
   if (count <= 0) return;

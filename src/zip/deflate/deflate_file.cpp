@@ -82,8 +82,8 @@ struct LevelParams {
 };
 
 constexpr LevelParams kLevels[10] = {
-    {0, 0, 0, 0},      {4, 5, 12, 4},      {4, 5, 16, 8},       {4, 6, 32, 32},      {4, 4, 16, 16},
-    {8, 16, 32, 32},   {6, 16, 128, 96},  {6, 32, 128, 192},   {32, 128, 258, 1024}, {32, 258, 258, 4096},
+    {0, 0, 0, 0},    {4, 5, 12, 4},    {4, 5, 16, 8},     {4, 6, 32, 32},       {4, 4, 16, 16},
+    {8, 16, 32, 32}, {6, 16, 128, 96}, {6, 32, 128, 192}, {32, 128, 258, 1024}, {32, 258, 258, 4096},
 };
 
 // How a level keeps its tables. ways: slots per four-byte bucket (one is cheapest; two forget fewer
@@ -119,9 +119,9 @@ constexpr FinderSizes SizesOf() {
           Kind::kDeep};
 }
 constexpr FinderSizes kFinderSizes[10] = {
-    SizesOf<GreedyFinder>(),  SizesOf<GreedyFinder>(), SizesOf<GreedyFinder2>(), SizesOf<GreedyFinder2>(),
-    SizesOf<LazyFinder>(),    SizesOf<LazyFinder>(),   SizesOf<LazyFinder>(),    SizesOf<LazyFinder>(),
-    SizesOf<DeepFinder>(),    SizesOf<DeepFinder>(),
+    SizesOf<GreedyFinder>(), SizesOf<GreedyFinder>(), SizesOf<GreedyFinder2>(), SizesOf<GreedyFinder2>(),
+    SizesOf<LazyFinder>(),   SizesOf<LazyFinder>(),   SizesOf<LazyFinder>(),    SizesOf<LazyFinder>(),
+    SizesOf<DeepFinder>(),   SizesOf<DeepFinder>(),
 };
 
 inline std::uint32_t Load32(const std::uint8_t* p) {
@@ -243,12 +243,11 @@ struct Tables {
                     bool any_head = false) const {
     const unsigned near3 = heads.near3;
     const std::uint32_t here = Load32(window + pos);
-    const bool near = (pos - near3 <= near3_reach) & (near3 > limit) &
-                      (((Load32(window + near3) ^ here) & 0xFFFFFFu) == 0);
+    const bool near =
+        (pos - near3 <= near3_reach) & (near3 > limit) & (((Load32(window + near3) ^ here) & 0xFFFFFFu) == 0);
     bool chain = heads.chain > limit;
     if constexpr (Kind::kWays == 0) {
-      chain &= any_head | (Load32(window + heads.chain) == here) |
-               (kPastHead && prev[heads.chain & kWMask] > limit);
+      chain &= any_head | (Load32(window + heads.chain) == here) | (kPastHead && prev[heads.chain & kWMask] > limit);
     }
     return near | chain | (heads.chain_long > limit);
   }
@@ -432,8 +431,7 @@ void TDeflater::State::DeflateFast() {
     if (t.template HasCandidate<Kind, false>(pos, heads, limit, kNear3ReachGreedy)) {
       constexpr bool kVerified = Kind::kWays > 0;
       match_length = std::min(
-          t.LongestMatch<false, kVerified>(pos, heads, df::kMinMatch - 1, avail, p, kNear3ReachGreedy, mstart),
-          avail);
+          t.LongestMatch<false, kVerified>(pos, heads, df::kMinMatch - 1, avail, p, kNear3ReachGreedy, mstart), avail);
     }
     bool flush;
     if (match_length >= df::kMinMatch) {
@@ -583,8 +581,7 @@ DeflateResult TDeflater::State::Run(int level, const ReadInputFn& read_fn, const
 TDeflater::TDeflater() : state_(std::make_unique<State>()) {}
 TDeflater::~TDeflater() = default;
 
-DeflateResult TDeflater::DeflateFile(int pack_level, const ReadInputFn& read_input,
-                                     const WriteOutputFn& write_output) {
+DeflateResult TDeflater::DeflateFile(int pack_level, const ReadInputFn& read_input, const WriteOutputFn& write_output) {
   return state_->Run(pack_level, read_input, write_output);
 }
 

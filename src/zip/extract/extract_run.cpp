@@ -75,7 +75,9 @@ ExtractRun::ExtractRun(TVCLUnZip& reader, TOpenArchive& archive, bool test_only)
       temp_names_(std::random_device{}()),
       input_buffer_(kCopyBlockSize) {}
 
-ExtractRun::~ExtractRun() { DiscardOutput(); }
+ExtractRun::~ExtractRun() {
+  DiscardOutput();
+}
 
 int ExtractRun::Percent(std::int64_t part, std::int64_t whole) {
   if (whole <= 0) return 0;
@@ -267,8 +269,7 @@ bool ExtractRun::CheckPassword(int index) {
         continue;
       }
     }
-    Skip(reader_.Password().empty() ? TSkipReason::srPasswordNeeded : TSkipReason::srBadPassword, stored_name_,
-         index);
+    Skip(reader_.Password().empty() ? TSkipReason::srPasswordNeeded : TSkipReason::srBadPassword, stored_name_, index);
     return false;
   }
   entry_.SetCompressedSize(entry_.CompressedSize() - kEncryptionHeaderSize);
@@ -302,8 +303,7 @@ bool ExtractRun::CheckAesPassword(int index) {
       }
     }
     aes_input_.reset();
-    Skip(reader_.Password().empty() ? TSkipReason::srPasswordNeeded : TSkipReason::srBadPassword, stored_name_,
-         index);
+    Skip(reader_.Password().empty() ? TSkipReason::srPasswordNeeded : TSkipReason::srBadPassword, stored_name_, index);
     return false;
   }
   entry_.SetCompressedSize(aes_input_->Remaining());
@@ -380,9 +380,7 @@ DecodeResult ExtractRun::DecodeEntryData() {
   input_truncated_ = false;
   output_oversize_ = false;
   const InputFn input = [this](std::uint8_t* buffer, std::size_t max) { return ReadInput(buffer, max); };
-  const OutputBlockFn output = [this](const std::uint8_t* data, std::size_t count) {
-    WriteOutputBlock(data, count);
-  };
+  const OutputBlockFn output = [this](const std::uint8_t* data, std::size_t count) { WriteOutputBlock(data, count); };
   const auto usize = static_cast<std::uint64_t>(std::max<std::int64_t>(0, entry_.UncompressedSize()));
   const auto csize = static_cast<std::uint64_t>(std::max<std::int64_t>(0, entry_.CompressedSize()));
   const DecodeResult result = DecodeGuarded([&] {
@@ -686,8 +684,7 @@ void ExtractRun::RestoreFolders() noexcept {
       if (reader_.RetainAttributes() && !platform::kNativeDosAttributes) {
         const std::uint32_t unix_mode = folder.entry.UnixMode();
         if ((unix_mode & kUnixTypeMask) == kUnixDirectory) {
-          const std::uint32_t mode =
-              (unix_mode & kUnixPermissionMask) & (folder.is_new ? ~CreationMask() : ~0U);
+          const std::uint32_t mode = (unix_mode & kUnixPermissionMask) & (folder.is_new ? ~CreationMask() : ~0U);
           const bool applied = platform::SetFileMode(folder.path, mode);
           static_cast<void>(applied);  // a folder left with its own mode holds the same files
         }
@@ -771,6 +768,8 @@ int TVCLUnZip::UnZip() {
   return RunExtraction(false);
 }
 
-int TVCLUnZip::Test() { return RunExtraction(true); }
+int TVCLUnZip::Test() {
+  return RunExtraction(true);
+}
 
 }  // namespace kzb::zip

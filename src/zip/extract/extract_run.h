@@ -94,33 +94,33 @@ class ExtractRun {
   TVCLUnZip& reader_;
   TOpenArchive& archive_;
   bool test_only_;
-  TZipHeaderInfo entry_;                   // private copy of the entry being extracted
-  std::string stored_name_;                // the entry's Directory + FileName
-  std::int64_t data_position_ = 0;         // archive position of the entry's data
-  TZipCrypt crypt_;                        // the traditional cipher's keys for the current entry
-  std::unique_ptr<TStream> device_;        // the output file (or the test seam's device)
-  TFileStream* file_device_ = nullptr;     // device_ when it is a real file (for fsync)
+  TZipHeaderInfo entry_;                // private copy of the entry being extracted
+  std::string stored_name_;             // the entry's Directory + FileName
+  std::int64_t data_position_ = 0;      // archive position of the entry's data
+  TZipCrypt crypt_;                     // the traditional cipher's keys for the current entry
+  std::unique_ptr<TStream> device_;     // the output file (or the test seam's device)
+  TFileStream* file_device_ = nullptr;  // device_ when it is a real file (for fsync)
   std::unique_ptr<TS_BufferStream> output_;
-  std::string target_;                     // the output's final path
-  std::string temp_path_;                  // the output's temporary file, renamed over the target when good
-  bool sync_output_ = false;               // fsync before the rename
+  std::string target_;        // the output's final path
+  std::string temp_path_;     // the output's temporary file, renamed over the target when good
+  bool sync_output_ = false;  // fsync before the rename
   std::mt19937 temp_names_;
-  std::unique_ptr<TInflater> inflater_;    // deflate and Deflate64 decoders, made on first use, kept for the run
+  std::unique_ptr<TInflater> inflater_;  // deflate and Deflate64 decoders, made on first use, kept for the run
   std::unique_ptr<TInflater> inflater64_;
   std::unique_ptr<TAesEntryInput> aes_input_;  // the current entry's decrypting stage (AES entries only)
-  bool authentic_ = true;                  // an AES entry's data passed its authentication code
+  bool authentic_ = true;                      // an AES entry's data passed its authentication code
   std::vector<std::uint8_t> input_buffer_;
-  std::uint32_t crc_ = 0;                  // running CRC register
-  std::int64_t entry_bytes_ = 0;           // uncompressed bytes handed over for the current entry
-  std::int64_t remaining_input_ = 0;       // compressed bytes of the current entry not yet read
-  bool input_truncated_ = false;           // the archive ended inside the current entry's data
-  bool output_oversize_ = false;           // the entry decoded longer than its declared size
+  std::uint32_t crc_ = 0;             // running CRC register
+  std::int64_t entry_bytes_ = 0;      // uncompressed bytes handed over for the current entry
+  std::int64_t remaining_input_ = 0;  // compressed bytes of the current entry not yet read
+  bool input_truncated_ = false;      // the archive ended inside the current entry's data
+  bool output_oversize_ = false;      // the entry decoded longer than its declared size
   std::int64_t total_bytes_ = 0;
   std::int64_t bytes_done_ = 0;
   int num_files_ = 0;
   int extracted_ = 0;
-  std::string resolved_root_;                      // the destination with its links resolved
-  std::unordered_set<std::string> ready_folders_;  // folders known to exist inside the destination
+  std::string resolved_root_;                        // the destination with its links resolved
+  std::unordered_set<std::string> ready_folders_;    // folders known to exist inside the destination
   std::unordered_set<std::string> created_folders_;  // folders this run made (no trailing separator)
   struct PendingFolder {
     std::string path;
@@ -129,7 +129,7 @@ class ExtractRun {
   };
   std::vector<PendingFolder> pending_folders_;
   std::optional<std::uint32_t> creation_mask_;
-  bool replacing_ = false;                 // the current output replaces an existing file
+  bool replacing_ = false;  // the current output replaces an existing file
 };
 
 }  // namespace kzb::zip

@@ -25,8 +25,7 @@ namespace kzb::zip {
 
 namespace fs = std::filesystem;
 
-TSearchData::TSearchData(std::string folder, std::string mask)
-    : folder_(std::move(folder)), mask_(std::move(mask)) {
+TSearchData::TSearchData(std::string folder, std::string mask) : folder_(std::move(folder)), mask_(std::move(mask)) {
 #ifdef _WIN32
   // The standard library's listing goes through the C runtime's opendir on Windows, which stops at the
   // classic path limit (MAX_PATH): a deep tree would lose its bottom folders without a word. The

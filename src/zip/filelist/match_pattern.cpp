@@ -25,7 +25,9 @@
 namespace kzb::zip {
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 struct CharSet {
   bool inverted = false;
@@ -48,8 +50,8 @@ enum class TokenKind { kLiteral, kAny, kSet, kStar };
 
 struct Token {
   TokenKind kind = TokenKind::kLiteral;
-  char c = 0;             // kLiteral
-  int set = -1;           // kSet, and kStar with a constraint: index into the set table
+  char c = 0;    // kLiteral
+  int set = -1;  // kSet, and kStar with a constraint: index into the set table
 };
 
 class Matcher {
@@ -128,13 +130,9 @@ class Matcher {
     return true;
   }
 
-  bool IsPlainStar(std::size_t pi) const {
-    return tokens_[pi].kind == TokenKind::kStar && tokens_[pi].set < 0;
-  }
+  bool IsPlainStar(std::size_t pi) const { return tokens_[pi].kind == TokenKind::kStar && tokens_[pi].set < 0; }
 
-  bool CanStart(const Token& token, char c) const {
-    return token.kind != TokenKind::kLiteral || token.c == c;
-  }
+  bool CanStart(const Token& token, char c) const { return token.kind != TokenKind::kLiteral || token.c == c; }
 
   bool Match(std::size_t pi, std::size_t ti) {
     if (memo_.empty()) return MatchUncached(pi, ti);

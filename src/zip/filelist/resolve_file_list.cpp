@@ -39,8 +39,7 @@ bool NotInArchive(const FileListContext& context, const std::string& path) {
 
 std::int64_t ResolveFileList(std::vector<std::string>& files_list, const FileListContext& context) {
   std::int64_t byte_total = 0;
-  const std::string zip_full =
-      context.zip_name.empty() ? std::string() : platform::ExpandFileName(context.zip_name);
+  const std::string zip_full = context.zip_name.empty() ? std::string() : platform::ExpandFileName(context.zip_name);
 
   // Plain pass.
   std::vector<std::string> patterns;
@@ -129,6 +128,8 @@ std::string FolderAsPattern(const std::string& path) {
   return platform::IncludeTrailingSeparator(path) + "*";
 }
 
-std::string ToShortPath(const std::string& path) { return platform::ToShortPath(path); }
+std::string ToShortPath(const std::string& path) {
+  return platform::ToShortPath(path);
+}
 
 }  // namespace kzb::zip

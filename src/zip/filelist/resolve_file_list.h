@@ -10,12 +10,12 @@ namespace kzb::zip {
 
 // What the resolution needs to know about the run. Callbacks left empty are not called.
 struct FileListContext {
-  std::string root_dir;                    // "" or a folder ending in the separator
-  bool recurse = false;                    // default for pattern entries without a "|" or ">" prefix
+  std::string root_dir;  // "" or a folder ending in the separator
+  bool recurse = false;  // default for pattern entries without a "|" or ">" prefix
   const std::vector<std::string>* exclude_list = nullptr;
   bool skip_if_archive_bit_not_set = false;
   bool add_dir_entries_on_recurse = false;
-  std::string zip_name;                    // the archive being written; never added to itself
+  std::string zip_name;  // the archive being written; never added to itself
   // Freshen: true when the file's stored name is already in the archive. Empty: every file is kept.
   std::function<bool(const std::string& path)> is_in_archive;
   std::function<void(const std::string& path)> on_no_such_file;

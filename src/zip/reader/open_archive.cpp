@@ -36,7 +36,8 @@ std::vector<std::string> TArchiveReport::Lines(std::int64_t found) const {
     if (CountWrapsOnly(found)) line += " (the count was stored modulo 65536)";
     lines.push_back(line);
   }
-  for (const std::string& name : truncated) lines.push_back(PrintableName(name) + ": truncated (the archive ends inside its data)");
+  for (const std::string& name : truncated)
+    lines.push_back(PrintableName(name) + ": truncated (the archive ends inside its data)");
   for (const std::string& entry : lost) lines.push_back("Lost: " + PrintableName(entry));
   return lines;
 }
@@ -102,7 +103,9 @@ void TOpenArchive::SetListingOrder(TZipSortMode order) {
   BuildListing();
 }
 
-int TOpenArchive::Count() const { return directory_ ? static_cast<int>(directory_->Count()) : 0; }
+int TOpenArchive::Count() const {
+  return directory_ ? static_cast<int>(directory_->Count()) : 0;
+}
 
 TZipHeaderInfo& TOpenArchive::Entry(int index) const {
   if (index < 0 || index >= Count()) {

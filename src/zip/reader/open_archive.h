@@ -180,8 +180,8 @@ class TOpenArchive {
   TZipSortMode listing_order_ = TZipSortMode::ByNone;
   int physical_order_ = 0;
   TEndCentral end_record_;
-  int current_disk_ = 0;   // 0-based volume the stream is on
-  int volume_count_ = 1;   // volumes of the set
+  int current_disk_ = 0;  // 0-based volume the stream is on
+  int volume_count_ = 1;  // volumes of the set
   TVolumeKind volume_kind_ = TVolumeKind::vkNone;
   VolumeSwitcher switch_volume_;
   std::int64_t base_offset_ = 0;
@@ -189,9 +189,9 @@ class TOpenArchive {
   bool byte_split_set_ = false;
   std::string last_volume_name_;
   TArchiveReport report_;
-  std::uint32_t file_date_ = 0;   // DOS date of the file when the directory was read
-  std::int64_t file_stamp_ = 0;   // exact modification time (0: unknown)
-  std::int64_t file_size_ = -1;   // size (-1: unknown)
+  std::uint32_t file_date_ = 0;  // DOS date of the file when the directory was read
+  std::int64_t file_stamp_ = 0;  // exact modification time (0: unknown)
+  std::int64_t file_size_ = -1;  // size (-1: unknown)
 };
 
 }  // namespace kzb::zip

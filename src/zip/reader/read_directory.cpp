@@ -76,9 +76,10 @@ void ApplyUnicodePathExtra(TZipHeaderInfo& entry, const std::uint8_t* header, st
   }
 }
 
-
 // How an entry is named in the report and in errors.
-std::string EntryLabel(const TZipHeaderInfo& entry) { return entry.FullName(); }
+std::string EntryLabel(const TZipHeaderInfo& entry) {
+  return entry.FullName();
+}
 
 }  // namespace
 
@@ -218,8 +219,8 @@ bool TVCLUnZip::CheckEndRecordBounds(DirectoryRead& read) {
   const std::int64_t offset = end.CentralDirOffset();
   const std::int64_t shift = end.PrependedBytes();  // at most the end record's position
   if (offset > size) {
-    StartRepair(read, "the central directory offset (" + std::to_string(offset) +
-                          ") lies beyond the end of the archive");
+    StartRepair(read,
+                "the central directory offset (" + std::to_string(offset) + ") lies beyond the end of the archive");
     return false;
   }
   if (shift > 0) {
@@ -428,8 +429,7 @@ void TVCLUnZip::CheckEntryBounds() {
     if (offset < 0 || offset > size - kLocalHeaderSize) {
       reason = "its local header offset (" + std::to_string(offset) + ") lies beyond the end of the archive";
     } else if (entry->CompressedSize() > size - offset - kLocalHeaderSize) {
-      reason = "its compressed size (" + std::to_string(entry->CompressedSize()) +
-               ") runs past the end of the archive";
+      reason = "its compressed size (" + std::to_string(entry->CompressedSize()) + ") runs past the end of the archive";
     }
     if (reason.empty()) continue;
     archive_.Report().lost.push_back(EntryLabel(*entry) + ": " + reason);

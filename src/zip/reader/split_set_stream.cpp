@@ -44,14 +44,22 @@ std::int64_t TSplitSetStream::Read(void* buffer, std::int64_t count) {
   return total;
 }
 
-std::int64_t TSplitSetStream::Write(const void* /*buffer*/, std::int64_t /*count*/) { return 0; }
+std::int64_t TSplitSetStream::Write(const void* /*buffer*/, std::int64_t /*count*/) {
+  return 0;
+}
 
 std::int64_t TSplitSetStream::Seek(std::int64_t offset, int origin) {
   std::int64_t target = 0;
   switch (origin) {
-    case kSeekBegin: target = offset; break;
-    case kSeekCurrent: target = position_ + offset; break;
-    case kSeekEnd: target = total_size_ + offset; break;
+    case kSeekBegin:
+      target = offset;
+      break;
+    case kSeekCurrent:
+      target = position_ + offset;
+      break;
+    case kSeekEnd:
+      target = total_size_ + offset;
+      break;
     default: {
       char message[64];
       std::snprintf(message, sizeof message, "Invalid seek origin (%d)", origin);

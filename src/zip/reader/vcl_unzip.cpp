@@ -38,13 +38,20 @@ std::string ThreeDigitExt(int n) {
 
 std::string SkipReasonText(const TVCLUnZip& reader, TSkipReason reason, int file_index) {
   switch (reason) {
-    case TSkipReason::srBadPassword: return "wrong password";
-    case TSkipReason::srPasswordNeeded: return "encrypted: a password is needed";
-    case TSkipReason::srNoOverwrite: return "existing file kept";
-    case TSkipReason::srFileOpenError: return "cannot create the output file";
-    case TSkipReason::srUnsafePath: return "path leads outside the destination folder";
-    case TSkipReason::srBadData: return "damaged data";
-    case TSkipReason::srTruncated: return "truncated (the archive ends inside its data)";
+    case TSkipReason::srBadPassword:
+      return "wrong password";
+    case TSkipReason::srPasswordNeeded:
+      return "encrypted: a password is needed";
+    case TSkipReason::srNoOverwrite:
+      return "existing file kept";
+    case TSkipReason::srFileOpenError:
+      return "cannot create the output file";
+    case TSkipReason::srUnsafePath:
+      return "path leads outside the destination folder";
+    case TSkipReason::srBadData:
+      return "damaged data";
+    case TSkipReason::srTruncated:
+      return "truncated (the archive ends inside its data)";
     case TSkipReason::srUnsupportedMethod: {
       const std::uint16_t method = reader.EntryInfo(file_index).DataMethod();
       return "compression method " + std::to_string(method) + " (" + CompressionMethodName(method) +
@@ -93,8 +100,7 @@ void TVCLUnZip::SetZipName(const std::string& name) {
 void TVCLUnZip::SetDestDir(const std::string& dir) {
   std::string value = dir;
   if (dir == "?") {
-    std::string start = !dest_dir_.empty() && platform::DirectoryExists(dest_dir_) ? dest_dir_
-                                                                                      : platform::CurrentDir();
+    std::string start = !dest_dir_.empty() && platform::DirectoryExists(dest_dir_) ? dest_dir_ : platform::CurrentDir();
     std::string picked;
     if (!OnChooseFolder || !OnChooseFolder(*this, start, picked)) {
       throw EUserCanceled("User canceled Set Desination Directory");
@@ -117,11 +123,19 @@ void TVCLUnZip::SetSortMode(TZipSortMode mode) {
 
 // --- Directory access ----------------------------------------------------------------------------------------
 
-int TVCLUnZip::Count() const { return archive_.Count(); }
+int TVCLUnZip::Count() const {
+  return archive_.Count();
+}
 
-const TZipHeaderInfo& TVCLUnZip::EntryInfo(int index) const { return archive_.Entry(index); }
-std::string TVCLUnZip::EntryName(int index) const { return archive_.Entry(index).FileName(); }
-std::string TVCLUnZip::EntryPath(int index) const { return archive_.Entry(index).Directory(); }
+const TZipHeaderInfo& TVCLUnZip::EntryInfo(int index) const {
+  return archive_.Entry(index);
+}
+std::string TVCLUnZip::EntryName(int index) const {
+  return archive_.Entry(index).FileName();
+}
+std::string TVCLUnZip::EntryPath(int index) const {
+  return archive_.Entry(index).Directory();
+}
 
 platform::DateTime TVCLUnZip::EntryDateTime(int index) const {
   const std::uint32_t packed = archive_.Entry(index).FileDateTime();
@@ -132,7 +146,9 @@ platform::DateTime TVCLUnZip::EntryDateTime(int index) const {
   }
 }
 
-std::int64_t TVCLUnZip::EntryCompressedSize(int index) const { return archive_.Entry(index).CompressedSize(); }
+std::int64_t TVCLUnZip::EntryCompressedSize(int index) const {
+  return archive_.Entry(index).CompressedSize();
+}
 std::int64_t TVCLUnZip::EntryUncompressedSize(int index) const {
   return archive_.Entry(index).UncompressedSize();
 }
@@ -198,9 +214,9 @@ void TVCLUnZip::OpenArchiveStream() {
     }
     archive_.SetByteSplitSet(false);
   }
-  archive_.SetStream(std::make_unique<TLFNFileStream>(
-      zip_name_, static_cast<std::uint16_t>(kFmOpenRead | kFmShareDenyWrite), flush_files_on_close_,
-      kDefaultBufferSize));
+  archive_.SetStream(std::make_unique<TLFNFileStream>(zip_name_,
+                                                      static_cast<std::uint16_t>(kFmOpenRead | kFmShareDenyWrite),
+                                                      flush_files_on_close_, kDefaultBufferSize));
 }
 
 void TVCLUnZip::OpenZip() {
@@ -324,8 +340,8 @@ void TVCLUnZip::SwitchToVolume(int n) {
     // A name that comes back unchanged and still missing will not appear by asking again.
     if (fname == before || ask + 1 >= kMaxVolumeAsks) throw EUserCanceled("User canceled loading new disk.");
   }
-  archive_.SetStream(std::make_unique<TLFNFileStream>(
-      fname, static_cast<std::uint16_t>(kFmOpenRead | kFmShareCompat), false, kDefaultBufferSize));
+  archive_.SetStream(std::make_unique<TLFNFileStream>(fname, static_cast<std::uint16_t>(kFmOpenRead | kFmShareCompat),
+                                                      false, kDefaultBufferSize));
   archive_.SetCurrentDisk(n - 1);
   zip_name_ = fname;
   archive_.RememberFile(fname);

@@ -33,12 +33,12 @@ enum class TIncompleteZipMode { izAssumeMulti = 0, izAssumeBad = 1, izAssumeNotA
 
 // Why an entry was skipped (OnSkippingFile).
 enum class TSkipReason {
-  srBadPassword = 0,    // the password check failed and no new password was given (FName: stored path)
-  srNoOverwrite = 1,    // the overwrite rule kept the existing file (FName: output path)
-  srFileOpenError = 3,  // the output file could not be created (FName: output path)
-  srUnsafePath = 4,     // the output path would leave the destination folder through a symbolic link
-  srBadData = 5,        // the entry's data is damaged: it decodes longer or shorter than declared
-  srTruncated = 6,      // the archive ends inside the entry's data
+  srBadPassword = 0,        // the password check failed and no new password was given (FName: stored path)
+  srNoOverwrite = 1,        // the overwrite rule kept the existing file (FName: output path)
+  srFileOpenError = 3,      // the output file could not be created (FName: output path)
+  srUnsafePath = 4,         // the output path would leave the destination folder through a symbolic link
+  srBadData = 5,            // the entry's data is damaged: it decodes longer or shorter than declared
+  srTruncated = 6,          // the archive ends inside the entry's data
   srUnsupportedMethod = 7,  // the entry's compression method is one this engine does not read
   srPasswordNeeded = 8,     // the entry is encrypted and no password was given
 };
@@ -48,13 +48,12 @@ enum class TSkipReason {
 std::string SkipReasonText(const TVCLUnZip& reader, TSkipReason reason, int file_index);
 
 // Event types. The reader passes itself as sender; parameters passed by reference carry the answer.
-using TStartUnzipInfo =
-    std::function<void(TVCLUnZip& sender, int num_files, std::int64_t total_bytes, bool& stop_now)>;
+using TStartUnzipInfo = std::function<void(TVCLUnZip& sender, int num_files, std::int64_t total_bytes, bool& stop_now)>;
 using TStartUnZipEvent = std::function<void(TVCLUnZip& sender, int file_index, std::string& fname, bool& skip)>;
 using TPromptForOverwrite =
     std::function<void(TVCLUnZip& sender, bool& overwrite_it, int file_index, std::string& fname)>;
-using TSkippingFile = std::function<void(TVCLUnZip& sender, TSkipReason reason, const std::string& fname,
-                                         int file_index, bool& retry)>;
+using TSkippingFile =
+    std::function<void(TVCLUnZip& sender, TSkipReason reason, const std::string& fname, int file_index, bool& retry)>;
 using TBadPassword = std::function<void(TVCLUnZip& sender, int file_index, std::string& new_password)>;
 using TBadCRC =
     std::function<void(TVCLUnZip& sender, std::uint32_t calc_crc, std::uint32_t stored_crc, int file_index)>;
@@ -71,8 +70,7 @@ using TGetNextDisk = std::function<void(TVCLUnZip& sender, int next_disk, std::s
 //   OnAlert: a message with an OK button.
 using TChooseFile = std::function<bool(TVCLUnZip& sender, const std::string& title, const std::string& filter,
                                        const std::string& start_dir, std::string& chosen)>;
-using TChooseFolder =
-    std::function<bool(TVCLUnZip& sender, const std::string& start_dir, std::string& chosen)>;
+using TChooseFolder = std::function<bool(TVCLUnZip& sender, const std::string& start_dir, std::string& chosen)>;
 using TAskYesNo = std::function<bool(TVCLUnZip& sender, const std::string& text, const std::string& title)>;
 using TAlert = std::function<void(TVCLUnZip& sender, const std::string& text, const std::string& title)>;
 // Lets the user interface handle its pending messages (called when DoProcessMessages is set).

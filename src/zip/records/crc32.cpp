@@ -138,8 +138,7 @@ __attribute__((target("pclmul,sse4.1"))) std::uint32_t RegisterClmul(std::uint32
   const __m128i start = _mm_cvtsi32_si128(static_cast<int>(reg));
   __m128i acc;
   if (n >= 2 * kStride) {
-    const __m128i k1024 =
-        _mm_set_epi64x(static_cast<long long>(kFold1024.high), static_cast<long long>(kFold1024.low));
+    const __m128i k1024 = _mm_set_epi64x(static_cast<long long>(kFold1024.high), static_cast<long long>(kFold1024.low));
     // Eight named accumulators (not an array) so that they stay in registers.
     auto load = [](const std::uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
     __m128i x0 = _mm_xor_si128(load(p), start);

@@ -44,9 +44,13 @@ inline std::uint32_t Crc32Step(std::uint32_t reg, std::uint8_t byte) {
 std::uint32_t UpdateCrc32(std::uint32_t crc, const void* data, std::size_t n);
 // Raw register form: no complements.
 std::uint32_t UpdateCrcRegister(std::uint32_t reg, const void* data, std::size_t n);
-inline std::uint32_t FinishCrc(std::uint32_t reg) { return ~reg; }
+inline std::uint32_t FinishCrc(std::uint32_t reg) {
+  return ~reg;
+}
 // CRC of one block.
-inline std::uint32_t Crc32Of(const void* data, std::size_t n) { return UpdateCrc32(0, data, n); }
+inline std::uint32_t Crc32Of(const void* data, std::size_t n) {
+  return UpdateCrc32(0, data, n);
+}
 
 // The implementations, for tests and benchmarks (the functions above pick the best one).
 std::uint32_t UpdateCrc32Bytewise(std::uint32_t crc, const void* data, std::size_t n);

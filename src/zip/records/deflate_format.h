@@ -33,8 +33,7 @@ inline constexpr int kBlockDynamic = 2;
 
 // Length codes 257 + i: base length and extra bits.
 inline constexpr std::array<std::uint16_t, kNumLengthCodes> kLengthBase = {
-    3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+    3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 inline constexpr std::array<std::uint8_t, kNumLengthCodes> kLengthExtraBits = {
     0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
 
@@ -56,8 +55,8 @@ inline constexpr std::array<std::uint16_t, 2> kDistBase64 = {32769, 49153};
 inline constexpr std::uint8_t kDistExtraBits64 = 14;
 
 // Order of the code-length code lengths in a dynamic block header.
-inline constexpr std::array<std::uint8_t, kNumCodeLengthSymbols> kCodeLengthOrder = {
-    16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+inline constexpr std::array<std::uint8_t, kNumCodeLengthSymbols> kCodeLengthOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                                                     11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 // Code lengths of the fixed literal/length code (symbols 0-287); every fixed distance code has 5 bits.
 constexpr std::uint8_t FixedLitLenLength(int symbol) {

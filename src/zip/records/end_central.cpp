@@ -10,11 +10,19 @@ namespace kzb::zip {
 
 namespace {
 
-bool Over32(std::int64_t v) { return v < 0 || v > kMaxClassicSize; }
-bool Over16(std::int64_t v) { return v < 0 || v > kMaxClassicEntries; }
+bool Over32(std::int64_t v) {
+  return v < 0 || v > kMaxClassicSize;
+}
+bool Over16(std::int64_t v) {
+  return v < 0 || v > kMaxClassicEntries;
+}
 
-std::uint16_t Field16(std::int64_t v) { return Over16(v) ? kZip64Marker16 : static_cast<std::uint16_t>(v); }
-std::uint32_t Field32(std::int64_t v) { return Over32(v) ? kZip64Marker32 : static_cast<std::uint32_t>(v); }
+std::uint16_t Field16(std::int64_t v) {
+  return Over16(v) ? kZip64Marker16 : static_cast<std::uint16_t>(v);
+}
+std::uint32_t Field32(std::int64_t v) {
+  return Over32(v) ? kZip64Marker32 : static_cast<std::uint32_t>(v);
+}
 
 // Reads exactly count bytes at position; false when the stream ends first.
 bool ReadAt(TStream& stream, std::int64_t position, std::uint8_t* out, std::int64_t count) {
@@ -157,8 +165,7 @@ bool TEndCentral::FindEndRecord(TStream& stream) {
   std::uint8_t record[kZip64EndCentralSize];
   for (const std::int64_t candidate : candidates) {
     if (candidate < 0 || candidate + kZip64EndCentralSize > locator_position) continue;
-    if (!ReadAt(stream, candidate, record, kZip64EndCentralSize) ||
-        GetU32(record) != kZip64EndCentralSignature) {
+    if (!ReadAt(stream, candidate, record, kZip64EndCentralSize) || GetU32(record) != kZip64EndCentralSignature) {
       continue;
     }
     const std::uint64_t entries_this = GetU64(record + zip64_end_record::kEntriesThisDisk);

@@ -5,9 +5,9 @@
 // file name with legacy bytes) is stored as it is, without bit 11.
 // Reading: with bit 11 the bytes are UTF-8 already. Without it, names from Unix-made archives (host byte 3
 // of version made by) stay as they are: always where file names are byte strings (POSIX), only when they
-// are valid UTF-8 elsewhere; everything else is decoded from code page 437 to UTF-8. Then "/" becomes the native separator; a backslash becomes the separator too, except
-// in names from Unix hosts (where it is an ordinary character).
-// Comments are written and read as stored (no conversion).
+// are valid UTF-8 elsewhere; everything else is decoded from code page 437 to UTF-8. Then "/" becomes the native
+// separator; a backslash becomes the separator too, except in names from Unix hosts (where it is an ordinary
+// character). Comments are written and read as stored (no conversion).
 #pragma once
 
 #include <cstdint>

@@ -8,13 +8,13 @@
 namespace kzb::zip {
 
 // Record signatures, as little-endian 32-bit values.
-inline constexpr std::uint32_t kLocalHeaderSignature = 0x04034B50;       // "PK\3\4"
-inline constexpr std::uint32_t kCentralHeaderSignature = 0x02014B50;     // "PK\1\2"
-inline constexpr std::uint32_t kEndCentralSignature = 0x06054B50;        // "PK\5\6"
-inline constexpr std::uint32_t kZip64EndCentralSignature = 0x06064B50;   // "PK\6\6"
-inline constexpr std::uint32_t kZip64EndLocatorSignature = 0x07064B50;   // "PK\6\7"
-inline constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;    // "PK\7\8"
-inline constexpr std::uint32_t kSpannedMarkerSignature = 0x08074B50;     // first bytes of a split set
+inline constexpr std::uint32_t kLocalHeaderSignature = 0x04034B50;      // "PK\3\4"
+inline constexpr std::uint32_t kCentralHeaderSignature = 0x02014B50;    // "PK\1\2"
+inline constexpr std::uint32_t kEndCentralSignature = 0x06054B50;       // "PK\5\6"
+inline constexpr std::uint32_t kZip64EndCentralSignature = 0x06064B50;  // "PK\6\6"
+inline constexpr std::uint32_t kZip64EndLocatorSignature = 0x07064B50;  // "PK\6\7"
+inline constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;   // "PK\7\8"
+inline constexpr std::uint32_t kSpannedMarkerSignature = 0x08074B50;    // first bytes of a split set
 
 // Fixed parts of the records (bytes before the variable name, extra and comment fields).
 inline constexpr int kLocalHeaderSize = 30;
@@ -168,29 +168,49 @@ inline constexpr std::uint16_t kMethodAes = 99;
 // The name of a compression method for messages: "Deflated", "Deflate64", "BZip2", ...
 inline const char* CompressionMethodName(std::uint16_t method) {
   switch (method) {
-    case kMethodStored: return "Stored";
-    case kMethodShrunk: return "Shrunk";
+    case kMethodStored:
+      return "Stored";
+    case kMethodShrunk:
+      return "Shrunk";
     case kMethodReduced1:
     case kMethodReduced2:
     case kMethodReduced3:
-    case kMethodReduced4: return "Reduced";
-    case kMethodImploded: return "Imploded";
-    case 7: return "Tokenized";
-    case kMethodDeflated: return "Deflated";
-    case kMethodDeflate64: return "Deflate64";
-    case 10: return "PKWARE DCL Imploded";
-    case kMethodBzip2: return "BZip2";
-    case kMethodLzma: return "LZMA";
-    case 18: return "IBM TERSE";
-    case 19: return "IBM LZ77";
-    case kMethodZstd: return "Zstandard";
-    case 94: return "MP3";
-    case kMethodXz: return "XZ";
-    case 96: return "JPEG";
-    case 97: return "WavPack";
-    case kMethodPpmd: return "PPMd";
-    case kMethodAes: return "AES encrypted";
-    default: return "unknown";
+    case kMethodReduced4:
+      return "Reduced";
+    case kMethodImploded:
+      return "Imploded";
+    case 7:
+      return "Tokenized";
+    case kMethodDeflated:
+      return "Deflated";
+    case kMethodDeflate64:
+      return "Deflate64";
+    case 10:
+      return "PKWARE DCL Imploded";
+    case kMethodBzip2:
+      return "BZip2";
+    case kMethodLzma:
+      return "LZMA";
+    case 18:
+      return "IBM TERSE";
+    case 19:
+      return "IBM LZ77";
+    case kMethodZstd:
+      return "Zstandard";
+    case 94:
+      return "MP3";
+    case kMethodXz:
+      return "XZ";
+    case 96:
+      return "JPEG";
+    case 97:
+      return "WavPack";
+    case kMethodPpmd:
+      return "PPMd";
+    case kMethodAes:
+      return "AES encrypted";
+    default:
+      return "unknown";
   }
 }
 

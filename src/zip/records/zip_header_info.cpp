@@ -13,9 +13,13 @@ namespace kzb::zip {
 
 namespace {
 
-bool Fits32(std::int64_t v) { return v >= 0 && v <= kMaxClassicSize; }
+bool Fits32(std::int64_t v) {
+  return v >= 0 && v <= kMaxClassicSize;
+}
 
-std::uint32_t Field32(std::int64_t v) { return Fits32(v) ? static_cast<std::uint32_t>(v) : kZip64Marker32; }
+std::uint32_t Field32(std::int64_t v) {
+  return Fits32(v) ? static_cast<std::uint32_t>(v) : kZip64Marker32;
+}
 
 // The values a Zip64 extra block may carry, filled only for the fields whose classic value is the marker.
 struct Zip64Values {
@@ -175,7 +179,9 @@ void TZipHeaderInfo::ResetDefaults() {
   unix_time_.reset();
 }
 
-void TZipHeaderInfo::SetFileName(std::string_view name) { file_name_.assign(name); }
+void TZipHeaderInfo::SetFileName(std::string_view name) {
+  file_name_.assign(name);
+}
 
 void TZipHeaderInfo::SetDirectory(std::string_view directory) {
   directory_.assign(directory);
@@ -284,13 +290,15 @@ void WriteLocalRecord(TStream& stream, const TZipHeaderInfo& h, const std::strin
   std::vector<std::uint8_t> rec(kLocalHeaderSize + stored.size() + static_cast<std::size_t>(layout.Own()));
   std::uint8_t* p = rec.data();
   PutU32(p, kLocalHeaderSignature);
-  PutU16(p + local_header::kVersionNeeded, zip64 && h.VersionNeeded() < kVersionZip64 ? kVersionZip64 : h.VersionNeeded());
+  PutU16(p + local_header::kVersionNeeded,
+         zip64 && h.VersionNeeded() < kVersionZip64 ? kVersionZip64 : h.VersionNeeded());
   PutU16(p + local_header::kFlags, flags);
   PutU16(p + local_header::kMethod, h.CompressionMethod());
   PutU32(p + local_header::kDateTime, h.FileDateTime());
   PutU32(p + local_header::kCrc32, h.Crc32());
   PutU32(p + local_header::kCompressedSize, zip64 ? kZip64Marker32 : static_cast<std::uint32_t>(h.CompressedSize()));
-  PutU32(p + local_header::kUncompressedSize, zip64 ? kZip64Marker32 : static_cast<std::uint32_t>(h.UncompressedSize()));
+  PutU32(p + local_header::kUncompressedSize,
+         zip64 ? kZip64Marker32 : static_cast<std::uint32_t>(h.UncompressedSize()));
   PutU16(p + local_header::kNameLength, static_cast<std::uint16_t>(stored.size()));
   PutU16(p + local_header::kExtraLength, static_cast<std::uint16_t>(layout.Total()));
   std::copy(stored.begin(), stored.end(), p + kLocalHeaderSize);
@@ -351,7 +359,8 @@ void TZipHeaderInfo::WriteCentral(TStream& stream) const {
   std::uint8_t* p = rec.data();
   PutU32(p, kCentralHeaderSignature);
   PutU16(p + central_header::kVersionMadeBy, WrittenVersionMadeBy(version_made_by_, utf8));
-  PutU16(p + central_header::kVersionNeeded, zip64_size != 0 && version_needed_ < kVersionZip64 ? kVersionZip64 : version_needed_);
+  PutU16(p + central_header::kVersionNeeded,
+         zip64_size != 0 && version_needed_ < kVersionZip64 ? kVersionZip64 : version_needed_);
   PutU16(p + central_header::kFlags, static_cast<std::uint16_t>(general_flags_ | (utf8 ? kFlagUtf8 : 0)));
   PutU16(p + central_header::kMethod, compression_method_);
   PutU32(p + central_header::kDateTime, file_date_time_);
@@ -361,7 +370,8 @@ void TZipHeaderInfo::WriteCentral(TStream& stream) const {
   PutU16(p + central_header::kNameLength, static_cast<std::uint16_t>(stored.size()));
   PutU16(p + central_header::kExtraLength, static_cast<std::uint16_t>(zip64_size + time_size + aes_size));
   PutU16(p + central_header::kCommentLength, static_cast<std::uint16_t>(comment_size));
-  PutU16(p + central_header::kDiskNumberStart, disk_number_start_ >= kZip64Marker16 ? kZip64Marker16 : static_cast<std::uint16_t>(disk_number_start_));
+  PutU16(p + central_header::kDiskNumberStart,
+         disk_number_start_ >= kZip64Marker16 ? kZip64Marker16 : static_cast<std::uint16_t>(disk_number_start_));
   PutU16(p + central_header::kInternalAttributes, internal_attributes_);
   PutU32(p + central_header::kExternalAttributes, external_attributes_);
   PutU32(p + central_header::kLocalHeaderOffset, Field32(local_header_offset_));
@@ -402,8 +412,7 @@ bool TZipHeaderInfo::ReadCentral(TStream& stream, const TNextVolumeHook& next_vo
   std::int64_t start = s->Position();
   std::uint8_t h[kCentralHeaderSize];
   std::int64_t got = s->Read(h, kCentralHeaderSize);
-  if (got < kCentralHeaderSize && next_volume &&
-      (got <= 0 || (got >= 4 && GetU32(h) == kCentralHeaderSignature))) {
+  if (got < kCentralHeaderSize && next_volume && (got <= 0 || (got >= 4 && GetU32(h) == kCentralHeaderSignature))) {
     // The header continues on the next volume; the old stream may be gone once the hook returns.
     got = std::max<std::int64_t>(got, 0);
     s = next_volume();
@@ -419,8 +428,8 @@ bool TZipHeaderInfo::ReadCentral(TStream& stream, const TNextVolumeHook& next_vo
   const std::size_t extra_length = GetU16(h + central_header::kExtraLength);
   const std::size_t comment_length = GetU16(h + central_header::kCommentLength);
   std::string raw(name_length, '\0');
-  if (name_length > 0 && s->Read(raw.data(), static_cast<std::int64_t>(name_length)) !=
-                             static_cast<std::int64_t>(name_length)) {
+  if (name_length > 0 &&
+      s->Read(raw.data(), static_cast<std::int64_t>(name_length)) != static_cast<std::int64_t>(name_length)) {
     s->Seek(start, kSeekBegin);
     return false;
   }
@@ -466,7 +475,8 @@ bool TZipHeaderInfo::ReadCentral(TStream& stream, const TNextVolumeHook& next_vo
   SetAes(aes.strength, aes.vendor_version, aes.method);
   unix_time_ = ParseTimeExtra(extra.data(), static_cast<std::size_t>(extra_got));
   // Past the rest of the extra field (when it was cut short) and the comment, to the next header.
-  const std::int64_t skip = static_cast<std::int64_t>(extra_length) - extra_got + static_cast<std::int64_t>(comment_length);
+  const std::int64_t skip =
+      static_cast<std::int64_t>(extra_length) - extra_got + static_cast<std::int64_t>(comment_length);
   if (skip > 0) s->Seek(skip, kSeekCurrent);
   return true;
 }
@@ -481,8 +491,8 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
   const std::size_t name_length = GetU16(h + local_header::kNameLength);
   const std::size_t extra_length = GetU16(h + local_header::kExtraLength);
   std::string raw(name_length, '\0');
-  if (name_length > 0 && stream.Read(raw.data(), static_cast<std::int64_t>(name_length)) !=
-                             static_cast<std::int64_t>(name_length)) {
+  if (name_length > 0 &&
+      stream.Read(raw.data(), static_cast<std::int64_t>(name_length)) != static_cast<std::int64_t>(name_length)) {
     stream.Seek(start, kSeekBegin);
     return false;
   }
@@ -494,7 +504,8 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
   std::optional<std::int64_t> unix_time;
   if (extra_length > 0) {
     std::vector<std::uint8_t> extra(extra_length);
-    const std::int64_t got = std::max<std::int64_t>(stream.Read(extra.data(), static_cast<std::int64_t>(extra_length)), 0);
+    const std::int64_t got =
+        std::max<std::int64_t>(stream.Read(extra.data(), static_cast<std::int64_t>(extra_length)), 0);
     ParseZip64Extra(extra.data(), static_cast<std::size_t>(got), uncompressed == kZip64Marker32,
                     compressed == kZip64Marker32, false, false, z, found);
     aes = ParseAesExtra(extra.data(), static_cast<std::size_t>(got));
@@ -537,7 +548,8 @@ const std::string& TZipHeaderInfo::ReadFileComment(TStream& stream) {
   if (stream.Read(h, kCentralHeaderSize) != kCentralHeaderSize || GetU32(h) != kCentralHeaderSignature) {
     return kEmpty;
   }
-  const std::int64_t skip = static_cast<std::int64_t>(GetU16(h + central_header::kNameLength)) + GetU16(h + central_header::kExtraLength);
+  const std::int64_t skip =
+      static_cast<std::int64_t>(GetU16(h + central_header::kNameLength)) + GetU16(h + central_header::kExtraLength);
   const std::size_t length = GetU16(h + central_header::kCommentLength);
   if (skip > 0) stream.Seek(skip, kSeekCurrent);
   std::string comment(length, '\0');

@@ -12,8 +12,8 @@
 //
 // Local headers: an entry made by this engine has no local extra field but its time block, unless
 // WriteLocal was asked to reserve room for 64-bit sizes (a file whose compressed size may reach 4 GiB) or
-// the sizes do not fit; then the header holds 0xFFFFFFFF sizes and a 20-byte Zip64 block. PatchLocal rewrites a header in place
-// with the same layout once the CRC and sizes are known.
+// the sizes do not fit; then the header holds 0xFFFFFFFF sizes and a 20-byte Zip64 block. PatchLocal rewrites a header
+// in place with the same layout once the CRC and sizes are known.
 //
 // AES: an entry encrypted with WinZip AES says method 99 and carries a 0x9901 block (vendor version, key
 // strength, real method) in both headers. Reading takes it from either header; writing puts it into the
@@ -136,9 +136,7 @@ class TZipHeaderInfo {
   void SetCompressedSize(std::int64_t v) { compressed_size_ = v; }
   std::int64_t UncompressedSize() const { return uncompressed_size_; }
   void SetUncompressedSize(std::int64_t v) { uncompressed_size_ = v; }
-  std::int64_t FileNameLength() const {
-    return static_cast<std::int64_t>(directory_.size() + file_name_.size());
-  }
+  std::int64_t FileNameLength() const { return static_cast<std::int64_t>(directory_.size() + file_name_.size()); }
   std::uint16_t CentralExtraLength() const { return central_extra_length_; }
   void SetCentralExtraLength(std::uint16_t v) { central_extra_length_ = v; }
   std::uint16_t LocalExtraLength() const { return local_extra_length_; }

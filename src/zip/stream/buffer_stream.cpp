@@ -9,7 +9,8 @@
 namespace kzb::zip {
 
 TS_BufferStream::TS_BufferStream(TStream& stream, std::int32_t buffer_size)
-    : stream_(stream), buffer_size_(buffer_size > 0 ? buffer_size : kDefaultBufferSize),
+    : stream_(stream),
+      buffer_size_(buffer_size > 0 ? buffer_size : kDefaultBufferSize),
       buffer_(static_cast<std::size_t>(buffer_size_)) {}
 
 TS_BufferStream::~TS_BufferStream() {
@@ -33,9 +34,12 @@ bool TS_BufferStream::FinishWriting() {
 
 std::int64_t TS_BufferStream::Adjustment() const {
   switch (mode_) {
-    case TBufferMode::kReading: return current_ - end_;
-    case TBufferMode::kWriting: return current_;
-    case TBufferMode::kNone: break;
+    case TBufferMode::kReading:
+      return current_ - end_;
+    case TBufferMode::kWriting:
+      return current_;
+    case TBufferMode::kNone:
+      break;
   }
   return 0;
 }
@@ -92,7 +96,9 @@ bool TS_BufferStream::WriteOutBuffer() {
   return last_flush_lost_ == 0;
 }
 
-bool TS_BufferStream::Flush() { return mode_ == TBufferMode::kWriting ? WriteOutBuffer() : true; }
+bool TS_BufferStream::Flush() {
+  return mode_ == TBufferMode::kWriting ? WriteOutBuffer() : true;
+}
 
 std::int64_t TS_BufferStream::Read(void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
@@ -182,10 +188,17 @@ std::int64_t TS_BufferStream::Seek(std::int64_t offset, int origin) {
   const std::int64_t logical = UnderlyingPosition() + Adjustment();
   std::int64_t target = 0;
   switch (origin) {
-    case kSeekBegin: target = offset; break;
-    case kSeekCurrent: target = logical + offset; break;
-    case kSeekEnd: target = std::max(stream_.Size(), logical) - (offset < 0 ? -offset : offset); break;
-    default: throw EZipGeneralError("Invalid seek origin (" + std::to_string(origin) + ")");
+    case kSeekBegin:
+      target = offset;
+      break;
+    case kSeekCurrent:
+      target = logical + offset;
+      break;
+    case kSeekEnd:
+      target = std::max(stream_.Size(), logical) - (offset < 0 ? -offset : offset);
+      break;
+    default:
+      throw EZipGeneralError("Invalid seek origin (" + std::to_string(origin) + ")");
   }
   if (target == logical) return logical;
   if (target < 0) throw EZipGeneralError("Seek error");

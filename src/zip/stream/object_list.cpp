@@ -22,8 +22,12 @@ void ThrowNotInList(const std::type_info& type) {
   throw EListError("tObject " + name + " not in item list");
 }
 
-void ThrowSortedPut() { throw EListError("Cannot <Put> an Object in a sorted list!"); }
+void ThrowSortedPut() {
+  throw EListError("Cannot <Put> an Object in a sorted list!");
+}
 
-void ThrowDuplicate() { throw EListError("Duplicate Object index"); }
+void ThrowDuplicate() {
+  throw EListError("Duplicate Object index");
+}
 
 }  // namespace kzb::zip::detail

@@ -191,8 +191,8 @@ class TSortedObjectList : public TObjectList<T> {
     std::int64_t hi = this->Count() - 1;
     bool found = false;
     while (lo <= hi) {
-      const std::int64_t mid = static_cast<std::int64_t>(
-          (static_cast<std::uint64_t>(lo) + static_cast<std::uint64_t>(hi)) >> 1);
+      const std::int64_t mid =
+          static_cast<std::int64_t>((static_cast<std::uint64_t>(lo) + static_cast<std::uint64_t>(hi)) >> 1);
       const int c = Compare(KeyOf(this->Get(mid)), key);
       if (c < 0) {
         lo = mid + 1;

@@ -21,7 +21,9 @@ std::int64_t TStream::Size() {
   return size;
 }
 
-void TStream::SetSize(std::int64_t) { throw EStreamError("Stream does not support SetSize"); }
+void TStream::SetSize(std::int64_t) {
+  throw EStreamError("Stream does not support SetSize");
+}
 
 void TStream::ReadBuffer(void* buffer, std::int64_t count) {
   if (count > 0 && Read(buffer, count) != count) throw EFatalUnzipError();
@@ -73,10 +75,17 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
 std::int64_t TMemoryStream::Seek(std::int64_t offset, int origin) {
   std::int64_t target = 0;
   switch (origin) {
-    case kSeekBegin: target = offset; break;
-    case kSeekCurrent: target = position_ + offset; break;
-    case kSeekEnd: target = Size() + offset; break;
-    default: ThrowBadOrigin(origin);
+    case kSeekBegin:
+      target = offset;
+      break;
+    case kSeekCurrent:
+      target = position_ + offset;
+      break;
+    case kSeekEnd:
+      target = Size() + offset;
+      break;
+    default:
+      ThrowBadOrigin(origin);
   }
   if (target < 0) throw EZipGeneralError("Seek error");
   position_ = target;
@@ -112,13 +121,17 @@ std::int64_t TFileStream::Seek(std::int64_t offset, int origin) {
   return file_.Seek(target, kSeekBegin);
 }
 
-std::int64_t TFileStream::Size() { return file_.Size(); }
+std::int64_t TFileStream::Size() {
+  return file_.Size();
+}
 
 void TFileStream::SetSize(std::int64_t size) {
   if (size < 0) throw EStreamError("Invalid stream size");
   file_.Truncate(size);
 }
 
-void TFileStream::FlushToDisk() { file_.FlushToDisk(); }
+void TFileStream::FlushToDisk() {
+  file_.FlushToDisk();
+}
 
 }  // namespace kzb::zip

@@ -19,7 +19,9 @@ TVCLZip::TVCLZip() = default;
 
 TVCLZip::~TVCLZip() = default;
 
-void TVCLZip::SetPackLevel(int level) { pack_level_ = std::clamp(level, 0, 9); }
+void TVCLZip::SetPackLevel(int level) {
+  pack_level_ = std::clamp(level, 0, 9);
+}
 
 void TVCLZip::SetStorePaths(bool on) {
   store_paths_ = on;
@@ -52,9 +54,13 @@ void TVCLZip::SetCheckDiskLabels(bool on) {
   multi_zip_info_.check_disk_labels = on;
 }
 
-bool TVCLZip::IsExcluded(const std::string& path) const { return zip::IsExcluded(exclude_list_, path); }
+bool TVCLZip::IsExcluded(const std::string& path) const {
+  return zip::IsExcluded(exclude_list_, path);
+}
 
-bool TVCLZip::IsNoCompress(const std::string& path) const { return zip::IsNoCompress(no_compress_list_, path); }
+bool TVCLZip::IsNoCompress(const std::string& path) const {
+  return zip::IsNoCompress(no_compress_list_, path);
+}
 
 void TVCLZip::SetZipName(const std::string& name) {
   if (name == ZipName()) return;

@@ -41,10 +41,10 @@ enum class TMultiMode { mmNone = 0, mmSpan = 1, mmBlocks = 2 };
 // name each next volume).
 struct TMultiZipInfo {
   TMultiMode multi_mode = TMultiMode::mmNone;
-  std::int64_t block_size = 1457600;        // size of every volume after the first (mmBlocks)
-  std::int64_t first_block_size = 1457600;  // size of the first volume (mmBlocks)
-  std::int64_t save_on_first_disk = 0;      // bytes kept free on the first volume (mmSpan)
-  bool save_zip_info_on_first_disk = false; // also write the directory to a ".zfc" side file
+  std::int64_t block_size = 1457600;         // size of every volume after the first (mmBlocks)
+  std::int64_t first_block_size = 1457600;   // size of the first volume (mmBlocks)
+  std::int64_t save_on_first_disk = 0;       // bytes kept free on the first volume (mmSpan)
+  bool save_zip_info_on_first_disk = false;  // also write the directory to a ".zfc" side file
   bool check_disk_labels = true;
   bool write_disk_labels = true;
 };

@@ -15,8 +15,8 @@
 #include <limits>
 #include <system_error>
 
-#include "platform/fs_path.h"
 #include "platform/file_system.h"
+#include "platform/fs_path.h"
 #include "platform/path.h"
 #include "zip/zip_errors.h"
 

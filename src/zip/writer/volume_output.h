@@ -37,8 +37,8 @@ class TVolumeOutput {
     std::function<void(int next_disk, std::string& name)> ask_next_name;
     // Told that the next volume (1-based) is about to be created.
     std::function<void(int disk_num)> prepare_next_disk;
-    bool flush_to_disk = false;       // fsync every volume before it is closed, and its folder after Commit
-    std::int64_t device_limit = -1;   // test seam: a device that takes only this many bytes per volume
+    bool flush_to_disk = false;      // fsync every volume before it is closed, and its folder after Commit
+    std::int64_t device_limit = -1;  // test seam: a device that takes only this many bytes per volume
     std::int32_t buffer_size = kDefaultBufferSize;
   };
 

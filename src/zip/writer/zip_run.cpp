@@ -98,7 +98,8 @@ void ZipRun::DescribeFile(const std::string& path, bool folder, TZipHeaderInfo& 
   header.SetFileDateTime(FixDosDateTime(status.time.ToDos()));
   header.SetUnixTime(status.unix_time);
   // Folder entries from a host without a mode keep the default attributes.
-  if (!folder || platform::kArchiveHostSystem == kHostUnix) header.SetExternalAttributes(platform::ArchiveAttributes(status));
+  if (!folder || platform::kArchiveHostSystem == kHostUnix)
+    header.SetExternalAttributes(platform::ArchiveAttributes(status));
 }
 
 // --- The run ---------------------------------------------------------------------------------------------

@@ -115,7 +115,7 @@ class ZipRun {
   TEndCentral new_end_;
   std::unique_ptr<TDeflater> deflater_;
   TZipCrypt crypt_;
-  std::unique_ptr<TAesEncryptor> aes_;  // made on the first AES entry
+  std::unique_ptr<TAesEncryptor> aes_;     // made on the first AES entry
   std::unique_ptr<TAesKeyPool> aes_keys_;  // salts and keys of the run's AES entries
   std::int64_t central_entries_this_disk_ = 0;
   std::vector<std::uint8_t> zfc_bytes_;  // directory and end record for the ".zfc" side file

@@ -56,7 +56,8 @@ std::int64_t ZipRun::ReadInput(std::uint8_t* buffer, std::int64_t max) {
 void ZipRun::WriteOutput(const std::uint8_t* data, std::int64_t count) {
   if (count <= 0) return;
   if (encrypting_) {
-    if (encrypt_buffer_.size() < static_cast<std::size_t>(count)) encrypt_buffer_.resize(static_cast<std::size_t>(count));
+    if (encrypt_buffer_.size() < static_cast<std::size_t>(count))
+      encrypt_buffer_.resize(static_cast<std::size_t>(count));
     if (aes_encrypting_) {
       aes_->Encrypt(data, encrypt_buffer_.data(), static_cast<std::size_t>(count));
     } else {
@@ -175,8 +176,7 @@ void ZipRun::PlaceLocalHeader(TZipHeaderInfo& header) {
   header.WriteLocal(output_->Stream());
 }
 
-void ZipRun::CopyToVolumes(TStream* source, const std::uint8_t* memory, std::int64_t count,
-                           std::int64_t uncompressed) {
+void ZipRun::CopyToVolumes(TStream* source, const std::uint8_t* memory, std::int64_t count, std::int64_t uncompressed) {
   byte_total_ -= uncompressed - count;
   if (output_->RoomLeft() <= 0) output_->NextVolume();
   std::int64_t remaining = count;

@@ -110,7 +110,8 @@ void ZipRun::CopyEntry(TZipHeaderInfo& entry) {
   if (entry.HasDataDescriptor()) {
     // The descriptor is part of what readers expect after the data while bit 3 is set: copy it along.
     std::uint8_t descriptor[kZip64DataDescriptorSize];
-    const bool wide = old_zip64 || entry.CompressedSize() > kMaxClassicSize || entry.UncompressedSize() > kMaxClassicSize;
+    const bool wide =
+        old_zip64 || entry.CompressedSize() > kMaxClassicSize || entry.UncompressedSize() > kMaxClassicSize;
     std::int64_t length = wide ? kZip64DataDescriptorSize - 4 : kDataDescriptorSize - 4;
     std::uint8_t signature[4];
     if (in.Read(signature, 4) == 4 && GetU32(signature) == kDataDescriptorSignature) length += 4;

@@ -90,8 +90,8 @@ TEST_F(ActivityLogTest, ClearKeepsSectionsAndRestartsAtLog1) {
 TEST_F(ActivityLogTest, LoadShowsNewestFirstAndHonoursALoweredLogSize) {
   std::string text = "[Common]\nLog Total=12\n";
   for (int k = 1; k <= 12; ++k) {
-    text += "[Log" + std::to_string(k) + "]\nDate=d\nOperate=Backup\nStatus=Succeeds\nProject=P\nInformation=" +
-            std::to_string(k) + "\n";
+    text += "[Log" + std::to_string(k) +
+            "]\nDate=d\nOperate=Backup\nStatus=Succeeds\nProject=P\nInformation=" + std::to_string(k) + "\n";
   }
   test::WriteFileText(LogPath(), text);
   ActivityLog log(LogPath(), 10, clock_);

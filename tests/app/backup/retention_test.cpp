@@ -52,8 +52,7 @@ TEST_F(RetentionTest, FourthBackupWithKeepThreeDeletesTheFirst) {
   EXPECT_EQ(Backup(d), std::vector<std::string>{a});
   EXPECT_FALSE(platform::FileExists(a));
   EXPECT_TRUE(platform::FileExists(b));
-  EXPECT_EQ(ReadFileText(StorePath()),
-            "[Docs]\nMax=3\nHead=1\nN1=" + d + "\nN2=" + b + "\nN3=" + c + "\n");
+  EXPECT_EQ(ReadFileText(StorePath()), "[Docs]\nMax=3\nHead=1\nN1=" + d + "\nN2=" + b + "\nN3=" + c + "\n");
 }
 
 TEST_F(RetentionTest, LoweredKeepCountCompactsTheRingFirst) {
@@ -174,7 +173,8 @@ TEST_F(RetentionTest, MarkerRecognition) {
 }
 
 TEST_F(RetentionTest, RenameMovesTheRingAndDeleteErasesIt) {
-  WriteFileText(StorePath(), "[Docs]\nMax=5\nHead=3\nN1=/a/1.zip\nN2=/a/2.zip\nN3=/a/3.zip\nN4=\nN9=/beyond\n[Other]\nMax=2\n");
+  WriteFileText(StorePath(),
+                "[Docs]\nMax=5\nHead=3\nN1=/a/1.zip\nN2=/a/2.zip\nN3=/a/3.zip\nN4=\nN9=/beyond\n[Other]\nMax=2\n");
   platform::IniFile store = Store();
   MoveRetentionSection(store, "Docs", "Mail");
   EXPECT_EQ(ReadFileText(StorePath()),

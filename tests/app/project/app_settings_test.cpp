@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/session/application.h"
 #include "app/common/scripted_user_interface.h"
+#include "app/session/application.h"
 #include "support/test_support.h"
 
 namespace kzb::app {
@@ -107,8 +107,10 @@ TEST_F(SettingsTest, StartMinimizedNeedsBothKeys) {
   struct Case {
     const char* keys;
     bool minimized;
-  } cases[] = {{"Auto Run=1\nIs Minimized=0\n", false}, {"Auto Run=1\nIs Minimized=1\n", true},
-               {"Auto Run=0\nIs Minimized=1\n", false}, {"", false}};
+  } cases[] = {{"Auto Run=1\nIs Minimized=0\n", false},
+               {"Auto Run=1\nIs Minimized=1\n", true},
+               {"Auto Run=0\nIs Minimized=1\n", false},
+               {"", false}};
   for (const auto& c : cases) {
     WriteFileText(IniPath(), std::string("[Common]\n") + c.keys);
     AppSettings settings;

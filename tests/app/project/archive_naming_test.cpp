@@ -10,7 +10,9 @@ namespace {
 
 using platform::DateTime;
 
-DateTime March1At180509() { return DateTime::ParseDateTime("2024-03-01 18:05:09"); }
+DateTime March1At180509() {
+  return DateTime::ParseDateTime("2024-03-01 18:05:09");
+}
 
 struct NameCase {
   const char* folder;
@@ -32,8 +34,7 @@ TEST(BuildArchiveName, ComposesFolderPrefixAndSuffix) {
       {"  /backup  ", SuffixKind::kNone, 1, false, 2, "/backup/Docs.zip"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(BuildArchiveName(test::Native(c.folder), "Docs", c.kind, c.next_number, c.pad, c.width,
-                               March1At180509()),
+    EXPECT_EQ(BuildArchiveName(test::Native(c.folder), "Docs", c.kind, c.next_number, c.pad, c.width, March1At180509()),
               test::Native(c.expected))
         << c.folder << " kind " << static_cast<int>(c.kind);
   }

@@ -18,9 +18,9 @@ TEST(EntryListsTest, WildcardEntryJoinsFolderAndMaskWithOneSeparator) {
     const char* entry;
   } cases[] = {
       {"/data", "*.doc", "/data/*.doc"},
-      {"/", "*.ini", "/*.ini"},              // the folder already ends with a separator
+      {"/", "*.ini", "/*.ini"},                  // the folder already ends with a separator
       {"/home/u/", " *.txt ", "/home/u/*.txt"},  // the mask is trimmed
-      {"/work", "", "/work/"},               // an empty mask leaves the folder with its separator
+      {"/work", "", "/work/"},                   // an empty mask leaves the folder with its separator
       {"/work", "   ", "/work/"},
   };
   for (const Case& c : cases) {

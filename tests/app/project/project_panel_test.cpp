@@ -62,7 +62,8 @@ TEST_F(ProjectPanelTest, OptionFieldsFollowTheirBoxes) {
 TEST_F(ProjectPanelTest, ThresholdFieldsFollowTheNewerThanBoxes) {
   struct Case {
     bool newer, follows, use_last_enabled, threshold_enabled;
-  } cases[] = {{false, false, false, false}, {false, true, false, false}, {true, false, true, true}, {true, true, true, false}};
+  } cases[] = {
+      {false, false, false, false}, {false, true, false, false}, {true, false, true, true}, {true, true, true, false}};
   for (const auto& c : cases) {
     panel_.MutableFields().newer_than = c.newer;
     panel_.MutableFields().threshold_follows_last_backup = c.follows;

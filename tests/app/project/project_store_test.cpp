@@ -103,18 +103,20 @@ TEST_F(ProjectStoreTest, SaveWritesEveryKeyInOrder) {
             "NoBackup0=/data/tmp/*.*\n"
             "Whether include Subdirectory=1\n"
             "Whether password Project=1\n"
-            "Password=" + EncodeProjectPassword("pw", "Docs") + "\n"
-            "Encryption=1\n"
-            "Whether store path in Zip=1\n"
-            "Whether store comment in Zip=1\n"
-            "Comment=\"  two leading blanks\"\n"  // quoted: blanks around a value are not read
-            "BackupMode=0\n"
-            "StartTime_or_Increase=08:00:00\n"
-            "PackLevel=9\n"
-            "Store Number=3\n"
-            "isUseNew=1\n"
-            "isUseToday=0\n"
-            "NewDateTime=2024-03-01 12:00:00\n");
+            "Password=" +
+                EncodeProjectPassword("pw", "Docs") +
+                "\n"
+                "Encryption=1\n"
+                "Whether store path in Zip=1\n"
+                "Whether store comment in Zip=1\n"
+                "Comment=\"  two leading blanks\"\n"  // quoted: blanks around a value are not read
+                "BackupMode=0\n"
+                "StartTime_or_Increase=08:00:00\n"
+                "PackLevel=9\n"
+                "Store Number=3\n"
+                "isUseNew=1\n"
+                "isUseToday=0\n"
+                "NewDateTime=2024-03-01 12:00:00\n");
 
   // And it loads back as it was shown.
   ProjectPanel other(settings_, clock_);
@@ -135,14 +137,14 @@ TEST_F(ProjectStoreTest, EncryptionCodes) {
     const char* line;
     EncryptionKind expected;
   };
-  for (const Case& c : {Case{"", EncryptionKind::kZipCrypto}, Case{"Encryption=0\n", EncryptionKind::kZipCrypto},
-                        Case{"Encryption=1\n", EncryptionKind::kAes256}, Case{"encryption=1\n", EncryptionKind::kAes256},
-                        Case{"Encryption=7\n", EncryptionKind::kAes256},
-                        Case{"Encryption=x\n", EncryptionKind::kZipCrypto}}) {
+  for (const Case& c :
+       {Case{"", EncryptionKind::kZipCrypto}, Case{"Encryption=0\n", EncryptionKind::kZipCrypto},
+        Case{"Encryption=1\n", EncryptionKind::kAes256}, Case{"encryption=1\n", EncryptionKind::kAes256},
+        Case{"Encryption=7\n", EncryptionKind::kAes256}, Case{"Encryption=x\n", EncryptionKind::kZipCrypto}}) {
     SCOPED_TRACE(c.line);
     WriteFileText(IniPath(), std::string("[Docs]\nPassword=") + EncodeProjectPassword("pw", "Docs") + "\n" + c.line);
-    panel_.MutableFields().encryption = c.expected == EncryptionKind::kAes256 ? EncryptionKind::kZipCrypto
-                                                                              : EncryptionKind::kAes256;
+    panel_.MutableFields().encryption =
+        c.expected == EncryptionKind::kAes256 ? EncryptionKind::kZipCrypto : EncryptionKind::kAes256;
     Load("Docs");
     EXPECT_EQ(F().encryption, c.expected);
   }
@@ -264,17 +266,19 @@ TEST_F(ProjectStoreTest, HandWrittenSectionLoadsWithDefaultsAndSaveTouchesOnlyIt
             "BackupMode=1\n"
             "StartTime_or_Increase=5\n"
             "Suffix=2\n"
-            "Save Path=" + test::DefaultArchiveFolder() + "\n"
-            "No Backup Directory Count=0\n"
-            "Whether include Subdirectory=1\n"
-            "Whether password Project=1\n"
-            "Encryption=0\n"
-            "Whether store path in Zip=1\n"
-            "Whether store comment in Zip=1\n"
-            "Store Number=50\n"
-            "isUseNew=0\n"
-            "isUseToday=0\n"
-            "NewDateTime=2024-01-02 03:04:05\n");
+            "Save Path=" +
+                test::DefaultArchiveFolder() +
+                "\n"
+                "No Backup Directory Count=0\n"
+                "Whether include Subdirectory=1\n"
+                "Whether password Project=1\n"
+                "Encryption=0\n"
+                "Whether store path in Zip=1\n"
+                "Whether store comment in Zip=1\n"
+                "Store Number=50\n"
+                "isUseNew=0\n"
+                "isUseToday=0\n"
+                "NewDateTime=2024-01-02 03:04:05\n");
 }
 
 TEST_F(ProjectStoreTest, NumberFieldsAreHeldInRangeAndOnlyReadForKindNumber) {

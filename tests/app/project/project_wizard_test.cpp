@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/session/application.h"
 #include "app/common/scripted_user_interface.h"
+#include "app/session/application.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "support/test_support.h"
@@ -54,7 +54,9 @@ TEST_F(ProjectWizardTest, DefaultsWriteAFullSectionAndTheListEntry) {
                       "Suffix=2\n"
                       "Increase Value=1\n"
                       "Value=0\n"
-                      "Save Path=" + test::DefaultArchiveFolder() + "\n"
+                      "Save Path=" +
+                      test::DefaultArchiveFolder() +
+                      "\n"
                       "Backup Directory Count=1\n"
                       "Backup0=/data/*.doc\n"
                       "No Backup Directory Count=0\n"

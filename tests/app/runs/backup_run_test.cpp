@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <filesystem>
-#include <sys/stat.h>
 
-#include "app/runs/run_lock.h"
 #include "app/common/data_dir.h"
+#include "app/runs/run_lock.h"
 #include "app/runs/runs_fixture.h"
 #include "zip/writer/vcl_zip.h"
 
@@ -34,8 +34,10 @@ TEST_F(BackupRunTest, NumberedRunWritesTheArchiveAndAdvancesTheNumber) {
   EXPECT_EQ(app.Panel().Fields().archive_name, DestDir() + "Docs6.zip");
   const std::string size = std::to_string(platform::FileSize(archive) / 1024);
   ASSERT_EQ(ui_.Messages().size(), 1u);
-  EXPECT_EQ(ui_.Messages()[0].text, "Backup Files Succeeds!\rProject Name: 'Docs'\rFile Name:    'Docs4.zip'\r"
-                                    "File Size:    '" + size + "Kb'");
+  EXPECT_EQ(ui_.Messages()[0].text,
+            "Backup Files Succeeds!\rProject Name: 'Docs'\rFile Name:    'Docs4.zip'\r"
+            "File Size:    '" +
+                size + "Kb'");
   EXPECT_EQ(ui_.Messages()[0].kind, MessageKind::kInformation);
   EXPECT_EQ(ui_.Messages()[0].seconds, 4);
   EXPECT_EQ(LogLines(), std::vector<std::string>{"Backup|Succeeds|Docs|" + archive + "  " + size + "Kb"});
@@ -434,11 +436,11 @@ TEST_F(BackupRunTest, FilesThatCannotBeReadAreNamed) {
   ASSERT_EQ(chmod((SourceDir() + "sub").c_str(), 0755), 0);
 
   ASSERT_EQ(result.outcome, BackupOutcome::kSucceeded) << result.message;
-  EXPECT_EQ(result.left_out, (std::vector<std::string>{
-                                 SourceDir() + "sub/ (cannot be read)", SourceDir() + "c1.txt (cannot be read)",
-                                 SourceDir() + "c2.txt (cannot be read)", SourceDir() + "c3.txt (cannot be read)",
-                                 SourceDir() + "c4.txt (cannot be read)", SourceDir() + "c5.txt (cannot be read)",
-                                 SourceDir() + "c6.txt (cannot be read)", SourceDir() + "d.txt (no such file)"}));
+  EXPECT_EQ(result.left_out,
+            (std::vector<std::string>{SourceDir() + "sub/ (cannot be read)", SourceDir() + "c1.txt (cannot be read)",
+                                      SourceDir() + "c2.txt (cannot be read)", SourceDir() + "c3.txt (cannot be read)",
+                                      SourceDir() + "c4.txt (cannot be read)", SourceDir() + "c5.txt (cannot be read)",
+                                      SourceDir() + "c6.txt (cannot be read)", SourceDir() + "d.txt (no such file)"}));
   EXPECT_EQ(EntryNames(result.archive), std::vector<std::string>{SourceDir().substr(1) + "a.txt"});
   ASSERT_EQ(ui_.Messages().size(), 1u);
   EXPECT_EQ(ui_.Messages()[0].kind, MessageKind::kWarning);

@@ -72,9 +72,9 @@ TEST_F(RestoreRunTest, TheQuestionSummarisesTheRunAndNoChangesNothing) {
 
   EXPECT_EQ(result.outcome, RestoreOutcome::kDeclined);
   EXPECT_EQ(result.archive, ArchiveDir() + "backup12.zip");
-  EXPECT_EQ(ui_.Questions(),
-            std::vector<std::string>{"Do you want to restore the file 'backup12.zip'?\rExtract to:          '" + OutDir() +
-                                     "'\rUse original folder: 'No'\rOverwrite Mode:      'Prompt Before  Overwrite'"});
+  EXPECT_EQ(ui_.Questions(), std::vector<std::string>{
+                                 "Do you want to restore the file 'backup12.zip'?\rExtract to:          '" + OutDir() +
+                                 "'\rUse original folder: 'No'\rOverwrite Mode:      'Prompt Before  Overwrite'"});
   EXPECT_EQ(runs_->Reader().DestDir(), dest_before);
   EXPECT_FALSE(platform::DirectoryExists(OutDir()));
   EXPECT_TRUE(LogLines().empty());
@@ -197,7 +197,7 @@ TEST_F(RestoreRunTest, DamagedEntriesAndUnwritableOutputAreFailures) {
   EXPECT_EQ(damaged.outcome, RestoreOutcome::kFailed);
   ASSERT_EQ(damaged.problems.size(), 1u);
   EXPECT_NE(damaged.problems[0].find("b.txt"), std::string::npos);
-  EXPECT_TRUE(platform::FileExists(OutDir() + "/a.txt"));      // the sound entry is restored
+  EXPECT_TRUE(platform::FileExists(OutDir() + "/a.txt"));       // the sound entry is restored
   EXPECT_FALSE(platform::FileExists(OutDir() + "/sub/b.txt"));  // the damaged one is not kept
 
   test::WriteFileText(dir_ / "plain-file", "x");

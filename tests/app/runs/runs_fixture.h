@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "app/session/application.h"
-#include "app/runs/main_runs.h"
-#include "app/project/project_password.h"
 #include "app/common/scripted_user_interface.h"
+#include "app/project/project_password.h"
+#include "app/runs/main_runs.h"
+#include "app/session/application.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
@@ -30,7 +30,9 @@ namespace kzb::app::runs_test {
 
 using platform::DateTime;
 
-inline DateTime At(const char* text) { return DateTime::ParseDateTime(text); }
+inline DateTime At(const char* text) {
+  return DateTime::ParseDateTime(text);
+}
 
 // A scripted interface whose questions can run an action while they are open (a timer tick arriving
 // during a modal question).
@@ -90,7 +92,7 @@ struct ProjectSetup {
   int suffix = 2;  // 0 none, 1 date, 2 number
   int value = 1;   // last number used
   int step = 1;
-  std::string save_path;  // default: the fixture's destination folder
+  std::string save_path;             // default: the fixture's destination folder
   std::vector<std::string> include;  // default: the fixture's source tree, recursively
   std::vector<std::string> exclude;
   bool recurse = true;

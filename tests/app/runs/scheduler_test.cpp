@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-#include "app/runs/run_lock.h"
 #include "app/common/data_dir.h"
+#include "app/runs/run_lock.h"
 #include "app/runs/runs_fixture.h"
 #include "zip/writer/vcl_zip.h"
 
@@ -31,7 +31,9 @@ class SchedulerTest : public RunsTest {
     setup.schedule_value = std::to_string(minutes);
     return setup;
   }
-  class Scheduler& Sched() { return runs_->Scheduler(); }
+  class Scheduler& Sched() {
+    return runs_->Scheduler();
+  }
   DateTime NextRun(std::size_t index) const { return app_->Schedule().Entries().at(index).next_run; }
   static void ExpectTime(DateTime actual, const char* expected) {
     EXPECT_NEAR(actual.Value(), At(expected).Value(), 1e-6) << actual.FormatDateTime() << " vs " << expected;

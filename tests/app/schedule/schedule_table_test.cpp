@@ -13,7 +13,9 @@ namespace {
 using platform::DateTime;
 
 // 2024-03-04 is a Monday.
-DateTime At(const char* text) { return DateTime::ParseDateTime(text); }
+DateTime At(const char* text) {
+  return DateTime::ParseDateTime(text);
+}
 
 void ExpectSameTime(DateTime actual, DateTime expected) {
   EXPECT_NEAR(actual.Value(), expected.Value(), 1e-6) << actual.FormatDateTime() << " vs " << expected.FormatDateTime();
@@ -46,11 +48,11 @@ TEST(ComputeDueTime, WeeklyIsDueAtNoonOfTheNamedDay) {
     const char* value;
     const char* due;
   } cases[] = {
-      {"2024-03-04 13:00:00", "Monday", "2024-03-04 12:00:00"},   // today, noon passed: due at once
+      {"2024-03-04 13:00:00", "Monday", "2024-03-04 12:00:00"},  // today, noon passed: due at once
       {"2024-03-04 11:00:00", "Monday", "2024-03-04 12:00:00"},
-      {"2024-03-05 09:00:00", "Monday", "2024-03-11 12:00:00"},   // Tuesday: next Monday
+      {"2024-03-05 09:00:00", "Monday", "2024-03-11 12:00:00"},  // Tuesday: next Monday
       {"2024-03-04 09:00:00", "Sunday", "2024-03-10 12:00:00"},
-      {"2024-03-04 09:00:00", "monday", "2024-03-12 12:00:00"},   // matches no day: eight days on
+      {"2024-03-04 09:00:00", "monday", "2024-03-12 12:00:00"},  // matches no day: eight days on
       {"2024-03-04 09:00:00", "", "2024-03-12 12:00:00"},
   };
   for (const auto& c : cases) {

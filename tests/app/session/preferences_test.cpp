@@ -56,7 +56,7 @@ TEST_F(PreferencesTest, ApplyWritesTheEntryAndTheStartUpKeysAtOnceAndTheRestOnly
   EXPECT_NE(entry.find("X-GNOME-Autostart-enabled=true"), std::string::npos);
   EXPECT_EQ(Ini().ReadString("Common", "Auto Run", ""), "1");
   EXPECT_EQ(Ini().ReadString("Common", "Is Minimized", ""), "1");  // written back unchanged
-  EXPECT_EQ(Ini().ReadString("Common", "Log Count", ""), "50");     // only at close
+  EXPECT_EQ(Ini().ReadString("Common", "Log Count", ""), "50");    // only at close
   EXPECT_EQ(app_->Settings().log_count, 10);
   EXPECT_EQ(app_->Log().Rows().size(), 10u);  // the grid's rows follow at once
   EXPECT_TRUE(app_->Settings().prompt_before_backup);

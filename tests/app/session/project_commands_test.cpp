@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "app/session/application.h"
-#include "app/project/project_password.h"
 #include "app/common/scripted_user_interface.h"
+#include "app/project/project_password.h"
+#include "app/session/application.h"
 #include "support/test_support.h"
 
 namespace kzb::app {
@@ -83,8 +83,7 @@ TEST_F(ProjectCommandsTest, BlankNameAsksAgainUntilCancelled) {
 }
 
 TEST_F(ProjectCommandsTest, RenameMovesSectionRetentionAndPassword) {
-  Application& app = Start(kTwoProjects,
-                           "[Docs]\nMax=5\nHead=3\nN1=/b/Docs1.zip\nN2=/b/Docs2.zip\nN3=/b/Docs3.zip\n");
+  Application& app = Start(kTwoProjects, "[Docs]\nMax=5\nHead=3\nN1=/b/Docs1.zip\nN2=/b/Docs2.zip\nN3=/b/Docs3.zip\n");
   const std::string password = app.Panel().Fields().password;
   ASSERT_FALSE(password.empty());
   Ini().WriteString("Docs", "Pending Archive", "/b/Docs4.zip");  // a killed run's record
@@ -101,8 +100,7 @@ TEST_F(ProjectCommandsTest, RenameMovesSectionRetentionAndPassword) {
   EXPECT_EQ(ini.ReadString("Archive", "Pending Archive", ""), "/b/Docs4.zip");
   // "Last Project" is written only at close.
   EXPECT_EQ(ini.ReadString("Common", "Last Project", ""), "Docs");
-  EXPECT_EQ(ReadFileText(StorePath()),
-            "[Archive]\nMax=5\nHead=3\nN1=/b/Docs1.zip\nN2=/b/Docs2.zip\nN3=/b/Docs3.zip\n");
+  EXPECT_EQ(ReadFileText(StorePath()), "[Archive]\nMax=5\nHead=3\nN1=/b/Docs1.zip\nN2=/b/Docs2.zip\nN3=/b/Docs3.zip\n");
   EXPECT_EQ(app.Schedule().Entries().at(0).project_name, "Archive");
   EXPECT_EQ(app.Menu().Entries()[0].caption, "Archive");
 }
@@ -166,8 +164,9 @@ TEST_F(ProjectCommandsTest, DeleteSelectsTheFirstRemainingProject) {
 }
 
 TEST_F(ProjectCommandsTest, DeletingTheLastProjectEmptiesThePanel) {
-  Application& app = Start("[Common]\nProject Count=1\nCount0=Docs\n[Docs]\nFilename prefix=Docs\nBackupMode=1\n"
-                           "Backup Directory Count=1\nBackup0=/x\n");
+  Application& app = Start(
+      "[Common]\nProject Count=1\nCount0=Docs\n[Docs]\nFilename prefix=Docs\nBackupMode=1\n"
+      "Backup Directory Count=1\nBackup0=/x\n");
   ASSERT_TRUE(app.Schedule().TimerRunning());
   ui_.QueueYesNo(true);
   ASSERT_TRUE(app.DeleteProject());
@@ -199,7 +198,8 @@ TEST_F(ProjectCommandsTest, SaveRefusedByValidationWritesNothing) {
 }
 
 TEST_F(ProjectCommandsTest, BadThresholdShowsTheConversionMessage) {
-  Application& app = Start("[Common]\nProject Count=1\nCount0=Docs\n[Docs]\nFilename prefix=Docs\nNewDateTime=yesterday\n");
+  Application& app =
+      Start("[Common]\nProject Count=1\nCount0=Docs\n[Docs]\nFilename prefix=Docs\nNewDateTime=yesterday\n");
   EXPECT_EQ(ui_.ModalTexts(), std::vector<std::string>{"'yesterday' is not a valid date and time"});
   EXPECT_EQ(app.Panel().Fields().prefix, "Docs");
 }

@@ -33,10 +33,21 @@ TEST(WindowRulesTest, CommandStatesByModeAndBusyState) {
     app.SetViewMode(c.view);
     app.SetRunControls(!c.busy);
     CommandStates s = ComputeCommandStates(app);
-    std::array<bool, 15> got = {s.project_selector, s.add,          s.edit,          s.save,  s.cancel,
-                                s.rename,           s.copy,         s.remove,        s.preferences,
-                                s.start_backup,     s.start_restore, s.pages,        s.project_groups,
-                                s.tray_backup_entries, s.wait_cursor};
+    std::array<bool, 15> got = {s.project_selector,
+                                s.add,
+                                s.edit,
+                                s.save,
+                                s.cancel,
+                                s.rename,
+                                s.copy,
+                                s.remove,
+                                s.preferences,
+                                s.start_backup,
+                                s.start_restore,
+                                s.pages,
+                                s.project_groups,
+                                s.tray_backup_entries,
+                                s.wait_cursor};
     EXPECT_EQ(got, c.expected) << "view " << c.view << " busy " << c.busy;
     EXPECT_EQ(app.Menu().Entries()[0].enabled, !c.busy);
   }
@@ -45,7 +56,7 @@ TEST(WindowRulesTest, CommandStatesByModeAndBusyState) {
 TEST(WindowRulesTest, PlacementIsCentredAndFourteenPixelsHigh) {
   WindowPosition p = MainWindowPosition(1280, 800, 1001, 601);
   EXPECT_EQ(p.left, 139);
-  EXPECT_EQ(p.top, 85);  // (800 - 601) / 2 = 99, rounded toward zero, - 14
+  EXPECT_EQ(p.top, 85);                                          // (800 - 601) / 2 = 99, rounded toward zero, - 14
   WindowPosition big = MainWindowPosition(800, 600, 1000, 700);  // larger than the screen
   EXPECT_EQ(big.left, 0);
   EXPECT_EQ(big.top, 0);

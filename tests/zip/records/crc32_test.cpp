@@ -19,11 +19,8 @@ struct Implementation {
 };
 
 const Implementation kImplementations[] = {
-    {"dispatch", UpdateCrc32},
-    {"bytewise", UpdateCrc32Bytewise},
-    {"slicing8", UpdateCrc32Slicing8},
-    {"clmul", UpdateCrc32Clmul},
-    {"wide clmul", UpdateCrc32WideClmul},
+    {"dispatch", UpdateCrc32},   {"bytewise", UpdateCrc32Bytewise},    {"slicing8", UpdateCrc32Slicing8},
+    {"clmul", UpdateCrc32Clmul}, {"wide clmul", UpdateCrc32WideClmul},
 };
 
 TEST(Crc32Test, CheckValueAndEmptyInput) {

@@ -95,12 +95,8 @@ TEST(EndCentralTest, Zip64OnlyWhenNeeded) {
     bool zip64;
   };
   const Case cases[] = {
-      {65534, 100, 200, false},
-      {65535, 100, 200, true},
-      {200000, 100, 200, true},
-      {1, 0xFFFFFFFE, 0xFFFFFFFE, false},
-      {1, 0xFFFFFFFF, 10, true},
-      {1, 10, 5'000'000'000, true},
+      {65534, 100, 200, false},           {65535, 100, 200, true},   {200000, 100, 200, true},
+      {1, 0xFFFFFFFE, 0xFFFFFFFE, false}, {1, 0xFFFFFFFF, 10, true}, {1, 10, 5'000'000'000, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.entries << " " << c.size << " " << c.offset);

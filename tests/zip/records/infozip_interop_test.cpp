@@ -60,7 +60,9 @@ std::uint32_t CrcOfFile(const std::string& path) {
   return Crc32Of(bytes.data(), bytes.size());
 }
 
-bool HaveZip() { return test::HaveTool("zip") && test::HaveTool("unzip"); }
+bool HaveZip() {
+  return test::HaveTool("zip") && test::HaveTool("unzip");
+}
 
 class InfoZipArchiveTest : public testing::Test {
  protected:
@@ -79,9 +81,7 @@ class InfoZipArchiveTest : public testing::Test {
     ASSERT_EQ(test::RunCommand("cd " + test::ShellQuote(dir_.Path()) + " && " + command, &output), 0) << output;
   }
   // 2021-03-04 05:06:08 local time, packed.
-  static std::uint32_t ExpectedDos() {
-    return platform::DateTime::FromParts({2021, 3, 4, 5, 6, 8, 0}).ToDos();
-  }
+  static std::uint32_t ExpectedDos() { return platform::DateTime::FromParts({2021, 3, 4, 5, 6, 8, 0}).ToDos(); }
 
   ScratchDir dir_;
 };
@@ -277,8 +277,7 @@ TEST(OurRecordsTest, AcceptedByUnzipAndPython) {
         "assert z.read('secret.txt')==b'S'*5000\n"
         "print('|'.join(i.filename for i in z.infolist()))\n";
     test::WriteFileText(dir / "check.py", script);
-    ASSERT_EQ(test::RunCommand("python3 " + test::ShellQuote(dir / "check.py") + " " + test::ShellQuote(path),
-                               &output),
+    ASSERT_EQ(test::RunCommand("python3 " + test::ShellQuote(dir / "check.py") + " " + test::ShellQuote(path), &output),
               0)
         << output;
     EXPECT_NE(output.find("plain.txt|folder/|" + unicode_name + "|secret.txt|reserved.bin"), std::string::npos)

@@ -54,12 +54,12 @@ TEST(NameCodecTest, EncodeStoredName) {
 TEST(NameCodecTest, Utf8Validation) {
   EXPECT_TRUE(IsValidUtf8(""));
   EXPECT_TRUE(IsValidUtf8("plain"));
-  EXPECT_TRUE(IsValidUtf8("\xF0\x9F\x98\x80"));    // U+1F600
-  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));           // overlong "/"
-  EXPECT_FALSE(IsValidUtf8("\xE0\x80\xAF"));       // overlong
-  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));       // surrogate
-  EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));   // above U+10FFFF
-  EXPECT_FALSE(IsValidUtf8("\xE4\xB8"));           // cut short
+  EXPECT_TRUE(IsValidUtf8("\xF0\x9F\x98\x80"));   // U+1F600
+  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));          // overlong "/"
+  EXPECT_FALSE(IsValidUtf8("\xE0\x80\xAF"));      // overlong
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));      // surrogate
+  EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));  // above U+10FFFF
+  EXPECT_FALSE(IsValidUtf8("\xE4\xB8"));          // cut short
   EXPECT_FALSE(IsValidUtf8("\x80"));
   EXPECT_EQ(Cp437ToUtf8(std::string("\x00\x7F\xFF", 3)), std::string("\x00\x7F\xC2\xA0", 4));
 }
@@ -108,9 +108,8 @@ TEST(DosTimeTest, CompressionRate) {
     int rate;
   };
   const Case cases[] = {
-      {0, 10, 0},     {-5, 10, 0},    {100, 0, 0},    {100, 37, 37},  {3, 1, 33},
-      {3, 2, 67},     {8, 1, 12},     {8, 3, 38},     {200, 1, 0},    {200, 3, 2},
-      {100, 250, 100}, {5'000'000'000'000, 2'500'000'000'000, 50},
+      {0, 10, 0}, {-5, 10, 0}, {100, 0, 0}, {100, 37, 37}, {3, 1, 33},      {3, 2, 67},
+      {8, 1, 12}, {8, 3, 38},  {200, 1, 0}, {200, 3, 2},   {100, 250, 100}, {5'000'000'000'000, 2'500'000'000'000, 50},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CompressionRate(c.uncompressed, c.compressed), c.rate) << c.uncompressed << "/" << c.compressed;

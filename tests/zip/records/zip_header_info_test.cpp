@@ -84,13 +84,13 @@ TEST(ZipHeaderInfoTest, NewEntryWritesEngineDefaults) {
   h.WriteCentral(out);
   const auto& b = out.Bytes();
   ASSERT_EQ(b.size(), 46u + 5);
-  EXPECT_EQ(GetU16(&b[4]), 20);        // made by
-  EXPECT_EQ(GetU16(&b[6]), 20);        // needed
-  EXPECT_EQ(GetU16(&b[10]), 8);        // deflate
+  EXPECT_EQ(GetU16(&b[4]), 20);  // made by
+  EXPECT_EQ(GetU16(&b[6]), 20);  // needed
+  EXPECT_EQ(GetU16(&b[10]), 8);  // deflate
   EXPECT_EQ(GetU32(&b[16]), 0xFFFFFFFFu);
-  EXPECT_EQ(GetU16(&b[30]), 0);        // no extra field
-  EXPECT_EQ(GetU16(&b[36]), 1);        // internal attributes
-  EXPECT_EQ(GetU32(&b[38]), 32u);      // external attributes
+  EXPECT_EQ(GetU16(&b[30]), 0);    // no extra field
+  EXPECT_EQ(GetU16(&b[36]), 1);    // internal attributes
+  EXPECT_EQ(GetU32(&b[38]), 32u);  // external attributes
   EXPECT_EQ(h.CentralSize(), 51);
 }
 
@@ -217,12 +217,11 @@ TEST(ZipHeaderInfoTest, ForeignExtraFields) {
   };
   const std::vector<std::uint8_t> timestamp = {0x55, 0x54, 5, 0, 1, 2, 3, 4, 5};
   const Case cases[] = {
-      {"zip64 after other block", Concat({timestamp, Block(1, {7'000'000'000, 8'000'000'000})}), 0xFFFFFFFF,
-       0xFFFFFFFF, 12, 8'000'000'000, 7'000'000'000, 12},
+      {"zip64 after other block", Concat({timestamp, Block(1, {7'000'000'000, 8'000'000'000})}), 0xFFFFFFFF, 0xFFFFFFFF,
+       12, 8'000'000'000, 7'000'000'000, 12},
       {"zip64 before other block", Concat({Block(1, {9'000'000'000}), timestamp}), 0xFFFFFFFF, 33, 0xFFFFFFFF,
        9'000'000'000, 33, 0xFFFFFFFF},
-      {"duplicate zip64 block: first wins", Concat({Block(1, {111}), Block(1, {222})}), 5, 0xFFFFFFFF, 6, 5, 111,
-       6},
+      {"duplicate zip64 block: first wins", Concat({Block(1, {111}), Block(1, {222})}), 5, 0xFFFFFFFF, 6, 5, 111, 6},
       {"truncated block ignored", {0x01, 0x00, 0x10, 0x00, 1, 2, 3}, 0xFFFFFFFF, 4, 5, 0xFFFFFFFF, 4, 5},
       {"24-byte foreign extra", std::vector<std::uint8_t>(24, 0), 10, 20, 30, 10, 20, 30},
   };
@@ -391,8 +390,8 @@ TEST(ZipHeaderInfoAesTest, AesBlockInBothHeaders) {
     std::uint16_t copied_extra;
     int local_extra;  // expected local extra length
   };
-  for (const Case& c : {Case{false, 0, kAesExtraSize}, Case{true, 0, kZip64LocalExtraSize + kAesExtraSize},
-                        Case{false, 15, 15}}) {
+  for (const Case& c :
+       {Case{false, 0, kAesExtraSize}, Case{true, 0, kZip64LocalExtraSize + kAesExtraSize}, Case{false, 15, 15}}) {
     SCOPED_TRACE(c.local_extra);
     TZipHeaderInfo h;
     h.SetFileName("secret.txt");

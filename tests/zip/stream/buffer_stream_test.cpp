@@ -212,12 +212,13 @@ TEST(BufferStreamTest, RandomOperationsMatchModel) {
       TS_BufferStream s(base, buffer_size);
       for (int op = 0; op < 300; ++op) {
         const int kind = static_cast<int>(rng() % 4);
-        const std::int64_t n = (rng() % 8 == 0) ? static_cast<std::int64_t>(rng() % 40000)
-                                                : static_cast<std::int64_t>(rng() % 300);
+        const std::int64_t n =
+            (rng() % 8 == 0) ? static_cast<std::int64_t>(rng() % 40000) : static_cast<std::int64_t>(rng() % 300);
         if (kind == 0) {
           std::vector<std::uint8_t> out(static_cast<std::size_t>(n));
           const std::int64_t got = s.Read(out.data(), n);
-          const std::int64_t expect = std::max<std::int64_t>(0, std::min<std::int64_t>(n, static_cast<std::int64_t>(model.size()) - pos));
+          const std::int64_t expect =
+              std::max<std::int64_t>(0, std::min<std::int64_t>(n, static_cast<std::int64_t>(model.size()) - pos));
           ASSERT_EQ(got, expect) << "round " << round << " op " << op;
           ASSERT_TRUE(std::equal(out.begin(), out.begin() + got, model.begin() + pos));
           pos += got;

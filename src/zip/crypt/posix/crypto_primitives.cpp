@@ -72,8 +72,7 @@ void TAesEcb::SetKey(const std::uint8_t* key, int key_length) {
 
 void TAesEcb::EncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t size) {
   int produced = 0;
-  if (size % kBlockSize != 0 ||
-      EVP_EncryptUpdate(state_->ctx.get(), out, &produced, in, static_cast<int>(size)) != 1 ||
+  if (size % kBlockSize != 0 || EVP_EncryptUpdate(state_->ctx.get(), out, &produced, in, static_cast<int>(size)) != 1 ||
       produced != static_cast<int>(size)) {
     CryptoFailure("AES");
   }
@@ -113,7 +112,9 @@ std::array<std::uint8_t, THmacSha1::kSize> THmacSha1::Final() {
 
 // --- Secrets --------------------------------------------------------------------------------------------
 
-void WipeBytes(void* data, std::size_t size) { OPENSSL_cleanse(data, size); }
+void WipeBytes(void* data, std::size_t size) {
+  OPENSSL_cleanse(data, size);
+}
 
 bool EqualInConstantTime(const std::uint8_t* a, const std::uint8_t* b, std::size_t size) {
   return CRYPTO_memcmp(a, b, size) == 0;

@@ -45,7 +45,9 @@ void Check(NTSTATUS status, const char* what) {
 }
 
 // CNG's input parameters are not declared const, though it only reads them.
-PUCHAR In(const void* data) { return static_cast<PUCHAR>(const_cast<void*>(data)); }
+PUCHAR In(const void* data) {
+  return static_cast<PUCHAR>(const_cast<void*>(data));
+}
 
 struct TProviders {
   BCRYPT_ALG_HANDLE aes_ecb = nullptr;
@@ -55,8 +57,8 @@ struct TProviders {
 TProviders OpenProviders() {
   TProviders p;
   Check(BCryptOpenAlgorithmProvider(&p.aes_ecb, BCRYPT_AES_ALGORITHM, nullptr, 0), "AES not available");
-  NTSTATUS status = BCryptSetProperty(p.aes_ecb, BCRYPT_CHAINING_MODE, In(BCRYPT_CHAIN_MODE_ECB),
-                                      sizeof(BCRYPT_CHAIN_MODE_ECB), 0);
+  NTSTATUS status =
+      BCryptSetProperty(p.aes_ecb, BCRYPT_CHAINING_MODE, In(BCRYPT_CHAIN_MODE_ECB), sizeof(BCRYPT_CHAIN_MODE_ECB), 0);
   if (BCRYPT_SUCCESS(status)) {
     status = BCryptOpenAlgorithmProvider(&p.hmac_sha1, BCRYPT_SHA1_ALGORITHM, nullptr, BCRYPT_ALG_HANDLE_HMAC_FLAG);
   }
@@ -82,7 +84,8 @@ void Pbkdf2HmacSha1(std::string_view password, const std::uint8_t* salt, std::si
   if (iterations <= 0 || password.size() > kMaxPiece || salt_length > kMaxPiece || out_length > kMaxPiece) {
     CryptoFailure("PBKDF2 arguments");
   }
-  Check(BCryptDeriveKeyPBKDF2(Providers().hmac_sha1, In(password.empty() ? &kNothing : reinterpret_cast<const std::uint8_t*>(password.data())),
+  Check(BCryptDeriveKeyPBKDF2(Providers().hmac_sha1,
+                              In(password.empty() ? &kNothing : reinterpret_cast<const std::uint8_t*>(password.data())),
                               static_cast<ULONG>(password.size()), In(salt_length == 0 ? &kNothing : salt),
                               static_cast<ULONG>(salt_length), static_cast<ULONGLONG>(iterations), out,
                               static_cast<ULONG>(out_length), 0),
@@ -175,7 +178,9 @@ std::array<std::uint8_t, THmacSha1::kSize> THmacSha1::Final() {
 
 // --- Secrets --------------------------------------------------------------------------------------------
 
-void WipeBytes(void* data, std::size_t size) { SecureZeroMemory(data, size); }
+void WipeBytes(void* data, std::size_t size) {
+  SecureZeroMemory(data, size);
+}
 
 bool EqualInConstantTime(const std::uint8_t* a, const std::uint8_t* b, std::size_t size) {
   // Every byte is read; the volatile accumulator keeps the compiler from stopping at the first difference.
