@@ -4,6 +4,7 @@
 
 #include "app/common/clock.h"
 #include "platform/file_system.h"
+#include "platform/system.h"
 #include "support/test_support.h"
 
 namespace kzb::app {
@@ -40,10 +41,11 @@ class BackupRecoveryTest : public ::testing::Test {
 
 // What killed processes leave beside the archives and the data files: set-aside archives go back under
 // their names when those are free and go away when the new archive took the name; partial files of
-// processes that have ended go away; files of a running process (pid 1 always runs) and names without a
+// processes that have ended go away; files of a running process (this test's own) and names without a
 // process id stay.
 TEST_F(BackupRecoveryTest, LeftoversOfEndedProcessesAreSettled) {
   const std::string ended = std::to_string(test::EndedProcessId());
+  const std::string running = std::to_string(platform::CurrentProcessId());
   struct Case {
     std::string folder;
     std::string name;
@@ -53,14 +55,14 @@ TEST_F(BackupRecoveryTest, LeftoversOfEndedProcessesAreSettled) {
   } cases[] = {
       {Dest(), ".Docs5.zip.old-" + ended + "-abcdef.tmp", "Docs5.zip", false, false},
       {Dest(), ".Docs6.zip.old-" + ended + "-abcdef.tmp", "Docs6.zip", true, false},
-      {Dest(), ".Docs7.zip.old-1-abcdef.tmp", "Docs7.zip", false, true},
+      {Dest(), ".Docs7.zip.old-" + running + "-abcdef.tmp", "Docs7.zip", false, true},
       {Dest(), "kzb" + ended + "-abcdef.tmp", "", false, false},
-      {Dest(), "kzb1-abcdef.tmp", "", false, true},
+      {Dest(), "kzb" + running + "-abcdef.tmp", "", false, true},
       {Dest(), "kzbAbCdEf.tmp", "", false, true},
       {Dest(), ".log.txt." + ended + "-abcdef", "", false, true},  // not a data folder
       {Data(), ".log.txt." + ended + "-abcdef", "", false, false},
       {Data(), ".StoreNumber.txt." + ended + "-abcdef", "", false, false},
-      {Data(), ".project.ini.1-abcdef", "", false, true},
+      {Data(), ".project.ini." + running + "-abcdef", "", false, true},
       {Data(), ".other.txt." + ended + "-abcdef", "", false, true},
   };
   for (const Case& c : cases) {

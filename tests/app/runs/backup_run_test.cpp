@@ -589,7 +589,7 @@ TEST_F(BackupRunTest, RelativeDestinationIsKeptByRetention) {
     Application& app = Start({setup});
     Ini().WriteString(setup.name, "Save Path", save_path);
     ASSERT_TRUE(app.LoadSelectedProject());
-    const std::string folder = *save_path == '\0' ? cwd : cwd + "rel/";
+    const std::string folder = *save_path == '\0' ? cwd : cwd + test::Native("rel/");
     for (int run = 0; run < 3; ++run) ASSERT_EQ(Backup().RunBackup().outcome, BackupOutcome::kSucceeded);
     EXPECT_FALSE(platform::FileExists(folder + setup.prefix + "2.zip"));
     EXPECT_TRUE(platform::FileExists(folder + setup.prefix + "3.zip"));
@@ -608,7 +608,9 @@ TEST_F(BackupRunTest, RunLockThatCannotBeOpenedSaysWhy) {
   EXPECT_EQ(result.outcome, BackupOutcome::kLocked);
   const std::string expected = "Cannot take the run lock of the data folder '" + DataDir() + "': Cannot open file";
   EXPECT_EQ(result.message.rfind(expected, 0), 0u) << result.message;
-  EXPECT_NE(result.message.find("Is a directory"), std::string::npos);
+#ifndef _WIN32  // Windows words it differently from version to version
+  EXPECT_NE(result.message.find("Is a directory"), std::string::npos) << result.message;
+#endif
   EXPECT_EQ(ui_.ModalTexts(), std::vector<std::string>{result.message});
 }
 

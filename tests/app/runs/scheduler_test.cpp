@@ -279,7 +279,9 @@ TEST_F(SchedulerTest, ARunLockThatCannotBeOpenedIsReported) {
   ASSERT_TRUE(platform::ForceDirectories(BackupRunLockPath(DataDir())));
   TickReport report = Sched().Tick();
   EXPECT_EQ(report.skipped, TickSkip::kLockFailed);
+#ifndef _WIN32  // Windows words it differently from version to version
   EXPECT_NE(report.failure.find("Is a directory"), std::string::npos) << report.failure;
+#endif
   ExpectTime(NextRun(0), "2024-03-04 08:00:00");
 }
 
