@@ -11,11 +11,12 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdeflate-dev libcli11-dev nlohmann-json3-dev
   libssl-dev
   libbz2-dev liblzma-dev libzstd-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   zip unzip 7zip libarchive-tools python3 xz-utils dpkg-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64
   qt6-base-dev qt6-svg-dev libqt6svg6 fonts-dejavu-core
   xvfb xauth trayer imagemagick
+  strace util-linux
   # Wine's bcrypt.dll does AES through GnuTLS, which wine only recommends (left out by the install below).
   libgnutls30
 )

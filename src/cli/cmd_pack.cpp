@@ -12,7 +12,7 @@
 #include "cli/terminal.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
-#include "zip/filelist/match_pattern.h"
+#include "zip/filelist/resolve_file_list.h"
 #include "zip/writer/vcl_zip.h"
 #include "zip/zip_errors.h"
 
@@ -26,6 +26,7 @@ struct PackOptions {
   std::string password;
   std::string encryption = "zipcrypto";
   bool recurse = false;
+  bool folders = false;
   bool no_paths = false;
   std::string relative_to;
   std::vector<std::string> exclude;
@@ -40,15 +41,6 @@ struct PackOptions {
   std::vector<std::string> paths;
 };
 
-// A folder named alone (with or without a trailing separator) stands for all files in it.
-std::string ToFilesListEntry(const std::string& path) {
-  if (zip::HasWildcard(path)) return path;
-  if (platform::DirectoryExists(path)) {
-    return platform::IncludeTrailingSeparator(path) + "*";
-  }
-  return path;
-}
-
 int RunPack(const CommandState& state, const PackOptions& options, bool password_given) {
   CatchInterrupts();
   zip::TVCLZip zip;
@@ -62,6 +54,7 @@ int RunPack(const CommandState& state, const PackOptions& options, bool password
   zip.SetPassword(password_given ? options.password : PasswordFromFileOrEnvironment(state));
   zip.SetEncryption(options.encryption == "aes256" ? zip::TZipEncryption::zeAes256 : zip::TZipEncryption::zeZipCrypto);
   zip.SetRecurse(options.recurse);
+  zip.SetAddDirEntriesOnRecurse(options.folders);
   zip.SetStorePaths(!options.no_paths);
   if (!options.relative_to.empty()) {
     zip.SetRootDir(platform::ExpandFileName(options.relative_to));
@@ -90,7 +83,7 @@ int RunPack(const CommandState& state, const PackOptions& options, bool password
     std::string rest = prefixed ? path.substr(1) : path;
     if (platform::IsAbsolutePath(rest) || !options.relative_to.empty()) rest = platform::ExpandFileName(rest);
     const std::string entry = (prefixed ? path.substr(0, 1) : std::string()) + rest;
-    files.push_back(ToFilesListEntry(entry));
+    files.push_back(zip::FolderAsPattern(entry));
   }
   zip.SetFilesList(files);
 
@@ -102,6 +95,8 @@ int RunPack(const CommandState& state, const PackOptions& options, bool password
   zip.OnSkippingFile = [&](zip::TVCLUnZip&, zip::TSkipReason reason, const std::string& name, int, bool&) {
     if (reason == zip::kSkipDuplicateName) {
       std::cerr << "kzb pack: warning: " << name << ": an entry of that name is already in the archive\n";
+    } else if (reason == zip::kSkipCannotList && !name.empty() && platform::IsPathSeparator(name.back())) {
+      std::cerr << "kzb pack: warning: " << name << ": folder cannot be read, nothing in it added\n";
     } else {
       std::cerr << "kzb pack: warning: " << name << ": cannot be read, not added\n";
     }
@@ -136,7 +131,8 @@ int RunPack(const CommandState& state, const PackOptions& options, bool password
   progress.Finish();
   std::printf("%d file%s added to %s\n", added, added == 1 ? "" : "s", zip.ZipName().c_str());
   if (warnings > 0) {
-    std::cerr << "kzb pack: " << warnings << " file" << (warnings == 1 ? "" : "s") << " could not be added\n";
+    std::cerr << "kzb pack: " << warnings << (warnings == 1 ? " file or folder" : " files or folders")
+              << " could not be added\n";
     return kExitError;
   }
   return kExitOk;
@@ -166,6 +162,9 @@ void AddPackCommand(CLI::App& app, CommandState& state) {
                    "Cipher of --password: zipcrypto (traditional, weak; default) or aes256 (WinZip AES-256)")
       ->check(CLI::IsMember({"aes256", "zipcrypto"}));
   pack->add_flag("--recurse", options->recurse, "Search subfolders of every folder and mask");
+  pack->add_flag("--folders", options->folders,
+                 "With --recurse, add an entry for every folder searched (keeps empty folders, their times and "
+                 "permissions)");
   pack->add_flag("--no-paths", options->no_paths, "Store file names only, without their folders");
   pack->add_option("--relative-to", options->relative_to,
                    "Store paths relative to this folder (files elsewhere keep their full path)");

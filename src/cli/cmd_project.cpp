@@ -12,6 +12,7 @@
 
 #include "app/common/data_dir.h"
 #include "app/common/text_utils.h"
+#include "app/project/archive_naming.h"
 #include "app/project/project_store.h"
 #include "app/schedule/schedule_table.h"
 #include "app/session/application.h"
@@ -24,6 +25,7 @@
 #include "platform/file_system.h"
 #include "platform/path.h"
 #include "platform/system.h"
+#include "zip/filelist/match_pattern.h"
 
 namespace kzb::cli {
 
@@ -247,6 +249,40 @@ void ApplyProjectOptions(const ProjectOptions& o, app::ProjectPanel& panel) {
   if (WasGiven(g.next)) panel.SetNextNumber(o.next);
 }
 
+// The entry's folder (a pattern, its recursion prefix taken off) or the entry itself exists.
+bool IncludeEntryExists(const std::string& entry) {
+  std::string path = entry;
+  if (!path.empty() && (path[0] == '|' || path[0] == '>')) path.erase(0, 1);
+  if (!zip::HasWildcard(path)) return platform::FileExists(path) || platform::DirectoryExists(path);
+  const std::string folder = platform::ExtractFilePath(path);
+  return folder.empty() || platform::DirectoryExists(folder);
+}
+
+// The checks of add and edit beyond the project's own: a prefix that would put the archives elsewhere
+// is refused (false, after the message); include entries and a destination that do not exist (yet) are
+// only warned about, since a folder may be mounted or made later.
+bool CheckProjectOptions(const char* command, const ProjectOptions& o, const app::ProjectFields& fields,
+                         bool prefix_is_new) {
+  if (prefix_is_new) {
+    if (std::optional<std::string> problem = app::PrefixProblem(app::Trim(fields.prefix))) {
+      std::cerr << "kzb " << command << ": " << *problem << "\n";
+      return false;
+    }
+  }
+  if (WasGiven(o.given.include)) {
+    for (const std::string& entry : fields.include_entries) {
+      if (!IncludeEntryExists(entry)) {
+        std::cerr << "kzb " << command << ": warning: include entry '" << entry << "' does not exist\n";
+      }
+    }
+  }
+  if (WasGiven(o.given.dest) && !platform::DirectoryExists(fields.save_path)) {
+    std::cerr << "kzb " << command << ": warning: destination folder '" << fields.save_path
+              << "' does not exist; backups fail until it does\n";
+  }
+  return true;
+}
+
 const char* YesNo(bool value) {
   return value ? "yes" : "no";
 }
@@ -394,11 +430,15 @@ int AddProject(Session& session, const std::string& name, const ProjectOptions& 
   // would be given.
   if (!wizard.Next()) return kExitError;
   ApplyProjectOptions(options, wizard.Panel());
+  if (!CheckProjectOptions("add", options, wizard.Panel().Fields(), true)) return kExitError;
   while (wizard.PageIndex() < app::ProjectWizard::kSchedulePage) {
     if (!wizard.Next()) return kExitError;
   }
-  platform::ForceDirectories(session.DataDir());
-  wizard.Next();  // Finish
+  if (!platform::ForceDirectories(session.DataDir())) {
+    std::cerr << "Cannot create the data folder '" << session.DataDir() << "'\n";
+    return kExitError;
+  }
+  if (!wizard.Next()) return kExitError;  // Finish
   app.ProjectAdded();
   std::cout << "Project '" << app::Trim(name) << "' added: " << wizard.Panel().Fields().archive_name << "\n";
   return kExitOk;
@@ -412,6 +452,7 @@ int EditProject(Session& session, const std::string& name, const ProjectOptions&
   if (!app.LoadSelectedProject()) return kExitError;
   app.EditProject();
   ApplyProjectOptions(options, app.Panel());
+  if (!CheckProjectOptions("edit", options, app.Panel().Fields(), WasGiven(options.given.prefix))) return kExitError;
   if (!app.SaveProject()) return kExitError;
   std::cout << "Project '" << app.Projects().SelectedName() << "' saved.\n";
   return kExitOk;

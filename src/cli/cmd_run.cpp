@@ -53,9 +53,12 @@ std::string Now() {
 int BackupStatus(const app::BackupResult& result) {
   switch (result.outcome) {
     case app::BackupOutcome::kSucceeded:
-      return kExitOk;
+      if (!result.left_out.empty()) return kExitLeftOut;
+      return result.after_error.empty() ? kExitOk : kExitAfterError;
     case app::BackupOutcome::kInterrupted:
       return kExitInterrupted;
+    case app::BackupOutcome::kNothingToBackUp:
+      return kExitNothingToBackUp;
     default:
       return kExitError;
   }
@@ -91,7 +94,7 @@ int RunBackupCommand(CommandState& state, const BackupOptions& options) {
   // The lock is taken before the project is read, so its running number is the one the last run left.
   app::RunLock lock(session.DataDir(), app::kRunLockWaitMs);
   if (!lock.Held()) {
-    const std::string message = app::RunLockBusyMessage(session.DataDir());
+    const std::string message = lock.RefusalMessage(session.DataDir());
     std::cerr << message << "\n";
     ReportFailure(options.on_failure, app::Trim(options.name), message);
     return kExitError;
@@ -153,7 +156,10 @@ void AddBackupCommand(CLI::App& parent, CommandState& state) {
   sub->add_option("--on-failure", options->on_failure, kOnFailureHelp);
   sub->footer(
       "Exit status: 0 the archive was written, 1 the run failed or was refused, 3 the archive exists\n"
-      "and overwriting is off, 130 cancelled with Ctrl-C (the previous archive is left as it was).\n"
+      "and overwriting is off, 5 the archive was written but files or folders that could not be read\n"
+      "were left out (they are listed), 6 the archive was written but keeping the last archives or\n"
+      "saving the running number failed, 7 nothing to back up (no archive was written), 130 cancelled\n"
+      "with Ctrl-C (the previous archive is left as it was).\n"
       "--on-failure runs for statuses 1 and 3, e.g. --on-failure 'notify-send \"Backup failed\"' runs\n"
       "  notify-send \"Backup failed\" PROJECT MESSAGE");
   sub->callback([&state, options]() { RunCommand(state, [&]() { return RunBackupCommand(state, *options); }); });
@@ -207,6 +213,8 @@ const char* OutcomeText(app::BackupOutcome outcome) {
   switch (outcome) {
     case app::BackupOutcome::kSucceeded:
       return "succeeded";
+    case app::BackupOutcome::kNothingToBackUp:
+      return "found nothing to back up";
     case app::BackupOutcome::kInterrupted:
       return "interrupted (the archive exists)";
     case app::BackupOutcome::kInvalid:
@@ -245,6 +253,13 @@ int RunScheduleCommand(CommandState& state, const ScheduleOptions& options) {
 
   app.Start();
   std::vector<std::string> signature = ScheduleSignature(app);
+  // The handlers are in place before the start line is printed, so whoever waits for that line may stop
+  // the scheduler at once.
+  g_stop_requested = 0;
+  if (!options.once) {
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+  }
   std::cout << Now() << " Scheduler started on " << data_dir << (options.once ? " (one tick)" : "") << "\n";
   PrintSchedule(app, std::cout);
   if (!app.Settings().scheduling_enabled) std::cout << "Scheduling is switched off (\"Enable schedule\").\n";
@@ -266,6 +281,10 @@ int RunScheduleCommand(CommandState& state, const ScheduleOptions& options) {
       std::cout << Now() << " Backup of project '" << start.project << "' " << OutcomeText(start.result.outcome);
       if (start.result.outcome == app::BackupOutcome::kSucceeded) {
         std::cout << ": " << start.result.archive << " (" << start.result.size_kb << " Kb)";
+        if (!start.result.left_out.empty()) {
+          std::cout << ", " << start.result.left_out.size() << " not backed up";
+        }
+        if (!start.result.after_error.empty()) std::cout << ", with errors afterwards";
       }
       std::cout << "\n" << std::flush;
       if (RunFailed(start.result.outcome)) ReportFailure(options.on_failure, start.project, start.result.message);
@@ -275,6 +294,10 @@ int RunScheduleCommand(CommandState& state, const ScheduleOptions& options) {
 
   if (options.once) {
     app::TickReport report = scheduler.Tick();
+    if (report.skipped == app::TickSkip::kLockFailed) {
+      std::cerr << Now() << " " << report.failure << "\n";
+      return kExitError;
+    }
     if (report.starts.empty()) std::cout << Now() << " Nothing is due.\n";
     bool failed = std::any_of(report.starts.begin(), report.starts.end(), [](const app::ScheduledStart& s) {
       return !s.loaded || (s.found && s.result.outcome != app::BackupOutcome::kSucceeded &&
@@ -283,10 +306,8 @@ int RunScheduleCommand(CommandState& state, const ScheduleOptions& options) {
     return failed ? kExitError : kExitOk;
   }
 
-  g_stop_requested = 0;
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
   const auto period = std::chrono::milliseconds(app::kSchedulerPeriodMs);
+  std::string lock_failure;
   auto next_tick = std::chrono::steady_clock::now() + period;
   while (g_stop_requested == 0) {
     if (std::chrono::steady_clock::now() < next_tick) {
@@ -306,7 +327,12 @@ int RunScheduleCommand(CommandState& state, const ScheduleOptions& options) {
       } else {
         RefreshSettings(app);
       }
-      scheduler.Tick();
+      const app::TickReport report = scheduler.Tick();
+      // A run lock that cannot be taken holds every tick off: said once, and again when the cause changes.
+      if (report.failure != lock_failure && !report.failure.empty()) {
+        std::cerr << Now() << " " << report.failure << "\n";
+      }
+      lock_failure = report.failure;
     } catch (const std::exception& e) {
       // A tick that fails (project.ini unreadable for a moment) is reported; the scheduler goes on.
       std::cerr << Now() << " " << e.what() << "\n";

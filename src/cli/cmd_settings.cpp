@@ -125,7 +125,8 @@ int RunSettings(CommandState& state, const SettingsOptions& options) {
   }
   if (options.descending) settings.sort_descending = *options.descending;
 
-  platform::ForceDirectories(session.DataDir());
+  // A data folder that cannot be made fails the write below, with its message.
+  (void)platform::ForceDirectories(session.DataDir());
   const bool entry_set = preferences.Apply(values);
   if (!app.SaveSettings()) {
     // Without projects the close-time write leaves the file alone; the settings are written key by key.

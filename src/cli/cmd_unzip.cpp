@@ -283,6 +283,8 @@ int RunExtract(const CommandState& state, const ExtractOptions& options) {
   SetPassword(reader, state, options.password_given, options.password);
   reader.SetOverwriteMode(OverwriteModeOf(options.overwrite));
   reader.SetThreads(options.threads);
+  // Files an earlier extraction made read-only follow the overwrite rule like any other.
+  reader.SetReplaceReadOnly(true);
   std::vector<std::string> unmatched;
   if (options.patterns.empty()) {
     reader.SetDoAll(true);

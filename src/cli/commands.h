@@ -15,12 +15,15 @@ namespace kzb::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitUsage = 2;
-inline constexpr int kExitInterrupted = 3;
+inline constexpr int kExitInterrupted = 3;  // backup: the archive exists and overwriting is off
 // list, test, extract, entries: the archive is damaged (its directory was rebuilt or disagrees with
 // itself, or entries are truncated or lost); what was found is printed on standard error.
 inline constexpr int kExitDamaged = 4;
 // Ctrl-C (or SIGTERM) ended the run; nothing of it was kept.
 inline constexpr int kExitCancelled = 130;
+inline constexpr int kExitLeftOut = 5;          // backup: written, but files or folders could not be read
+inline constexpr int kExitAfterError = 6;       // backup: written, but retention or the bookkeeping failed
+inline constexpr int kExitNothingToBackUp = 7;  // backup: the selection matched no file; no archive
 
 // The exit statuses as the help and the manual page list them.
 inline constexpr char kExitStatusText[] =
@@ -30,6 +33,11 @@ inline constexpr char kExitStatusText[] =
     "  2    a usage error (unknown option, missing argument)\n"
     "  3    backup: interrupted because the archive exists and overwriting is off\n"
     "  4    list, test, extract, entries: the archive is damaged (what was found is on standard error)\n"
+    "  5    backup: the archive was written but files or folders that could not be read were left out\n"
+    "       (they are listed)\n"
+    "  6    backup: the archive was written but keeping the last archives or saving the running number\n"
+    "       failed\n"
+    "  7    backup: nothing to back up (the selection matched no file); no archive was written\n"
     "  130  cancelled with Ctrl-C (temporary files removed, an existing archive left as it was)\n";
 
 // Options that every command takes, before the subcommand as well as after it.

@@ -129,28 +129,13 @@ void BackupPage::BuildDestination() {
   suffix_group->addButton(suffix_date_);
   suffix_group->addButton(suffix_number_);
 
-  connect(prefix_, &QLineEdit::textEdited, this, [this](const QString& text) {
-    app_->Panel().SetPrefix(S(text));
-    ShowArchiveName();
-  });
-  auto suffix = [this](app::SuffixKind kind) {
-    app_->Panel().SetSuffixKind(kind);
-    ShowArchiveName();
-    UpdateInnerStates();
-  };
-  connect(suffix_none_, &QRadioButton::clicked, this, [suffix] { suffix(app::SuffixKind::kNone); });
-  connect(suffix_date_, &QRadioButton::clicked, this, [suffix] { suffix(app::SuffixKind::kDate); });
-  connect(suffix_number_, &QRadioButton::clicked, this, [suffix] { suffix(app::SuffixKind::kNumber); });
-  connect(next_number_, &QSpinBox::valueChanged, this, [this](int value) {
-    app_->Panel().SetNextNumber(value);
-    ShowArchiveName();
-  });
-  connect(number_step_, &QSpinBox::valueChanged, this, [this](int value) {
-    app_->Panel().SetNumberStep(value);
-    ShowArchiveName();
-  });
-  connect(archive_name_, &QLineEdit::textEdited, this,
-          [this](const QString& text) { Fields().archive_name = S(text); });
+  ConnectDestination(
+      this, {prefix_, suffix_none_, suffix_date_, suffix_number_, next_number_, number_step_, archive_name_},
+      app_->Panel(), [this] { ShowArchiveName(); },
+      [this] {
+        ShowArchiveName();
+        UpdateInnerStates();
+      });
   connect(select_directory_, &QToolButton::clicked, this, [this] {
     Guarded(app_->Ui(), [this] { app_->ChooseSaveFolder(); });
     ShowArchiveName();

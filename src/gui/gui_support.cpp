@@ -8,7 +8,9 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTime>
 #include <QUrl>
@@ -99,6 +101,34 @@ QDateEdit* NewDateEdit(QWidget* parent) {
   const int button = edit->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, edit);
   edit->setMinimumWidth(metrics.horizontalAdvance("0000-00-00") + button + metrics.averageCharWidth() * 3);
   return edit;
+}
+
+void ConnectDestination(QWidget* owner, const DestinationControls& controls, app::ProjectPanel& panel,
+                        std::function<void()> show_name, std::function<void()> after_suffix) {
+  app::ProjectPanel* target = &panel;
+  QObject::connect(controls.prefix, &QLineEdit::textEdited, owner, [target, show_name](const QString& text) {
+    target->SetPrefix(S(text));
+    show_name();
+  });
+  const std::pair<QRadioButton*, app::SuffixKind> suffixes[] = {{controls.suffix_none, app::SuffixKind::kNone},
+                                                                {controls.suffix_date, app::SuffixKind::kDate},
+                                                                {controls.suffix_number, app::SuffixKind::kNumber}};
+  for (const auto& [radio, kind] : suffixes) {
+    QObject::connect(radio, &QRadioButton::clicked, owner, [target, after_suffix, kind = kind] {
+      target->SetSuffixKind(kind);
+      after_suffix();
+    });
+  }
+  QObject::connect(controls.next_number, &QSpinBox::valueChanged, owner, [target, show_name](int value) {
+    target->SetNextNumber(value);
+    show_name();
+  });
+  QObject::connect(controls.number_step, &QSpinBox::valueChanged, owner, [target, show_name](int value) {
+    target->SetNumberStep(value);
+    show_name();
+  });
+  QObject::connect(controls.archive_name, &QLineEdit::textEdited, owner,
+                   [target](const QString& text) { target->MutableFields().archive_name = S(text); });
 }
 
 }  // namespace kzb::gui

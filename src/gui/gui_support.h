@@ -8,10 +8,14 @@
 #include <string>
 
 #include "app/common/user_interface.h"
+#include "app/project/project_panel.h"
 #include "platform/date_time.h"
 
 class QDate;
 class QDateEdit;
+class QLineEdit;
+class QRadioButton;
+class QSpinBox;
 class QTime;
 class QUrl;
 class QWidget;
@@ -65,5 +69,20 @@ void UseStarPasswordCharacter(QWidget* line_edit);
 // A date field shown as yyyy-MM-dd with a calendar popup, wide enough for the whole date at any scale
 // (the style's own size hint leaves the last digit under the popup button).
 QDateEdit* NewDateEdit(QWidget* parent);
+
+// The archive-name controls of a project panel (the Backup page's and the wizard's).
+struct DestinationControls {
+  QLineEdit* prefix;
+  QRadioButton* suffix_none;
+  QRadioButton* suffix_date;
+  QRadioButton* suffix_number;
+  QSpinBox* next_number;
+  QSpinBox* number_step;
+  QLineEdit* archive_name;
+};
+// Forwards each edit of the controls to the panel: show_name runs after a change of the prefix or the
+// numbers, after_suffix after a change of the suffix kind.
+void ConnectDestination(QWidget* owner, const DestinationControls& controls, app::ProjectPanel& panel,
+                        std::function<void()> show_name, std::function<void()> after_suffix);
 
 }  // namespace kzb::gui

@@ -211,27 +211,9 @@ QWidget* ProjectWizardDialog::DestinationPage() {
   name_row->addWidget(archive_name_, 1);
   name_row->addWidget(select);
 
-  connect(prefix_, &QLineEdit::textEdited, this, [this](const QString& text) {
-    wizard_->Panel().SetPrefix(S(text));
-    ShowArchiveName();
-  });
-  auto suffix = [this](app::SuffixKind kind) {
-    wizard_->Panel().SetSuffixKind(kind);
-    ShowModel();
-  };
-  connect(suffix_none_, &QRadioButton::clicked, this, [suffix] { suffix(app::SuffixKind::kNone); });
-  connect(suffix_date_, &QRadioButton::clicked, this, [suffix] { suffix(app::SuffixKind::kDate); });
-  connect(suffix_number_, &QRadioButton::clicked, this, [suffix] { suffix(app::SuffixKind::kNumber); });
-  connect(next_number_, &QSpinBox::valueChanged, this, [this](int v) {
-    wizard_->Panel().SetNextNumber(v);
-    ShowArchiveName();
-  });
-  connect(number_step_, &QSpinBox::valueChanged, this, [this](int v) {
-    wizard_->Panel().SetNumberStep(v);
-    ShowArchiveName();
-  });
-  connect(archive_name_, &QLineEdit::textEdited, this,
-          [this](const QString& text) { Fields().archive_name = S(text); });
+  ConnectDestination(
+      this, {prefix_, suffix_none_, suffix_date_, suffix_number_, next_number_, number_step_, archive_name_},
+      wizard_->Panel(), [this] { ShowArchiveName(); }, [this] { ShowModel(); });
   connect(select, &QToolButton::clicked, this, [this] {
     Guarded(*ui_, [this] { wizard_->ChooseSaveFolder(); });
     ShowArchiveName();

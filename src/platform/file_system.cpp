@@ -1,9 +1,17 @@
-// The find mask, the same on every system: "*" and "?" without regard to ASCII letter case.
+// What is the same on every system: the find mask ("*" and "?" without regard to ASCII letter case) and
+// the names of temporary files.
 #include "platform/file_system.h"
+
+#include "platform/system.h"
 
 namespace kzb::platform {
 
 namespace {
+
+// Number of random characters in a temporary name after the process tag.
+constexpr std::size_t kTempRandomLength = 6;
+// Digits of the longest process id looked for in a temporary name.
+constexpr std::size_t kMaxProcessIdDigits = 10;
 
 // Length in bytes of the UTF-8 sequence starting at s[i] (1 for stray bytes).
 std::size_t CharLength(const std::string& s, std::size_t i) {
@@ -57,6 +65,29 @@ bool MatchesFindMask(const std::string& name, const std::string& mask) {
     return MatchAt(name, 0, mask.substr(0, mask.size() - 2), 0);
   }
   return false;
+}
+
+bool IsAbandonedTempName(std::string_view name, std::string_view prefix, std::string_view suffix) {
+  if (name.size() < prefix.size() + suffix.size() || name.substr(0, prefix.size()) != prefix ||
+      name.substr(name.size() - suffix.size()) != suffix) {
+    return false;
+  }
+  const std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  const std::size_t dash = middle.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash > kMaxProcessIdDigits ||
+      middle.size() - dash - 1 != kTempRandomLength) {
+    return false;
+  }
+  std::int64_t pid = 0;
+  for (char c : middle.substr(0, dash)) {
+    if (c < '0' || c > '9') return false;
+    pid = pid * 10 + (c - '0');
+  }
+  return pid != CurrentProcessId() && HasProcessEnded(pid);
+}
+
+std::string AtomicWriteTempPrefix(std::string_view file_name) {
+  return "." + std::string(file_name) + ".";
 }
 
 }  // namespace kzb::platform

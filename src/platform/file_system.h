@@ -82,8 +82,8 @@ class FileFinder {
   FileFinder(const FileFinder&) = delete;
   FileFinder& operator=(const FileFinder&) = delete;
 
-  bool FindFirst(const std::string& pattern, std::uint32_t attr_mask, SearchRec& rec);
-  bool FindNext(SearchRec& rec);
+  [[nodiscard]] bool FindFirst(const std::string& pattern, std::uint32_t attr_mask, SearchRec& rec);
+  [[nodiscard]] bool FindNext(SearchRec& rec);
   void FindClose();
 
  private:
@@ -94,19 +94,25 @@ class FileFinder {
 // Case-insensitive "*"/"?" match of a name against the mask of a find-first pattern.
 bool MatchesFindMask(const std::string& name, const std::string& mask);
 
-bool FileExists(const std::string& path);       // a file (not a folder)
-bool DirectoryExists(const std::string& path);  // a folder
+// Every operation below that reports success as a bool is [[nodiscard]]: a caller either acts on a
+// failure or says in a comment why the failure changes nothing.
+[[nodiscard]] bool FileExists(const std::string& path);       // a file (not a folder)
+[[nodiscard]] bool DirectoryExists(const std::string& path);  // a folder
 // Returns false when the file could not be deleted (never throws).
-bool DeleteFile(const std::string& path);
-bool RemoveDirectory(const std::string& path);  // empty folder only
+[[nodiscard]] bool DeleteFile(const std::string& path);
+[[nodiscard]] bool RemoveDirectory(const std::string& path);  // empty folder only
 // Renames; fails (false) when new_path exists, as the Windows service does.
-bool RenameFile(const std::string& old_path, const std::string& new_path);
+[[nodiscard]] bool RenameFile(const std::string& old_path, const std::string& new_path);
 // Atomically replaces target by source (same file system): rename over an existing file.
-bool ReplaceFile(const std::string& source, const std::string& target);
+[[nodiscard]] bool ReplaceFile(const std::string& source, const std::string& target);
 // Copies bytes, times and permissions; with fail_if_exists an existing target makes it fail.
-bool CopyFile(const std::string& source, const std::string& target, bool fail_if_exists);
+[[nodiscard]] bool CopyFile(const std::string& source, const std::string& target, bool fail_if_exists);
 // Creates the folder and any missing parents; true when it exists afterwards.
-bool ForceDirectories(const std::string& path);
+[[nodiscard]] bool ForceDirectories(const std::string& path);
+// Flushes a folder's entries to the device (fsync of the folder), so that files created, renamed or
+// deleted in it stay so after a power loss. False when the folder does not exist or the device fails; a
+// folder this process may not read cannot be flushed by it and counts as flushed.
+[[nodiscard]] bool SyncDirectory(const std::string& dir);
 
 // -1 when the file does not exist.
 std::int64_t FileSize(const std::string& path);
@@ -115,10 +121,10 @@ std::int64_t GetFileAttributes(const std::string& path);
 // Windows: sets read-only, hidden, system and archive (and "not content indexed") as given; the other bits
 // are the system's own. POSIX: applies kFaReadOnly (clears/sets the owner's write bit); other bits have no
 // POSIX meaning.
-bool SetFileAttributes(const std::string& path, std::uint32_t attr);
+[[nodiscard]] bool SetFileAttributes(const std::string& path, std::uint32_t attr);
 // Clears the archive attribute after a backup took the file (Windows); POSIX files have none, so this only
 // checks that the file exists.
-bool ClearArchiveAttribute(const std::string& path);
+[[nodiscard]] bool ClearArchiveAttribute(const std::string& path);
 
 // What a later archive field may need beside the DOS attributes: the POSIX mode (on Windows made up from
 // the attributes: a folder 040755, a read-only file 0100444, any other file 0100644) and the last-write
@@ -131,7 +137,25 @@ struct FileStatus {
   std::uint32_t unix_mode = 0;  // st_mode bits
 };
 // Follows links; false when the path does not exist.
-bool GetFileStatus(const std::string& path, FileStatus& status);
+[[nodiscard]] bool GetFileStatus(const std::string& path, FileStatus& status);
+
+// How archivers of this system describe a file in an archive entry: the host system they name in "version
+// made by" and the 32-bit external attributes. POSIX: host 3 (Unix) with the st_mode bits (file type and
+// permissions) in the high 16 bits and the DOS attributes in the low byte, as Unix archivers write them.
+// Windows: host 0 (FAT) with the DOS attributes alone.
+#ifdef _WIN32
+inline constexpr std::uint8_t kArchiveHostSystem = 0;
+#else
+inline constexpr std::uint8_t kArchiveHostSystem = 3;
+#endif
+std::uint32_t ArchiveAttributes(const FileStatus& status);
+
+// The process's file-creation mask (umask) as permission bits; 0 where the system has none (Windows).
+// Read without changing it where the system allows (Linux); otherwise read and set back at once.
+std::uint32_t FileCreationMask();
+// Sets the permission bits (the low 12 bits of mode; on Windows only the owner's write bit has a meaning,
+// as the read-only attribute). Follows links. False when the system refuses.
+[[nodiscard]] bool SetFileMode(const std::string& path, std::uint32_t mode);
 
 // The 8.3 form of an existing path: a drive prefix stays as written; each further component that exists
 // and has a short alternate name is replaced by it; a trailing separator is kept. A path that is not on
@@ -139,14 +163,29 @@ bool GetFileStatus(const std::string& path, FileStatus& status);
 std::string ToShortPath(const std::string& path);
 // Last-write time as a local DateTime; throws EFileError when the file does not exist.
 DateTime GetFileTime(const std::string& path);
-bool SetFileTime(const std::string& path, DateTime local_time);
+[[nodiscard]] bool SetFileTime(const std::string& path, DateTime local_time);
+// Sets the last-write time to a POSIX time (seconds since 1970-01-01 UTC); independent of the time zone.
+[[nodiscard]] bool SetFileUnixTime(const std::string& path, std::int64_t unix_time);
 // Bytes free for the user on the volume holding path, or -1.
 std::int64_t DiskFreeSpace(const std::string& path);
 // True when a file can be created in the folder.
-bool IsDirectoryWritable(const std::string& dir);
+[[nodiscard]] bool IsDirectoryWritable(const std::string& dir);
 
-// A new, empty, uniquely named file in dir ("prefix" + random part + ".tmp"), created with mode 0600 (on
-// Windows with the folder's inherited permissions);
+// Temporary files carry the id of the process that made them: CreateTempFile names its files
+// prefix + "<pid>-XXXXXX.tmp", WriteFileAtomic names its file "." + name + ".<pid>-XXXXXX" beside the file
+// it replaces. A process killed while it wrote leaves such a file behind; a later process tells it from
+// one that a running process still writes by that id.
+//
+// True when name (a name without folder) is prefix + "<pid>-" + six characters + suffix and no process
+// of that id runs any more. A name without the id (made before names carried it) is never abandoned.
+[[nodiscard]] bool IsAbandonedTempName(std::string_view name, std::string_view prefix, std::string_view suffix);
+// The prefix and suffix of the temporary names WriteFileAtomic uses for file_name (a name without folder).
+std::string AtomicWriteTempPrefix(std::string_view file_name);
+inline constexpr std::string_view kAtomicWriteTempSuffix = "";
+inline constexpr std::string_view kCreateTempFileSuffix = ".tmp";
+
+// A new, empty, uniquely named file in dir (prefix + "<pid>-" + random part + ".tmp"), created with mode
+// 0600 (on Windows with the folder's inherited permissions);
 // returns its full path; an empty dir means TempDir(). Throws EFCreateError when none can be created.
 std::string CreateTempFile(const std::string& dir, const std::string& prefix);
 
@@ -158,7 +197,7 @@ std::string CreateTempFile(const std::string& dir, const std::string& prefix);
 // Throws EFCreateError when the file cannot be written.
 void WriteFileAtomic(const std::string& path, std::string_view content, std::uint32_t new_file_mode = 0644);
 // Reads the whole file; false when it cannot be opened or read.
-bool ReadFileContent(const std::string& path, std::string& content);
+[[nodiscard]] bool ReadFileContent(const std::string& path, std::string& content);
 
 // An open file for the engine's streams. Positions and sizes are 64-bit.
 class File {

@@ -2,10 +2,13 @@
 //
 // The file is held as its raw lines only for the length of one call. A line is one of: a section header
 // ("[Name]", blanks around it allowed; the name runs to the last "]" so names holding "]" survive), a key
-// line (text with an "=" whose trimmed left side is not empty; the value is everything after the first "=",
-// untouched, so leading and trailing blanks round-trip), a comment (first non-blank character ";"), or
-// anything else. Reading finds the first section with the name and, in it, the first key with the name,
-// both without regard to ASCII letter case. Key lines before the first section belong to no section.
+// line (text with an "=" whose trimmed left side is not empty), a comment (first non-blank character ";"),
+// or anything else. Reading finds the first section with the name and, in it, the first key with the name,
+// both without regard to ASCII letter case. Key lines before the first section belong to no section. A
+// value is the text after the first "=" without the blanks around it and without one pair of double quotes
+// that encloses it; writing puts those quotes around a value whose text would otherwise lose blanks or
+// quotes of its own on reading, so values round-trip exactly. A UTF-8 byte order mark before the first line
+// is set aside while the lines are read and put back in front when the file is written.
 //
 // Writing edits the line list and never re-creates lines it did not change: a replaced value keeps the
 // key's spelling and everything up to the "=" as the file had it, and the line's own CR when the file has
@@ -67,6 +70,24 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
+// The value a key line's text after "=" stands for: blanks around it dropped, then one pair of enclosing
+// double quotes.
+std::string DecodeValue(std::string_view raw) {
+  std::string_view text = Trim(raw);
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+  return std::string(text);
+}
+
+// The text written after "=" for value, so that DecodeValue gives value back.
+std::string EncodeValue(const std::string& value) {
+  if (value.empty()) return value;
+  const bool blank_at_edge = IsBlank(value.front()) || IsBlank(value.back());
+  const bool quoted = value.size() >= 2 && value.front() == '"' && value.back() == '"';
+  return blank_at_edge || quoted ? "\"" + value + "\"" : value;
+}
+
 // A section, key or value can hold no line break: the text up to the first one is used.
 std::string SingleLine(std::string_view text) {
   std::size_t end = text.find_first_of("\r\n");
@@ -126,6 +147,10 @@ class Document {
     }
     doc.existed_ = true;
     doc.original_ = content;
+    if (content.compare(0, kUtf8ByteOrderMark.size(), kUtf8ByteOrderMark) == 0) {
+      doc.byte_order_mark_ = true;
+      content.erase(0, kUtf8ByteOrderMark.size());
+    }
     std::size_t start = 0;
     while (start < content.size()) {
       std::size_t nl = content.find('\n', start);
@@ -169,14 +194,14 @@ class Document {
   bool Read(std::string_view section, std::string_view key, std::string& value) const {
     std::size_t i = FindKey(section, key);
     if (i == std::string::npos) return false;
-    value = std::string(Classify(lines_[i]).value);
+    value = DecodeValue(Classify(lines_[i]).value);
     return true;
   }
 
   void Set(const std::string& section_in, const std::string& key_in, const std::string& value_in) {
     const std::string section = std::string(Trim(SingleLine(section_in)));
     const std::string key = std::string(Trim(SingleLine(key_in)));
-    const std::string value = SingleLine(value_in);
+    const std::string value = EncodeValue(SingleLine(value_in));
     auto [header, end] = FindSection(section);
     if (header == std::string::npos) {
       lines_.push_back(NewLine("[" + section + "]"));
@@ -226,7 +251,7 @@ class Document {
   }
 
   void Save(const std::string& path) const {
-    std::string content;
+    std::string content = byte_order_mark_ ? std::string(kUtf8ByteOrderMark) : std::string();
     for (const std::string& line : lines_) {
       content += line;
       content += '\n';
@@ -248,6 +273,7 @@ class Document {
   std::string original_;
   bool existed_ = false;
   bool crlf_ = false;
+  bool byte_order_mark_ = false;
 };
 
 }  // namespace
@@ -265,7 +291,8 @@ class IniReadIndex {
 
   explicit IniReadIndex(const std::string& content) {
     Section* building = nullptr;
-    std::size_t start = 0;
+    std::size_t start =
+        content.compare(0, kUtf8ByteOrderMark.size(), kUtf8ByteOrderMark) == 0 ? kUtf8ByteOrderMark.size() : 0;
     while (start < content.size()) {
       std::size_t nl = content.find('\n', start);
       if (nl == std::string::npos) nl = content.size();
@@ -281,7 +308,7 @@ class IniReadIndex {
           building = nullptr;  // a later section of the same name is never read
         }
       } else if (info.kind == LineKind::kKey && building != nullptr) {
-        auto [it, added] = building->values.try_emplace(Lower(info.name), std::string(info.value));
+        auto [it, added] = building->values.try_emplace(Lower(info.name), DecodeValue(info.value));
         if (added) building->keys.emplace_back(info.name);
       }
       start = nl + 1;
@@ -492,10 +519,21 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
   WriteString(section, key, value ? "1" : "0");
 }
 
-void IniFile::WriteSection(const std::string& section, const std::vector<Entry>& entries) {
-  if (entries.empty()) return;
+void IniFile::WriteSection(const std::string& section, const std::vector<Entry>& entries,
+                           const std::vector<std::string>& erase_keys) {
+  if (entries.empty() && erase_keys.empty()) return;
   Document doc = Document::Load(path_, true);
   for (const Entry& e : entries) doc.Set(section, e.key, e.value);
+  for (const std::string& key : erase_keys) doc.DeleteKey(section, key);
+  doc.Save(path_);
+}
+
+void IniFile::WriteSections(const std::vector<SectionEntries>& sections) {
+  if (sections.empty()) return;
+  Document doc = Document::Load(path_, true);
+  for (const SectionEntries& s : sections) {
+    for (const Entry& e : s.entries) doc.Set(s.section, e.key, e.value);
+  }
   doc.Save(path_);
 }
 

@@ -1,8 +1,13 @@
 // INI profile files.
 //
 // Sections ("[Name]") and keys ("Key=Value") are found without regard to letter case; values are read up to
-// 2047 characters and kept exactly as written after the equals sign (leading blanks included). Every
-// operation opens the file, reads or writes it, and closes it again, so no state is cached between calls.
+// 2047 characters. Blanks around section names, keys and values are not part of them, as with the
+// platform's profile functions, so a hand-edited "Count0 = Docs" reads as the key Count0 with the value
+// Docs. A value whose own text starts or ends with a blank (a comment typed with leading blanks, a file name
+// ending in a blank) is written in double quotes, and one pair of double quotes around a value is taken off
+// on reading, so every value round-trips exactly. A UTF-8 byte order mark at the start of the file is
+// skipped on reading and kept on writing. Every operation opens the file, reads or writes it, and closes it
+// again, so no state is cached between calls.
 // A write replaces the whole file atomically: a temporary file in the same folder is written, flushed to
 // disk and renamed over the old one, so a crash never leaves a half-written file. Unknown lines, comments
 // and the order of existing lines survive a write. A newly created file is readable by its owner only
@@ -42,12 +47,21 @@ class IniFile {
   void WriteInteger(const std::string& section, const std::string& key, std::int64_t value);
   void WriteBool(const std::string& section, const std::string& key, bool value);  // "1" / "0"
 
-  // Several writes to one section in one atomic replacement (a project save is one transaction).
+  // Several writes to one section in one atomic replacement (a project save is one transaction); the keys
+  // in erase_keys are removed from the section in the same replacement.
   struct Entry {
     std::string key;
     std::string value;
   };
-  void WriteSection(const std::string& section, const std::vector<Entry>& entries);
+  void WriteSection(const std::string& section, const std::vector<Entry>& entries,
+                    const std::vector<std::string>& erase_keys = {});
+  // Writes to several sections in one atomic replacement, in the order given (an activity log entry and
+  // its count go together, so no reader or crash sees one without the other).
+  struct SectionEntries {
+    std::string section;
+    std::vector<Entry> entries;
+  };
+  void WriteSections(const std::vector<SectionEntries>& sections);
 
   // The file as it is now, for many reads in a row: one look at the file instead of one per key (loading
   // thousands of log entries). Later changes of the file are not seen by the snapshot.

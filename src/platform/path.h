@@ -11,6 +11,14 @@
 
 namespace kzb::platform {
 
+// Whether a file name may be any byte string (POSIX), so names that are not valid UTF-8 can be kept as
+// they are; on Windows names are Unicode text.
+#ifdef _WIN32
+inline constexpr bool kByteStringNames = false;
+#else
+inline constexpr bool kByteStringNames = true;
+#endif
+
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
 #else

@@ -18,7 +18,7 @@ void UseUtf8Console();
 // Opens a file or URL with the desktop's default program (xdg-open; the shell's "open" verb on Windows),
 // without waiting for it.
 // Returns false when no launcher could be started.
-bool OpenWithDefaultProgram(const std::string& path_or_url);
+[[nodiscard]] bool OpenWithDefaultProgram(const std::string& path_or_url);
 
 // A lock on a file (created when missing), held while the object lives. Used for the single instance of
 // the window per data folder and for one backup run at a time per data folder. Released automatically when
@@ -35,17 +35,26 @@ class FileLock {
   FileLock& operator=(const FileLock&) = delete;
   bool Held() const { return fd_ != -1; }
   const std::string& Path() const { return path_; }
+  // Why the lock was not taken when the cause is not another holder: the lock file could not be opened
+  // or created ("Cannot open file \"PATH\". CAUSE"). Empty when the lock is held or another holder has it.
+  const std::string& Failure() const { return failure_; }
 
  private:
   std::string path_;
   // The descriptor (POSIX) or the HANDLE (Windows); -1 while not held.
   std::intptr_t fd_ = -1;
+  std::string failure_;
 };
 
 // Scheduling priority of a thread on the scale 0 (idle) .. 3 (normal) .. 6 (time critical). Raising a
 // priority above normal, or back up after lowering it, needs privileges; without them it fails (false).
 int CurrentThreadId();
 bool SetThreadPriority(int thread_id, int priority);
+
+// The id of this process, and whether no process of an id runs any more (a process that runs under another
+// user still runs; an id out of the system's range never ran and is not called ended).
+std::int64_t CurrentProcessId();
+bool HasProcessEnded(std::int64_t pid);
 
 // True while another process holds a lock on path (the lock is not taken).
 bool IsLockedByOtherProcess(const std::string& path);
@@ -57,7 +66,7 @@ bool IsLockedByOtherProcess(const std::string& path);
 // error), and a user without the right to change the key gets false.
 inline constexpr char kAutostartName[] = "Kestrova Veririvi Backup";
 bool IsAutostartEnabled(const std::string& name);
-bool SetAutostart(const std::string& name, const std::string& command, bool enabled);
+[[nodiscard]] bool SetAutostart(const std::string& name, const std::string& command, bool enabled);
 // The command an enabled entry starts, or "" when there is none.
 std::string AutostartCommand(const std::string& name);
 

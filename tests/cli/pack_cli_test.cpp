@@ -1,6 +1,8 @@
 // kzb pack, run as a user would run it.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 
@@ -65,6 +67,23 @@ TEST_F(PackCliTest, FolderAloneMeansAllItsFilesAndRecurseGoesDeeper) {
   EXPECT_EQ(RunCommand("unzip -tq " + ShellQuote(dir_ / "deep.zip"), &out), 0) << out;
 }
 
+// A folder that cannot be read is reported like a file that cannot be read, and the status says so.
+TEST_F(PackCliTest, UnreadableFolderIsReported) {
+  const std::string prefix = test::WithoutPermissionOverridePrefix();
+  if (prefix == "-") GTEST_SKIP() << "cannot drop root's file permission override (no setpriv)";
+  test::WriteFileText(dir_ / "docs/locked/secret.txt", "secret");
+  ASSERT_EQ(::chmod((dir_ / "docs/locked").c_str(), 0), 0);
+  std::string out, err;
+  const int status = RunIn(dir_.Path(), prefix + Kzb("pack r.zip --recurse docs"), &out, &err);
+  ASSERT_EQ(::chmod((dir_ / "docs/locked").c_str(), 0755), 0);
+  EXPECT_EQ(status, 1) << err;
+  EXPECT_NE(err.find("kzb pack: warning: docs/locked/: folder cannot be read, nothing in it added\n"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("kzb pack: 1 file or folder could not be added"), std::string::npos) << err;
+  EXPECT_EQ(Listing(dir_ / "r.zip"), "docs/a.txt\ndocs/b.log\ndocs/pic.jpg\ndocs/sub/c.txt\n");
+}
+
 TEST_F(PackCliTest, MasksPathsExcludesAndStoredNames) {
   std::string out, err;
   ASSERT_EQ(RunIn(dir_.Path(),
@@ -75,7 +94,7 @@ TEST_F(PackCliTest, MasksPathsExcludesAndStoredNames) {
       << err;
   // a.txt named twice: the second is skipped with a warning, and the exit status says so.
   EXPECT_NE(err.find("already in the archive"), std::string::npos) << err;
-  EXPECT_NE(err.find("1 file could not be added"), std::string::npos) << err;
+  EXPECT_NE(err.find("1 file or folder could not be added"), std::string::npos) << err;
   EXPECT_EQ(Listing(dir_ / "m.zip"), "a.txt\npic.jpg\nsub/c.txt\n");
   ASSERT_EQ(RunCommand("unzip -Zv " + ShellQuote(dir_ / "m.zip") + " | grep 'compression method'", &out), 0);
   EXPECT_NE(out.find("none (stored)"), std::string::npos) << out;

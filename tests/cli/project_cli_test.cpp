@@ -27,7 +27,7 @@ class ProjectCliTest : public ::testing::Test {
  protected:
   ProjectCliTest() {
     source_ = dir_ / "src/";
-    platform::ForceDirectories(source_);
+    EXPECT_TRUE(platform::ForceDirectories(source_));
   }
 
   // Runs kzb with the arguments (already quoted where needed) and the scratch data folder; stdin is empty.
@@ -44,7 +44,7 @@ class ProjectCliTest : public ::testing::Test {
   platform::IniFile IniFile() const { return platform::IniFile(IniPath()); }
   // Adds a valid project.
   void AddDocs() {
-    platform::ForceDirectories(DataDir());
+    EXPECT_TRUE(platform::ForceDirectories(DataDir()));
     ASSERT_EQ(Kzb("add Docs --include " + ShellQuote(source_ + "*.txt") + " --dest " + ShellQuote(dir_ / "out") +
                   " --password secret --daily 08:00:00 --keep 3"),
               0);
@@ -119,6 +119,39 @@ TEST_F(ProjectCliTest, AddRefusesWhatTheWizardRefuses) {
   }
 }
 
+// Paths that do not exist (yet) are only warned about: a folder may be mounted later. A prefix that would
+// put the archives into another folder, or holds a control character, is refused.
+TEST_F(ProjectCliTest, AddWarnsAboutMissingPathsAndRefusesAPrefixThatLeavesTheFolder) {
+  EXPECT_TRUE(platform::ForceDirectories(DataDir()));
+  std::string out;
+  ASSERT_EQ(Kzb("add Docs --include " + ShellQuote(dir_ / "gone/*.txt") + " --include " + ShellQuote(dir_ / "nofile") +
+                    " --include " + ShellQuote(source_) + " --dest " + ShellQuote(dir_ / "out"),
+                &out),
+            0)
+      << out;
+  EXPECT_NE(out.find("kzb add: warning: include entry '" + dir_ / "gone/*.txt" + "' does not exist"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("kzb add: warning: include entry '" + dir_ / "nofile" + "' does not exist"), std::string::npos);
+  EXPECT_EQ(out.find("include entry '" + source_), std::string::npos) << out;
+  EXPECT_NE(out.find("kzb add: warning: destination folder '" + dir_ / "out/" + "' does not exist"), std::string::npos);
+
+  const std::string before = Ini();
+  struct Case {
+    std::string args;
+    std::string message;
+  } cases[] = {
+      {"add Sub --include x --prefix 'a/b'", "kzb add: The prefix 'a/b' holds a '/'"},
+      {"add 'x/y' --include x", "kzb add: The prefix 'x/y' holds a '/'"},  // the prefix defaults to the name
+      {"add Tab --include x --prefix \"$(printf 'a\\tb')\"", "kzb add: The prefix holds a control character"},
+      {"edit Docs --prefix '../up'", "kzb edit: The prefix '../up' holds a '/'"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Kzb(c.args, &out), 1) << c.args;
+    EXPECT_NE(out.find(c.message), std::string::npos) << c.args << ": " << out;
+    EXPECT_EQ(Ini(), before) << c.args;
+  }
+}
+
 TEST_F(ProjectCliTest, BadInputIsAUsageErrorAndChangesNoFile) {
   AddDocs();
   const std::string before = Ini();
@@ -181,7 +214,7 @@ TEST_F(ProjectCliTest, EditChangesOnlyWhatIsGivenAndValidates) {
 // carry the cipher chosen when it ran, and list, test and extract handle both.
 TEST_F(ProjectCliTest, EncryptionChoiceReachesTheArchives) {
   test::WriteFileText(source_ + "a.txt", std::string(3000, 'a'));
-  platform::ForceDirectories(dir_ / "out");
+  ASSERT_TRUE(platform::ForceDirectories(dir_ / "out"));
   AddDocs();
   EXPECT_EQ(IniFile().ReadString("Docs", "Encryption", ""), "1");
   std::string out;
@@ -278,7 +311,7 @@ TEST_F(ProjectCliTest, ChangingCommandsRefuseWhileTheWindowRuns) {
 }
 
 TEST_F(ProjectCliTest, LogNewestFirstAndClear) {
-  platform::ForceDirectories(DataDir());
+  EXPECT_TRUE(platform::ForceDirectories(DataDir()));
   test::WriteFileText(
       DataDir() + "log.txt",
       "[Common]\nLog Total=2\n"
@@ -298,7 +331,7 @@ TEST_F(ProjectCliTest, LogNewestFirstAndClear) {
 TEST_F(ProjectCliTest, EnvironmentVariableNamesTheDataFolder) {
   std::string out;
   std::string env_dir = dir_ / "from-env/";
-  platform::ForceDirectories(env_dir);
+  EXPECT_TRUE(platform::ForceDirectories(env_dir));
   int status = test::RunCommand(
       "KZB_DATA_DIR=" + ShellQuote(env_dir) + " " + ShellQuote(test::CliPath()) + " add Docs --include /x </dev/null",
       &out);

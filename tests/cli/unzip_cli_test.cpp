@@ -123,6 +123,14 @@ TEST(UnzipCliTest, ExtractWithPatternsFoldersAndOverwrite) {
       RunCommand(Kzb("extract " + ShellQuote(archive) + " --dest " + ShellQuote(dest) + " --overwrite always"), &out),
       0);
   EXPECT_EQ(test::ReadFileText(dest + "/docs/a.txt").size(), 600u);
+  // A file an extraction made read-only is replaced all the same.
+  test::WriteFileText(dest + "/docs/a.txt", "mine");
+  fs::permissions(dest + "/docs/a.txt", fs::perms::owner_read);
+  EXPECT_EQ(
+      RunCommand(Kzb("extract " + ShellQuote(archive) + " --dest " + ShellQuote(dest) + " --overwrite always"), &out),
+      0)
+      << out;
+  EXPECT_EQ(test::ReadFileText(dest + "/docs/a.txt").size(), 600u);
 
   ASSERT_EQ(
       RunCommand(Kzb("extract " + ShellQuote(archive) + " --no-folders --dest " + ShellQuote(dir / "flat")), &out), 0);

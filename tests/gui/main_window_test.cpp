@@ -305,7 +305,10 @@ TEST_F(WindowTest, ABrokenProjectIsReportedAndTheWindowKeepsWorking) {
   EXPECT_NE(ui_.ModalTexts()[0].find("vanished"), std::string::npos);
   EXPECT_TRUE(Button("SpStart")->isEnabled());
   EXPECT_TRUE(w.Pages()->isEnabled());
-  EXPECT_TRUE(w.Log()->Model()->Text(0, 2).isEmpty());
+  // The failed run is in the activity log, with the error.
+  EXPECT_EQ(w.Log()->Model()->Text(0, 1), "Backup");
+  EXPECT_EQ(w.Log()->Model()->Text(0, 2), "Fails");
+  EXPECT_TRUE(w.Log()->Model()->Text(0, 4).contains("vanished")) << w.Log()->Model()->Text(0, 4).toStdString();
 }
 
 TEST_F(WindowTest, HelpAndAbout) {

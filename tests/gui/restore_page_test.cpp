@@ -104,10 +104,10 @@ TEST_F(RestorePageTest, RestoreHonoursEachOverwriteMode) {
   } cases[] = {{"RadioNever", -1, false}, {"RadioAlways", -1, true}, {"RadioPrompt", 0, false},
                {"RadioPrompt", 1, true},  {"RadioNewer", -1, false}, {"RadioOlder", -1, true}};
   for (const Case& c : cases) {
-    platform::DeleteFile(target + "b.txt");
+    (void)platform::DeleteFile(target + "b.txt");  // restored by an earlier case, or not there yet
     test::WriteFileText(target + "a.txt", "kept\n");
     // The file on disk is newer than the archived one.
-    platform::SetFileTime(target + "a.txt", platform::DateTime::Now().AddDays(1));
+    ASSERT_TRUE(platform::SetFileTime(target + "a.txt", platform::DateTime::Now().AddDays(1)));
     Toggle(Child<QRadioButton>(c.radio));
     ui_.QueueYesNo(true);  // the summary question
     if (c.answer >= 0) ui_.QueueYesNo(c.answer == 1);

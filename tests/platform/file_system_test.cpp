@@ -13,6 +13,8 @@
 #endif
 #include <vector>
 
+#include "platform/path.h"
+#include "platform/system.h"
 #include "support/test_support.h"
 #ifdef _WIN32
 #include "platform/windows/win_util.h"
@@ -283,6 +285,34 @@ TEST(FileSystemTest, TempFilesAreUniqueAndPrivate) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_THROW(CreateTempFile(dir / "missing", "x"), EFCreateError);
 #endif
+}
+
+// Temporary names carry the maker's process id: a name of a process that has ended is abandoned; one of a
+// running process (this one, or pid 1), one without an id, or one of another pattern is not.
+TEST(FileSystemTest, TemporaryNamesTellTheirOwner) {
+  ScratchDir dir;
+  const std::string own = std::to_string(kzb::platform::CurrentProcessId());
+  EXPECT_EQ(ExtractFileName(CreateTempFile(dir.Path(), "kzb")).rfind("kzb" + own + "-", 0), 0u);
+  const std::string ended = std::to_string(kzb::test::EndedProcessId());
+  struct Case {
+    std::string name;
+    const char* prefix;
+    const char* suffix;
+    bool abandoned;
+  } cases[] = {
+      {"kzb" + ended + "-a1B2c3.tmp", "kzb", ".tmp", true},
+      {".log.txt." + ended + "-a1B2c3", ".log.txt.", "", true},
+      {"kzb" + own + "-a1B2c3.tmp", "kzb", ".tmp", false},
+#ifndef _WIN32
+      {"kzb1-a1B2c3.tmp", "kzb", ".tmp", false},  // init runs as long as the system does
+#endif
+      {"kzba1B2c3.tmp", "kzb", ".tmp", false},
+      {"kzb" + ended + "-a1B2c.tmp", "kzb", ".tmp", false},
+      {"kzb" + ended + "-a1B2c3.zip", "kzb", ".tmp", false},
+      {"kzbx" + ended + "-a1B2c3.tmp", "kzb", ".tmp", false},
+      {"kzb-" + ended + "-a1B2c3.tmp", "kzb", ".tmp", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsAbandonedTempName(c.name, c.prefix, c.suffix), c.abandoned) << c.name;
 }
 
 TEST(FileSystemTest, WriteFileAtomic) {

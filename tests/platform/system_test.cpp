@@ -150,7 +150,16 @@ TEST(FileLockTest, WaitsForARelease) {
 
 TEST(FileLockTest, MissingFolderAndMissingFile) {
   ScratchDir dir;
-  EXPECT_FALSE(FileLock(dir / "no/such/dir.lock").Held());
+  FileLock missing(dir / "no/such/dir.lock");
+  EXPECT_FALSE(missing.Held());
+  // Not another holder: the cause is said.
+  const std::string expected = "Cannot open file \"" + dir / "no/such/dir.lock" + "\". ";
+#ifdef _WIN32
+  // The system's own words follow; they differ between Windows versions.
+  EXPECT_EQ(missing.Failure().rfind(expected, 0), 0u) << missing.Failure();
+#else
+  EXPECT_EQ(missing.Failure(), expected + "No such file or directory");
+#endif
   EXPECT_FALSE(IsLockedByOtherProcess(dir / "never.lock"));
   EXPECT_FALSE(FileExists(dir / "never.lock"));  // probing does not create it
 }

@@ -16,12 +16,91 @@
 #include "platform/system.h"
 #include "platform/windows/win_util.h"
 #else
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace kzb::test {
 
 namespace fs = std::filesystem;
+
+#ifndef _WIN32
+namespace {
+
+// The capabilities that let root read, write and search past permission bits (bits of the first word).
+constexpr std::uint32_t kOverrideCapabilities = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+
+bool GetCapabilities(__user_cap_data_struct (&data)[2]) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  return syscall(SYS_capget, &header, data) == 0;
+}
+
+bool SetCapabilities(__user_cap_data_struct (&data)[2]) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  return syscall(SYS_capset, &header, data) == 0;
+}
+
+}  // namespace
+
+WithoutPermissionOverride::WithoutPermissionOverride() {
+  __user_cap_data_struct data[2] = {};
+  if (!GetCapabilities(data)) return;
+  saved_effective_ = data[0].effective;
+  if ((saved_effective_ & kOverrideCapabilities) == 0) {
+    active_ = true;
+    return;
+  }
+  data[0].effective &= ~kOverrideCapabilities;
+  active_ = restore_ = SetCapabilities(data);
+}
+
+WithoutPermissionOverride::~WithoutPermissionOverride() {
+  if (!restore_) return;
+  __user_cap_data_struct data[2] = {};
+  if (!GetCapabilities(data)) return;
+  data[0].effective = saved_effective_;
+  (void)SetCapabilities(data);  // still in the permitted set: taking them back cannot fail
+}
+
+std::string WithoutPermissionOverridePrefix() {
+  if (geteuid() != 0) return "";
+  if (!HaveTool("setpriv")) return "-";
+  return "setpriv --bounding-set=-dac_override,-dac_read_search -- ";
+}
+
+int EndedProcessId() {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(0);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return static_cast<int>(pid);
+}
+#else
+// Windows permission tests are not written in mode bits; those tests skip.
+WithoutPermissionOverride::WithoutPermissionOverride() = default;
+WithoutPermissionOverride::~WithoutPermissionOverride() = default;
+
+std::string WithoutPermissionOverridePrefix() {
+  return "-";
+}
+
+int EndedProcessId() {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  wchar_t command[] = L"cmd.exe /c exit 0";
+  if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &process)) {
+    throw std::runtime_error("cannot start a process");
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(process.dwProcessId);
+}
+#endif
 
 ScratchDir::ScratchDir() {
 #ifdef _WIN32

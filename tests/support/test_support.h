@@ -92,6 +92,30 @@ class OtherProcessLock {
 // Where the default archive folder "c:\\" of a new project leads: drive C:'s root on Windows, the home
 // folder (with a trailing separator) on POSIX.
 std::string DefaultArchiveFolder();
+// While it lives, this process works without the file permission override a root process has (the
+// capabilities to bypass read, write and search checks leave its effective set), so a file or folder made
+// unreadable is unreadable to the test too. Active() is false when that cannot be arranged (always on
+// Windows, whose permissions are not mode bits); tests then skip.
+class WithoutPermissionOverride {
+ public:
+  WithoutPermissionOverride();
+  ~WithoutPermissionOverride();
+  WithoutPermissionOverride(const WithoutPermissionOverride&) = delete;
+  WithoutPermissionOverride& operator=(const WithoutPermissionOverride&) = delete;
+  bool Active() const { return active_; }
+
+ private:
+  bool active_ = false;
+  bool restore_ = false;
+  std::uint32_t saved_effective_ = 0;
+};
+
+// The prefix for a shell command that runs a program without that override ("" when the tests do not run
+// as root; setpriv dropping the capabilities otherwise), or "-" when it cannot be done.
+std::string WithoutPermissionOverridePrefix();
+
+// The id of a process that has ended (a child that exited at once), for names of leftover files.
+int EndedProcessId();
 
 // Deterministic pseudo-random bytes.
 std::vector<std::uint8_t> RandomBytes(std::size_t count, std::uint32_t seed);

@@ -175,7 +175,7 @@ TEST(ExtractTest, OverwriteModes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.mode) * 100 + static_cast<int>(c.file_days_offset));
     test::WriteFileText(target, "existing");
-    platform::SetFileTime(target, entry_time.AddDays(c.file_days_offset));
+    EXPECT_TRUE(platform::SetFileTime(target, entry_time.AddDays(c.file_days_offset)));
     TVCLUnZip reader;
     Recorder events;
     events.Attach(reader);
@@ -227,7 +227,7 @@ TEST(ExtractTest, ReadOnlyTargetNeedsReplaceReadOnly) {
   const std::string target = dir / "out/f.txt";
   for (bool replace : {false, true}) {
     test::WriteFileText(target, "old");
-    platform::SetFileAttributes(target, platform::kFaReadOnly);
+    EXPECT_TRUE(platform::SetFileAttributes(target, platform::kFaReadOnly));
     TVCLUnZip reader;
     Recorder events;
     events.Attach(reader);
@@ -240,7 +240,7 @@ TEST(ExtractTest, ReadOnlyTargetNeedsReplaceReadOnly) {
       ASSERT_EQ(events.skipped.size(), 1u);
       EXPECT_EQ(events.skipped[0].first, 3);
     }
-    platform::SetFileAttributes(target, 0);
+    EXPECT_TRUE(platform::SetFileAttributes(target, 0));
   }
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #ifndef _WIN32
 #include <sys/mount.h>
+#include <sys/stat.h>
 #endif
 #include <vector>
 
@@ -154,7 +155,12 @@ TEST_F(WriterTest, NewArchivePassesPeersAtEveryKindOfLevel) {
     EXPECT_EQ(zip.Count(), 5);  // the reader side shows the new archive
     ExpectPeersAccept(zip_name_, files_);
     for (const auto& [name, entry] : Entries(zip_name_)) {
-      EXPECT_EQ(entry.VersionMadeBy(), 20) << name;
+      // Version 2.0, made on this system's host (Unix on POSIX, with the file's mode; MS-DOS on Windows).
+      EXPECT_EQ(entry.VersionMadeBy(), (platform::kArchiveHostSystem << 8) | 20) << name;
+      if (platform::kArchiveHostSystem == kHostUnix) {
+        EXPECT_EQ(entry.UnixMode() & kUnixTypeMask, kUnixRegular) << name;
+      }
+      EXPECT_TRUE(entry.UnixTime().has_value()) << name;
       EXPECT_EQ(entry.GeneralFlags() & (kFlagEncrypted | kFlagDataDescriptor), 0) << name;
       if (level == 0) {
         EXPECT_EQ(entry.CompressionMethod(), kMethodStored) << name;
@@ -263,6 +269,37 @@ TEST_F(WriterTest, DuplicateStoredNamesAreSkippedWithReasonOne) {
   EXPECT_EQ(skips_[1].reason, 1);
   EXPECT_EQ(skips_[1].name, src_ + "other/notes.txt");
   ExpectPeersAccept(zip_name_, {{"notes.txt", files_["notes.txt"]}});
+}
+
+// Nothing is left out without a word: a folder of the walk that cannot be listed and a file that cannot be
+// opened are skipped with their reasons (3 and 2), a file deleted after the list was made fires
+// OnNoSuchFile; everything else is written.
+TEST_F(WriterTest, FilesAndFoldersThatCannotBeReadAreReported) {
+  WriteFileText(src_ + "locked/secret.txt", "secret");
+  WriteFileText(src_ + "unreadable.txt", "unreadable");
+  TVCLZip zip;
+  Configure(zip);
+  std::vector<std::string> gone;
+  zip.OnNoSuchFile = [&](TVCLZip&, const std::string& name) { gone.push_back(name); };
+  // Deleted once the list is made: the first file read (notes.txt) deletes a later one.
+  zip.OnStartZip = [&](TVCLZip&, const std::string&, TZipHeaderInfo&, bool&) {
+    if (fs::exists(src_ + "photo.JPG")) fs::remove(src_ + "photo.JPG");
+  };
+  test::WithoutPermissionOverride no_override;
+  if (!no_override.Active()) GTEST_SKIP() << "cannot drop the file permission override here";
+  ASSERT_EQ(chmod((src_ + "locked").c_str(), 0), 0);
+  ASSERT_EQ(chmod((src_ + "unreadable.txt").c_str(), 0), 0);
+
+  const int added = zip.Zip();
+  ASSERT_EQ(chmod((src_ + "locked").c_str(), 0755), 0);
+
+  EXPECT_EQ(added, static_cast<int>(files_.size()) - 1);
+  ASSERT_EQ(skips_.size(), 2u);
+  EXPECT_EQ(skips_[0].reason, 3);
+  EXPECT_EQ(skips_[0].name, src_ + "locked/");
+  EXPECT_EQ(skips_[1].reason, 2);
+  EXPECT_EQ(skips_[1].name, src_ + "unreadable.txt");
+  EXPECT_EQ(gone, std::vector<std::string>{src_ + "photo.JPG"});
 }
 
 TEST_F(WriterTest, NoCompressListStoresMatchingNamesOnly) {

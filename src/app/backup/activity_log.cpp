@@ -52,22 +52,23 @@ void ActivityLog::LoadLog() {
   }
 }
 
-void ActivityLog::WriteEntry(std::int64_t number, const LogRow& row) {
-  platform::IniFile ini(path_);
-  ini.WriteSection(SectionName(number), {{"Date", row.date},
-                                         {"Operate", row.operation},
-                                         {"Status", row.status},
-                                         {"Project", row.project},
-                                         {"Information", row.information}});
+platform::IniFile::SectionEntries ActivityLog::EntrySection(std::int64_t number, const LogRow& row) {
+  return {SectionName(number),
+          {{"Date", row.date},
+           {"Operate", row.operation},
+           {"Status", row.status},
+           {"Project", row.project},
+           {"Information", row.information}}};
 }
 
 void ActivityLog::AddLogEntry(const std::string& operation, const std::string& status, const std::string& project,
                               const std::string& information) {
   platform::IniFile ini(path_);
   LogRow entry{clock_->Now().FormatDateTime(), operation, status, project, information};
+  // The entry and the count that makes it visible are one write: a crash leaves the log as it was or with
+  // the entry, never a count that points at a missing or an older entry.
+  ini.WriteSections({{kCommon, {{kLogTotalKey, std::to_string(log_total_ + 1)}}}, EntrySection(log_total_ + 1, entry)});
   ++log_total_;
-  ini.WriteInteger(kCommon, kLogTotalKey, log_total_);
-  WriteEntry(log_total_, entry);
 
   auto grid_size = static_cast<std::int64_t>(rows_.size());
   for (std::int64_t r = std::min(log_total_, grid_size); r >= 2; --r) {
@@ -77,12 +78,14 @@ void ActivityLog::AddLogEntry(const std::string& operation, const std::string& s
 
   if (log_total_ < grid_size) return;
 
-  // Cut back: the five newest rows become Log1 (fifth newest) to Log5 (newest).
-  log_total_ = kKeptAfterCut;
-  ini.WriteInteger(kCommon, kLogTotalKey, log_total_);
+  // Cut back: the five newest rows become Log1 (fifth newest) to Log5 (newest), with the new count, in one
+  // write.
+  std::vector<platform::IniFile::SectionEntries> cut = {{kCommon, {{kLogTotalKey, std::to_string(kKeptAfterCut)}}}};
   for (int r = 1; r <= kKeptAfterCut; ++r) {
-    WriteEntry(kKeptAfterCut + 1 - r, rows_[static_cast<std::size_t>(r - 1)]);
+    cut.push_back(EntrySection(kKeptAfterCut + 1 - r, rows_[static_cast<std::size_t>(r - 1)]));
   }
+  ini.WriteSections(cut);
+  log_total_ = kKeptAfterCut;
   LoadLog();
 }
 

@@ -12,12 +12,15 @@
 #include <vector>
 
 #include "app/common/clock.h"
+#include "platform/ini_file.h"
 
 namespace kzb::app {
 
 // Operation and status words of the entries the system writes.
 inline constexpr char kLogBackup[] = "Backup";
 inline constexpr char kLogRestore[] = "Restore";
+// Keeping the last archives of a project failed after its backup had succeeded (logged on its own).
+inline constexpr char kLogRetention[] = "Retention";
 inline constexpr char kLogSucceeds[] = "Succeeds";
 inline constexpr char kLogInterrupt[] = "Interrupt";
 inline constexpr char kLogFails[] = "Fails";
@@ -59,7 +62,7 @@ class ActivityLog {
   const std::string& Path() const { return path_; }
 
  private:
-  void WriteEntry(std::int64_t number, const LogRow& row);
+  static platform::IniFile::SectionEntries EntrySection(std::int64_t number, const LogRow& row);
 
   std::string path_;
   const Clock* clock_;

@@ -10,6 +10,11 @@
 // A slot's value is only ever trusted as far as it names one of this project's archives: retention
 // deletes a file only when it lies in the project's destination folder, continues the prefix, ends in
 // ".zip" and is not the archive just written.
+//
+// The archives the ring pushes out are deleted before the new ring is written, never after: a run killed
+// in between leaves a ring that still names archives that are gone (harmless, a gone file is passed over)
+// and does not yet hold the new one (the next run records it, see backup_recovery.h), but never an
+// archive on disk that no slot names any more and that retention would therefore never delete.
 #include "app/backup/retention.h"
 
 #include <algorithm>
@@ -99,10 +104,10 @@ std::vector<std::string> ApplyRetention(platform::IniFile& store, const Retentio
   std::int64_t max = std::min<std::int64_t>(store.ReadInteger(section, "Max", 2), kMaxKeepCount);
   std::int64_t head = std::max<std::int64_t>(store.ReadInteger(section, "Head", 0), 0);
 
-  std::vector<platform::IniFile::Entry> entries;
-  std::map<std::int64_t, std::string> slots;  // slot values as they stand after compaction
-  bool compacted = false;
-  if (keep < max) {
+  std::vector<std::string> pushed_out;        // oldest first
+  std::map<std::int64_t, std::string> slots;  // slot values written back after a compaction
+  const bool compacted = keep < max;
+  if (compacted) {
     std::map<std::int64_t, std::string> old_slots = ReadSlots(store, section, max);
     std::vector<std::string> ring;  // oldest first
     for (std::int64_t k = 1; k <= max; ++k) {
@@ -110,38 +115,36 @@ std::vector<std::string> ApplyRetention(platform::IniFile& store, const Retentio
       auto it = old_slots.find(slot);
       ring.push_back(it != old_slots.end() ? it->second : Marker(slot));
     }
-    for (std::int64_t k = 0; k < max - keep; ++k) {
-      DeleteSlotArchive(ring[static_cast<std::size_t>(k)], project, archive, deleted);
-    }
-    for (std::int64_t v = 1; v <= keep; ++v) {
-      slots[keep - v + 1] = ring[static_cast<std::size_t>(max - v)];
-    }
-    for (const auto& [slot, value] : slots) entries.push_back({SlotKey(slot), value});
+    pushed_out.assign(ring.begin(), ring.begin() + static_cast<std::ptrdiff_t>(max - keep));
+    for (std::int64_t v = 1; v <= keep; ++v) slots[keep - v + 1] = ring[static_cast<std::size_t>(max - v)];
     head = keep;
-    compacted = true;
   }
 
-  entries.push_back({"Max", std::to_string(keep)});
   if (keep < head) head = 0;
   head = (head % keep) + 1;
-  entries.push_back({"Head", std::to_string(head)});
+  pushed_out.push_back(compacted ? slots[head] : store.ReadString(section, SlotKey(head), ""));
+  slots[head] = archive;
 
-  std::string reused;
-  if (compacted) {
-    reused = slots[head];
-  } else {
-    reused = store.ReadString(section, SlotKey(head), "");
+  for (const std::string& value : pushed_out) DeleteSlotArchive(value, project, archive, deleted);
+
+  // New keys land in this order: the compacted slots, "Max", "Head", the newest slot.
+  std::vector<platform::IniFile::Entry> entries;
+  for (const auto& [slot, value] : slots) {
+    if (slot != head) entries.push_back({SlotKey(slot), value});
   }
+  entries.push_back({"Max", std::to_string(keep)});
+  entries.push_back({"Head", std::to_string(head)});
   entries.push_back({SlotKey(head), archive});
-  if (compacted) {
-    // The reused slot was written above with its old value; the later entry for the same key wins.
-    entries.erase(std::remove_if(entries.begin(), entries.end() - 1,
-                                 [&](const platform::IniFile::Entry& e) { return e.key == SlotKey(head); }),
-                  entries.end() - 1);
-  }
   store.WriteSection(section, entries);
-  DeleteSlotArchive(reused, project, archive, deleted);
   return deleted;
+}
+
+bool RingHolds(const platform::IniFile& store, const std::string& section, const std::string& archive) {
+  const std::int64_t max = std::min<std::int64_t>(store.ReadInteger(section, "Max", 2), kMaxKeepCount);
+  for (const auto& [slot, value] : ReadSlots(store, section, max)) {
+    if (!value.empty() && !IsRetentionMarker(value) && SamePath(value, archive)) return true;
+  }
+  return false;
 }
 
 void MoveRetentionSection(platform::IniFile& store, const std::string& old_name, const std::string& new_name) {

@@ -29,10 +29,14 @@ bool IsProjectArchive(const std::string& path, const RetentionProject& project);
 // Records archive (the full path just written) as the newest of the project's ring and deletes the
 // archives the ring pushes out; compacts the ring first when the keep count was lowered since the last
 // backup. Never deletes the archive just written, a marker, an empty slot, or a file that is not one of
-// the project's archives; a file that is gone or cannot be deleted is passed over. Does nothing for the
-// suffix kind none. Returns the paths it deleted, oldest first.
+// the project's archives; a file that is gone or cannot be deleted is passed over. The deletions come
+// before the ring is written. Does nothing for the suffix kind none. Returns the paths it deleted, oldest
+// first. Throws platform::EFileError when StoreNumber.txt cannot be written.
 std::vector<std::string> ApplyRetention(platform::IniFile& store, const RetentionProject& project,
                                         const std::string& archive);
+
+// True when a slot N1 .. N"Max" of the section names archive.
+bool RingHolds(const platform::IniFile& store, const std::string& section, const std::string& archive);
 
 // Rename of a project: "Max", "Head" and the non-empty slots N1 .. N"Max" move to the new name's section
 // and the old section is erased. The archives are not touched.

@@ -47,7 +47,9 @@ std::string ResolveDataDir(const std::string& override_dir) {
   std::string program_dir = ProgramDir();
   if (!IsSystemProgramDir(program_dir) && platform::IsDirectoryWritable(program_dir)) return program_dir;
   std::string config_dir = platform::UserConfigDir();
-  platform::ForceDirectories(config_dir);
+  // A folder that cannot be made here shows as the data file that cannot be written, with its cause, at
+  // the first write; reading finds defaults meanwhile.
+  (void)platform::ForceDirectories(config_dir);
   return config_dir;
 }
 

@@ -53,6 +53,23 @@ std::string DestinationFolder(const std::string& save_path) {
   return folder;
 }
 
+std::string ResolvedDestination(const std::string& save_path) {
+  const std::string folder = DestinationFolder(save_path);
+  return platform::IncludeTrailingSeparator(platform::ExpandFileName(folder.empty() ? platform::CurrentDir() : folder));
+}
+
+std::optional<std::string> PrefixProblem(const std::string& prefix) {
+  for (char c : prefix) {
+    if (platform::IsPathSeparator(c)) {
+      return "The prefix '" + prefix + "' holds a '" + std::string(1, c) +
+             "': the archives would land in another folder than the destination";
+    }
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return std::string("The prefix holds a control character");
+  }
+  return std::nullopt;
+}
+
 std::string BuildArchiveName(const std::string& save_path, const std::string& prefix, SuffixKind kind, int next_number,
                              bool pad_number, int number_width, platform::DateTime now) {
   std::string name = DestinationFolder(save_path) + Trim(prefix);

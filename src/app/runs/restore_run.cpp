@@ -131,6 +131,8 @@ RestoreRun::ExtractionEnd RestoreRun::Extract(RestoreResult& result) {
     reader.SetRecreateDirs(use_folder_names_);
     reader.SetDoAll(true);
     reader.SetOverwriteMode(overwrite_mode_);
+    // A restore made read-only files (their stored mode); restoring again follows the overwrite rule.
+    reader.SetReplaceReadOnly(true);
     if (!IsBlank(password_)) reader.SetPassword(password_);
     reader.UnZip();
   } catch (const RestoreAborted&) {

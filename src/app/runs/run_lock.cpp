@@ -58,12 +58,20 @@ RunLock::RunLock(const std::string& data_dir, int wait_ms) : path_(BackupRunLock
   }
   // Wait outside the table's mutex: another thread of this process may release its own hold meanwhile.
   auto lock = std::make_unique<platform::FileLock>(path_, wait_ms);
-  if (!lock->Held()) return;
+  if (!lock->Held()) {
+    failure_ = lock->Failure();
+    return;
+  }
   std::lock_guard<std::mutex> guard(HoldsMutex());
   Hold& hold = Holds()[path_];
   if (!hold.lock) hold.lock = std::move(lock);
   ++hold.users;
   held_ = true;
+}
+
+std::string RunLock::RefusalMessage(const std::string& data_dir) const {
+  if (failure_.empty()) return RunLockBusyMessage(data_dir);
+  return "Cannot take the run lock of the data folder '" + data_dir + "': " + failure_;
 }
 
 RunLock::~RunLock() {

@@ -27,7 +27,7 @@ bool HeadlessSchedulerRunning(const std::string& data_dir);
 // True while another process has the window open on the data folder.
 bool WindowRunning(const std::string& data_dir);
 
-// The message shown when the run lock could not be taken.
+// The message shown when another process holds the run lock.
 std::string RunLockBusyMessage(const std::string& data_dir);
 
 // A hold of the run lock of a data folder (BackupRunLockPath), re-entrant within the process.
@@ -42,10 +42,16 @@ class RunLock {
 
   bool Held() const { return held_; }
   const std::string& Path() const { return path_; }
+  // Why the lock was not taken when no other process holds it (its file cannot be opened, for instance
+  // when it belongs to another user); empty when it is held or another process holds it.
+  const std::string& Failure() const { return failure_; }
+  // The message to show when the lock was not taken: what failed, or that another run holds it.
+  std::string RefusalMessage(const std::string& data_dir) const;
 
  private:
   std::string path_;
   bool held_ = false;
+  std::string failure_;
 };
 
 }  // namespace kzb::app

@@ -1,6 +1,7 @@
 #include "app/runs/scheduler.h"
 
 #include "app/runs/run_lock.h"
+#include "platform/file_system.h"
 
 #include <cmath>
 
@@ -44,7 +45,8 @@ TickReport Scheduler::Tick() {
   // before they start; each run joins this hold.
   RunLock lock(app.DataDir(), 0);
   if (!lock.Held()) {
-    report.skipped = TickSkip::kOtherRun;
+    report.skipped = lock.Failure().empty() ? TickSkip::kOtherRun : TickSkip::kLockFailed;
+    report.failure = lock.Failure().empty() ? std::string() : lock.RefusalMessage(app.DataDir());
     return report;
   }
 
@@ -74,9 +76,16 @@ TickReport Scheduler::Tick() {
       continue;
     }
     if (OnStart) OnStart(due);
-    if (!app.LoadSelectedProject()) {
+    std::string load_error;
+    if (!app.LoadSelectedProject(&load_error)) {
       // The conversion message has been shown; like any error that ends the command, it ends the tick.
       start.loaded = false;
+      try {
+        app.Log().AddLogEntry(kLogBackup, kLogFails, due.project_name,
+                              "The scheduled backup did not start: " + load_error);
+      } catch (const platform::EFileError& error) {
+        app.Ui().ShowError("The activity log could not be written: " + std::string(error.what()));
+      }
       report.starts.push_back(start);
       report.dropped_rest = true;
       if (OnEnd) OnEnd(start);
@@ -86,7 +95,7 @@ TickReport Scheduler::Tick() {
     const bool prompt = app.Settings().prompt_before_backup;
     app.Settings().prompt_before_backup = false;
     try {
-      start.result = backup_->RunBackup();
+      start.result = backup_->RunBackup(BackupStart::kScheduled);
     } catch (...) {
       app.Settings().prompt_before_backup = prompt;
       throw;

@@ -11,7 +11,11 @@
 // busy, while a confirmation question is open, while another tick is still running (a modal message of
 // a run lets timer events through), while another process runs the headless scheduler on the data folder,
 // or while another process holds the run lock. Due times stand still meanwhile, and every overdue entry
-// starts at the next tick that goes ahead.
+// starts at the next tick that goes ahead. A run lock that cannot be taken at all (its file cannot be
+// opened) holds the ticks off too, and each tick's report says what failed.
+//
+// Nobody watches a scheduled run, so the log records it however it ends: a project that cannot be loaded
+// or is refused by its check is logged "Backup" "Fails" like a run that failed.
 //
 // The window's timer and `kzb schedule` both call Tick(); the clock is the application's, so tests move
 // time by hand.
@@ -48,6 +52,7 @@ enum class TickSkip {
   kTableEmpty,
   kOtherScheduler,  // another process runs the headless scheduler on this data folder
   kOtherRun,        // another process holds the run lock
+  kLockFailed,      // the run lock cannot be taken at all (TickReport::failure says why)
 };
 
 // One scheduled start within a tick.
@@ -60,6 +65,7 @@ struct ScheduledStart {
 
 struct TickReport {
   TickSkip skipped = TickSkip::kNone;
+  std::string failure;  // kLockFailed: what failed
   std::vector<ScheduledStart> starts;
   bool dropped_rest = false;  // a run ended by an error; the remaining entries wait for the next tick
 };

@@ -57,11 +57,12 @@ bool Application::SelectProject(std::string_view name) {
   return true;
 }
 
-bool Application::LoadSelectedProject() {
+bool Application::LoadSelectedProject(std::string* error) {
   if (!projects_.HasSelection()) return true;
   try {
     LoadProject(ProjectFile(), projects_.SelectedName(), panel_);
   } catch (const platform::EConvertError& e) {
+    if (error != nullptr) *error = e.what();
     ui_->ShowError(e.what());
     return false;
   }

@@ -56,8 +56,9 @@ class Application {
   // Selects a project by name without regard to case, without loading it; false when it is not listed.
   bool SelectProject(std::string_view name);
   // Loads the selected project into the panel (nothing when none is selected). A "NewDateTime" that is not
-  // a date and time shows its conversion message and gives false; the fields read before it are kept.
-  bool LoadSelectedProject();
+  // a date and time shows its conversion message (also stored in *error when given) and gives false; the
+  // fields read before it are kept.
+  bool LoadSelectedProject(std::string* error = nullptr);
 
   // Command states.
   bool ViewMode() const { return view_mode_; }

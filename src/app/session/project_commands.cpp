@@ -3,6 +3,7 @@
 // project: rename and copy validate the project before anything changes and write the section under the
 // new name before the list names it; rename erases the old section last. The files end as if the old
 // section had been erased first and the project then saved under its new name.
+#include "app/backup/backup_recovery.h"
 #include "app/backup/retention.h"
 #include "app/common/text_utils.h"
 #include "app/project/project_store.h"
@@ -42,6 +43,7 @@ bool Application::RenameProject() {
 
   platform::IniFile ini = ProjectFile();
   WriteProjectSection(ini, new_name, panel_.MutableFields());
+  MovePendingBackup(ini, old_name, new_name);
   platform::IniFile store = StoreNumberFile();
   MoveRetentionSection(store, old_name, new_name);
   projects_.Replace(index, new_name);

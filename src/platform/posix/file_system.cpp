@@ -60,6 +60,17 @@ bool StatFollow(const std::string& path, struct stat& st) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+// The part of a temporary name that names this process: "<pid>-".
+std::string ProcessTag() {
+  return std::to_string(::getpid()) + "-";
+}
+
+// Flushes the folder holding path; false when it cannot be opened or flushed.
+bool SyncFolderOf(const std::string& path) {
+  const std::string folder = ExtractFilePath(path);
+  return SyncDirectory(folder.empty() ? std::string(".") : folder);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------
@@ -210,9 +221,11 @@ bool CopyFile(const std::string& source, const std::string& target, bool fail_if
     if (!ok) break;
   }
   if (ok) {
-    ::fchmod(out, st.st_mode & 07777);
+    // Permissions and times follow the bytes where the target's file system keeps them; one without
+    // POSIX permissions refuses them, and the copy is still whole.
+    (void)::fchmod(out, st.st_mode & 07777);
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(out, times);
+    (void)::futimens(out, times);
   }
   if (::close(out) != 0) ok = false;
   ::close(in);
@@ -244,6 +257,17 @@ bool ForceDirectories(const std::string& path) {
     if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
   }
   return DirectoryExists(full);
+}
+
+bool SyncDirectory(const std::string& dir) {
+  const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // A folder this process may write but not read cannot be opened for the flush; that is no fault of
+  // the device, and nothing better can be done about it.
+  if (fd < 0) return errno == EACCES || errno == EPERM;
+  // Some file systems cannot flush a folder (EINVAL): their folder updates need no flush to last.
+  const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+  ::close(fd);
+  return ok;
 }
 
 std::int64_t FileSize(const std::string& path) {
@@ -286,6 +310,29 @@ bool GetFileStatus(const std::string& path, FileStatus& status) {
   return true;
 }
 
+std::uint32_t ArchiveAttributes(const FileStatus& status) {
+  return (status.unix_mode << 16) | (status.attr & 0xFF);
+}
+
+std::uint32_t FileCreationMask() {
+  // Linux reports the mask in the process status; changing it to read it would race with other threads
+  // creating files.
+  std::string text;
+  if (ReadFileContent("/proc/self/status", text)) {
+    const auto at = text.find("\nUmask:");
+    if (at != std::string::npos) {
+      return static_cast<std::uint32_t>(std::strtoul(text.c_str() + at + 8, nullptr, 8)) & 0777;
+    }
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return static_cast<std::uint32_t>(mask) & 0777;
+}
+
+bool SetFileMode(const std::string& path, std::uint32_t mode) {
+  return !path.empty() && ::chmod(path.c_str(), static_cast<mode_t>(mode & 07777)) == 0;
+}
+
 std::string ToShortPath(const std::string& path) {
   return path;
 }
@@ -307,6 +354,15 @@ bool SetFileTime(const std::string& path, DateTime local_time) {
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
+bool SetFileUnixTime(const std::string& path, std::int64_t unix_time) {
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<std::time_t>(unix_time);
+  times[1].tv_nsec = 0;
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
 std::int64_t DiskFreeSpace(const std::string& path) {
   struct statvfs vfs {};
   if (::statvfs(path.c_str(), &vfs) != 0) return -1;
@@ -319,17 +375,17 @@ bool IsDirectoryWritable(const std::string& dir) {
   int fd = ::mkostemp(probe.data(), O_CLOEXEC);
   if (fd < 0) return false;
   ::close(fd);
-  ::unlink(probe.c_str());
+  ::unlink(probe.c_str());  // an empty probe that cannot be removed again harms nothing
   return true;
 }
 
 std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
   const std::string folder = dir.empty() ? TempDir() : IncludeTrailingSeparator(dir);
-  std::string name = folder + prefix + "XXXXXX.tmp";
-  int fd = ::mkostemps(name.data(), 4, O_CLOEXEC);
+  // mkostemps puts six random characters in place of the X's, as many as IsAbandonedTempName expects.
+  std::string name = folder + prefix + ProcessTag() + "XXXXXX" + std::string(kCreateTempFileSuffix);
+  int fd = ::mkostemps(name.data(), static_cast<int>(kCreateTempFileSuffix.size()), O_CLOEXEC);
   if (fd < 0) throw EFCreateError(CreateMessage(folder + prefix + "*.tmp", errno));
-  ::fchmod(fd, 0600);
-  ::close(fd);
+  ::close(fd);  // mkostemps made it with mode 0600
   return name;
 }
 
@@ -373,7 +429,7 @@ void WriteFileAtomic(const std::string& path, std::string_view content, std::uin
   const mode_t mode = existed ? (st.st_mode & 07777) : static_cast<mode_t>(new_file_mode & 07777);
 
   const std::string folder = ExtractFilePath(target);
-  std::string temp = folder + "." + ExtractFileName(target) + ".XXXXXX";
+  std::string temp = folder + AtomicWriteTempPrefix(ExtractFileName(target)) + ProcessTag() + "XXXXXX";
   int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) throw EFCreateError(CreateMessage(path, errno));
   auto fail = [&](int err) {
@@ -400,12 +456,8 @@ void WriteFileAtomic(const std::string& path, std::string_view content, std::uin
     ::unlink(temp.c_str());
     throw EFCreateError(CreateMessage(path, err));
   }
-  // Make the rename itself durable.
-  int dir_fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd >= 0) {
-    ::fsync(dir_fd);
-    ::close(dir_fd);
-  }
+  // Make the rename itself durable: a device that fails here may lose the new content after all.
+  if (!SyncFolderOf(target)) throw EFCreateError(CreateMessage(path, errno != 0 ? errno : EIO));
 }
 
 // ---------------------------------------------------------------------------------------------------------

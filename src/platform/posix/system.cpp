@@ -10,6 +10,9 @@
 #include <unistd.h>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
+#include <limits>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -45,15 +48,22 @@ LockIdentity Identity(int fd) {
   return {::getpid(), st.st_dev, st.st_ino};
 }
 
-// Takes an exclusive flock on path; returns the fd or -1.
-int TryLock(const std::string& path) {
+// Takes an exclusive flock on path; returns the fd, or -1 with the cause in failure when the file could not
+// be opened (failure stays empty when another holder has the lock).
+int TryLock(const std::string& path, std::string& failure) {
+  failure.clear();
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    failure = "Cannot open file \"" + path + "\". " + std::strerror(errno);
+    return -1;
+  }
   int rc;
   do {
     rc = ::flock(fd, LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
+    const int err = errno;
+    if (err != EWOULDBLOCK) failure = "Cannot lock file \"" + path + "\". " + std::strerror(err);
     ::close(fd);
     return -1;
   }
@@ -107,6 +117,16 @@ int CurrentThreadId() {
   return static_cast<int>(::gettid());
 }
 
+std::int64_t CurrentProcessId() {
+  return static_cast<std::int64_t>(::getpid());
+}
+
+bool HasProcessEnded(std::int64_t pid) {
+  if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return false;
+  // Signal 0 only asks whether the process exists; EPERM means it exists under another user.
+  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
 bool SetThreadPriority(int thread_id, int priority) {
   // Nice values for idle, lowest, lower, normal, higher, highest, time critical.
   static constexpr int kNice[7] = {19, 15, 10, 0, -5, -10, -20};
@@ -120,8 +140,9 @@ FileLock::FileLock(const std::string& path) : FileLock(path, 0) {}
 FileLock::FileLock(const std::string& path, int timeout_ms) : path_(path) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    fd_ = TryLock(path);
-    if (fd_ != -1 || std::chrono::steady_clock::now() >= deadline) break;
+    fd_ = TryLock(path, failure_);
+    // A file that cannot be opened will not open by waiting.
+    if (fd_ != -1 || !failure_.empty() || std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (fd_ != -1) {

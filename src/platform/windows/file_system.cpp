@@ -10,6 +10,7 @@
 
 #include "platform/file_system.h"
 #include "platform/path.h"
+#include "platform/system.h"
 #include "platform/windows/win_util.h"
 
 namespace kzb::platform {
@@ -67,12 +68,18 @@ void FolderIdentity(const std::string& path, std::uint64_t& device, std::uint64_
   inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
 }
 
+// Six characters, as many as the random part IsAbandonedTempName expects.
 std::string RandomPart() {
   static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::mt19937 gen(std::random_device{}() ^ GetCurrentProcessId() ^ GetTickCount());
   std::string part;
   for (int i = 0; i < 6; ++i) part += kChars[gen() % (sizeof kChars - 1)];
   return part;
+}
+
+// The part of a temporary name that names this process: "<pid>-".
+std::string ProcessTag() {
+  return std::to_string(CurrentProcessId()) + "-";
 }
 
 // Creates a new file named prefix + random part + suffix (never an existing one); returns the handle,
@@ -263,6 +270,18 @@ bool ForceDirectories(const std::string& path) {
   return DirectoryExists(full);
 }
 
+bool SyncDirectory(const std::string& dir) {
+  const std::string folder = dir.empty() ? std::string(".") : dir;
+  if (!DirectoryExists(folder)) return false;
+  // Renames here are made with MOVEFILE_WRITE_THROUGH and NTFS journals its folder updates; a folder's
+  // buffers are flushed on top where the file system lets a folder be opened for writing. Where it does
+  // not (other file systems, a folder this user may not write), there is nothing better to do.
+  ScopedHandle h(CreateFileW(win::WinPath(folder).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (h.Valid()) (void)FlushFileBuffers(h.Get());
+  return true;
+}
+
 std::int64_t FileSize(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!Attributes(path, data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
@@ -360,6 +379,29 @@ bool SetFileTime(const std::string& path, DateTime local_time) {
   return ::SetFileTime(h.Get(), nullptr, nullptr, &utc) != 0;
 }
 
+bool SetFileUnixTime(const std::string& path, std::int64_t unix_time) {
+  const FILETIME utc = win::FileTimeFromUnix(unix_time);
+  ScopedHandle h(CreateFileW(win::WinPath(path).c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h.Valid()) return false;
+  return ::SetFileTime(h.Get(), nullptr, nullptr, &utc) != 0;
+}
+
+std::uint32_t ArchiveAttributes(const FileStatus& status) {
+  return status.attr;
+}
+
+std::uint32_t FileCreationMask() {
+  return 0;
+}
+
+bool SetFileMode(const std::string& path, std::uint32_t mode) {
+  const std::int64_t attributes = GetFileAttributes(path);
+  if (attributes < 0) return false;
+  const auto attr = static_cast<std::uint32_t>(attributes);
+  return SetFileAttributes(path, (mode & 0200) != 0 ? (attr & ~kFaReadOnly) : (attr | kFaReadOnly));
+}
+
 std::int64_t DiskFreeSpace(const std::string& path) {
   if (GetFileAttributes(path) < 0) return -1;
   // The service wants a folder; a file's own folder serves for a file.
@@ -385,7 +427,8 @@ bool IsDirectoryWritable(const std::string& dir) {
 std::string CreateTempFile(const std::string& dir, const std::string& prefix) {
   const std::string folder = dir.empty() ? TempDir() : IncludeTrailingSeparator(dir);
   std::string name;
-  HANDLE h = CreateUnique(folder + prefix, ".tmp", FILE_ATTRIBUTE_NORMAL, name);
+  HANDLE h =
+      CreateUnique(folder + prefix + ProcessTag(), std::string(kCreateTempFileSuffix), FILE_ATTRIBUTE_NORMAL, name);
   if (h == INVALID_HANDLE_VALUE) throw EFCreateError(win::CreateMessage(folder + prefix + "*.tmp", GetLastError()));
   CloseHandle(h);
   return name;
@@ -412,7 +455,8 @@ bool ReadFileContent(const std::string& path, std::string& content) {
 void WriteFileAtomic(const std::string& path, std::string_view content, std::uint32_t /*new_file_mode*/) {
   const std::string folder = ExtractFilePath(path);
   std::string temp;
-  ScopedHandle h(CreateUnique(folder + "~" + ExtractFileName(path) + ".", ".tmp", FILE_ATTRIBUTE_NORMAL, temp));
+  ScopedHandle h(CreateUnique(folder + AtomicWriteTempPrefix(ExtractFileName(path)) + ProcessTag(),
+                              std::string(kAtomicWriteTempSuffix), FILE_ATTRIBUTE_NORMAL, temp));
   if (!h.Valid()) throw EFCreateError(win::CreateMessage(path, GetLastError()));
   const std::wstring wide_temp = win::WinPath(temp);
   auto fail = [&](DWORD error) {
@@ -431,7 +475,8 @@ void WriteFileAtomic(const std::string& path, std::string_view content, std::uin
     // (hidden, say) are given back here as well, since not every implementation carries them over.
     if (ReplaceFileW(wide_target.c_str(), wide_temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                      nullptr)) {
-      SetFileAttributes(path, old_attributes | FILE_ATTRIBUTE_ARCHIVE);
+      // The content is in place; attributes that cannot be given back leave it readable as it is.
+      (void)SetFileAttributes(path, old_attributes | FILE_ATTRIBUTE_ARCHIVE);
       return;
     }
     error = GetLastError();

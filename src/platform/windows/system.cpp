@@ -57,12 +57,20 @@ void UnlockRange(HANDLE h) {
   UnlockFileEx(h, 0, 1, 0, &at);
 }
 
-// Takes the lock on path (created when missing); returns the handle or INVALID_HANDLE_VALUE.
-HANDLE TryLock(const std::string& path) {
+// Takes the lock on path (created when missing); returns the handle, or INVALID_HANDLE_VALUE with the cause
+// in failure when the file could not be opened or locked (failure stays empty when another holder has the
+// lock).
+HANDLE TryLock(const std::string& path, std::string& failure) {
+  failure.clear();
   HANDLE h = CreateFileW(win::WinPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return h;
+  if (h == INVALID_HANDLE_VALUE) {
+    failure = win::OpenMessage(path, GetLastError());
+    return h;
+  }
   if (!LockRange(h)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_LOCK_VIOLATION) failure = "Cannot lock file \"" + path + "\". " + win::ErrorText(error);
     CloseHandle(h);
     return INVALID_HANDLE_VALUE;
   }
@@ -103,6 +111,21 @@ int CurrentThreadId() {
   return static_cast<int>(GetCurrentThreadId());
 }
 
+std::int64_t CurrentProcessId() {
+  return static_cast<std::int64_t>(GetCurrentProcessId());
+}
+
+bool HasProcessEnded(std::int64_t pid) {
+  if (pid <= 0 || pid > static_cast<std::int64_t>(MAXDWORD)) return false;
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  // No such process: ERROR_INVALID_PARAMETER. Access denied means it runs under another user.
+  if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+  // A handle someone still holds keeps an ended process's id taken; it is signalled once the process ended.
+  const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
 bool SetThreadPriority(int thread_id, int priority) {
   static constexpr int kPriority[7] = {
       THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,  THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
@@ -122,8 +145,9 @@ FileLock::FileLock(const std::string& path, int timeout_ms) : path_(path) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   HANDLE h = INVALID_HANDLE_VALUE;
   for (;;) {
-    h = TryLock(path);
-    if (h != INVALID_HANDLE_VALUE || std::chrono::steady_clock::now() >= deadline) break;
+    h = TryLock(path, failure_);
+    // A file that cannot be opened will not open by waiting.
+    if (h != INVALID_HANDLE_VALUE || !failure_.empty() || std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (h != INVALID_HANDLE_VALUE) {

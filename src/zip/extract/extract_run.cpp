@@ -68,9 +68,6 @@ namespace kzb::zip {
 
 namespace {
 
-// Unix file type bits of the external attributes' high half.
-constexpr std::uint32_t kUnixTypeMask = 0170000;
-constexpr std::uint32_t kUnixRegular = 0100000;
 // Longest name part of a local header plus its extra field: what may follow a local header offset.
 constexpr std::int64_t kMaxLocalHeaderSize = kLocalHeaderSize + 2 * std::int64_t{kMaxFieldLength};
 // Attempts to find an unused temporary name before giving up on the entry.
@@ -104,9 +101,11 @@ int ExtractRun::Execute() {
     ahead_item_.reset();
     ahead_.reset();  // stops the workers
     DiscardOutput();
+    RestoreFolders();
     Finish();
     throw;
   }
+  RestoreFolders();
   Finish();
   return extracted_;
 }
@@ -118,7 +117,8 @@ void ExtractRun::ExtractSelected() {
   std::optional<TOpenArchive::PhysicalOrder> physical;
   if (archive_.IsMultiVolume()) physical.emplace(archive_);
   if (!test_only_ && !reader_.DestDir().empty() && !platform::DirectoryExists(reader_.DestDir())) {
-    platform::ForceDirectories(reader_.DestDir());
+    // A destination that cannot be made is reported entry by entry: each file then cannot be created.
+    (void)platform::ForceDirectories(reader_.DestDir());
   }
   const int count = SelectEntries();
   bool stop_now = false;
@@ -263,9 +263,12 @@ bool ExtractRun::ExtractEntry(int index) {
 
 bool ExtractRun::ExtractFolderEntry(int index) {
   const std::string folder = OutputFolder(entry_);
-  if (!test_only_ && reader_.RecreateDirs() && !folder.empty() && !PrepareFolder(folder)) {
-    Skip(TSkipReason::srUnsafePath, folder, index);
-    return false;
+  if (!test_only_ && reader_.RecreateDirs() && !folder.empty()) {
+    if (!PrepareFolder(folder)) {
+      Skip(TSkipReason::srUnsafePath, folder, index);
+      return false;
+    }
+    RememberFolder(folder);
   }
   ++extracted_;
   return false;
@@ -309,7 +312,8 @@ bool ExtractRun::PrepareOutputPath(int index, std::string& fname) {
       return false;
     }
   } else if (!parent.empty() && !platform::DirectoryExists(parent)) {
-    platform::ForceDirectories(parent);  // a name the caller's handler chose
+    // A name the caller's handler chose; a folder that cannot be made fails the file's creation next.
+    (void)platform::ForceDirectories(parent);
   }
   return true;
 }
@@ -389,13 +393,13 @@ bool ExtractRun::DecideOverwrite(int index, std::string& fname, bool& replaces) 
   replaces = is_file_there(fname);  // the prompt may have changed the name
   if (!replaces) return true;
   // A read-only file is replaced only with ReplaceReadOnly, even where the process could replace it anyway.
+  // Its attribute is cleared only when the new content is complete (CommitOutput), so a failed entry
+  // leaves the file as it was.
   const std::int64_t attributes = platform::GetFileAttributes(fname);
-  if (attributes >= 0 && (attributes & platform::kFaReadOnly) != 0 && (attributes & platform::kFaDirectory) == 0) {
-    if (!reader_.ReplaceReadOnly() ||
-        !platform::SetFileAttributes(fname, static_cast<std::uint32_t>(attributes) & ~platform::kFaReadOnly)) {
-      Skip(TSkipReason::srFileOpenError, fname, index);
-      return false;
-    }
+  if (attributes >= 0 && (attributes & platform::kFaReadOnly) != 0 && (attributes & platform::kFaDirectory) == 0 &&
+      !reader_.ReplaceReadOnly()) {
+    Skip(TSkipReason::srFileOpenError, fname, index);
+    return false;
   }
   return true;
 }
@@ -428,6 +432,7 @@ bool ExtractRun::OpenOutput(int index, const std::string& fname, bool replaces) 
   }
   output_ = std::make_unique<TS_BufferStream>(*device_, kDefaultBufferSize);
   target_ = fname;
+  replacing_ = replaces;
   sync_output_ = reader_.FlushFilesOnClose() || replaces;
   return true;
 }
@@ -545,8 +550,24 @@ bool ExtractRun::FinishEntry(int index, const std::string& fname, DecodeResult r
 // not carry them over a rename (Wine takes a name that begins with "." as the hidden bit itself, and drops
 // the stored one).
 bool ExtractRun::CommitOutput(int index, const std::string& fname) {
-  RestoreTimeAndMode(temp_path_);
+  RestoreTimeAndAttributes(temp_path_, !replacing_);
+  // Where the read-only attribute blocks a rename over the file (Windows), it is cleared just before and
+  // given back when the rename fails anyway; elsewhere the rename replaces the file as it is.
+  std::int64_t read_only_attributes = -1;
+  if (replacing_ && platform::kNativeDosAttributes) {
+    const std::int64_t attributes = platform::GetFileAttributes(fname);
+    if (attributes >= 0 && (attributes & platform::kFaReadOnly) != 0) {
+      read_only_attributes = attributes;
+      const bool cleared =
+          platform::SetFileAttributes(fname, static_cast<std::uint32_t>(attributes) & ~platform::kFaReadOnly);
+      static_cast<void>(cleared);  // the rename below tells whether the file could be replaced
+    }
+  }
   if (!platform::ReplaceFile(temp_path_, fname)) {
+    if (read_only_attributes >= 0) {
+      const bool restored = platform::SetFileAttributes(fname, static_cast<std::uint32_t>(read_only_attributes));
+      static_cast<void>(restored);
+    }
     DiscardOutput();
     Skip(TSkipReason::srFileOpenError, fname, index);
     return false;
@@ -599,97 +620,6 @@ void ExtractRun::DiscardOutput() noexcept {
     const bool removed = platform::DeleteFile(temp_path_);
     static_cast<void>(removed);
     temp_path_.clear();
-  }
-}
-
-// --- Paths, rules, attributes --------------------------------------------------------------------------------
-
-std::string ExtractRun::OutputFolder(const TZipHeaderInfo& entry) const {
-  std::string relative;
-  if (reader_.RecreateDirs() && !entry.Directory().empty()) {
-    std::string rest = entry.Directory();
-    const std::string& root = reader_.RootDir();
-    if (!root.empty() && StartsWithNoCase(rest, root)) rest = rest.substr(root.size());
-    relative = SafeRelativeFolder(rest);
-  }
-  if (reader_.DestDir().empty()) return relative;
-  return platform::IncludeTrailingSeparator(reader_.DestDir()) + relative;
-}
-
-bool ExtractRun::MayOverwrite(int index, std::string& fname) {
-  if (reader_.OverwriteMode() == TUZOverwriteMode::Always) return true;
-  const std::uint32_t entry_date = FixDosDateTime(entry_.FileDateTime());
-  std::uint32_t file_date = 0;
-  try {
-    file_date = platform::GetFileTime(fname).ToDos();
-  } catch (const std::exception&) {
-    file_date = 0;  // a dangling link: older than anything
-  }
-  switch (reader_.OverwriteMode()) {
-    case TUZOverwriteMode::Never:
-      return false;
-    case TUZOverwriteMode::ifNewer:
-      return entry_date > file_date;
-    case TUZOverwriteMode::ifOlder:
-      return entry_date < file_date;
-    case TUZOverwriteMode::Prompt:
-    default: {
-      if (reader_.OnPromptForOverwrite) {
-        bool overwrite = false;
-        reader_.OnPromptForOverwrite(reader_, overwrite, index, fname);
-        return overwrite;
-      }
-      if (reader_.OnAskYesNo) {
-        return reader_.OnAskYesNo(reader_, "Replace existing file " + reader_.EntryName(index) + "?",
-                                  "File Exists Alert");
-      }
-      return false;
-    }
-  }
-}
-
-bool ExtractRun::PrepareFolder(const std::string& folder) {
-  if (ready_folders_.count(folder) != 0) return true;
-  if (resolved_root_.empty()) {
-    resolved_root_ = ResolvedFolder(reader_.DestDir().empty() ? platform::CurrentDir() : reader_.DestDir());
-  }
-  if (!IsInsideResolvedFolder(resolved_root_, folder.empty() ? std::string(".") : folder)) return false;
-  if (!folder.empty() && !platform::DirectoryExists(folder)) platform::ForceDirectories(folder);
-  ready_folders_.insert(folder);
-  return true;
-}
-
-// The entry's DOS attributes (with a Unix mode from a Unix host, the mode alone counts).
-void ExtractRun::RestoreDosAttributes(const std::string& fname) const {
-  if (!reader_.RetainAttributes()) return;
-  const std::uint32_t external = entry_.ExternalAttributes();
-  if ((entry_.VersionMadeBy() >> 8) == kHostUnix && (external >> 16) != 0) return;
-  if (platform::kNativeDosAttributes || (external & platform::kFaReadOnly) != 0) {
-    const bool applied = platform::SetFileAttributes(fname, external & 0xFF);
-    static_cast<void>(applied);  // a file left writable holds the same data
-  }
-}
-
-// The entry's time and, from a Unix host, its permission bits.
-void ExtractRun::RestoreTimeAndMode(const std::string& fname) const {
-  try {
-    // A time the file system refuses leaves the file's own time; the data is what counts.
-    const bool timed = platform::SetFileTime(fname, platform::DateTime::FromDos(FixDosDateTime(entry_.FileDateTime())));
-    static_cast<void>(timed);
-  } catch (const std::exception&) {
-    // A date that does not convert leaves the file's own time.
-  }
-  if (!reader_.RetainAttributes()) return;
-  const std::uint32_t external = entry_.ExternalAttributes();
-  const std::uint32_t unix_mode = external >> 16;
-  if ((entry_.VersionMadeBy() >> 8) == kHostUnix && unix_mode != 0) {
-    // Permission bits of regular files only; never set-id bits, never the modes of links or devices.
-    const std::uint32_t type = unix_mode & kUnixTypeMask;
-    if (type == kUnixRegular || type == 0) {
-      std::error_code ec;
-      std::filesystem::permissions(platform::FsPath(fname), static_cast<std::filesystem::perms>(unix_mode & 0777),
-                                   std::filesystem::perm_options::replace, ec);
-    }
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <unordered_set>
@@ -85,7 +86,13 @@ class ExtractRun {
   // Makes sure the folder exists and lies inside the destination (creating it when needed); false when it
   // leads outside. Folders once checked are remembered for the run.
   bool PrepareFolder(const std::string& folder);
-  void RestoreTimeAndMode(const std::string& fname) const;
+  // The entry's time, and with RetainAttributes its mode or attributes; is_new: no file was replaced.
+  void RestoreTimeAndAttributes(const std::string& fname, bool is_new);
+  static void RestoreTime(const std::string& path, const TZipHeaderInfo& entry);
+  // Folder entries get their time and mode after the run's files (RestoreFolders).
+  void RememberFolder(const std::string& folder);
+  void RestoreFolders() noexcept;
+  std::uint32_t CreationMask();
   void RestoreDosAttributes(const std::string& fname) const;
   static int Percent(std::int64_t part, std::int64_t whole);
 
@@ -120,8 +127,17 @@ class ExtractRun {
   std::int64_t bytes_done_ = 0;
   int num_files_ = 0;
   int extracted_ = 0;
-  std::string resolved_root_;                      // the destination with its links resolved
-  std::unordered_set<std::string> ready_folders_;  // folders known to exist inside the destination
+  std::string resolved_root_;                        // the destination with its links resolved
+  std::unordered_set<std::string> ready_folders_;    // folders known to exist inside the destination
+  std::unordered_set<std::string> created_folders_;  // folders this run made (no trailing separator)
+  struct PendingFolder {
+    std::string path;
+    TZipHeaderInfo entry;
+    bool is_new = false;
+  };
+  std::vector<PendingFolder> pending_folders_;
+  std::optional<std::uint32_t> creation_mask_;
+  bool replacing_ = false;  // the current output replaces an existing file
 };
 
 }  // namespace kzb::zip

@@ -42,15 +42,28 @@ TSearchData::TSearchData(std::string folder, std::string mask) : folder_(std::mo
 #else
   std::error_code ec;
   fs::directory_iterator it(platform::FsPath(folder_), ec);
-  if (ec) return;  // unreadable folder: an empty listing
+  if (ec) {
+    unreadable_.push_back(folder_);  // an empty listing
+    return;
+  }
   opened_ = true;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) break;
+    if (ec) {
+      unreadable_.push_back(folder_);
+      break;
+    }
     const fs::directory_entry& entry = *it;
     std::error_code kind_ec;
     // Follows links; for plain entries the kind comes from the listing itself, without a system call.
     const fs::file_status status = entry.status(kind_ec);
-    if (kind_ec) continue;  // dangling link or vanished entry
+    if (kind_ec) {
+      // A dangling link, a loop of links or an entry deleted meanwhile is not a file to back up; anything
+      // else (no permission to look at it) is.
+      if (kind_ec != std::errc::no_such_file_or_directory && kind_ec != std::errc::too_many_symbolic_link_levels) {
+        unreadable_.push_back(folder_ + platform::FromFsPath(entry.path().filename()));
+      }
+      continue;
+    }
     if (fs::is_directory(status)) {
       entries_.push_back({platform::FromFsPath(entry.path().filename()), true});
     } else if (fs::is_regular_file(status)) {
@@ -101,7 +114,19 @@ const std::string& TSearchData::CanonicalFolder() {
 
 TDirSearch::TDirSearch(const std::string& start_folder, bool recurse, const std::string& mask)
     : mask_(mask), recurse_(recurse) {
-  stack_.push_back(std::make_unique<TSearchData>(platform::IncludeTrailingSeparator(start_folder), mask));
+  Open(platform::IncludeTrailingSeparator(start_folder));
+}
+
+void TDirSearch::Open(const std::string& folder) {
+  stack_.push_back(std::make_unique<TSearchData>(folder, mask_));
+  const std::vector<std::string>& unreadable = stack_.back()->Unreadable();
+  unreadable_.insert(unreadable_.end(), unreadable.begin(), unreadable.end());
+}
+
+std::vector<std::string> TDirSearch::TakeUnreadable() {
+  std::vector<std::string> taken;
+  taken.swap(unreadable_);
+  return taken;
 }
 
 bool TDirSearch::LeadsBackIntoWalk(const std::string& folder) {
@@ -137,7 +162,7 @@ std::string TDirSearch::NextFile(platform::SearchRec& rec) {
         top.Advance();
         continue;
       }
-      stack_.push_back(std::make_unique<TSearchData>(folder, mask_));
+      Open(folder);
       return folder;
     }
     bool matches;

@@ -12,7 +12,9 @@ namespace kzb::zip {
 // One open folder listing of a walk. It lists the folders and regular files of the folder, hidden ones
 // included, in byte order of their names so that runs are repeatable. Links are followed; dangling links,
 // devices, pipes and sockets are left out (reading a pipe would never end). Only the kind of each entry is
-// known up front; Current() fills in the size of a file when the walk reports it.
+// known up front; Current() fills in the size of a file when the walk reports it. A folder that cannot be
+// listed (or stops listing part-way) and an entry whose kind cannot be read for another reason than its
+// being gone are noted in Unreadable(), so that nothing is left out without a word.
 class TSearchData {
  public:
   TSearchData(std::string folder, std::string mask);
@@ -33,6 +35,9 @@ class TSearchData {
   // Resolved path of the folder (links followed), computed on first use; "" when it cannot be resolved.
   const std::string& CanonicalFolder();
 
+  // Paths that could not be read: the folder itself (with its trailing separator) or entries of it.
+  const std::vector<std::string>& Unreadable() const { return unreadable_; }
+
  private:
   struct Entry {
     std::string name;
@@ -45,6 +50,7 @@ class TSearchData {
   bool opened_ = false;
   bool canonical_known_ = false;
   std::string canonical_;
+  std::vector<std::string> unreadable_;
 };
 
 // One walk: the start folder and, when recursing, every subfolder below it. Folders whose names begin with
@@ -65,10 +71,16 @@ class TDirSearch {
   const std::string& Mask() const { return mask_; }
   std::size_t Depth() const { return stack_.size(); }
 
+  // The folders and entries met since the last call that could not be read (see TSearchData); the walk
+  // goes on past them.
+  std::vector<std::string> TakeUnreadable();
+
  private:
   bool LeadsBackIntoWalk(const std::string& folder);
+  void Open(const std::string& folder);
 
   std::vector<std::unique_ptr<TSearchData>> stack_;
+  std::vector<std::string> unreadable_;
   std::string mask_;
   bool recurse_;
 };

@@ -99,6 +99,9 @@ std::int64_t ResolveFileList(std::vector<std::string>& files_list, const FileLis
     platform::SearchRec rec;
     while (true) {
       std::string result = search.NextFile(rec);
+      for (const std::string& unreadable : search.TakeUnreadable()) {
+        if (context.on_unreadable) context.on_unreadable(unreadable);
+      }
       if (result.empty()) break;
       if (bare && result.size() > 2 && result[0] == '.' && platform::IsPathSeparator(result[1])) {
         result.erase(0, 2);
@@ -118,6 +121,11 @@ std::int64_t ResolveFileList(std::vector<std::string>& files_list, const FileLis
     }
   }
   return byte_total;
+}
+
+std::string FolderAsPattern(const std::string& path) {
+  if (HasWildcard(path) || !platform::DirectoryExists(path)) return path;
+  return platform::IncludeTrailingSeparator(path) + "*";
 }
 
 std::string ToShortPath(const std::string& path) {

@@ -107,8 +107,10 @@ std::string EncodeStoredName(std::string_view name, bool* needs_utf8_flag) {
 
 std::string DecodeStoredName(std::string_view stored, std::uint16_t general_flags, std::uint16_t version_made_by) {
   std::string name;
+  // A Unix host stores names as the bytes its file system holds; where names are bytes too they stay so,
+  // also when they are not UTF-8.
   if ((general_flags & kFlagUtf8) != 0 || IsPlainAscii(stored) ||
-      (IsUnixLikeHost(version_made_by) && IsValidUtf8(stored))) {
+      (IsUnixLikeHost(version_made_by) && (platform::kByteStringNames || IsValidUtf8(stored)))) {
     name.assign(stored);
   } else {
     name = Cp437ToUtf8(stored);

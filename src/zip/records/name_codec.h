@@ -4,10 +4,10 @@
 // (UTF-8) is set when the name is not plain ASCII and is valid UTF-8. A name that is not valid UTF-8 (a
 // file name with legacy bytes) is stored as it is, without bit 11.
 // Reading: with bit 11 the bytes are UTF-8 already. Without it, names from Unix-made archives (host byte 3
-// of version made by) stay as they are when they are valid UTF-8; everything else is decoded from code
-// page 437 to UTF-8. Then "/" becomes the native separator; a backslash becomes the separator too, except
-// in names from Unix hosts (where it is an ordinary character).
-// Comments are written and read as stored (no conversion).
+// of version made by) stay as they are: always where file names are byte strings (POSIX), only when they
+// are valid UTF-8 elsewhere; everything else is decoded from code page 437 to UTF-8. Then "/" becomes the native
+// separator; a backslash becomes the separator too, except in names from Unix hosts (where it is an ordinary
+// character). Comments are written and read as stored (no conversion).
 #pragma once
 
 #include <cstdint>

@@ -114,6 +114,23 @@ inline constexpr int kExtraBlockHeaderSize = 4;
 // The Zip64 extra a local header carries when it is written with room for 64-bit sizes: header plus
 // uncompressed and compressed size.
 inline constexpr int kZip64LocalExtraSize = kExtraBlockHeaderSize + 16;
+// Modification times in UTC beside the DOS date and time. The extended-timestamp block (0x5455) holds a
+// flags byte (bit 0: modification time present) and, for each flagged time, seconds since 1970-01-01 UTC
+// as 32 bits; this engine writes the modification time alone, in both headers. The NTFS block (0x000A)
+// holds 4 reserved bytes and tagged attributes; tag 1 (24 bytes) holds the modification, access and
+// creation times as 64-bit counts of 100 ns since 1601-01-01 UTC. It is read, never written.
+inline constexpr std::uint16_t kExtTimeExtraId = 0x5455;
+inline constexpr std::uint8_t kExtTimeHasModification = 0x01;
+inline constexpr int kExtTimeExtraSize = kExtraBlockHeaderSize + 5;
+inline constexpr std::uint16_t kNtfsExtraId = 0x000A;
+inline constexpr std::uint16_t kNtfsTimesTag = 0x0001;
+inline constexpr int kNtfsTimesSize = 24;
+inline constexpr std::int64_t kNtfsTicksPerSecond = 10'000'000;
+inline constexpr std::int64_t kNtfsEpochToUnix = 11'644'473'600;  // seconds from 1601-01-01 to 1970-01-01
+// The extended timestamp's 32 bits are read unsigned (up to 2106, as most readers do); only times from
+// 1970 to 2038 are written, where signed and unsigned readers agree.
+inline constexpr std::int64_t kMaxWrittenUnixTime = 0x7FFFFFFF;
+
 // Entry counts above this need the Zip64 end record (0xFFFF itself is the marker).
 inline constexpr std::int64_t kMaxClassicEntries = 0xFFFE;
 // Sizes and offsets at or above this need Zip64 fields (0xFFFFFFFF itself is the marker).
@@ -211,6 +228,16 @@ inline constexpr std::uint8_t kHostUnix = 3;
 inline constexpr std::uint8_t kHostNtfs = 10;
 inline constexpr std::uint8_t kHostVfat = 14;
 inline constexpr std::uint8_t kHostOsx = 19;
+
+// External attributes of an entry from a Unix host: the st_mode bits (file type and permissions) in the
+// high 16 bits, the DOS attributes in the low byte. Some archivers mark the Unix half with this bit while
+// naming another host.
+inline constexpr int kUnixModeShift = 16;
+inline constexpr std::uint32_t kUnixTypeMask = 0170000;
+inline constexpr std::uint32_t kUnixRegular = 0100000;
+inline constexpr std::uint32_t kUnixDirectory = 0040000;
+inline constexpr std::uint32_t kUnixPermissionMask = 0777;  // never the set-id and sticky bits
+inline constexpr std::uint32_t kUnixModeMarker = 0x8000;
 
 // Traditional encryption header in front of an encrypted entry's data.
 inline constexpr int kEncryptionHeaderSize = 12;

@@ -104,6 +104,48 @@ void PutAesExtra(std::uint8_t* p, const TZipHeaderInfo& h) {
   PutU16(data + aes_extra::kMethod, h.AesMethod());
 }
 
+// The modification time of an extra field in UTC seconds: from the first extended-timestamp block that
+// has one, else from the first NTFS block's times attribute.
+std::optional<std::int64_t> ParseTimeExtra(const std::uint8_t* extra, std::size_t length) {
+  std::optional<std::int64_t> ntfs;
+  std::size_t i = 0;
+  while (i + kExtraBlockHeaderSize <= length) {
+    const std::uint16_t id = GetU16(extra + i);
+    const std::size_t size = GetU16(extra + i + extra_block::kDataSize);
+    if (i + kExtraBlockHeaderSize + size > length) break;
+    const std::uint8_t* p = extra + i + kExtraBlockHeaderSize;
+    if (id == kExtTimeExtraId && size >= 5 && (p[0] & kExtTimeHasModification) != 0) {
+      return static_cast<std::int64_t>(GetU32(p + 1));
+    }
+    if (id == kNtfsExtraId && !ntfs) {
+      // 4 reserved bytes, then tag, size, data attributes.
+      std::size_t k = 4;
+      while (k + 4 <= size) {
+        const std::uint16_t tag = GetU16(p + k);
+        const std::size_t tag_size = GetU16(p + k + 2);
+        if (k + 4 + tag_size > size) break;
+        if (tag == kNtfsTimesTag && tag_size >= static_cast<std::size_t>(kNtfsTimesSize)) {
+          const std::uint64_t ticks = GetU64(p + k + 4);
+          if (ticks != 0 && ticks <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            ntfs = static_cast<std::int64_t>(ticks) / kNtfsTicksPerSecond - kNtfsEpochToUnix;
+          }
+          break;
+        }
+        k += 4 + tag_size;
+      }
+    }
+    i += kExtraBlockHeaderSize + size;
+  }
+  return ntfs;
+}
+
+void PutExtTimeExtra(std::uint8_t* p, std::int64_t unix_time) {
+  PutU16(p + extra_block::kId, kExtTimeExtraId);
+  PutU16(p + extra_block::kDataSize, kExtTimeExtraSize - kExtraBlockHeaderSize);
+  p[kExtraBlockHeaderSize] = kExtTimeHasModification;
+  PutU32(p + kExtraBlockHeaderSize + 1, static_cast<std::uint32_t>(unix_time));
+}
+
 constexpr std::uint64_t kMaxInt64 = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 
 }  // namespace
@@ -134,6 +176,7 @@ void TZipHeaderInfo::ResetDefaults() {
   aes_strength_ = 0;
   aes_vendor_version_ = 0;
   aes_method_ = 0;
+  unix_time_.reset();
 }
 
 void TZipHeaderInfo::SetFileName(std::string_view name) {
@@ -153,6 +196,15 @@ void TZipHeaderInfo::SetFileComment(std::optional<std::string> comment) {
   }
   file_comment_length_ = comment ? static_cast<std::uint16_t>(comment->size()) : 0;
   file_comment_ = std::move(comment);
+}
+
+std::uint32_t TZipHeaderInfo::UnixMode() const {
+  const std::uint8_t host = static_cast<std::uint8_t>(version_made_by_ >> 8);
+  const std::uint32_t mode = external_attributes_ >> kUnixModeShift;
+  if (host == kHostUnix || host == kHostOsx) return mode;
+  // Another host with the Unix half marked: only a mode that names a file type counts.
+  if ((external_attributes_ & kUnixModeMarker) != 0 && (mode & kUnixTypeMask) != 0) return mode;
+  return 0;
 }
 
 bool TZipHeaderInfo::IsDirectoryEntry() const {
@@ -177,18 +229,22 @@ namespace {
 // appends (an entry taken from another archive, without a Zip64 header of its own).
 struct LocalExtraLayout {
   bool zip64 = false;
+  bool time = false;
   bool aes = false;
   int copied = 0;
-  int Own() const { return (zip64 ? kZip64LocalExtraSize : 0) + (aes ? kAesExtraSize : 0); }
+  int Own() const {
+    return (zip64 ? kZip64LocalExtraSize : 0) + (time ? kExtTimeExtraSize : 0) + (aes ? kAesExtraSize : 0);
+  }
   int Total() const { return Own() + copied; }
 };
 
 LocalExtraLayout LayoutFor(const TZipHeaderInfo& h, bool zip64, int copied) {
   LocalExtraLayout layout;
   layout.zip64 = zip64;
-  // A copied local extra field already holds the entry's AES block; a Zip64 header replaces the copied
-  // field, so then the block is written anew.
+  // A copied local extra field already holds the entry's AES and time blocks; a Zip64 header replaces the
+  // copied field, so then the blocks are written anew.
   layout.copied = zip64 ? 0 : copied;
+  layout.time = h.WritesUnixTime() && layout.copied == 0;
   layout.aes = h.IsAes() && layout.copied == 0;
   return layout;
 }
@@ -204,7 +260,8 @@ std::int64_t TZipHeaderInfo::LocalSize(bool reserve_zip64) const {
 std::int64_t TZipHeaderInfo::CentralSize() const {
   const std::int64_t comment =
       (file_comment_length_ != 0 && file_comment_) ? static_cast<std::int64_t>(file_comment_->size()) : 0;
-  return kCentralHeaderSize + FileNameLength() + Zip64CentralExtraSize() + (IsAes() ? kAesExtraSize : 0) + comment;
+  return kCentralHeaderSize + FileNameLength() + Zip64CentralExtraSize() + (WritesUnixTime() ? kExtTimeExtraSize : 0) +
+         (IsAes() ? kAesExtraSize : 0) + comment;
 }
 
 // --- Writing ----------------------------------------------------------------------------------------------
@@ -253,6 +310,10 @@ void WriteLocalRecord(TStream& stream, const TZipHeaderInfo& h, const std::strin
     PutU64(e + kExtraBlockHeaderSize + 8, static_cast<std::uint64_t>(h.CompressedSize()));
     e += kZip64LocalExtraSize;
   }
+  if (layout.time) {
+    PutExtTimeExtra(e, *h.UnixTime());
+    e += kExtTimeExtraSize;
+  }
   if (layout.aes) PutAesExtra(e, h);
   stream.WriteBuffer(rec.data(), static_cast<std::int64_t>(rec.size()));
 }
@@ -290,10 +351,11 @@ void TZipHeaderInfo::WriteCentral(TStream& stream) const {
   bool utf8 = false;
   const std::string stored = StoredNameOrThrow(*this, &utf8);
   const int zip64_size = Zip64CentralExtraSize();
+  const int time_size = WritesUnixTime() ? kExtTimeExtraSize : 0;
   const int aes_size = IsAes() ? kAesExtraSize : 0;
   const bool has_comment = file_comment_length_ != 0 && file_comment_;
   const std::size_t comment_size = has_comment ? file_comment_->size() : 0;
-  std::vector<std::uint8_t> rec(kCentralHeaderSize + stored.size() + zip64_size + aes_size + comment_size);
+  std::vector<std::uint8_t> rec(kCentralHeaderSize + stored.size() + zip64_size + time_size + aes_size + comment_size);
   std::uint8_t* p = rec.data();
   PutU32(p, kCentralHeaderSignature);
   PutU16(p + central_header::kVersionMadeBy, WrittenVersionMadeBy(version_made_by_, utf8));
@@ -306,7 +368,7 @@ void TZipHeaderInfo::WriteCentral(TStream& stream) const {
   PutU32(p + central_header::kCompressedSize, Field32(compressed_size_));
   PutU32(p + central_header::kUncompressedSize, Field32(uncompressed_size_));
   PutU16(p + central_header::kNameLength, static_cast<std::uint16_t>(stored.size()));
-  PutU16(p + central_header::kExtraLength, static_cast<std::uint16_t>(zip64_size + aes_size));
+  PutU16(p + central_header::kExtraLength, static_cast<std::uint16_t>(zip64_size + time_size + aes_size));
   PutU16(p + central_header::kCommentLength, static_cast<std::uint16_t>(comment_size));
   PutU16(p + central_header::kDiskNumberStart,
          disk_number_start_ >= kZip64Marker16 ? kZip64Marker16 : static_cast<std::uint16_t>(disk_number_start_));
@@ -330,6 +392,10 @@ void TZipHeaderInfo::WriteCentral(TStream& stream) const {
       PutU32(q, disk_number_start_);
       q += 4;
     }
+  }
+  if (time_size != 0) {
+    PutExtTimeExtra(q, *unix_time_);
+    q += time_size;
   }
   if (aes_size != 0) {
     PutAesExtra(q, *this);
@@ -407,6 +473,7 @@ bool TZipHeaderInfo::ReadCentral(TStream& stream, const TNextVolumeHook& next_vo
   local_own_extra_ = 0;
   const AesValues aes = ParseAesExtra(extra.data(), static_cast<std::size_t>(extra_got));
   SetAes(aes.strength, aes.vendor_version, aes.method);
+  unix_time_ = ParseTimeExtra(extra.data(), static_cast<std::size_t>(extra_got));
   // Past the rest of the extra field (when it was cut short) and the comment, to the next header.
   const std::int64_t skip =
       static_cast<std::int64_t>(extra_length) - extra_got + static_cast<std::int64_t>(comment_length);
@@ -434,6 +501,7 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
   Zip64Values z;
   bool found[4] = {false, false, false, false};
   AesValues aes;
+  std::optional<std::int64_t> unix_time;
   if (extra_length > 0) {
     std::vector<std::uint8_t> extra(extra_length);
     const std::int64_t got =
@@ -441,6 +509,7 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
     ParseZip64Extra(extra.data(), static_cast<std::size_t>(got), uncompressed == kZip64Marker32,
                     compressed == kZip64Marker32, false, false, z, found);
     aes = ParseAesExtra(extra.data(), static_cast<std::size_t>(got));
+    unix_time = ParseTimeExtra(extra.data(), static_cast<std::size_t>(got));
     stream.Seek(start + kLocalHeaderSize + static_cast<std::int64_t>(name_length), kSeekBegin);
     if ((found[0] && z.uncompressed > kMaxInt64) || (found[1] && z.compressed > kMaxInt64)) {
       found[0] = found[1] = false;
@@ -467,6 +536,7 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
   local_zip64_ = false;
   local_own_extra_ = 0;
   SetAes(aes.strength, aes.vendor_version, aes.method);
+  unix_time_ = unix_time;
   return true;
 }
 

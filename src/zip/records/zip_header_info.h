@@ -6,24 +6,30 @@
 // block (id 0x0001) holding only the deferred fields, in the order uncompressed size, compressed size,
 // local header offset, disk number. A header with Zip64 fields says version needed 45.
 //
-// Central headers: reading parses the extra field for the Zip64 block and otherwise ignores it; writing
-// puts no extra field except that Zip64 block. The entry comment is not read with the header; it is read
+// Central headers: reading parses the extra field for the Zip64, time and AES blocks and otherwise ignores
+// it; writing puts those blocks only. The entry comment is not read with the header; it is read
 // on demand (ReadFileComment) from CentralHeaderPosition.
 //
-// Local headers: an entry made by this engine has no local extra field, unless WriteLocal was asked to
-// reserve room for 64-bit sizes (a file whose compressed size may reach 4 GiB) or the sizes do not fit;
-// then the header holds 0xFFFFFFFF sizes and a 20-byte Zip64 block. PatchLocal rewrites a header in place
-// with the same layout once the CRC and sizes are known.
+// Local headers: an entry made by this engine has no local extra field but its time block, unless
+// WriteLocal was asked to reserve room for 64-bit sizes (a file whose compressed size may reach 4 GiB) or
+// the sizes do not fit; then the header holds 0xFFFFFFFF sizes and a 20-byte Zip64 block. PatchLocal rewrites a header
+// in place with the same layout once the CRC and sizes are known.
 //
 // AES: an entry encrypted with WinZip AES says method 99 and carries a 0x9901 block (vendor version, key
 // strength, real method) in both headers. Reading takes it from either header; writing puts it into the
 // central header and, for an entry this engine writes, into the local header (an entry copied from another
 // archive keeps its own local extra field, which already holds the block).
 //
+// Times: an entry with a UnixTime carries an extended-timestamp block (0x5455, modification time in UTC
+// seconds) in both headers beside the DOS date and time, so it is restored to the second whatever the
+// time zone. Reading takes it from the extended-timestamp block, else from an NTFS block (0x000A).
+//
 // Names: see name_codec.h. A central header whose name needs the UTF-8 flag says host VFAT (14) instead of
 // MS-DOS (0) in version made by, because Info-ZIP's unzip reads MS-DOS names as OEM text despite the flag;
-// the attribute bits mean the same for both hosts. FileNameLength is the byte length of the stored name that WriteLocal
-// and WriteCentral write (Directory + FileName, UTF-8).
+// the attribute bits mean the same for both hosts. Entries made on Unix say host Unix (3): every reader
+// then takes a name without the flag as raw bytes and the high half of the external attributes as the
+// file's mode. FileNameLength is the byte length of the stored name that WriteLocal and
+// WriteCentral write (Directory + FileName, UTF-8).
 #pragma once
 
 #include <cstdint>
@@ -90,10 +96,11 @@ class TZipHeaderInfo {
   bool HasDataDescriptor() const { return (general_flags_ & 0x0008) != 0; }
   bool IsDirectoryEntry() const;  // stored name ends in the separator
   // Bytes of the local header as WriteLocal writes it: 30 + name + LocalExtraLength (the Zip64 block when
-  // reserve_zip64 is given and LocalExtraLength does not already count it, and the AES block of an AES
-  // entry).
+  // reserve_zip64 is given and LocalExtraLength does not already count it, the extended-timestamp block
+  // and the AES block of an AES entry).
   std::int64_t LocalSize(bool reserve_zip64 = false) const;
-  // Bytes WriteCentral writes: 46 + name + Zip64 block (when needed) + AES block + comment.
+  // Bytes WriteCentral writes: 46 + name + Zip64 block (when needed) + extended-timestamp block + AES
+  // block + comment.
   std::int64_t CentralSize() const;
   // Whether the central header needs the Zip64 block, and that block's size (0 when not needed).
   bool NeedsZip64Central() const { return Zip64CentralExtraSize() != 0; }
@@ -106,6 +113,9 @@ class TZipHeaderInfo {
   bool IsAes() const { return compression_method_ == kMethodAes && aes_strength_ != 0; }
   // The method that decodes the data: the AES block's real method for an AES entry, else CompressionMethod.
   std::uint16_t DataMethod() const { return IsAes() ? aes_method_ : compression_method_; }
+  // The st_mode bits (file type and permissions) the external attributes carry for a Unix host (or with
+  // the marker some archivers set for another host); 0 when the entry has none.
+  std::uint32_t UnixMode() const;
 
   // --- Fields --------------------------------------------------------------------------------------------
   std::uint16_t VersionMadeBy() const { return version_made_by_; }
@@ -167,6 +177,13 @@ class TZipHeaderInfo {
     aes_vendor_version_ = vendor_version;
     aes_method_ = method;
   }
+  // Modification time in seconds since 1970-01-01 UTC, when the entry has one (from an extended-timestamp
+  // or NTFS block, or set by the writer); written as an extended-timestamp block when it lies in
+  // 1970..2038.
+  const std::optional<std::int64_t>& UnixTime() const { return unix_time_; }
+  void SetUnixTime(std::optional<std::int64_t> seconds) { unix_time_ = seconds; }
+  // Whether the headers get the extended-timestamp block.
+  bool WritesUnixTime() const { return unix_time_ && *unix_time_ >= 0 && *unix_time_ <= kMaxWrittenUnixTime; }
   bool ExtractMark() const { return extract_mark_; }
   void SetExtractMark(bool mark) { extract_mark_ = mark; }
 
@@ -196,6 +213,7 @@ class TZipHeaderInfo {
   std::uint8_t aes_strength_;
   std::uint16_t aes_vendor_version_;
   std::uint16_t aes_method_;
+  std::optional<std::int64_t> unix_time_;
 };
 
 }  // namespace kzb::zip

@@ -50,9 +50,12 @@ struct TMultiZipInfo {
 };
 
 // Why the writer skips a file (OnSkippingFile): an entry of the same stored name is already in the new
-// archive, or the file cannot be opened (or changed while it was read and could not be stored consistently).
+// archive; the file cannot be opened or read (or changed while it was read and could not be stored
+// consistently); a folder of a pattern's walk cannot be listed (FName: the folder with its trailing
+// separator) or an entry of it cannot be looked at, so whatever it holds is left out.
 inline constexpr TSkipReason kSkipDuplicateName = static_cast<TSkipReason>(1);
 inline constexpr TSkipReason kSkipCannotOpen = static_cast<TSkipReason>(2);
+inline constexpr TSkipReason kSkipCannotList = static_cast<TSkipReason>(3);
 
 enum class TUpdateAction {
   uaReplacing = 0,  // an existing entry is being replaced by its newer file

@@ -7,7 +7,10 @@
 // bytes than it is given ends the run with ENotEnoughRoom when the volume is closed.
 #include "zip/writer/volume_output.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <system_error>
@@ -23,8 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Prefix of the temporary files the writer makes beside an archive.
-constexpr const char* kTempPrefix = "kzb";
 // RoomLeft without a limit: large, but far from overflowing when sizes are added to it.
 constexpr std::int64_t kUnlimitedRoom = std::numeric_limits<std::int64_t>::max() / 4;
 
@@ -70,7 +71,7 @@ void TVolumeOutput::CreateVolume(const std::string& final_name, std::int64_t lim
   VolumeFile volume;
   volume.final_name = final_name;
   try {
-    volume.temp_name = platform::CreateTempFile(FolderOf(final_name), kTempPrefix);
+    volume.temp_name = platform::CreateTempFile(FolderOf(final_name), kWriterTempPrefix);
   } catch (const platform::EFCreateError& error) {
     // Report the archive, not the temporary name: "Cannot create file \"NAME\". CAUSE".
     const std::string text = error.what();
@@ -168,6 +169,18 @@ std::string TVolumeOutput::Commit() {
     volume.temp_name.clear();
   }
   committed_ = true;
+  if (options_.flush_to_disk) {
+    // The files were flushed before they were closed; this makes their names last as well.
+    std::vector<std::string> folders;
+    for (const std::string& name : finals) {
+      const std::string folder = FolderOf(name);
+      if (std::find(folders.begin(), folders.end(), folder) != folders.end()) continue;
+      folders.push_back(folder);
+      if (!platform::SyncDirectory(folder)) {
+        throw platform::EFileError("Cannot write folder \"" + folder + "\". " + std::strerror(errno));
+      }
+    }
+  }
   return finals.back();
 }
 
@@ -176,7 +189,9 @@ void TVolumeOutput::Discard() noexcept {
   limited_.reset();
   file_.reset();
   for (VolumeFile& volume : volumes_) {
-    if (!volume.temp_name.empty()) platform::DeleteFile(volume.temp_name);
+    // A temporary file that cannot be removed now carries this process's id in its name; the next backup
+    // run into the folder removes it (see IsAbandonedTempName).
+    if (!volume.temp_name.empty()) (void)platform::DeleteFile(volume.temp_name);
     volume.temp_name.clear();
   }
 }

@@ -12,6 +12,10 @@
 
 namespace kzb::zip {
 
+// Prefix of the temporary files the writer makes beside an archive (platform::CreateTempFile adds the
+// process id, so a leftover of a killed run can be told from a file that is still being written).
+inline constexpr char kWriterTempPrefix[] = "kzb";
+
 // Every file is written under a temporary name in the folder of its final name and renamed into place by
 // Commit, after the whole run has succeeded; Discard (or destruction without Commit) deletes what was
 // written. So a failed run never leaves a partial archive behind and never touches an existing one.
@@ -33,7 +37,7 @@ class TVolumeOutput {
     std::function<void(int next_disk, std::string& name)> ask_next_name;
     // Told that the next volume (1-based) is about to be created.
     std::function<void(int disk_num)> prepare_next_disk;
-    bool flush_to_disk = false;      // fsync every volume before it is closed
+    bool flush_to_disk = false;      // fsync every volume before it is closed, and its folder after Commit
     std::int64_t device_limit = -1;  // test seam: a device that takes only this many bytes per volume
     std::int32_t buffer_size = kDefaultBufferSize;
   };
@@ -61,7 +65,9 @@ class TVolumeOutput {
   // Raises ENotEnoughRoom when the device took fewer bytes than it was given.
   void Close();
   // Renames every volume to its final name (an existing file of that name is replaced and lends its
-  // permission bits; new files get rw-r--r--). Returns the final name of the last volume.
+  // permission bits; new files get rw-r--r--). With flush_to_disk the folders of the volumes are flushed
+  // too, so that the new names survive a power loss (a device error there raises EFileError). Returns the
+  // final name of the last volume.
   std::string Commit();
   // Deletes every file written so far (never raises).
   void Discard() noexcept;

@@ -8,14 +8,12 @@
 // was.
 //
 // One file is read once (twice with a traditional password: that cipher's header needs the CRC before any
-// data is written; AES needs no such pass). Its data is staged in memory while it is small, so the local header can be
-// written once with its final values and no seek is needed; a large entry spills into the archive behind a provisional
-// local header that is patched when the sizes are known (or, for volumes, into a temporary entry file, because a header
-// must be final before its data starts on a volume). Reading stops at the size the file had when it was opened, so a
-// file that grows while it is read is stored as a consistent prefix; one that shrinks is stored as what was read. With
-// a password, data that differs between the CRC pass and the data pass would give a header check byte that does not
-// match, so such an entry is rolled back and written again, and skipped (OnSkippingFile, reason 2) when it changes a
-// second time.
+// data is written; AES needs no such pass); how its data reaches the archive is zip_run_data.cpp's part.
+// Reading stops at the size the file had when it was opened, so a file that grows while it is read is
+// stored as a consistent prefix; one that shrinks is stored as what was read. With a password, data that
+// differs between the CRC pass and the data pass would give a header check byte that does not match, so
+// such an entry is rolled back and written again, and skipped (OnSkippingFile, reason 2) when it changes
+// a second time.
 //
 // AES entries (WinZip AES, method 99): a fresh random salt per entry, the salt and password verifier in
 // front of the data, the encrypted compressed bytes, the 10-byte authentication code behind them. Entries
@@ -38,7 +36,6 @@
 #include "zip/writer/zip_run.h"
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <system_error>
 
@@ -75,11 +72,6 @@ constexpr std::int64_t kZfcBytesPerFileWithPaths = 83;
 constexpr std::int64_t kZfcBytesPerFile = 58;
 constexpr std::int64_t kZfcBytesFixed = 2070;
 
-// A read error of a source file (as opposed to an error of the archive being written).
-struct InputReadError {
-  std::string message;
-};
-
 }  // namespace
 
 ZipRun::~ZipRun() = default;
@@ -94,6 +86,29 @@ std::uint32_t ZipRun::FileDosTime(const std::string& path) {
   } catch (const std::exception&) {
     return FixDosDateTime(platform::DateTime::Now().ToDos());
   }
+}
+
+void ZipRun::DescribeFile(const std::string& path, bool folder, TZipHeaderInfo& header) {
+  header.SetVersionMadeBy(static_cast<std::uint16_t>((platform::kArchiveHostSystem << 8) | kVersionDefault));
+  platform::FileStatus status;
+  bool known = false;
+  try {
+    known = platform::GetFileStatus(path, status);
+  } catch (const std::exception&) {
+    known = false;
+  }
+  if (!known) {
+    // Gone since it was listed: the entry still gets a time, and plain attributes.
+    header.SetFileDateTime(FixDosDateTime(platform::DateTime::Now().ToDos()));
+    header.SetUnixTime(std::nullopt);
+    if (!folder) header.SetExternalAttributes(platform::kFaArchive);
+    return;
+  }
+  header.SetFileDateTime(FixDosDateTime(status.time.ToDos()));
+  header.SetUnixTime(status.unix_time);
+  // Folder entries from a host without a mode keep the default attributes.
+  if (!folder || platform::kArchiveHostSystem == kHostUnix)
+    header.SetExternalAttributes(platform::ArchiveAttributes(status));
 }
 
 // --- The run ---------------------------------------------------------------------------------------------
@@ -183,6 +198,10 @@ void ZipRun::ResolveFiles() {
   };
   context.on_recursing_file = [this](const std::string& path) {
     if (zip_.OnRecursingFile) zip_.OnRecursingFile(zip_, path);
+  };
+  context.on_unreadable = [this](const std::string& path) {
+    bool retry = false;
+    if (zip_.OnSkippingFile) zip_.OnSkippingFile(zip_, kSkipCannotList, path, -1, retry);
   };
   context.process_messages = [this]() { zip_.ProcessMessages(); };
   byte_total_ = ResolveFileList(zip_.FilesList(), context);
@@ -285,7 +304,16 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
   std::error_code ec;
   if (!EndsWithSeparator(path)) {
     const fs::file_status status = fs::status(platform::FsPath(path), ec);
-    if (ec || !fs::exists(status)) return false;  // vanished since the list was made
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+      bool retry = false;  // cannot be looked at: as a file that cannot be opened
+      if (zip_.OnSkippingFile) zip_.OnSkippingFile(zip_, kSkipCannotOpen, path, -1, retry);
+      return false;
+    }
+    if (ec || !fs::exists(status)) {
+      // Gone since the list was made: said, so that a file deleted meanwhile is not left out unnoticed.
+      if (zip_.OnNoSuchFile) zip_.OnNoSuchFile(zip_, path);
+      return false;
+    }
     if (fs::is_directory(status)) path += platform::kPathSeparator;
   }
   if (EndsWithSeparator(path)) return WriteFolderEntry(path, header);
@@ -305,9 +333,7 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
       if (!retry) return false;
     }
   }
-  const std::int64_t attributes = platform::GetFileAttributes(path);
-  header.SetExternalAttributes(attributes < 0 ? platform::kFaArchive : static_cast<std::uint32_t>(attributes));
-  header.SetFileDateTime(FileDosTime(path));
+  DescribeFile(path, false, header);
   file_size_ = input_->Size();
   header.SetUncompressedSize(file_size_);
   header.SetFileName(platform::ExtractFileName(NamingPath(path)));
@@ -361,8 +387,9 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
     return false;
   }
   input_.reset();
-  // The file is in the archive: a later backup of changed files only need not take it again.
-  if (zip_.reset_archive_bit_on_zip_) platform::ClearArchiveAttribute(path);
+  // The file is in the archive: a later backup of changed files only need not take it again. A bit that
+  // cannot be cleared only makes that later backup take the file once more.
+  if (zip_.reset_archive_bit_on_zip_) (void)platform::ClearArchiveAttribute(path);
   if (zip_.OnEndZip) {
     zip_.OnEndZip(zip_, path, header.UncompressedSize(), header.CompressedSize(), output_->Position());
   }
@@ -492,14 +519,7 @@ ZipRun::EntryOutcome ZipRun::WriteFileEntry(TZipHeaderInfo& header, std::int64_t
 
 bool ZipRun::WriteFolderEntry(const std::string& path, TZipHeaderInfo& header) {
   const std::string folder = platform::ExcludeTrailingSeparator(path);
-  std::uint32_t time;
-  try {
-    time = platform::DirectoryExists(folder) ? FixDosDateTime(platform::GetFileTime(folder).ToDos())
-                                             : FixDosDateTime(platform::DateTime::Now().ToDos());
-  } catch (const std::exception&) {
-    time = FixDosDateTime(platform::DateTime::Now().ToDos());
-  }
-  header.SetFileDateTime(time);
+  DescribeFile(platform::DirectoryExists(folder) ? folder : std::string(), true, header);
   header.SetCompressedSize(0);
   header.SetUncompressedSize(0);
   header.SetCompressionMethod(kMethodStored);
@@ -527,12 +547,6 @@ bool ZipRun::WriteFolderEntry(const std::string& path, TZipHeaderInfo& header) {
   }
   if (zip_.OnEndZip) zip_.OnEndZip(zip_, path, 0, 0, 0);
   return true;
-}
-
-int ZipRun::Percent(std::int64_t done, std::int64_t total) {
-  if (total <= 0) return 0;
-  const double value = std::round(static_cast<double>(done) * 100.0 / static_cast<double>(total));
-  return static_cast<int>(std::clamp(value, 0.0, 100.0));
 }
 
 // --- Data path -------------------------------------------------------------------------------------------
@@ -570,59 +584,6 @@ std::optional<DeflateResult> ZipRun::WritePacked(TPackAhead::File& file) {
   first.compressed_size = total;
   if (file.pieces > 1) first.stored = false;
   return first;
-}
-
-std::int64_t ZipRun::ReadInput(std::uint8_t* buffer, std::int64_t max) {
-  const std::int64_t room = input_limit_ - file_bytes_;
-  if (room <= 0 || max <= 0) return 0;
-  std::int64_t n;
-  try {
-    n = input_->Read(buffer, std::min(max, room));
-  } catch (const platform::EFileError& error) {
-    throw InputReadError{error.what()};
-  }
-  if (n <= 0) return 0;
-  file_bytes_ += n;
-  crc_register_ = UpdateCrcRegister(crc_register_, buffer, static_cast<std::size_t>(n));
-  bytes_done_ += n;
-  if (zip_.OnFilePercentDone) {
-    int percent = Percent(file_bytes_, file_size_);
-    if (multi_volume_) percent /= 2;
-    FireFilePercent(percent);
-  }
-  FireTotalPercent();
-  return n;
-}
-
-void ZipRun::WriteOutput(const std::uint8_t* data, std::int64_t count) {
-  if (count <= 0) return;
-  if (encrypting_) {
-    if (encrypt_buffer_.size() < static_cast<std::size_t>(count))
-      encrypt_buffer_.resize(static_cast<std::size_t>(count));
-    if (aes_encrypting_) {
-      aes_->Encrypt(data, encrypt_buffer_.data(), static_cast<std::size_t>(count));
-    } else {
-      crypt_.EncryptBuffer(data, encrypt_buffer_.data(), static_cast<std::size_t>(count));
-    }
-    SinkWrite(encrypt_buffer_.data(), count);
-  } else {
-    SinkWrite(data, count);
-  }
-  zip_.ProcessMessages();
-}
-
-void ZipRun::FireFilePercent(std::int64_t percent) {
-  if (!zip_.OnFilePercentDone || percent == last_file_percent_) return;
-  last_file_percent_ = static_cast<int>(percent);
-  zip_.OnFilePercentDone(zip_, static_cast<int>(percent));
-}
-
-void ZipRun::FireTotalPercent() {
-  if (!zip_.OnTotalPercentDone) return;
-  const int percent = Percent(bytes_done_, byte_total_);
-  if (percent == last_total_percent_) return;
-  last_total_percent_ = percent;
-  zip_.OnTotalPercentDone(zip_, percent);
 }
 
 // --- Central directory, end record, finish ---------------------------------------------------------------
@@ -685,7 +646,8 @@ void ZipRun::Finish() {
   for (const std::string& path : dispose_list_) {
     bool skip = false;
     if (zip_.OnDisposeFile) zip_.OnDisposeFile(zip_, path, skip);
-    if (!skip) platform::DeleteFile(path);
+    // A source file that cannot be deleted simply stays where it was: nothing is lost by that.
+    if (!skip) (void)platform::DeleteFile(path);
   }
 
   // The reader side now shows the archive just written.

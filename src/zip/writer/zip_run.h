@@ -59,6 +59,16 @@ class ZipRun {
   static bool EndsWithSeparator(const std::string& path);
   // The file's modification time as a DOS date-time (now, when it cannot be read).
   static std::uint32_t FileDosTime(const std::string& path);
+  // The entry's host, attributes and times from the file or folder at path (folder: a folder entry; an
+  // empty or vanished path gives the current time).
+  static void DescribeFile(const std::string& path, bool folder, TZipHeaderInfo& header);
+  // Whether the file or folder at path changed after the entry's time.
+  static bool IsNewerThan(const std::string& path, const TZipHeaderInfo& entry);
+
+  // A read error of a source file (as opposed to an error of the archive being written).
+  struct InputReadError {
+    std::string message;
+  };
 
   void ResolveFiles();
   void OpenOutput();
@@ -82,13 +92,14 @@ class ZipRun {
   std::string StoredKey(const std::string& path) const;
   void AddToNewDirectory(std::unique_ptr<TZipHeaderInfo> entry);
 
-  // The data path of one file.
+  // The data path of one file (zip_run_data.cpp).
   std::int64_t ReadInput(std::uint8_t* buffer, std::int64_t max);
   void WriteOutput(const std::uint8_t* data, std::int64_t count);
   void SinkBegin(TZipHeaderInfo& header, bool reserve_zip64);
   void SinkWrite(const std::uint8_t* data, std::int64_t count);
   void SinkFinish();
   void SinkAbort();
+  void RemoveSinkTempFile();
   void PlaceLocalHeader(TZipHeaderInfo& header);
   void CopyToVolumes(TStream* source, const std::uint8_t* memory, std::int64_t count, std::int64_t uncompressed);
 

@@ -42,9 +42,7 @@ void ZipRun::UpdatePass() {
       found->second.pop_front();
       consumed[j] = true;
       const std::string& path = files[j];
-      const bool newer = zip_.zip_action_ == TZipAction::zaReplace ||
-                         FileDosTime(EndsWithSeparator(path) ? platform::ExcludeTrailingSeparator(path) : path) >
-                             FixDosDateTime(copy->FileDateTime());
+      const bool newer = zip_.zip_action_ == TZipAction::zaReplace || IsNewerThan(path, *copy);
       if (newer && (platform::FileExists(path) || platform::DirectoryExists(path))) {
         if (zip_.OnUpdate) zip_.OnUpdate(zip_, TUpdateAction::uaReplacing, static_cast<int>(i));
         auto header = std::make_unique<TZipHeaderInfo>();
@@ -71,6 +69,15 @@ void ZipRun::UpdatePass() {
     if (!consumed[j]) remaining.push_back(std::move(files[j]));
   }
   files = std::move(remaining);
+}
+
+// Compared in UTC seconds when the entry has its time in UTC (a change of time zone or daylight saving
+// time between two runs then neither hides a change nor takes every file again), else as DOS date-times.
+bool ZipRun::IsNewerThan(const std::string& path, const TZipHeaderInfo& entry) {
+  const std::string file = EndsWithSeparator(path) ? platform::ExcludeTrailingSeparator(path) : path;
+  platform::FileStatus status;
+  if (entry.UnixTime() && platform::GetFileStatus(file, status)) return status.unix_time > *entry.UnixTime();
+  return FileDosTime(file) > FixDosDateTime(entry.FileDateTime());
 }
 
 void ZipRun::CopyEntry(TZipHeaderInfo& entry) {

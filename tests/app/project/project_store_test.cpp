@@ -109,7 +109,7 @@ TEST_F(ProjectStoreTest, SaveWritesEveryKeyInOrder) {
                 "Encryption=1\n"
                 "Whether store path in Zip=1\n"
                 "Whether store comment in Zip=1\n"
-                "Comment=  two leading blanks\n"
+                "Comment=\"  two leading blanks\"\n"  // quoted: blanks around a value are not read
                 "BackupMode=0\n"
                 "StartTime_or_Increase=08:00:00\n"
                 "PackLevel=9\n"
@@ -199,7 +199,11 @@ TEST_F(ProjectStoreTest, SamePasswordStoredDifferentlyForAAndAB) {
 }
 
 TEST_F(ProjectStoreTest, StoredPasswordWithoutHashIsRead) {
-  WriteFileText(IniPath(), "[A]\nPassword= S\n");
+  // Scrambled with the key "A1": "xy" gives "9H"; "ab" gives " S", whose blank needs the quotes.
+  WriteFileText(IniPath(), "[A]\nPassword=9H\n");
+  Load("A");
+  EXPECT_EQ(F().password, "xy");
+  WriteFileText(IniPath(), "[A]\nPassword=\" S\"\n");
   Load("A");
   EXPECT_EQ(F().password, "ab");
 }

@@ -12,7 +12,7 @@ namespace {
 class ArchiveListingTest : public RunsTest {
  protected:
   ArchiveListingTest() {
-    platform::ForceDirectories(ListDir());
+    EXPECT_TRUE(platform::ForceDirectories(ListDir()));
     Start({ProjectSetup{}});
   }
   std::string ListDir() const { return dir_ / "list/"; }
@@ -21,7 +21,7 @@ class ArchiveListingTest : public RunsTest {
   // A file named like an archive (the listing does not read it unless it is the first row).
   void MakeFile(const std::string& name, std::size_t size, const char* time = "2024-03-01 12:00:00") {
     test::WriteFileBytes(ListDir() + name, std::vector<std::uint8_t>(size, 'x'));
-    platform::SetFileTime(ListDir() + name, At(time));
+    EXPECT_TRUE(platform::SetFileTime(ListDir() + name, At(time)));
   }
   // A real archive of the source tree, with folder paths.
   void MakeArchive(const std::string& name) {
@@ -114,7 +114,9 @@ TEST_F(ArchiveListingTest, EmptyOrMissingFolderListsNothing) {
   Browser().SetFolder(ListDir());
   ASSERT_FALSE(Browser().Entries().empty());
   for (const std::string& folder : {dir_ / "empty/", dir_ / "missing/"}) {
-    if (folder == dir_ / "empty/") platform::ForceDirectories(folder);
+    if (folder == dir_ / "empty/") {
+      EXPECT_TRUE(platform::ForceDirectories(folder));
+    }
     Browser().SetFolder(folder);
     EXPECT_TRUE(Browser().Rows().empty());
     EXPECT_TRUE(Browser().Entries().empty());
@@ -129,8 +131,8 @@ TEST_F(ArchiveListingTest, OnlyZipFilesDirectlyInTheFolderAreListed) {
   MakeFile("a.ZIP", 1);
   MakeFile("notes.txt", 1);
   MakeFile(".hidden.zip", 1);
-  platform::ForceDirectories(ListDir() + "folder.zip");
-  platform::ForceDirectories(ListDir() + "sub");
+  EXPECT_TRUE(platform::ForceDirectories(ListDir() + "folder.zip"));
+  EXPECT_TRUE(platform::ForceDirectories(ListDir() + "sub"));
   MakeFile("sub/inner.zip", 1);
   Browser().SetFolder(ListDir());
   EXPECT_EQ(Names(), std::vector<std::string>{"a.ZIP"});
@@ -202,7 +204,7 @@ TEST_F(ZipFileOperationsTest, DeclinedDeleteStillRefreshes) {
 TEST_F(ZipFileOperationsTest, CopyAsksBeforeOverwriting) {
   MakeFile("a.zip", 3);
   const std::string other = dir_ / "other";  // no trailing separator
-  platform::ForceDirectories(other);
+  EXPECT_TRUE(platform::ForceDirectories(other));
   test::WriteFileText(other + "/a.zip", "keep");
   Browser().SetFolder(ListDir().substr(0, ListDir().size() - 1));
 

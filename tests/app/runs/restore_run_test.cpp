@@ -16,7 +16,7 @@ namespace {
 class RestoreRunTest : public RunsTest {
  protected:
   RestoreRunTest() {
-    platform::ForceDirectories(ArchiveDir());
+    EXPECT_TRUE(platform::ForceDirectories(ArchiveDir()));
     Start({ProjectSetup{}});
     Restore().SetDestDir(OutDir());
   }
@@ -81,7 +81,7 @@ TEST_F(RestoreRunTest, TheQuestionSummarisesTheRunAndNoChangesNothing) {
 }
 
 TEST_F(RestoreRunTest, SuccessfulRestoreRecreatesTheTreeAndLogsSucceeds) {
-  platform::SetFileTime(SourceDir() + "sub/b.txt", At("2023-06-01 10:20:30"));
+  EXPECT_TRUE(platform::SetFileTime(SourceDir() + "sub/b.txt", At("2023-06-01 10:20:30")));
   const std::string archive = MakeArchive("a.zip");
   Select("a.zip");
   ui_.QueueYesNo(true);
@@ -121,6 +121,29 @@ TEST_F(RestoreRunTest, KeptExistingFilesAreNoFailure) {
   ASSERT_EQ(Restore().SpRestoreClick().outcome, RestoreOutcome::kSucceeded);  // mode Never by default
   EXPECT_EQ(test::ReadFileText(OutDir() + "/a.txt"), "mine");
   EXPECT_TRUE(platform::FileExists(OutDir() + "/sub/b.txt"));
+}
+
+// A read-only file comes back read-only; restoring again with "always" replaces it like any other file.
+TEST_F(RestoreRunTest, ARestoredReadOnlyFileIsReplacedByTheNextRestore) {
+  ASSERT_TRUE(platform::SetFileAttributes(SourceDir() + "a.txt", platform::kFaReadOnly));
+  MakeArchive("a.zip");
+  Select("a.zip");
+  Restore().SetOverwriteMode(zip::TUZOverwriteMode::Always);
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE(run);
+    ui_.QueueYesNo(true);
+    if (run == 2) {
+      ASSERT_TRUE(platform::SetFileAttributes(OutDir() + "/a.txt", 0));
+      test::WriteFileText(OutDir() + "/a.txt", "changed since");
+      ASSERT_TRUE(platform::SetFileAttributes(OutDir() + "/a.txt", platform::kFaReadOnly));
+    }
+    const RestoreResult result = Restore().SpRestoreClick();
+    ASSERT_EQ(result.outcome, RestoreOutcome::kSucceeded);
+    EXPECT_TRUE(result.problems.empty());
+    EXPECT_EQ(test::ReadFileText(OutDir() + "/a.txt"), "alpha\n");
+    EXPECT_NE(platform::GetFileAttributes(OutDir() + "/a.txt") & platform::kFaReadOnly, 0);
+  }
+  ASSERT_TRUE(platform::SetFileAttributes(SourceDir() + "a.txt", 0));
 }
 
 TEST_F(RestoreRunTest, WrongPasswordFailsWithTwoMessagesAndOneLogEntry) {

@@ -110,8 +110,8 @@ struct ProjectSetup {
 class RunsTest : public ::testing::Test {
  protected:
   RunsTest() : clock_(At("2024-03-04 10:00:00")) {
-    platform::ForceDirectories(DataDir());
-    platform::ForceDirectories(DestDir());
+    EXPECT_TRUE(platform::ForceDirectories(DataDir()));
+    EXPECT_TRUE(platform::ForceDirectories(DestDir()));
     test::WriteFileText(SourceDir() + "a.txt", "alpha\n");
     test::WriteFileText(SourceDir() + "sub/b.txt", "bravo bravo bravo\n");
   }

@@ -198,6 +198,9 @@ TEST_F(SchedulerTest, ARefusedRunDropsTheRestOfTheTick) {
   EXPECT_EQ(Started(report), std::vector<std::string>{"Alpha"});
   EXPECT_TRUE(report.dropped_rest);
   EXPECT_EQ(ui_.ModalTexts(), std::vector<std::string>{"Please select files to backup"});
+  // Nobody watched the refusal: the log tells.
+  EXPECT_EQ(LogLines(), std::vector<std::string>{
+                            "Backup|Fails|Alpha|The scheduled backup did not start: Please select files to backup"});
   ExpectTime(NextRun(0), "2024-03-05 08:00:00");
   ExpectTime(NextRun(1), "2024-03-04 08:00:00");
   EXPECT_EQ(Started(Sched().Tick()), std::vector<std::string>{"Beta"});
@@ -247,14 +250,39 @@ TEST_F(SchedulerTest, AnInterruptedRunLetsTheTickGoOnAndAFailedOneEndsIt) {
   EXPECT_EQ(report.starts[1].result.outcome, BackupOutcome::kSucceeded);
 
   clock_.Set(At("2024-03-05 10:00:00"));
-  platform::DeleteFile(DestDir() + "Alpha2.zip");
+  EXPECT_TRUE(platform::DeleteFile(DestDir() + "Alpha2.zip"));
   test::WriteFileBytes(SourceDir() + "big.bin", test::RandomBytes(200000, 3));
   Backup().Writer().SetOutputDeviceLimit(30000);
   report = Sched().Tick();
   EXPECT_EQ(Started(report), std::vector<std::string>{"Alpha"});
   EXPECT_EQ(report.starts[0].result.outcome, BackupOutcome::kFailed);
+  EXPECT_EQ(LogLines().back().rfind("Backup|Fails|Alpha|" + DestDir() + "Alpha2.zip  Not enough room", 0), 0u)
+      << LogLines().back();
   EXPECT_TRUE(report.dropped_rest);
   ExpectTime(NextRun(1), "2024-03-05 08:00:00");  // Beta waits for the next tick
+}
+
+TEST_F(SchedulerTest, AProjectThatCannotBeLoadedIsLogged) {
+  Application& app = Start({Daily("Alpha")});
+  app.ProjectFile().WriteString("Alpha", "NewDateTime", "2024-13-01 10:00:00");
+  TickReport report = Sched().Tick();
+  ASSERT_EQ(report.starts.size(), 1u);
+  EXPECT_FALSE(report.starts[0].loaded);
+  ASSERT_EQ(ui_.ModalTexts().size(), 1u);
+  EXPECT_EQ(LogLines(),
+            std::vector<std::string>{"Backup|Fails|Alpha|The scheduled backup did not start: " + ui_.ModalTexts()[0]});
+}
+
+// A run lock that cannot be taken at all holds the ticks off like another process's run, and says why.
+TEST_F(SchedulerTest, ARunLockThatCannotBeOpenedIsReported) {
+  Start({Daily("Docs")});
+  ASSERT_TRUE(platform::ForceDirectories(BackupRunLockPath(DataDir())));
+  TickReport report = Sched().Tick();
+  EXPECT_EQ(report.skipped, TickSkip::kLockFailed);
+#ifndef _WIN32  // Windows words it differently from version to version
+  EXPECT_NE(report.failure.find("Is a directory"), std::string::npos) << report.failure;
+#endif
+  ExpectTime(NextRun(0), "2024-03-04 08:00:00");
 }
 
 TEST_F(SchedulerTest, TicksStandAsideForOtherProcesses) {

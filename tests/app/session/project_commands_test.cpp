@@ -86,6 +86,7 @@ TEST_F(ProjectCommandsTest, RenameMovesSectionRetentionAndPassword) {
   Application& app = Start(kTwoProjects, "[Docs]\nMax=5\nHead=3\nN1=/b/Docs1.zip\nN2=/b/Docs2.zip\nN3=/b/Docs3.zip\n");
   const std::string password = app.Panel().Fields().password;
   ASSERT_FALSE(password.empty());
+  Ini().WriteString("Docs", "Pending Archive", "/b/Docs4.zip");  // a killed run's record
   ui_.QueueText("  Archive  ");
   ASSERT_TRUE(app.RenameProject());
   EXPECT_EQ(app.Projects().SelectedName(), "Archive");
@@ -96,6 +97,7 @@ TEST_F(ProjectCommandsTest, RenameMovesSectionRetentionAndPassword) {
   EXPECT_EQ(ini.ReadString("Common", "Count0", ""), "Archive");
   EXPECT_EQ(ini.ReadString("Archive", "Filename prefix", ""), "Docs");
   EXPECT_EQ(ini.ReadString("Archive", "Password", ""), EncodeProjectPassword(password, "Archive"));
+  EXPECT_EQ(ini.ReadString("Archive", "Pending Archive", ""), "/b/Docs4.zip");
   // "Last Project" is written only at close.
   EXPECT_EQ(ini.ReadString("Common", "Last Project", ""), "Docs");
   EXPECT_EQ(ReadFileText(StorePath()), "[Archive]\nMax=5\nHead=3\nN1=/b/Docs1.zip\nN2=/b/Docs2.zip\nN3=/b/Docs3.zip\n");

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -234,11 +235,11 @@ TEST(ZipHeaderInfoTest, ForeignExtraFields) {
     EXPECT_EQ(h.UncompressedSize(), c.want_uncompressed);
     EXPECT_EQ(h.LocalHeaderOffset(), c.want_offset);
     EXPECT_EQ(h.CentralExtraLength(), c.extra.size());
-    // Written back: no foreign bytes, only a Zip64 block when a value needs it.
+    // Written back: no foreign bytes, only a Zip64 block when a value needs it and the time block.
     TMemoryStream out;
     h.WriteCentral(out);
     EXPECT_EQ(out.Size(), h.CentralSize());
-    EXPECT_EQ(GetU16(&out.Bytes()[30]), h.Zip64CentralExtraSize());
+    EXPECT_EQ(GetU16(&out.Bytes()[30]), h.Zip64CentralExtraSize() + (h.WritesUnixTime() ? kExtTimeExtraSize : 0));
   }
   TMemoryStream foreign(ForeignCentral("n.txt", std::vector<std::uint8_t>(24, 0), 1, 2, 3));
   TZipHeaderInfo h;
@@ -436,6 +437,143 @@ TEST(ZipHeaderInfoAesTest, AesBlockInBothHeaders) {
   ASSERT_TRUE(back.ReadCentral(central));
   EXPECT_FALSE(back.IsAes());
   EXPECT_EQ(back.DataMethod(), kMethodAes);
+}
+
+// An NTFS extra block: 4 reserved bytes, then the given tag with its data.
+std::vector<std::uint8_t> NtfsBlock(std::uint16_t tag, std::vector<std::uint8_t> data) {
+  std::vector<std::uint8_t> b(8 + 4 + data.size());
+  PutU16(b.data(), kNtfsExtraId);
+  PutU16(b.data() + 2, static_cast<std::uint16_t>(b.size() - 4));
+  PutU16(b.data() + 8, tag);
+  PutU16(b.data() + 10, static_cast<std::uint16_t>(data.size()));
+  std::copy(data.begin(), data.end(), b.begin() + 12);
+  return b;
+}
+
+std::vector<std::uint8_t> NtfsTimes(std::int64_t unix_seconds) {
+  std::vector<std::uint8_t> data(24, 0);
+  PutU64(data.data(), static_cast<std::uint64_t>((unix_seconds + kNtfsEpochToUnix) * kNtfsTicksPerSecond + 1234567));
+  return data;
+}
+
+TEST(ZipHeaderInfoTimeTest, TimeBlocksOfOtherTools) {
+  struct Case {
+    const char* label;
+    std::vector<std::uint8_t> extra;
+    std::optional<std::int64_t> want;
+  };
+  const std::vector<std::uint8_t> ut = {0x55, 0x54, 5, 0, 1, 0x80, 0x3B, 0xA5, 0x65};  // 2024-01-15 14:04:48 UTC
+  const std::vector<std::uint8_t> ut_access_only = {0x55, 0x54, 5, 0, 2, 1, 2, 3, 4};
+  const std::vector<std::uint8_t> ut_cut = {0x55, 0x54, 1, 0, 1};
+  const std::vector<std::uint8_t> ut_late = {0x55, 0x54, 5, 0, 1, 0xF0, 0xFF, 0xFF, 0xFF};  // past 2038
+  const Case cases[] = {
+      {"extended timestamp", ut, 1705327488},
+      {"access time only", ut_access_only, std::nullopt},
+      {"cut short", ut_cut, std::nullopt},
+      {"past 2038 read unsigned", ut_late, 0xFFFFFFF0},
+      {"ntfs times", NtfsBlock(kNtfsTimesTag, NtfsTimes(1721038833)), 1721038833},
+      {"ntfs times in a second block", Concat({NtfsBlock(7, {1, 2}), NtfsBlock(kNtfsTimesTag, NtfsTimes(5))}), 5},
+      {"ntfs short times", NtfsBlock(kNtfsTimesTag, std::vector<std::uint8_t>(8, 1)), std::nullopt},
+      {"extended timestamp wins over ntfs", Concat({NtfsBlock(kNtfsTimesTag, NtfsTimes(99)), ut}), 1705327488},
+      {"none", {}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    TMemoryStream in(ForeignCentral("n.txt", c.extra, 1, 2, 3));
+    TZipHeaderInfo h;
+    ASSERT_TRUE(h.ReadCentral(in));
+    EXPECT_EQ(h.UnixTime(), c.want);
+  }
+  // The times attribute after another attribute of the same NTFS block.
+  std::vector<std::uint8_t> two = NtfsBlock(7, {1, 2});
+  std::vector<std::uint8_t> times = NtfsBlock(kNtfsTimesTag, NtfsTimes(77));
+  two.insert(two.end(), times.begin() + 12 - 4, times.end());  // the times tag inside the same block
+  PutU16(two.data() + 2, static_cast<std::uint16_t>(two.size() - 4));
+  TMemoryStream in(ForeignCentral("n.txt", two, 1, 2, 3));
+  TZipHeaderInfo h;
+  ASSERT_TRUE(h.ReadCentral(in));
+  EXPECT_EQ(h.UnixTime(), 77);
+}
+
+// The time block beside the Zip64 and AES blocks: sizes, PatchLocal, and both headers read back.
+TEST(ZipHeaderInfoTimeTest, TimeBlockBesideZip64AndAes) {
+  struct Case {
+    const char* label;
+    bool reserve_zip64;
+    bool aes;
+    std::optional<std::int64_t> time;
+    bool written;
+  };
+  const Case cases[] = {
+      {"time alone", false, false, 1705314031, true},
+      {"with zip64", true, false, 1705314031, true},
+      {"with aes", false, true, 1721038833, true},
+      {"with zip64 and aes", true, true, 1721038833, true},
+      {"epoch", false, false, 0, true},
+      {"before 1970: dos fields only", false, true, -1, false},
+      {"past 2038: dos fields only", true, false, 0x80000000LL, false},
+      {"no time", false, false, std::nullopt, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    TZipHeaderInfo h = Named("", "file.txt");
+    h.SetUnixTime(c.time);
+    if (c.aes) {
+      h.SetCompressionMethod(kMethodAes);
+      h.SetAes(kAesStrength256, kAesVersionAe1, kMethodDeflated);
+    }
+    TMemoryStream out;
+    h.WriteLocal(out, c.reserve_zip64);
+    const int want_local = (c.reserve_zip64 ? kZip64LocalExtraSize : 0) + (c.written ? kExtTimeExtraSize : 0) +
+                           (c.aes ? kAesExtraSize : 0);
+    EXPECT_EQ(h.LocalExtraLength(), want_local);
+    EXPECT_EQ(out.Size(), h.LocalSize());
+    h.SetCompressedSize(5'000'000'000LL * (c.reserve_zip64 ? 1 : 0) + 77);
+    h.SetUncompressedSize(99);
+    h.PatchLocal(out);
+    out.Seek(0, kSeekBegin);
+    TZipHeaderInfo local;
+    ASSERT_TRUE(local.ReadLocal(out));
+    EXPECT_EQ(local.CompressedSize(), h.CompressedSize());
+    EXPECT_EQ(local.IsAes(), c.aes);
+    EXPECT_EQ(local.UnixTime(), c.written ? c.time : std::nullopt);
+
+    TMemoryStream central;
+    h.WriteCentral(central);
+    EXPECT_EQ(central.Size(), h.CentralSize());
+    central.Seek(0, kSeekBegin);
+    TZipHeaderInfo back;
+    ASSERT_TRUE(back.ReadCentral(central));
+    EXPECT_EQ(back.CompressedSize(), h.CompressedSize());
+    EXPECT_EQ(back.IsAes(), c.aes);
+    EXPECT_EQ(back.UnixTime(), c.written ? c.time : std::nullopt);
+  }
+}
+
+TEST(ZipHeaderInfoTimeTest, UnixModeByHost) {
+  struct Case {
+    const char* label;
+    std::uint16_t made_by;
+    std::uint32_t external;
+    std::uint32_t want;
+  };
+  const Case cases[] = {
+      {"unix file", 0x0314, (0100755u << 16) | 0x20, 0100755},
+      {"unix folder", 0x031E, (040700u << 16) | 0x10, 040700},
+      {"os x", 0x1314, 0100600u << 16, 0100600},
+      {"unix without mode", 0x0314, 0x20, 0},
+      {"dos host: high half ignored", 0x0014, (0100755u << 16) | 0x20, 0},
+      {"dos host, unix half marked", 0x003F, (0100755u << 16) | 0x8020, 0100755},
+      {"marked without a file type", 0x003F, (0755u << 16) | 0x8020, 0},
+      {"ntfs host", 0x0A14, (0100755u << 16) | 0x20, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    TZipHeaderInfo h;
+    h.SetVersionMadeBy(c.made_by);
+    h.SetExternalAttributes(c.external);
+    EXPECT_EQ(h.UnixMode(), c.want);
+  }
 }
 
 }  // namespace
