@@ -83,13 +83,17 @@ TEST(LongTest, SeventyThousandFilesAndAnUpdate) {
   zip.SetRelativePaths(true);
   zip.SetFilesList({dir / "src/*"});
   ASSERT_EQ(zip.Zip(), kFolders * kPerFolder);
-  ExpectPeersTestOk(archive);
+  {
+    SCOPED_TRACE("written");
+    ExpectPeersTestOk(archive);
+  }
 
   // Updating the large archive: every entry is matched or copied, one file is new.
   test::WriteFileText(dir / "src/d0/new.txt", "new");
   zip.SetFilesList({dir / "src/*"});
   EXPECT_EQ(zip.Zip(), 1);
   EXPECT_EQ(zip.Count(), kFolders * kPerFolder + 1);
+  SCOPED_TRACE("updated");
   ExpectPeersTestOk(archive);
 }
 
