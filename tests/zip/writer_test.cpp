@@ -432,6 +432,18 @@ TEST_F(UpdateTest, UpdateCopiesUnchangedEntriesAndAddsNewFiles) {
   EXPECT_EQ(again.ZipComment(), "kept comment");
 }
 
+TEST_F(UpdateTest, TheSameObjectUpdatesTheArchiveItWrote) {
+  // The second run copies entries whose headers are still in memory from the first run.
+  TVCLZip zip;
+  Configure(zip);
+  zip.SetFilesList({src_ + "notes.txt", src_ + "photo.JPG"});
+  ASSERT_EQ(zip.Zip(), 2);
+  zip.SetFilesList({src_ + "notes.txt", src_ + "photo.JPG", src_ + "sub/empty.dat"});
+  EXPECT_EQ(zip.Zip(), 1);
+  ExpectPeersAccept(zip_name_,
+                    {{"notes.txt", files_["notes.txt"]}, {"photo.JPG", files_["photo.JPG"]}, {"sub/empty.dat", {}}});
+}
+
 TEST_F(UpdateTest, NewerFilesReplaceTheirEntries) {
   MakeBase();
   Touch("notes.txt", "changed notes");

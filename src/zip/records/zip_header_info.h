@@ -140,7 +140,12 @@ class TZipHeaderInfo {
   std::uint16_t CentralExtraLength() const { return central_extra_length_; }
   void SetCentralExtraLength(std::uint16_t v) { central_extra_length_ = v; }
   std::uint16_t LocalExtraLength() const { return local_extra_length_; }
-  void SetLocalExtraLength(std::uint16_t v) { local_extra_length_ = v; }
+  // The local extra field a copying caller writes behind the header itself: none of it is the header's own
+  // any more (an entry this writer made earlier carries its own blocks inside the copied bytes).
+  void SetLocalExtraLength(std::uint16_t v) {
+    local_extra_length_ = v;
+    local_own_extra_ = 0;
+  }
   std::uint16_t FileCommentLength() const { return file_comment_length_; }
   void SetFileCommentLength(std::uint16_t v) { file_comment_length_ = v; }
   std::uint32_t DiskNumberStart() const { return disk_number_start_; }

@@ -351,6 +351,21 @@ TEST(ZipHeaderInfoTest, LocalHeaderKeepsCopiedExtraLength) {
   EXPECT_EQ(out.Size(), 36);
   EXPECT_EQ(GetU16(&out.Bytes()[28]), 9);
   EXPECT_EQ(h.LocalSize(), 45);
+
+  // The same for an entry whose header this writer wrote before, with its own time block: copied again,
+  // that block is part of the copied bytes and is not written a second time.
+  TZipHeaderInfo again = Named("", "copied");
+  again.SetUnixTime(1'700'000'000);
+  TMemoryStream first;
+  again.WriteLocal(first);
+  const std::uint16_t old_extra = again.LocalExtraLength();
+  ASSERT_GT(old_extra, 0);
+  again.SetLocalExtraLength(old_extra);
+  TMemoryStream copy;
+  again.WriteLocal(copy);
+  EXPECT_EQ(copy.Size(), 36);
+  EXPECT_EQ(GetU16(&copy.Bytes()[28]), old_extra);
+  EXPECT_EQ(again.LocalSize(), 36 + old_extra);
 }
 
 TEST(ZipHeaderInfoTest, FieldLimits) {
