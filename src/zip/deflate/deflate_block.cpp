@@ -38,27 +38,26 @@ namespace {
 // Computes code lengths for freq[0..n) limited to max_length; unused symbols get 0. At least two
 // symbols get a code.
 void BuildLengths(const std::uint32_t* freq, int n, unsigned max_length, std::uint8_t* lengths) {
-  struct Leaf {
-    std::uint32_t freq;
-    std::uint16_t symbol;
-  };
-  std::array<Leaf, df::kNumFixedLitLenSymbols> leaves{};
+  // A leaf is its frequency above its symbol in one integer: sorting the integers orders the leaves by
+  // frequency, then symbol, and is much cheaper than sorting records with a comparison function.
+  std::array<std::uint64_t, df::kNumFixedLitLenSymbols> leaves{};
+  const auto leaf_freq = [&](int i) { return leaves[i] >> 16; };
+  const auto leaf_symbol = [&](int i) { return static_cast<std::uint16_t>(leaves[i]); };
   int m = 0;
   for (int s = 0; s < n; ++s) {
     lengths[s] = 0;
-    if (freq[s] != 0) leaves[m++] = {freq[s], static_cast<std::uint16_t>(s)};
+    if (freq[s] != 0) leaves[m++] = (std::uint64_t{freq[s]} << 16) | static_cast<std::uint64_t>(s);
   }
   // Fewer than two used symbols: add unused ones so the code is complete.
   for (int s = 0; m < 2 && s < n; ++s) {
-    if (freq[s] == 0) leaves[m++] = {0, static_cast<std::uint16_t>(s)};
+    if (freq[s] == 0) leaves[m++] = static_cast<std::uint64_t>(s);
   }
-  std::sort(leaves.begin(), leaves.begin() + m,
-            [](const Leaf& a, const Leaf& b) { return a.freq != b.freq ? a.freq < b.freq : a.symbol < b.symbol; });
+  std::sort(leaves.begin(), leaves.begin() + m);
 
   // Two-queue merge: leaves in order, internal nodes appear in increasing weight.
   std::array<std::uint64_t, 2 * df::kNumFixedLitLenSymbols> weight{};
   std::array<std::uint16_t, 2 * df::kNumFixedLitLenSymbols> parent{};
-  for (int i = 0; i < m; ++i) weight[i] = leaves[i].freq;
+  for (int i = 0; i < m; ++i) weight[i] = leaf_freq(i);
   int next_leaf = 0;
   int next_node = m;
   for (int k = m; k < 2 * m - 1; ++k) {
@@ -82,7 +81,7 @@ void BuildLengths(const std::uint32_t* freq, int n, unsigned max_length, std::ui
     if (k < m) max_depth = std::max<unsigned>(max_depth, depth[k]);
   }
   if (max_depth <= max_length) {
-    for (int i = 0; i < m; ++i) lengths[leaves[i].symbol] = static_cast<std::uint8_t>(depth[i]);
+    for (int i = 0; i < m; ++i) lengths[leaf_symbol(i)] = static_cast<std::uint8_t>(depth[i]);
     return;
   }
 
@@ -110,7 +109,7 @@ void BuildLengths(const std::uint32_t* freq, int n, unsigned max_length, std::ui
   // Least frequent symbols get the longest codes.
   int i = 0;
   for (unsigned l = max_length; l >= 1; --l) {
-    for (int c = 0; c < count[l]; ++c) lengths[leaves[i++].symbol] = static_cast<std::uint8_t>(l);
+    for (int c = 0; c < count[l]; ++c) lengths[leaf_symbol(i++)] = static_cast<std::uint8_t>(l);
   }
 }
 

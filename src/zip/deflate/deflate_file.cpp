@@ -70,9 +70,9 @@ constexpr unsigned kTooFar = 4096;
 
 // Largest tables any level uses (each level picks its own, see FinderKind).
 constexpr unsigned kMaxHashBits = 16;
-constexpr unsigned kMaxHash3Bits = 17;
+constexpr unsigned kMaxHash3Bits = 16;
 // Buckets of the eight-byte chains of levels 8 and 9.
-constexpr unsigned kLongHashBits = 16;
+constexpr unsigned kLongHashBits = 15;
 constexpr unsigned kLongHashSize = 1u << kLongHashBits;
 constexpr unsigned kLongKey = 8;
 // How far back a three-byte match may lie at the greedy levels: farther ones take the place of longer
@@ -87,8 +87,8 @@ struct LevelParams {
 };
 
 constexpr LevelParams kLevels[10] = {
-    {0, 0, 0, 0},    {4, 5, 12, 4},    {4, 5, 16, 8},     {4, 6, 32, 32},       {4, 4, 16, 16},
-    {8, 16, 32, 32}, {6, 16, 128, 96}, {6, 32, 128, 192}, {32, 128, 258, 1024}, {32, 258, 258, 4096},
+    {0, 0, 0, 0},    {4, 5, 12, 4},    {4, 5, 16, 8},     {4, 6, 32, 32},       {4, 4, 16, 12},
+    {4, 16, 32, 24}, {4, 16, 128, 96}, {6, 32, 128, 192}, {32, 128, 258, 1024}, {32, 258, 258, 4096},
 };
 
 // How a level keeps its tables. ways: slots per four-byte bucket (one is cheapest; two forget fewer
@@ -98,7 +98,8 @@ constexpr LevelParams kLevels[10] = {
 // clear per file and to keep in cache). bits3: entries of the three-byte table (more mean that the newest
 // position of a recent three-byte string is less often overwritten by another string; 0: no three-byte
 // matches). deep: the eight-byte chains, which pay for their upkeep only with the long chains of levels 8
-// and 9.
+// and 9. The deep levels' three tables together stay well inside a core's second-level cache: larger
+// ones gained nothing in size and cost a cache miss per position on incompressible data.
 template <int Ways, unsigned Bits, unsigned Bits3, bool Deep>
 struct FinderKind {
   static constexpr int kWays = Ways;
@@ -110,7 +111,7 @@ struct FinderKind {
 using GreedyFinder = FinderKind<0, 15, 0, false>;
 using GreedyFinder2 = FinderKind<2, 15, 15, false>;
 using LazyFinder = FinderKind<0, 16, 15, false>;
-using DeepFinder = FinderKind<2, 16, 17, true>;
+using DeepFinder = FinderKind<2, 15, 16, true>;
 
 // The same as run-time values, for the table upkeep.
 struct FinderSizes {
@@ -218,7 +219,16 @@ struct Tables {
     prev[pos & kWMask] = static_cast<std::uint16_t>(r.chain);
     if constexpr (Kind::kDeep) {
       const std::uint64_t v8 = Load64(w + pos);
-      r.chain_long = Link<2>(head_long + BucketLong(v8), pos, [w, v8](unsigned c) { return Load64(w + c) == v8; });
+      std::uint16_t* const slot = head_long + BucketLong(v8);
+      // Four bytes seen for the first time (no chain) mean eight bytes seen for the first time: the
+      // position starts a new eight-byte chain without comparing, which is what incompressible data
+      // does at nearly every position.
+      if (r.chain != 0) {
+        r.chain_long = Link<2>(slot, pos, [w, v8](unsigned c) { return Load64(w + c) == v8; });
+      } else {
+        slot[1] = slot[0];
+        slot[0] = static_cast<std::uint16_t>(pos);
+      }
       prev_long[pos & kWMask] = static_cast<std::uint16_t>(r.chain_long);
     }
     if constexpr (Kind::kBits3 != 0) {
