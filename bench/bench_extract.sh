@@ -14,6 +14,7 @@ set -euo pipefail
 export LC_ALL=C
 
 KZB=${1:-$(cd "$(dirname "$0")/.." && pwd)/build/bin/kzb}
+KZB=$(cd "$(dirname "$KZB")" && pwd)/$(basename "$KZB")  # the commands run in the output folder
 CORPUS=${KZB_CORPUS:-/tmp/kzb-corpus}
 WORK=${KZB_BENCH_WORK:-/tmp/kzb-bench-extract}
 RUNS=${RUNS:-5}

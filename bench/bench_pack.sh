@@ -10,7 +10,7 @@
 #   level 6:  kzb --level 6 | zip -6 | bsdtar (level 6) | 7zz -mx=5
 #   level 1:  kzb --level 1 | zip -1 | bsdtar (level 1) | 7zz -mx=1
 #   level 9:  kzb --level 9 | zip -9 | bsdtar (level 9) | 7zz -mx=9
-#   level 0:  kzb --level 0 | zip -0 | bsdtar (store)   | 7zz -mx=0
+#   level 0:  kzb --level 0 | zip -0 | bsdtar (store)   | 7zz -mx=0 | cp -r (the same bytes copied as files)
 #   password: kzb --level 6 --password | zip -6 -e -P, and both without a password. kzb reads a file twice
 #             with a password (the CRC must be known before the encrypted data starts); zip encrypts
 #             without that pass (it writes data descriptors), so zip's password overhead is the cost of
@@ -45,6 +45,7 @@ for part in $PARTS; do
 done
 mkdir -p "$WORK"
 OUT="$WORK/out.zip"
+COPY="$WORK/copy"
 
 # "wall cpu": medians of the checked RUNS wall and CPU times (seconds) of a command run from the corpus
 # folder into a fresh $OUT; $2 is the part, whose file count the archive must hold
@@ -52,11 +53,14 @@ median() {
   local walls=() cpus=() files
   files=$(find "$CORPUS/$2" -type f | wc -l)
   for ((i = 0; i < RUNS; i++)); do
-    rm -f "$OUT"
+    rm -rf "$OUT" "$COPY"
     if ! (cd "$CORPUS" && /usr/bin/time -f '%e %U %S' -o "$WORK/time" bash -c "$1") >/dev/null 2>&1; then
       echo "FAILED (dropped): $1" >&2; continue
     fi
-    if ! unzip -tqq -P "$PASSWORD" "$OUT" >/dev/null 2>&1 || [ "$(zipinfo -1 "$OUT" | grep -vc '/$')" != "$files" ]; then
+    if [ -d "$COPY" ]; then
+      # the plain copy of level 0's yardstick: checked by comparing the trees
+      diff -rq "$CORPUS/$2" "$COPY" >/dev/null 2>&1 || { echo "BAD COPY (dropped): $1" >&2; continue; }
+    elif ! unzip -tqq -P "$PASSWORD" "$OUT" >/dev/null 2>&1 || [ "$(zipinfo -1 "$OUT" | grep -vc '/$')" != "$files" ]; then
       echo "BAD ARCHIVE (dropped): $1" >&2; continue
     fi
     read -r wall user sys < "$WORK/time"
@@ -97,7 +101,8 @@ for part in $PARTS; do
         cmd[zip]="zip -r -q -0 '$OUT' $part"
         cmd[bsdtar]="bsdtar --format zip --options zip:compression=store -cf '$OUT' $part"
         cmd[7zz]="7zz a -tzip -mx=0 -bso0 -bsp0 '$OUT' $part"
-        tools="kzb zip bsdtar 7zz" ;;
+        cmd[cp]="cp -r $part '$COPY'"
+        tools="kzb zip bsdtar 7zz cp" ;;
       pw)
         cmd[kzb]="'$KZB' pack '$OUT' --recurse --level 6 $THREADS --password '$PASSWORD' $part"
         cmd[plain]="'$KZB' pack '$OUT' --recurse --level 6 $THREADS $part"
@@ -113,7 +118,7 @@ for part in $PARTS; do
     declare -A secs=() cpu=() size=()
     for tool in $tools; do
       read -r secs[$tool] cpu[$tool] <<< "$(median "${cmd[$tool]}" "$part")"
-      size[$tool]=$(stat -c %s "$OUT" 2>/dev/null || echo 0)
+      size[$tool]=$(stat -c %s "$OUT" 2>/dev/null || du -sb "$COPY" 2>/dev/null | cut -f1 || echo 0)
     done
     label=$([ "$case" = pw ] && echo password || echo "level$case")
     for tool in $tools; do
@@ -132,4 +137,4 @@ for part in $PARTS; do
     unset cmd secs cpu size
   done
 done
-rm -f "$OUT" "$WORK/rss" "$WORK/time"
+rm -rf "$OUT" "$COPY" "$WORK/rss" "$WORK/time"

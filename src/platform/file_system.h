@@ -206,6 +206,7 @@ class File {
     kRead,       // existing file, read only
     kReadWrite,  // existing file, read and write
     kCreate,     // create or truncate, read and write
+    kCreateNew,  // create a file that does not exist yet (anything at the path, a link included, fails)
   };
   // Throws EFOpenError (kRead, kReadWrite) or EFCreateError (kCreate).
   File(const std::string& path, Mode mode, std::uint32_t create_permissions = 0644);

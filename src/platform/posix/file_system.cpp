@@ -475,10 +475,13 @@ File::File(const std::string& path, Mode mode, std::uint32_t create_permissions)
     case Mode::kCreate:
       flags |= O_RDWR | O_CREAT | O_TRUNC;
       break;
+    case Mode::kCreateNew:
+      flags |= O_RDWR | O_CREAT | O_EXCL;
+      break;
   }
   int fd = ::open(path.c_str(), flags, static_cast<mode_t>(create_permissions & 07777));
   int err = errno;
-  if (fd >= 0) {
+  if (fd >= 0 && mode != Mode::kCreateNew) {  // a file just made is no folder
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
       ::close(fd);
@@ -488,7 +491,7 @@ File::File(const std::string& path, Mode mode, std::uint32_t create_permissions)
   }
   handle_ = fd;
   if (fd < 0) {
-    if (mode == Mode::kCreate) throw EFCreateError(CreateMessage(path, err));
+    if (mode == Mode::kCreate || mode == Mode::kCreateNew) throw EFCreateError(CreateMessage(path, err));
     throw EFOpenError(OpenMessage(path, err));
   }
 }

@@ -511,6 +511,10 @@ File::File(const std::string& path, Mode mode, std::uint32_t /*create_permission
       access |= GENERIC_WRITE;
       disposition = CREATE_ALWAYS;
       break;
+    case Mode::kCreateNew:
+      access |= GENERIC_WRITE;
+      disposition = CREATE_NEW;
+      break;
   }
   // A folder cannot be opened as a file (the system says "Access is denied" for it, as it does here).
   DWORD error = ERROR_ACCESS_DENIED;
@@ -521,7 +525,7 @@ File::File(const std::string& path, Mode mode, std::uint32_t /*create_permission
     error = GetLastError();
   }
   if (h == INVALID_HANDLE_VALUE) {
-    if (mode == Mode::kCreate) throw EFCreateError(win::CreateMessage(path, error));
+    if (mode == Mode::kCreate || mode == Mode::kCreateNew) throw EFCreateError(win::CreateMessage(path, error));
     throw EFOpenError(win::OpenMessage(path, error));
   }
   handle_ = reinterpret_cast<std::intptr_t>(h);

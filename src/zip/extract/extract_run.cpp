@@ -410,21 +410,30 @@ bool ExtractRun::OpenOutput(int index, const std::string& fname, bool replaces) 
   namespace fs = std::filesystem;
   const std::string folder = platform::ExtractFilePath(fname);
   temp_path_.clear();
-  for (int attempt = 0; attempt < kTempNameAttempts && temp_path_.empty(); ++attempt) {
-    char name[40];
-    std::snprintf(name, sizeof name, ".kzb-%08x.tmp", static_cast<unsigned>(temp_names_()));
-    std::error_code ec;
-    if (!fs::exists(fs::symlink_status(platform::FsPath(folder + name), ec))) temp_path_ = folder + name;
-  }
   try {
-    if (temp_path_.empty()) throw platform::EFCreateError("no unused temporary name");
-    if (reader_.OutputDeviceFactory()) {
-      device_ = reader_.OutputDeviceFactory()(temp_path_);
-    } else {
-      auto file = std::make_unique<TFileStream>(temp_path_, platform::File::Mode::kCreate);
-      file_device_ = file.get();
-      device_ = std::move(file);
+    // The temporary file is created only where nothing is (a link put there is never followed); a name
+    // that is taken gives way to the next one.
+    for (int attempt = 0; attempt < kTempNameAttempts && temp_path_.empty(); ++attempt) {
+      char name[40];
+      std::snprintf(name, sizeof name, ".kzb-%08x.tmp", static_cast<unsigned>(temp_names_()));
+      const std::string path = folder + name;
+      std::error_code ec;
+      if (reader_.OutputDeviceFactory()) {
+        if (fs::exists(fs::symlink_status(platform::FsPath(path), ec))) continue;
+        temp_path_ = path;
+        device_ = reader_.OutputDeviceFactory()(temp_path_);
+        break;
+      }
+      try {
+        auto file = std::make_unique<TFileStream>(path, platform::File::Mode::kCreateNew);
+        temp_path_ = path;
+        file_device_ = file.get();
+        device_ = std::move(file);
+      } catch (const platform::EFCreateError&) {
+        if (!fs::exists(fs::symlink_status(platform::FsPath(path), ec))) throw;  // not a name taken
+      }
     }
+    if (temp_path_.empty()) throw platform::EFCreateError("no unused temporary name");
   } catch (const platform::EFileError&) {
     DiscardOutput();
     Skip(TSkipReason::srFileOpenError, fname, index);

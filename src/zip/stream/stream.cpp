@@ -115,7 +115,11 @@ std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
 std::int64_t TFileStream::Seek(std::int64_t offset, int origin) {
   if (origin < kSeekBegin || origin > kSeekEnd) ThrowBadOrigin(origin);
   std::int64_t target = offset;
-  if (origin == kSeekCurrent) target += file_.Seek(0, kSeekCurrent);
+  if (origin == kSeekCurrent) {
+    const std::int64_t here = file_.Seek(0, kSeekCurrent);
+    if (offset == 0) return here;  // Position(): one call to the system, not two
+    target += here;
+  }
   if (origin == kSeekEnd) target += file_.Size();
   if (target < 0) throw EZipGeneralError("Seek error");
   return file_.Seek(target, kSeekBegin);
