@@ -393,6 +393,26 @@ TEST(FileTest, OpenErrorsNameTheFileAndCause) {
   EXPECT_THROW(File(dir / "missing", File::Mode::kReadWrite), EFOpenError);
 }
 
+// A new file is made only where nothing is: an existing file keeps its bytes, and a link put at the name
+// (even one leading nowhere) is not followed.
+TEST(FileTest, CreateNewNeverReplacesOrFollows) {
+  ScratchDir dir;
+  WriteFileText(dir / "taken.txt", "keep");
+  EXPECT_THROW(File(dir / "taken.txt", File::Mode::kCreateNew), EFCreateError);
+  EXPECT_EQ(ReadFileText(dir / "taken.txt"), "keep");
+  EXPECT_THROW(File(dir.Path(), File::Mode::kCreateNew), EFCreateError);
+#ifndef _WIN32
+  ASSERT_EQ(::symlink((dir / "elsewhere.txt").c_str(), (dir / "link.tmp").c_str()), 0);
+  EXPECT_THROW(File(dir / "link.tmp", File::Mode::kCreateNew), EFCreateError);
+  EXPECT_FALSE(FileExists(dir / "elsewhere.txt"));
+#endif
+  {
+    File f(dir / "new.txt", File::Mode::kCreateNew);
+    EXPECT_EQ(f.Write("new", 3), 3);
+  }
+  EXPECT_EQ(ReadFileText(dir / "new.txt"), "new");
+}
+
 TEST(FileTest, FullDeviceGivesShortWrite) {
 #ifdef _WIN32
   GTEST_SKIP() << "POSIX only: /dev/full";
