@@ -71,6 +71,7 @@ bool ExtractRun::MayOverwrite(int index, std::string& fname) {
 
 bool ExtractRun::PrepareFolder(const std::string& folder) {
   if (ready_folders_.count(folder) != 0) return true;
+  if (PrepareBesideReadyFolder(folder)) return true;
   if (resolved_root_.empty()) {
     resolved_root_ = ResolvedFolder(reader_.DestDir().empty() ? platform::CurrentDir() : reader_.DestDir());
   }
@@ -85,6 +86,32 @@ bool ExtractRun::PrepareFolder(const std::string& folder) {
     if (!platform::ForceDirectories(folder)) {
       return true;  // not remembered as ready: creating the file in it fails next and is reported for it
     }
+  }
+  // Every folder on the way lies inside the destination too (a link among them leading out would have
+  // taken the folder out): below the destination they are all ready.
+  const std::size_t destination =
+      reader_.DestDir().empty() ? 0 : platform::IncludeTrailingSeparator(reader_.DestDir()).size();
+  for (std::string on_way = folder; on_way.size() > destination && ready_folders_.insert(on_way).second;
+       on_way = platform::ExtractFilePath(platform::ExcludeTrailingSeparator(on_way))) {
+  }
+  ready_folders_.insert(folder);
+  return true;
+}
+
+// A folder whose parent is ready needs no walk from the destination: it is inside when it is a folder of
+// its own (not a link), or when it is made here. Anything else takes the full check.
+bool ExtractRun::PrepareBesideReadyFolder(const std::string& folder) {
+  namespace fs = std::filesystem;
+  const std::string name = platform::ExcludeTrailingSeparator(folder);
+  const std::string parent = platform::ExtractFilePath(name);
+  if (name.empty() || parent.empty() || parent == folder || ready_folders_.count(parent) == 0) return false;
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(platform::FsPath(name), ec);
+  if (status.type() == fs::file_type::not_found) {
+    if (!fs::create_directory(platform::FsPath(name), ec) || ec) return false;
+    created_folders_.insert(name);
+  } else if (ec || status.type() != fs::file_type::directory) {
+    return false;
   }
   ready_folders_.insert(folder);
   return true;

@@ -86,6 +86,7 @@ class ExtractRun {
   // Makes sure the folder exists and lies inside the destination (creating it when needed); false when it
   // leads outside. Folders once checked are remembered for the run.
   bool PrepareFolder(const std::string& folder);
+  bool PrepareBesideReadyFolder(const std::string& folder);
   // The entry's time, and with RetainAttributes its mode or attributes; is_new: no file was replaced.
   void RestoreTimeAndAttributes(const std::string& fname, bool is_new);
   static void RestoreTime(const std::string& path, const TZipHeaderInfo& entry);

@@ -46,6 +46,7 @@ std::int64_t TS_BufferStream::Adjustment() const {
 
 void TS_BufferStream::StartWriteBuffer() {
   current_ = 0;
+  putback_floor_ = 0;
   end_ = buffer_size_;
 }
 
@@ -79,6 +80,7 @@ void TS_BufferStream::UnderlyingSeek(std::int64_t position) {
 bool TS_BufferStream::RefillBuffer() {
   const std::int64_t got = UnderlyingRead(buffer_.data(), buffer_size_);
   current_ = 0;
+  putback_floor_ = 0;
   end_ = std::max<std::int64_t>(got, 0);
   mode_ = end_ > 0 ? TBufferMode::kReading : TBufferMode::kNone;
   AfterFill();
@@ -91,6 +93,7 @@ bool TS_BufferStream::WriteOutBuffer() {
   const std::int64_t done = pending > 0 ? UnderlyingWrite(buffer_.data(), pending) : 0;
   last_flush_lost_ = pending - done;
   current_ = 0;
+  putback_floor_ = 0;
   mode_ = TBufferMode::kNone;
   AfterFlush();
   return last_flush_lost_ == 0;
@@ -108,6 +111,7 @@ std::int64_t TS_BufferStream::Read(void* buffer, std::int64_t count) {
   if (mode_ != TBufferMode::kReading) {
     // Mode none holds nothing valid: start from an empty read buffer.
     current_ = 0;
+    putback_floor_ = 0;
     end_ = 0;
   }
   auto* out = static_cast<std::uint8_t*>(buffer);
@@ -122,6 +126,7 @@ std::int64_t TS_BufferStream::Read(void* buffer, std::int64_t count) {
         const std::int64_t tail = std::min<std::int64_t>(got, buffer_size_);
         if (tail > 0) std::memcpy(buffer_.data(), out + got - tail, static_cast<std::size_t>(tail));
         current_ = tail;
+        putback_floor_ = 0;
         end_ = tail;
         mode_ = tail > 0 ? TBufferMode::kReading : TBufferMode::kNone;
         if (got > 0) AfterFill();
@@ -202,9 +207,20 @@ std::int64_t TS_BufferStream::Seek(std::int64_t offset, int origin) {
   }
   if (target == logical) return logical;
   if (target < 0) throw EZipGeneralError("Seek error");
+  if (mode_ == TBufferMode::kReading) {
+    // A target inside the bytes already read (the next small entry of an archive, most often) is served
+    // from the buffer.
+    const std::int64_t buffer_start = UnderlyingPosition() - end_;
+    if (target >= buffer_start && target <= UnderlyingPosition()) {
+      current_ = target - buffer_start;
+      putback_floor_ = current_;  // as after any seek: nothing to put back in front of the target
+      return target;
+    }
+  }
   if (mode_ == TBufferMode::kWriting && !WriteOutBuffer()) throw EZipGeneralError("Seek error");
   UnderlyingSeek(target);
   current_ = -1;
+  putback_floor_ = 0;
   mode_ = TBufferMode::kNone;
   return target;
 }
@@ -214,7 +230,7 @@ std::int64_t TS_BufferStream::Size() {
 }
 
 void TS_BufferStream::PutBack(std::uint8_t byte) {
-  if (current_ <= 0) throw EStreamError("Putback overflow");
+  if (current_ <= putback_floor_) throw EStreamError("Putback overflow");
   --current_;
   buffer_[static_cast<std::size_t>(current_)] = byte;
 }

@@ -100,7 +100,8 @@ class TS_BufferStream : public TStream {
   TStream& stream_;
   std::int32_t buffer_size_;
   std::vector<std::uint8_t> buffer_;
-  std::int64_t current_ = -1;  // index into buffer_, -1 = none
+  std::int64_t current_ = -1;       // index into buffer_, -1 = none
+  std::int64_t putback_floor_ = 0;  // PutBack stops here: the buffer start, or where a seek inside it landed
   std::int64_t end_ = 0;
   TBufferMode mode_ = TBufferMode::kNone;
   bool flush_on_destroy_ = false;

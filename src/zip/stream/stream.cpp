@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "zip/zip_errors.h"
 
@@ -104,25 +105,30 @@ TFileStream::TFileStream(const std::string& path, platform::File::Mode mode) : f
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
-  return file_.Read(buffer, count);
+  const std::int64_t position = std::exchange(position_, -1);
+  const std::int64_t got = file_.Read(buffer, count);
+  if (position >= 0) position_ = position + std::max<std::int64_t>(got, 0);
+  return got;
 }
 
 std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
-  return file_.Write(buffer, count);
+  const std::int64_t position = std::exchange(position_, -1);
+  const std::int64_t done = file_.Write(buffer, count);
+  if (position >= 0) position_ = position + std::max<std::int64_t>(done, 0);
+  return done;
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, int origin) {
   if (origin < kSeekBegin || origin > kSeekEnd) ThrowBadOrigin(origin);
+  if (origin == kSeekCurrent && offset == 0 && position_ >= 0) return position_;  // Position()
   std::int64_t target = offset;
-  if (origin == kSeekCurrent) {
-    const std::int64_t here = file_.Seek(0, kSeekCurrent);
-    if (offset == 0) return here;  // Position(): one call to the system, not two
-    target += here;
-  }
+  if (origin == kSeekCurrent) target += position_ >= 0 ? position_ : file_.Seek(0, kSeekCurrent);
   if (origin == kSeekEnd) target += file_.Size();
   if (target < 0) throw EZipGeneralError("Seek error");
-  return file_.Seek(target, kSeekBegin);
+  position_ = -1;
+  position_ = file_.Seek(target, kSeekBegin);
+  return position_;
 }
 
 std::int64_t TFileStream::Size() {

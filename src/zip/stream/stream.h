@@ -94,6 +94,9 @@ class TFileStream : public TStream {
 
  private:
   platform::File file_;
+  // The file's position as this stream moved it, so Position() needs no call to the system; -1 while
+  // unknown (after a failed read, write or seek).
+  std::int64_t position_ = 0;
 };
 
 }  // namespace kzb::zip

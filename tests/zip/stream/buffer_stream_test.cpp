@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -156,6 +157,27 @@ TEST(BufferStreamTest, PutBack) {
   EXPECT_EQ(b[1], Pattern(100)[4]);
   s.Seek(50, kSeekBegin);
   EXPECT_EQ(MessageOf<EStreamError>([&] { s.PutBack(1); }), "Putback overflow");
+}
+
+// Seeks that land in the bytes already read are served from the buffer: reads after them see the right
+// bytes, backwards and forwards, and nothing can be put back in front of the target.
+TEST(BufferStreamTest, SeekInsideTheReadBuffer) {
+  const auto data = Pattern(1000);
+  TMemoryStream base(data);
+  TS_BufferStream s(base, 256);
+  std::uint8_t b[8];
+  ASSERT_EQ(s.Read(b, 8), 8);
+  for (std::int64_t target : {200, 10, 255, 0, 256, 700, 650}) {
+    SCOPED_TRACE(target);
+    EXPECT_EQ(s.Seek(target, kSeekBegin), target);
+    EXPECT_EQ(s.Position(), target);
+    EXPECT_EQ(MessageOf<EStreamError>([&] { s.PutBack(1); }), "Putback overflow");
+    ASSERT_EQ(s.Read(b, 8), 8);
+    EXPECT_TRUE(std::equal(b, b + 8, data.begin() + target));
+    EXPECT_EQ(s.Position(), target + 8);
+  }
+  s.PutBack(0x77);  // after a read the byte before is there again
+  EXPECT_EQ(s.Position(), 657);
 }
 
 TEST(BufferStreamTest, SeekErrors) {
