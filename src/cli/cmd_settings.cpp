@@ -35,10 +35,11 @@ struct SettingsOptions {
   std::optional<bool> start_minimized;
   std::optional<std::string> sort;
   std::optional<bool> descending;
+  std::optional<int> threads;
 
   bool AnyChange() const {
     return prompt_before_backup || pad_number || number_width || existing || log_count || scheduling ||
-           start_with_system || start_minimized || sort || descending;
+           start_with_system || start_minimized || sort || descending || threads;
   }
 };
 
@@ -75,6 +76,7 @@ void PrintSettings(const app::PreferenceValues& values, const app::AppSettings& 
                {"start_minimized", values.run_minimized},
                {"sort", sort},
                {"descending", settings.sort_descending},
+               {"threads", settings.threads},
                {"autostart_entry", entry}});
     return;
   }
@@ -87,7 +89,9 @@ void PrintSettings(const app::PreferenceValues& values, const app::AppSettings& 
             << "Start with the system:      " << OnOff(values.run_at_startup) << " (" << entry << ")\n"
             << "Start minimised:            " << OnOff(values.run_minimized) << "\n"
             << "Archive listing sorted by:  " << sort << (settings.sort_descending ? ", descending" : ", ascending")
-            << "\n";
+            << "\n"
+            << "Threads of a run:           "
+            << (settings.threads == 0 ? std::string("one per core") : std::to_string(settings.threads)) << "\n";
 }
 
 int RunSettings(CommandState& state, const SettingsOptions& options) {
@@ -140,6 +144,11 @@ int RunSettings(CommandState& state, const SettingsOptions& options) {
                                            {"Log Count", std::to_string(settings.log_count)},
                                            {"Enable schedule", settings.scheduling_enabled ? "1" : "0"}});
   }
+  if (options.threads) {
+    // Not part of the close-time write, which leaves the key as it finds it.
+    settings.threads = *options.threads;
+    app.ProjectFile().WriteInteger(app::kCommonSection, "Threads", settings.threads);
+  }
   PrintSettings(preferences.Load(), settings, preferences.EntryPath(), options.json);
   return entry_set ? kExitOk : kExitError;
 }
@@ -178,12 +187,17 @@ void AddSettingsCommand(CLI::App& app, CommandState& state) {
          "--sort", [&o](const std::string& v) { o.sort = v; }, "Sort column of the archive listing: name, size or date")
       ->check(CLI::IsMember({"name", "size", "date"}));
   AddSwitch(sub, "--descending", o.descending, "Sort the archive listing in descending order");
+  sub->add_option_function<int>(
+         "--threads", [&o](int v) { o.threads = v; },
+         "Threads of the window's and kzb's backups and restores (0: one per core, the default)")
+      ->check(CLI::Range(0, 64));
   sub->add_flag("--json", o.json, "One JSON document (see below)");
   sub->footer(
       "Without options the settings are shown; with options they are changed and then shown.\n"
       "--json: {prompt_before_backup, pad_number, number_width, existing_archive (\"overwrite\"|\"skip\"),\n"
       "log_count, scheduling, start_with_system, start_minimized, sort (\"name\"|\"size\"|\"date\"), descending,\n"
-      "autostart_entry}. Changes are refused while the window runs on the same data folder.");
+      "threads (0: one per core), autostart_entry}. Changes are refused while the window runs on the same data "
+      "folder.");
   sub->callback([&state, options] { RunCommand(state, [&] { return RunSettings(state, *options); }); });
 }
 

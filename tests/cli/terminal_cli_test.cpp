@@ -224,13 +224,14 @@ TEST_F(TerminalCliTest, SettingsShowAndChangeSectionCommonAndTheAutostartEntry) 
   Json shown = ParseJson(out);
   EXPECT_EQ(shown["existing_archive"], "skip");
   EXPECT_EQ(shown["scheduling"], true);
+  EXPECT_EQ(shown["threads"], 0);
 
   EXPECT_EQ(Run("--data-dir " + data + " settings --start-minimized on", &out, env), 1) << out;
   EXPECT_EQ(Run("--data-dir " + data + " settings --log-count 5", &out, env), 2) << out;
   ASSERT_EQ(Run("--data-dir " + data +
                     " settings --start-with-system on --start-minimized on --scheduling off --pad-number on"
                     " --number-width 4 --existing overwrite --log-count 20 --sort size --descending on"
-                    " --prompt-before-backup on",
+                    " --prompt-before-backup on --threads 3",
                 &out, env),
             0)
       << out;
@@ -238,7 +239,7 @@ TEST_F(TerminalCliTest, SettingsShowAndChangeSectionCommonAndTheAutostartEntry) 
   const std::pair<const char*, const char*> keys[] = {
       {"Auto Run", "1"}, {"Is Minimized", "1"},       {"Enable schedule", "0"}, {"Is Append 0", "1"},
       {"Width", "4"},    {"IsOverWrite", "1"},        {"Log Count", "20"},      {"By Field", "1"},
-      {"Sort", "1"},     {"PromptBeforeBackup", "1"}, {"Count0", "Docs"},
+      {"Sort", "1"},     {"PromptBeforeBackup", "1"}, {"Count0", "Docs"},       {"Threads", "3"},
   };
   for (const auto& [key, value] : keys) EXPECT_EQ(ini.ReadString("Common", key, "?"), value) << key;
   const std::string entry = dir_ / "config/autostart/kestrova-zip-backup.desktop";
