@@ -208,8 +208,10 @@ class File {
     kCreate,     // create or truncate, read and write
     kCreateNew,  // create a file that does not exist yet (anything at the path, a link included, fails)
   };
-  // Throws EFOpenError (kRead, kReadWrite) or EFCreateError (kCreate).
-  File(const std::string& path, Mode mode, std::uint32_t create_permissions = 0644);
+  // Permission bits a created file asks for by default (the creation mask then applies).
+  static constexpr std::uint32_t kNewFilePermissions = 0644;
+  // Throws EFOpenError (kRead, kReadWrite) or EFCreateError (kCreate, kCreateNew).
+  File(const std::string& path, Mode mode, std::uint32_t create_permissions = kNewFilePermissions);
   ~File();
   File(const File&) = delete;
   File& operator=(const File&) = delete;

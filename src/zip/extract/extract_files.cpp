@@ -159,6 +159,8 @@ void ExtractRun::RestoreTimeAndAttributes(const std::string& fname, bool is_new)
     const std::uint32_t type = unix_mode & kUnixTypeMask;
     if (type == kUnixRegular || type == 0) {
       const std::uint32_t mode = (unix_mode & kUnixPermissionMask) & (is_new ? ~CreationMask() : ~0U);
+      // A temporary file made here already has the default permissions through the creation mask.
+      if (temp_is_file_ && mode == (platform::File::kNewFilePermissions & ~CreationMask())) return;
       const bool applied = platform::SetFileMode(fname, mode);
       static_cast<void>(applied);  // a file left with the default mode holds the same data
     }

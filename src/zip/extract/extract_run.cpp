@@ -31,10 +31,10 @@
 // space.
 //
 // With more than one thread, small deflated entries without a password are inflated and their CRCs
-// computed ahead on workers (inflate_ahead.h); their bytes then enter step 4 through WriteOutputBlock as
-// if decoded here, so steps 2, 3 and 5 and every event are unchanged and in the listing's order. An entry
-// whose decoding ahead did not end cleanly at its declared size is decoded here, and its fault reported,
-// as without workers.
+// computed ahead on workers, one thread fewer than asked for (inflate_ahead.h); their bytes then enter
+// step 4 through WriteOutputBlock as if decoded here, so steps 2, 3 and 5 and every event are unchanged and
+// in the listing's order. An entry whose decoding ahead did not end cleanly at its declared size is decoded
+// here, and its fault reported, as without workers.
 //
 // Memory: one 32 KiB input block and the decoders' own fixed buffers; nothing grows with an entry's size.
 // Decoding ahead holds the entries planned ahead, bounded in bytes and count.
@@ -157,10 +157,12 @@ void ExtractRun::StartDecodingAhead(int count) {
     compressed.push_back(entry.CompressedSize());
   }
   if (candidates.size() < 2) return;
-  ahead_ = std::make_unique<TInflateAhead>(std::move(candidates), std::move(sizes), std::move(compressed), threads,
-                                           [this](int index, std::vector<std::uint8_t>& out) {
+  // The run's thread is one of the threads: it writes, checks and renames while the workers inflate.
+  const int workers = threads - 1;
+  ahead_ = std::make_unique<TInflateAhead>(std::move(candidates), std::move(sizes), std::move(compressed), workers,
+                                           [this](int index, std::int64_t& position, std::vector<std::uint8_t>& out) {
                                              const TZipHeaderInfo& entry = archive_.Entry(index);
-                                             const std::int64_t position = DataPositionOf(entry);
+                                             position = DataPositionOf(entry);
                                              if (position < 0) return false;
                                              out.resize(static_cast<std::size_t>(entry.CompressedSize()));
                                              archive_.Stream().Seek(position, kSeekBegin);
@@ -250,7 +252,11 @@ bool ExtractRun::ExtractEntry(int index) {
   aes_input_.reset();
   authentic_ = true;
   if (entry_.FileName().empty()) return ExtractFolderEntry(index);
-  if (!LocateData(index)) return false;
+  if (ahead_item_) {
+    data_position_ = ahead_item_->data_position;  // its local header was read when it was planned
+  } else if (!LocateData(index)) {
+    return false;
+  }
   std::string fname;
   if (!PrepareOutputPath(index, fname)) return false;
   if (entry_.IsEncrypted() && !CheckPassword(index)) return false;
@@ -410,6 +416,7 @@ bool ExtractRun::OpenOutput(int index, const std::string& fname, bool replaces) 
   namespace fs = std::filesystem;
   const std::string folder = platform::ExtractFilePath(fname);
   temp_path_.clear();
+  temp_is_file_ = false;
   try {
     // The temporary file is created only where nothing is (a link put there is never followed); a name
     // that is taken gives way to the next one.
@@ -427,6 +434,7 @@ bool ExtractRun::OpenOutput(int index, const std::string& fname, bool replaces) 
       try {
         auto file = std::make_unique<TFileStream>(path, platform::File::Mode::kCreateNew);
         temp_path_ = path;
+        temp_is_file_ = true;
         file_device_ = file.get();
         device_ = std::move(file);
       } catch (const platform::EFCreateError&) {
@@ -447,7 +455,6 @@ bool ExtractRun::OpenOutput(int index, const std::string& fname, bool replaces) 
 }
 
 DecodeResult ExtractRun::DecodeEntryData() {
-  archive_.Stream().Seek(data_position_, kSeekBegin);
   crc_ = kCrcRegisterPreset;
   entry_bytes_ = 0;
   remaining_input_ = std::max<std::int64_t>(0, entry_.CompressedSize());
@@ -475,6 +482,7 @@ DecodeResult ExtractRun::DecodeEntryData() {
       return result;
     }
   }
+  archive_.Stream().Seek(data_position_, kSeekBegin);
   const DecodeResult result = DecodeGuarded([&] {
     switch (entry_.DataMethod()) {
       case kMethodStored:

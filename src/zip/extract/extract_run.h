@@ -106,6 +106,7 @@ class ExtractRun {
   TZipCrypt crypt_;                     // the traditional cipher's keys for the current entry
   std::unique_ptr<TStream> device_;     // the output file (or the test seam's device)
   TFileStream* file_device_ = nullptr;  // device_ when it is a real file (for fsync)
+  bool temp_is_file_ = false;           // the temporary file was made here, with the default permissions
   std::unique_ptr<TS_BufferStream> output_;
   std::string target_;        // the output's final path
   std::string temp_path_;     // the output's temporary file, renamed over the target when good

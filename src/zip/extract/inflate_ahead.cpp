@@ -47,7 +47,9 @@ std::shared_ptr<TInflateAhead::Item> TInflateAhead::Claim(int index) {
 
 void TInflateAhead::Wait(Item& item) {
   std::unique_lock lock(mutex_);
+  waiting_ = true;
   done_.wait(lock, [&] { return item.done; });
+  waiting_ = false;
 }
 
 void TInflateAhead::Release(int index) {
@@ -70,7 +72,7 @@ void TInflateAhead::TopUp() {
     item->index = candidates_[k];
     item->size = sizes_[k];
     item->compressed_size = compressed_[k];
-    if (!read_(item->index, item->input)) continue;
+    if (!read_(item->index, item->data_position, item->input)) continue;
     ahead_.push_back(item);
     bytes_in_flight_ += item->size + item->compressed_size;
     pool_->Submit([this, item] { Run(item); });
@@ -108,7 +110,7 @@ void TInflateAhead::Run(const std::shared_ptr<Item>& item) {
   item->crc = crc;
   if (ok) item->data = std::move(data);
   item->done = true;
-  done_.notify_all();
+  if (waiting_) done_.notify_all();  // a wake-up nobody waits for costs a system call
 }
 
 }  // namespace kzb::zip

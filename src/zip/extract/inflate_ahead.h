@@ -35,6 +35,7 @@ class TInflateAhead {
     int index = 0;
     std::int64_t size = 0;  // declared uncompressed size
     std::int64_t compressed_size = 0;
+    std::int64_t data_position = -1;  // where the entry's compressed bytes begin in the archive
     std::vector<std::uint8_t> input;
     // Set by the task, under the mutex:
     bool done = false;
@@ -42,8 +43,9 @@ class TInflateAhead {
     std::uint32_t crc = 0;
     std::vector<std::uint8_t> data;
   };
-  // Reads the compressed bytes of a listing entry (on the run's thread); false when they cannot be read.
-  using ReadFn = std::function<bool(int index, std::vector<std::uint8_t>& compressed)>;
+  // Reads the compressed bytes of a listing entry (on the run's thread) and tells where they begin; false
+  // when they cannot be read.
+  using ReadFn = std::function<bool(int index, std::int64_t& data_position, std::vector<std::uint8_t>& compressed)>;
 
   // candidates: listing indices in the order the run visits them, with their declared sizes.
   TInflateAhead(std::vector<int> candidates, std::vector<std::int64_t> sizes, std::vector<std::int64_t> compressed,
@@ -72,6 +74,7 @@ class TInflateAhead {
   std::int64_t limit_bytes_ = 0;
   std::mutex mutex_;
   std::condition_variable done_;
+  bool waiting_ = false;               // the run's thread waits on done_ (under mutex_)
   std::unique_ptr<TWorkerPool> pool_;  // last: destroyed first
 };
 
