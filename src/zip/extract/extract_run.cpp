@@ -31,10 +31,10 @@
 // space.
 //
 // With more than one thread, small deflated entries without a password are inflated and their CRCs
-// computed ahead on workers, one thread fewer than asked for (inflate_ahead.h); their bytes then enter
-// step 4 through WriteOutputBlock as if decoded here, so steps 2, 3 and 5 and every event are unchanged and
-// in the listing's order. An entry whose decoding ahead did not end cleanly at its declared size is decoded
-// here, and its fault reported, as without workers.
+// computed ahead on workers (inflate_ahead.h; extracting, one worker fewer than the threads asked for);
+// their bytes then enter step 4 through WriteOutputBlock as if decoded here, so steps 2, 3 and 5 and every
+// event are unchanged and in the listing's order. An entry whose decoding ahead did not end cleanly at its
+// declared size is decoded here, and its fault reported, as without workers.
 //
 // Memory: one 32 KiB input block and the decoders' own fixed buffers; nothing grows with an entry's size.
 // Decoding ahead holds the entries planned ahead, bounded in bytes and count.
@@ -157,8 +157,9 @@ void ExtractRun::StartDecodingAhead(int count) {
     compressed.push_back(entry.CompressedSize());
   }
   if (candidates.size() < 2) return;
-  // The run's thread is one of the threads: it writes, checks and renames while the workers inflate.
-  const int workers = threads - 1;
+  // Extracting, the run's thread is one of the threads: it writes, checks and renames while the workers
+  // inflate. Testing, it only waits for them.
+  const int workers = test_only_ ? threads : threads - 1;
   ahead_ = std::make_unique<TInflateAhead>(std::move(candidates), std::move(sizes), std::move(compressed), workers,
                                            [this](int index, std::int64_t& position, std::vector<std::uint8_t>& out) {
                                              const TZipHeaderInfo& entry = archive_.Entry(index);
