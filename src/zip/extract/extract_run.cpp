@@ -181,6 +181,7 @@ void ExtractRun::StartDecodingAhead(int count) {
 std::int64_t ExtractRun::DataPositionOf(const TZipHeaderInfo& entry) {
   const std::int64_t offset = entry.LocalHeaderOffset();
   if (offset < 0 || offset > INT64_MAX - kMaxLocalHeaderSize) return -1;
+  archive_.GoToVolumeOf(entry);
   TStream& stream = archive_.Stream();
   std::uint8_t header[kLocalHeaderSize];
   stream.Seek(offset, kSeekBegin);
@@ -283,21 +284,11 @@ bool ExtractRun::ExtractFolderEntry(int index) {
 
 // Reads the local header for the lengths in front of the data.
 bool ExtractRun::LocateData(int index) {
-  const std::int64_t offset = entry_.LocalHeaderOffset();
-  if (offset < 0 || offset > INT64_MAX - kMaxLocalHeaderSize) {
+  data_position_ = DataPositionOf(entry_);
+  if (data_position_ < 0) {
     Skip(TSkipReason::srBadData, stored_name_, index);
     return false;
   }
-  archive_.GoToVolumeOf(entry_);
-  TStream& stream = archive_.Stream();
-  std::uint8_t header[kLocalHeaderSize];
-  stream.Seek(offset, kSeekBegin);
-  if (stream.Read(header, kLocalHeaderSize) != kLocalHeaderSize || GetU32(header) != kLocalHeaderSignature) {
-    Skip(TSkipReason::srBadData, stored_name_, index);
-    return false;
-  }
-  data_position_ = offset + kLocalHeaderSize + GetU16(header + local_header::kNameLength) +
-                   GetU16(header + local_header::kExtraLength);
   return true;
 }
 

@@ -57,7 +57,7 @@ class ExtractRun {
   bool LocateData(int index);
   // With more than one thread: the workers that decode entries ahead, for the entries they can take.
   void StartDecodingAhead(int count);
-  // The archive position of an entry's data from its local header, or -1.
+  // The archive position of an entry's data from its local header (on the entry's volume), or -1.
   std::int64_t DataPositionOf(const TZipHeaderInfo& entry);
   bool PrepareOutputPath(int index, std::string& fname);
   bool CheckPassword(int index);
