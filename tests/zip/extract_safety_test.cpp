@@ -73,22 +73,31 @@ std::vector<std::string> Temporaries(const std::string& folder) {
 }
 
 TEST(ExtractSafetyTest, DeviceErrorEndsTheRunAndTheOldFileSurvives) {
+  // With two threads a large entry is written by a thread of its own: its device's failure must still
+  // end the run the same way.
   struct Case {
     int pack_level;
     FailingDevice::Mode mode;
     const char* error;
+    int threads;
+    std::size_t size;
   };
   const Case cases[] = {
-      {0, FailingDevice::Mode::kThrows, "Device on fire after the limit"},
-      {6, FailingDevice::Mode::kThrows, "Device on fire after the limit"},
-      {0, FailingDevice::Mode::kShortWrites, "Cant write uncompressed file"},
-      {6, FailingDevice::Mode::kShortWrites, "Cant write uncompressed file"},
+      {0, FailingDevice::Mode::kThrows, "Device on fire after the limit", 1, 300000},
+      {6, FailingDevice::Mode::kThrows, "Device on fire after the limit", 1, 300000},
+      {0, FailingDevice::Mode::kShortWrites, "Cant write uncompressed file", 1, 300000},
+      {6, FailingDevice::Mode::kShortWrites, "Cant write uncompressed file", 1, 300000},
+      {0, FailingDevice::Mode::kThrows, "Device on fire after the limit", 2, 5000000},
+      {6, FailingDevice::Mode::kThrows, "Device on fire after the limit", 2, 5000000},
+      {0, FailingDevice::Mode::kShortWrites, "Cant write uncompressed file", 2, 5000000},
+      {6, FailingDevice::Mode::kShortWrites, "Cant write uncompressed file", 2, 5000000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pack_level);
     SCOPED_TRACE(c.error);
+    SCOPED_TRACE(c.threads);
     ScratchDir dir;
-    const std::string archive = MakeArchive(dir, c.pack_level, 300000);
+    const std::string archive = MakeArchive(dir, c.pack_level, c.size);
     const std::string out = dir / "out";
     fs::create_directories(out);
     test::WriteFileText(out + "/data.bin", "the user's own file");
@@ -97,8 +106,9 @@ TEST(ExtractSafetyTest, DeviceErrorEndsTheRunAndTheOldFileSurvives) {
     reader.SetDestDir(out);
     reader.SetDoAll(true);
     reader.SetOverwriteMode(TUZOverwriteMode::Always);
+    reader.SetThreads(c.threads);
     reader.SetOutputDeviceFactory([&c](const std::string& path) -> std::unique_ptr<TStream> {
-      return std::make_unique<FailingDevice>(path, 100000, c.mode);
+      return std::make_unique<FailingDevice>(path, static_cast<std::int64_t>(c.size / 3), c.mode);
     });
     int bad_crc = 0;
     int complete = -1;

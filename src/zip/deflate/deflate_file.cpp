@@ -31,7 +31,9 @@
 // kTooFar, closer at the greedy levels) is tried, since a far three-byte match costs more than its
 // literals. Levels 8 and 9, whose budgets run to thousands of candidates, keep a second chain keyed by the
 // first eight bytes: once the best match is that long, only candidates on it can do better, and the search
-// continues there.
+// continues there. With those chains levels 8 and 9 need far smaller budgets than plain chains would to
+// reach the same ratio (measured: budgets of 512 and 1024 gave the sizes of 1024 and 4096, or smaller ones,
+// on text, binary and source trees, at up to twice the speed).
 //
 // A search first compares the four bytes at the end of the best match so far (the start is known equal),
 // then eight bytes at a time. Every byte the search may read lies in the window or in its zeroed tail:
@@ -87,8 +89,8 @@ struct LevelParams {
 };
 
 constexpr LevelParams kLevels[10] = {
-    {0, 0, 0, 0},    {4, 5, 12, 4},    {4, 5, 16, 8},     {4, 6, 32, 32},       {4, 4, 16, 12},
-    {4, 16, 32, 24}, {4, 16, 128, 96}, {6, 32, 128, 192}, {32, 128, 258, 1024}, {32, 258, 258, 4096},
+    {0, 0, 0, 0},    {4, 5, 12, 4},    {4, 5, 16, 8},     {4, 6, 32, 32},      {4, 4, 16, 12},
+    {4, 16, 32, 24}, {4, 16, 128, 96}, {6, 32, 128, 192}, {32, 128, 258, 512}, {32, 258, 258, 1024},
 };
 
 // How a level keeps its tables. ways: slots per four-byte bucket (one is cheapest; two forget fewer

@@ -34,7 +34,9 @@
 // computed ahead on workers (inflate_ahead.h; extracting, one worker fewer than the threads asked for);
 // their bytes then enter step 4 through WriteOutputBlock as if decoded here, so steps 2, 3 and 5 and every
 // event are unchanged and in the listing's order. An entry whose decoding ahead did not end cleanly at its
-// declared size is decoded here, and its fault reported, as without workers.
+// declared size is decoded here, and its fault reported, as without workers. A large entry decoded here
+// has its output written to the temporary file by a thread of its own (write_behind_stream.h) while the
+// decoder goes on; the file is complete and its device's verdict known before step 5.
 //
 // Memory: one 32 KiB input block and the decoders' own fixed buffers; nothing grows with an entry's size.
 // Decoding ahead holds the entries planned ahead, bounded in bytes and count.
@@ -72,6 +74,8 @@ namespace {
 constexpr std::int64_t kMaxLocalHeaderSize = kLocalHeaderSize + 2 * std::int64_t{kMaxFieldLength};
 // Attempts to find an unused temporary name before giving up on the entry.
 constexpr int kTempNameAttempts = 16;
+// Entries from this size on are written behind their decoding when there is more than one thread.
+constexpr std::int64_t kWriteBehindMinSize = 1 << 20;
 
 }  // namespace
 
@@ -125,6 +129,7 @@ void ExtractRun::ExtractSelected() {
   if (reader_.OnStartUnZipInfo) reader_.OnStartUnZipInfo(reader_, num_files_, total_bytes_, stop_now);
   if (num_files_ <= 0 || stop_now) return;
   if (!test_only_) CheckFreeSpace();
+  write_behind_ = !test_only_ && TWorkerPool::ResolveThreads(reader_.Threads()) > 1;
   StartDecodingAhead(count);
   for (int i = 0; i < count; ++i) {
     if (!reader_.DoAll() && !archive_.Entry(i).ExtractMark()) continue;
@@ -439,7 +444,13 @@ bool ExtractRun::OpenOutput(int index, const std::string& fname, bool replaces) 
     Skip(TSkipReason::srFileOpenError, fname, index);
     return false;
   }
-  output_ = std::make_unique<TS_BufferStream>(*device_, kDefaultBufferSize);
+  // A large entry decoded here is written by a thread of its own while the next bytes are decoded.
+  if (write_behind_ && !ahead_item_ && entry_.UncompressedSize() >= kWriteBehindMinSize) {
+    behind_ = std::make_unique<TWriteBehindStream>(*device_, true);
+    output_ = std::make_unique<TS_BufferStream>(*behind_, kDefaultBufferSize);
+  } else {
+    output_ = std::make_unique<TS_BufferStream>(*device_, kDefaultBufferSize);
+  }
   target_ = fname;
   replacing_ = replaces;
   sync_output_ = reader_.FlushFilesOnClose() || replaces;
@@ -456,7 +467,7 @@ DecodeResult ExtractRun::DecodeEntryData() {
   const OutputBlockFn output = [this](const std::uint8_t* data, std::size_t count) { WriteOutputBlock(data, count); };
   const auto usize = static_cast<std::uint64_t>(std::max<std::int64_t>(0, entry_.UncompressedSize()));
   const auto csize = static_cast<std::uint64_t>(std::max<std::int64_t>(0, entry_.CompressedSize()));
-  crc_done_ = false;
+  crc_done_ = behind_ != nullptr;  // the thread writing behind keeps it
   if (ahead_item_ && entry_.DataMethod() == kMethodDeflated && !entry_.IsEncrypted()) {
     ahead_->Wait(*ahead_item_);
     if (ahead_item_->ok) {
@@ -609,9 +620,11 @@ bool ExtractRun::ReportFailedEntry(int index, const std::string& fname, bool crc
 }
 
 bool ExtractRun::CloseOutput() {
-  const bool flushed = output_->Flush();
+  const bool flushed = output_->Flush() && (!behind_ || behind_->Flush());
+  if (behind_ && crc_done_) crc_ = behind_->CrcRegister();
   if (flushed && sync_output_ && file_device_ != nullptr) file_device_->FlushToDisk();
   output_.reset();
+  behind_.reset();
   file_device_ = nullptr;
   device_.reset();
   return flushed;
@@ -622,6 +635,7 @@ void ExtractRun::DiscardOutput() noexcept {
     output_.reset();  // its destructor's flush swallows errors
   } catch (...) {
   }
+  behind_.reset();  // drops what the device has not taken yet
   file_device_ = nullptr;
   device_.reset();
   if (!temp_path_.empty()) {

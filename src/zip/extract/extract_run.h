@@ -14,6 +14,7 @@
 #include "zip/crypt/zip_crypt.h"
 #include "zip/decompress/inflate.h"
 #include "zip/extract/inflate_ahead.h"
+#include "zip/extract/write_behind_stream.h"
 #include "zip/reader/open_archive.h"
 #include "zip/reader/vcl_unzip.h"
 #include "zip/stream/buffer_stream.h"
@@ -100,13 +101,15 @@ class ExtractRun {
   TVCLUnZip& reader_;
   TOpenArchive& archive_;
   bool test_only_;
-  TZipHeaderInfo entry_;                // private copy of the entry being extracted
-  std::string stored_name_;             // the entry's Directory + FileName
-  std::int64_t data_position_ = 0;      // archive position of the entry's data
-  TZipCrypt crypt_;                     // the traditional cipher's keys for the current entry
-  std::unique_ptr<TStream> device_;     // the output file (or the test seam's device)
-  TFileStream* file_device_ = nullptr;  // device_ when it is a real file (for fsync)
-  bool temp_is_file_ = false;           // the temporary file was made here, with the default permissions
+  TZipHeaderInfo entry_;                        // private copy of the entry being extracted
+  std::string stored_name_;                     // the entry's Directory + FileName
+  std::int64_t data_position_ = 0;              // archive position of the entry's data
+  TZipCrypt crypt_;                             // the traditional cipher's keys for the current entry
+  std::unique_ptr<TStream> device_;             // the output file (or the test seam's device)
+  TFileStream* file_device_ = nullptr;          // device_ when it is a real file (for fsync)
+  bool temp_is_file_ = false;                   // the temporary file was made here, with the default permissions
+  bool write_behind_ = false;                   // large entries are written by a thread of their own
+  std::unique_ptr<TWriteBehindStream> behind_;  // between output_ and device_ for such an entry
   std::unique_ptr<TS_BufferStream> output_;
   std::string target_;        // the output's final path
   std::string temp_path_;     // the output's temporary file, renamed over the target when good
@@ -116,9 +119,9 @@ class ExtractRun {
   std::unique_ptr<TInflater> inflater64_;
   std::unique_ptr<TInflateAhead> ahead_;
   std::shared_ptr<TInflateAhead::Item> ahead_item_;  // the current entry decoded ahead, if it was
-  bool crc_done_ = false;                            // the output's CRC is already known (decoded ahead)
-  std::unique_ptr<TAesEntryInput> aes_input_;        // the current entry's decrypting stage (AES entries only)
-  bool authentic_ = true;                            // an AES entry's data passed its authentication code
+  bool crc_done_ = false;  // the output's CRC is known or kept elsewhere (decoded ahead, or written behind)
+  std::unique_ptr<TAesEntryInput> aes_input_;  // the current entry's decrypting stage (AES entries only)
+  bool authentic_ = true;                      // an AES entry's data passed its authentication code
   std::vector<std::uint8_t> input_buffer_;
   std::uint32_t crc_ = 0;             // running CRC register
   std::int64_t entry_bytes_ = 0;      // uncompressed bytes handed over for the current entry
