@@ -225,6 +225,9 @@ class File {
   // origin 0 begin, 1 current, 2 end; returns the new position.
   std::int64_t Seek(std::int64_t offset, int origin);
   std::int64_t Size() const;
+  // The open file's status, as GetFileStatus describes a path (one call on the open file on POSIX).
+  // Throws EFileError when it cannot be read.
+  void Status(FileStatus& status) const;
   void Truncate(std::int64_t size);
   // Flushes the file's buffers to the device (fsync, FlushFileBuffers).
   void FlushToDisk();

@@ -299,14 +299,22 @@ bool ClearArchiveAttribute(const std::string& path) {
   return !path.empty() && GetFileAttributes(path) >= 0;
 }
 
-bool GetFileStatus(const std::string& path, FileStatus& status) {
-  struct stat st {};
-  if (path.empty() || !StatFollow(path, st)) return false;
+namespace {
+
+void StatusOf(const struct stat& st, const std::string& path, FileStatus& status) {
   status.attr = AttributesOf(st, ExtractFileName(ExcludeTrailingSeparator(path)));
   status.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
   status.time = FromTimespec(st.st_mtim);
   status.unix_time = static_cast<std::int64_t>(st.st_mtim.tv_sec);
   status.unix_mode = static_cast<std::uint32_t>(st.st_mode);
+}
+
+}  // namespace
+
+bool GetFileStatus(const std::string& path, FileStatus& status) {
+  struct stat st {};
+  if (path.empty() || !StatFollow(path, st)) return false;
+  StatusOf(st, path, status);
   return true;
 }
 
@@ -543,6 +551,13 @@ std::int64_t File::Size() const {
   if (::fstat(static_cast<int>(handle_), &st) != 0)
     throw EFileError("Cannot read file \"" + path_ + "\". " + Cause(errno));
   return static_cast<std::int64_t>(st.st_size);
+}
+
+void File::Status(FileStatus& status) const {
+  struct stat st {};
+  if (::fstat(static_cast<int>(handle_), &st) != 0)
+    throw EFileError("Cannot read file \"" + path_ + "\". " + Cause(errno));
+  StatusOf(st, path_, status);
 }
 
 void File::Truncate(std::int64_t size) {

@@ -587,6 +587,14 @@ std::int64_t File::Size() const {
   return size.QuadPart;
 }
 
+void File::Status(FileStatus& status) const {
+  // By the path the file was opened with: the attributes and times as the folder listing has them.
+  if (!GetFileStatus(path_, status)) {
+    throw EFileError("Cannot read file \"" + path_ + "\". " + win::ErrorText(GetLastError()));
+  }
+  status.size = Size();
+}
+
 void File::Truncate(std::int64_t size) {
   LARGE_INTEGER distance{}, current{};
   if (!SetFilePointerEx(ToHandle(handle_), distance, &current, FILE_CURRENT)) {

@@ -54,18 +54,26 @@ void TInflateAhead::Wait(Item& item) {
 
 void TInflateAhead::Release(int index) {
   if (ahead_.empty() || ahead_.front()->index != index) return;
-  const std::shared_ptr<Item> item = ahead_.front();
+  std::shared_ptr<Item> item = std::move(ahead_.front());
   ahead_.pop_front();
   bytes_in_flight_ -= item->size + item->compressed_size;
+  bool done = false;
   {
-    // A task still running keeps its own reference; the bytes are freed when it ends.
     std::lock_guard lock(mutex_);
-    if (item->done) std::vector<std::uint8_t>().swap(item->data);
+    done = item->done;
+    // Retired items whose tasks have ended can go.
+    std::erase_if(retired_, [](const std::shared_ptr<Item>& old) { return old->done; });
   }
+  // An item whose task has not run yet (or still runs) stays until it ends: the task holds a plain pointer.
+  if (!done) retired_.push_back(std::move(item));
   TopUp();
 }
 
 void TInflateAhead::TopUp() {
+  // Planned in batches: once either bound is reached, more are planned only when both have fallen to half,
+  // so a waiting worker is woken once per batch rather than once per entry.
+  if (!ahead_.empty() && (bytes_in_flight_ >= limit_bytes_ / 2 || ahead_.size() >= kMaxEntriesAhead / 2)) return;
+  std::vector<std::function<void()>> tasks;
   while (bytes_in_flight_ < limit_bytes_ && ahead_.size() < kMaxEntriesAhead && next_ < candidates_.size()) {
     const std::size_t k = next_++;
     auto item = std::make_shared<Item>();
@@ -73,22 +81,28 @@ void TInflateAhead::TopUp() {
     item->size = sizes_[k];
     item->compressed_size = compressed_[k];
     if (!read_(item->index, item->data_position, item->input)) continue;
+    // The buffers are made (and freed) on this thread: memory crossing between threads costs the
+    // allocator a lock that the workers would contend for.
+    item->data.reserve(static_cast<std::size_t>(item->size));
     ahead_.push_back(item);
     bytes_in_flight_ += item->size + item->compressed_size;
-    pool_->Submit([this, item] { Run(item); });
+    // Two plain pointers: the task is held inside the function object, not on the heap.
+    tasks.emplace_back([this, raw = item.get()] { Run(*raw); });
   }
+  pool_->SubmitAll(tasks);
 }
 
-void TInflateAhead::Run(const std::shared_ptr<Item>& item) {
-  std::vector<std::uint8_t> data;
+void TInflateAhead::Run(Item& item) {
+  // Only this task touches the item's buffers until it is marked done.
+  std::vector<std::uint8_t>& data = item.data;
   bool ok = false;
   std::uint32_t crc = 0;
   try {
     // One decoder per worker thread, made on its first entry.
     thread_local TInflater inflater;
-    data.reserve(static_cast<std::size_t>(item->size));
     std::size_t pos = 0;
-    const std::vector<std::uint8_t>& input = item->input;
+    const std::vector<std::uint8_t>& input = item.input;
+    const auto limit = static_cast<std::size_t>(item.size);
     const InputFn read = [&](std::uint8_t* buffer, std::size_t max) {
       const std::size_t n = std::min(max, input.size() - pos);
       std::memcpy(buffer, input.data() + pos, n);
@@ -96,20 +110,18 @@ void TInflateAhead::Run(const std::shared_ptr<Item>& item) {
       return n;
     };
     const OutputBlockFn write = [&](const std::uint8_t* bytes, std::size_t count) {
-      if (data.size() + count > static_cast<std::size_t>(item->size)) throw Oversize{};
+      if (data.size() + count > limit) throw Oversize{};
       data.insert(data.end(), bytes, bytes + count);
     };
-    ok = inflater.Inflate(read, write) == DecodeResult::kOk && data.size() == static_cast<std::size_t>(item->size);
+    ok = inflater.Inflate(read, write) == DecodeResult::kOk && data.size() == limit;
     if (ok) crc = Crc32Of(data.data(), data.size());
   } catch (...) {
     ok = false;  // the run's own path decodes the entry and reports what is wrong with it
   }
   std::lock_guard lock(mutex_);
-  std::vector<std::uint8_t>().swap(item->input);
-  item->ok = ok;
-  item->crc = crc;
-  if (ok) item->data = std::move(data);
-  item->done = true;
+  item.ok = ok;
+  item.crc = crc;
+  item.done = true;
   if (waiting_) done_.notify_all();  // a wake-up nobody waits for costs a system call
 }
 

@@ -37,11 +37,11 @@ class TInflateAhead {
     std::int64_t compressed_size = 0;
     std::int64_t data_position = -1;  // where the entry's compressed bytes begin in the archive
     std::vector<std::uint8_t> input;
+    std::vector<std::uint8_t> data;  // reserved by the run's thread, filled by the task
     // Set by the task, under the mutex:
     bool done = false;
     bool ok = false;  // ended cleanly with exactly size bytes
     std::uint32_t crc = 0;
-    std::vector<std::uint8_t> data;
   };
   // Reads the compressed bytes of a listing entry (on the run's thread) and tells where they begin; false
   // when they cannot be read.
@@ -62,7 +62,7 @@ class TInflateAhead {
 
  private:
   void TopUp();
-  void Run(const std::shared_ptr<Item>& item);
+  void Run(Item& item);
 
   std::vector<int> candidates_;
   std::vector<std::int64_t> sizes_;
@@ -70,6 +70,7 @@ class TInflateAhead {
   ReadFn read_;
   std::size_t next_ = 0;
   std::deque<std::shared_ptr<Item>> ahead_;
+  std::vector<std::shared_ptr<Item>> retired_;  // released before their tasks ended
   std::int64_t bytes_in_flight_ = 0;
   std::int64_t limit_bytes_ = 0;
   std::mutex mutex_;

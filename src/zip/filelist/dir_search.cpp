@@ -54,8 +54,10 @@ TSearchData::TSearchData(std::string folder, std::string mask) : folder_(std::mo
     }
     const fs::directory_entry& entry = *it;
     std::error_code kind_ec;
-    // Follows links; for plain entries the kind comes from the listing itself, without a system call.
-    const fs::file_status status = entry.status(kind_ec);
+    // Follows links; for plain entries the kind comes from the listing itself, without a system call
+    // (the entry's own kind queries use it; status() would always ask the system).
+    const bool is_folder = entry.is_directory(kind_ec);
+    const bool is_file = !kind_ec && !is_folder && entry.is_regular_file(kind_ec);
     if (kind_ec) {
       // A dangling link, a loop of links or an entry deleted meanwhile is not a file to back up; anything
       // else (no permission to look at it) is.
@@ -64,9 +66,9 @@ TSearchData::TSearchData(std::string folder, std::string mask) : folder_(std::mo
       }
       continue;
     }
-    if (fs::is_directory(status)) {
+    if (is_folder) {
       entries_.push_back({platform::FromFsPath(entry.path().filename()), true});
-    } else if (fs::is_regular_file(status)) {
+    } else if (is_file) {
       entries_.push_back({platform::FromFsPath(entry.path().filename()), false});
     }
   }

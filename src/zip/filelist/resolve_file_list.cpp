@@ -40,6 +40,7 @@ bool NotInArchive(const FileListContext& context, const std::string& path) {
 std::int64_t ResolveFileList(std::vector<std::string>& files_list, const FileListContext& context) {
   std::int64_t byte_total = 0;
   const std::string zip_full = context.zip_name.empty() ? std::string() : platform::ExpandFileName(context.zip_name);
+  const std::string zip_name = platform::ExtractFileName(zip_full);
 
   // Plain pass.
   std::vector<std::string> patterns;
@@ -114,7 +115,12 @@ std::int64_t ResolveFileList(std::vector<std::string>& files_list, const FileLis
       if (Excluded(context, result)) continue;
       if (context.process_messages) context.process_messages();
       // Only the archive itself is left out, not a namesake in another letter case where names differ by case.
-      if (!zip_full.empty() && platform::SameFileName(platform::ExpandFileName(result), zip_full)) continue;
+      // The whole paths are compared only where the names agree (expanding a relative path asks the system
+      // for the current folder).
+      if (!zip_full.empty() && platform::SameFileName(platform::ExtractFileName(result), zip_name) &&
+          platform::SameFileName(platform::ExpandFileName(result), zip_full)) {
+        continue;
+      }
       if (ArchiveBitClear(context, rec.attr) || NotInArchive(context, result)) continue;
       files_list.push_back(std::move(result));
       byte_total += rec.size;

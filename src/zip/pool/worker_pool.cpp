@@ -40,6 +40,24 @@ void TWorkerPool::Submit(std::function<void()> task) {
   wake_.notify_one();
 }
 
+void TWorkerPool::SubmitAll(std::vector<std::function<void()>>& tasks) {
+  if (tasks.empty()) return;
+  if (threads_.empty()) {
+    for (auto& task : tasks) Submit(std::move(task));
+  } else {
+    {
+      std::lock_guard lock(mutex_);
+      for (auto& task : tasks) queue_.push_back(std::move(task));
+    }
+    if (tasks.size() == 1) {
+      wake_.notify_one();
+    } else {
+      wake_.notify_all();
+    }
+  }
+  tasks.clear();
+}
+
 void TWorkerPool::Work() {
   for (;;) {
     std::function<void()> task;

@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/file_system.h"
-#include "platform/fs_path.h"
 #include "zip/records/crc32.h"
+#include "zip/records/zip_format.h"
 
 namespace kzb::zip {
 
@@ -151,11 +149,18 @@ bool TPackAhead::PlanNextPiece(bool may_start_file) {
       const std::string& path = files_[index];
       const int level = level_for_(path);
       if (level <= 0) continue;
-      std::error_code ec;
-      const auto status = std::filesystem::status(platform::FsPath(path), ec);
-      if (ec || !std::filesystem::is_regular_file(status)) continue;
-      const auto size = std::filesystem::file_size(platform::FsPath(path), ec);
-      if (ec || size == 0) continue;
+      // Regular files only (a worker must never open a pipe or a device), looked at once.
+      platform::FileStatus status;
+      bool known = false;
+      try {
+        known = platform::GetFileStatus(path, status);
+      } catch (const std::exception&) {
+        known = false;  // the writer finds out what is wrong with it
+      }
+      if (!known || (status.attr & platform::kFaDirectory) != 0) continue;
+      if (status.unix_mode != 0 && (status.unix_mode & kUnixTypeMask) != kUnixRegular) continue;
+      const std::int64_t size = status.size;
+      if (size <= 0) continue;
       file = std::make_shared<File>();
       file->index = index;
       file->path = path;

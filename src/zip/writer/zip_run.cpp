@@ -89,7 +89,6 @@ std::uint32_t ZipRun::FileDosTime(const std::string& path) {
 }
 
 void ZipRun::DescribeFile(const std::string& path, bool folder, TZipHeaderInfo& header) {
-  header.SetVersionMadeBy(static_cast<std::uint16_t>((platform::kArchiveHostSystem << 8) | kVersionDefault));
   platform::FileStatus status;
   bool known = false;
   try {
@@ -97,18 +96,23 @@ void ZipRun::DescribeFile(const std::string& path, bool folder, TZipHeaderInfo& 
   } catch (const std::exception&) {
     known = false;
   }
-  if (!known) {
+  DescribeStatus(known ? &status : nullptr, folder, header);
+}
+
+void ZipRun::DescribeStatus(const platform::FileStatus* known, bool folder, TZipHeaderInfo& header) {
+  header.SetVersionMadeBy(static_cast<std::uint16_t>((platform::kArchiveHostSystem << 8) | kVersionDefault));
+  if (known == nullptr) {
     // Gone since it was listed: the entry still gets a time, and plain attributes.
     header.SetFileDateTime(FixDosDateTime(platform::DateTime::Now().ToDos()));
     header.SetUnixTime(std::nullopt);
     if (!folder) header.SetExternalAttributes(platform::kFaArchive);
     return;
   }
-  header.SetFileDateTime(FixDosDateTime(status.time.ToDos()));
-  header.SetUnixTime(status.unix_time);
+  header.SetFileDateTime(FixDosDateTime(known->time.ToDos()));
+  header.SetUnixTime(known->unix_time);
   // Folder entries from a host without a mode keep the default attributes.
   if (!folder || platform::kArchiveHostSystem == kHostUnix)
-    header.SetExternalAttributes(platform::ArchiveAttributes(status));
+    header.SetExternalAttributes(platform::ArchiveAttributes(*known));
 }
 
 // --- The run ---------------------------------------------------------------------------------------------
@@ -302,8 +306,9 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
   last_file_percent_ = -1;
   std::string path = path_in;
   std::error_code ec;
+  fs::file_status status;
   if (!EndsWithSeparator(path)) {
-    const fs::file_status status = fs::status(platform::FsPath(path), ec);
+    status = fs::status(platform::FsPath(path), ec);
     if (ec && ec != std::errc::no_such_file_or_directory) {
       bool retry = false;  // cannot be looked at: as a file that cannot be opened
       if (zip_.OnSkippingFile) zip_.OnSkippingFile(zip_, kSkipCannotOpen, path, -1, retry);
@@ -318,10 +323,10 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
   }
   if (EndsWithSeparator(path)) return WriteFolderEntry(path, header);
 
-  // Open the file, retrying while the handler asks for it.
-  while (true) {
+  // Open the file, retrying while the handler asks for it (a retry looks at the file again).
+  for (bool first = true;; first = false) {
     try {
-      const fs::file_status status = fs::status(platform::FsPath(path), ec);
+      if (!first) status = fs::status(platform::FsPath(path), ec);
       if (!ec && !fs::is_regular_file(status)) {
         throw platform::EFOpenError("Cannot open file \"" + path + "\". Not a regular file");
       }
@@ -333,8 +338,11 @@ bool ZipRun::ZipOneFile(const std::string& path_in, TZipHeaderInfo& header) {
       if (!retry) return false;
     }
   }
-  DescribeFile(path, false, header);
-  file_size_ = input_->Size();
+  // The open file's own status: what is described is what will be read.
+  platform::FileStatus file_status;
+  input_->Status(file_status);
+  DescribeStatus(&file_status, false, header);
+  file_size_ = file_status.size;
   header.SetUncompressedSize(file_size_);
   header.SetFileName(platform::ExtractFileName(NamingPath(path)));
   header.SetLocalHeaderOffset(output_->Position());

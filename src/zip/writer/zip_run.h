@@ -62,6 +62,8 @@ class ZipRun {
   // The entry's host, attributes and times from the file or folder at path (folder: a folder entry; an
   // empty or vanished path gives the current time).
   static void DescribeFile(const std::string& path, bool folder, TZipHeaderInfo& header);
+  // The same from a status already read (null: the file could not be looked at).
+  static void DescribeStatus(const platform::FileStatus* known, bool folder, TZipHeaderInfo& header);
   // Whether the file or folder at path changed after the entry's time.
   static bool IsNewerThan(const std::string& path, const TZipHeaderInfo& entry);
 
