@@ -297,5 +297,88 @@ TEST_F(ParallelWriterTest, ExtractionWithWorkersMatchesOneThread) {
   }
 }
 
+// Extracting with workers, entries are written ahead into temporary files that the run moves into place
+// in order. Whatever the run decides about an entry (skip it, keep the old file, put it elsewhere, stop
+// altogether), the result is what one thread gives and no temporary file is left.
+TEST_F(ParallelWriterTest, FilesWrittenAheadFollowTheRunsDecisions) {
+  const std::string archive = scratch_ / "out/x.zip";
+  {
+    TVCLZip zip;
+    Configure(zip, "x.zip", 2);
+    zip.Zip();
+  }
+  // A folder on another file system than the scratch folders, where the system has one (a file written
+  // ahead cannot be renamed there and is written again in place).
+  std::string elsewhere;
+  std::error_code ec;
+  if (fs::is_directory("/dev/shm", ec) && fs::status(scratch_.Path(), ec).type() == fs::file_type::directory) {
+    elsewhere = "/dev/shm/kzb-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "/";
+  }
+  enum class Scenario { kSkipSome, kKeepExisting, kRedirect, kOtherFileSystem, kStopHalfway };
+  for (const Scenario scenario : {Scenario::kSkipSome, Scenario::kKeepExisting, Scenario::kRedirect,
+                                  Scenario::kOtherFileSystem, Scenario::kStopHalfway}) {
+    if (scenario == Scenario::kOtherFileSystem && elsewhere.empty()) continue;
+    std::map<std::string, Bytes> results[2];
+    std::vector<std::string> events[2];
+    for (int run = 0; run < 2; ++run) {
+      const int threads = run == 0 ? 1 : 3;
+      SCOPED_TRACE(std::to_string(static_cast<int>(scenario)) + " threads " + std::to_string(threads));
+      ScratchDir dest;
+      // Existing files: every tenth of the small ones.
+      for (int i = 0; i < 40; i += 10) WriteFileBytes(dest / ("many/f" + std::to_string(i) + ".txt"), {'o', 'l', 'd'});
+      TVCLUnZip reader;
+      reader.SetZipName(archive);
+      reader.SetDestDir(dest.Path());
+      reader.SetRecreateDirs(true);
+      reader.SetDoAll(true);
+      reader.SetThreads(threads);
+      reader.SetOverwriteMode(scenario == Scenario::kKeepExisting ? TUZOverwriteMode::Never : TUZOverwriteMode::Always);
+      int started = 0;
+      reader.OnStartUnZip = [&](TVCLUnZip&, int index, std::string& fname, bool& skip) {
+        ++started;
+        if (scenario == Scenario::kSkipSome) skip = index % 3 == 0;
+        if (scenario == Scenario::kRedirect && index % 2 == 0) {
+          fname = dest / ("moved/" + std::to_string(index) + ".bin");
+        }
+        if (scenario == Scenario::kOtherFileSystem && index % 2 == 0) {
+          fname = elsewhere + std::to_string(index) + ".bin";
+        }
+      };
+      int ended = 0;
+      reader.OnEndUnZip = [&](TVCLUnZip&, int index, const std::string& fname) {
+        events[run].push_back(std::to_string(index) + " " + fname.substr(dest.Path().size()));
+        if (scenario == Scenario::kStopHalfway && ++ended == 20) throw std::runtime_error("stopped by the user");
+      };
+      try {
+        reader.UnZip();
+        EXPECT_NE(scenario, Scenario::kStopHalfway);
+      } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "stopped by the user");
+      }
+      EXPECT_GT(started, 0);
+      for (const auto& entry : fs::recursive_directory_iterator(dest.Path())) {
+        if (!entry.is_regular_file()) continue;
+        const std::string relative = fs::relative(entry.path(), fs::path(dest.Path())).generic_string();
+        EXPECT_NE(entry.path().filename().string().rfind(".kzb-", 0), 0u) << relative;
+        results[run][relative] = ReadFileBytes(entry.path().string());
+      }
+      if (scenario == Scenario::kOtherFileSystem) {
+        for (const auto& entry : fs::directory_iterator(elsewhere)) {
+          EXPECT_NE(entry.path().filename().string().rfind(".kzb-", 0), 0u);
+          results[run]["elsewhere/" + entry.path().filename().string()] = ReadFileBytes(entry.path().string());
+        }
+        fs::remove_all(elsewhere);
+      }
+    }
+    EXPECT_EQ(events[0], events[1]);
+    EXPECT_EQ(results[0].size(), results[1].size());
+    EXPECT_TRUE(results[0] == results[1]);
+    if (scenario == Scenario::kKeepExisting) {
+      EXPECT_EQ(results[1]["many/f10.txt"], (Bytes{'o', 'l', 'd'}));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kzb::zip

@@ -150,6 +150,10 @@ std::uint32_t ExtractRun::CreationMask() {
 
 void ExtractRun::RestoreTimeAndAttributes(const std::string& fname, bool is_new) {
   RestoreTime(fname, entry_);
+  RestoreMode(fname, is_new);
+}
+
+void ExtractRun::RestoreMode(const std::string& fname, bool is_new) {
   if (!reader_.RetainAttributes()) return;
   const std::uint32_t unix_mode = entry_.UnixMode();
   if (unix_mode != 0) {

@@ -33,7 +33,11 @@
 // With more than one thread, small deflated entries without a password are inflated and their CRCs
 // computed ahead on workers (inflate_ahead.h; extracting, one worker fewer than the threads asked for);
 // their bytes then enter step 4 through WriteOutputBlock as if decoded here, so steps 2, 3 and 5 and every
-// event are unchanged and in the listing's order. An entry whose decoding ahead did not end cleanly at its
+// event are unchanged and in the listing's order. When the files need no flush, the workers also write
+// such an entry into a temporary file of their own in the destination folder (extract_ahead.cpp); step 4
+// then takes that file instead of making one, unless the entry replaces a file (which is flushed, so
+// written here), and step 5 moves it into place (a move that fails, as across file systems, has the entry
+// written here after all). An entry whose decoding ahead did not end cleanly at its
 // declared size is decoded here, and its fault reported, as without workers. A large entry decoded here
 // has its output written to the temporary file by a thread of its own (write_behind_stream.h) while the
 // decoder goes on; the file is complete and its device's verdict known before step 5.
@@ -72,8 +76,6 @@ namespace {
 
 // Longest name part of a local header plus its extra field: what may follow a local header offset.
 constexpr std::int64_t kMaxLocalHeaderSize = kLocalHeaderSize + 2 * std::int64_t{kMaxFieldLength};
-// Attempts to find an unused temporary name before giving up on the entry.
-constexpr int kTempNameAttempts = 16;
 // Entries from this size on are written behind their decoding when there is more than one thread.
 constexpr std::int64_t kWriteBehindMinSize = 1 << 20;
 
@@ -143,44 +145,6 @@ void ExtractRun::ExtractSelected() {
     }
   }
   ahead_.reset();
-}
-
-void ExtractRun::StartDecodingAhead(int count) {
-  const int threads = TWorkerPool::ResolveThreads(reader_.Threads());
-  if (threads <= 1 || archive_.IsMultiVolume() || archive_.ByteSplitSet()) return;
-  std::vector<int> candidates;
-  std::vector<std::int64_t> sizes;
-  std::vector<std::int64_t> compressed;
-  for (int i = 0; i < count; ++i) {
-    const TZipHeaderInfo& entry = archive_.Entry(i);
-    if (!reader_.DoAll() && !entry.ExtractMark()) continue;
-    if (entry.FileName().empty() || entry.IsEncrypted() || entry.DataMethod() != kMethodDeflated) continue;
-    if (entry.UncompressedSize() <= 0 || entry.UncompressedSize() > kInflateAheadEntryLimit) continue;
-    if (entry.CompressedSize() <= 0 || entry.CompressedSize() > kInflateAheadEntryLimit * 2) continue;
-    candidates.push_back(i);
-    sizes.push_back(entry.UncompressedSize());
-    compressed.push_back(entry.CompressedSize());
-  }
-  if (candidates.size() < 2) return;
-  // Extracting, the run's thread is one of the threads: it writes, checks and renames while the workers
-  // inflate. Testing, it only waits for them.
-  const int workers = test_only_ ? threads : threads - 1;
-  ahead_ = std::make_unique<TInflateAhead>(std::move(candidates), std::move(sizes), std::move(compressed), workers,
-                                           [this](int index, std::int64_t& position, std::vector<std::uint8_t>& out) {
-                                             const TZipHeaderInfo& entry = archive_.Entry(index);
-                                             position = DataPositionOf(entry);
-                                             if (position < 0) return false;
-                                             out.resize(static_cast<std::size_t>(entry.CompressedSize()));
-                                             archive_.Stream().Seek(position, kSeekBegin);
-                                             std::int64_t got = 0;
-                                             while (got < entry.CompressedSize()) {
-                                               const std::int64_t n = archive_.Stream().Read(
-                                                   out.data() + got, entry.CompressedSize() - got);
-                                               if (n <= 0) return false;
-                                               got += n;
-                                             }
-                                             return true;
-                                           });
 }
 
 std::int64_t ExtractRun::DataPositionOf(const TZipHeaderInfo& entry) {
@@ -414,6 +378,8 @@ bool ExtractRun::OpenOutput(int index, const std::string& fname, bool replaces) 
   const std::string folder = platform::ExtractFilePath(fname);
   temp_path_.clear();
   temp_is_file_ = false;
+  staged_ = false;
+  if (ahead_item_ && staging_ && AdoptStaged(fname, replaces)) return true;
   try {
     // The temporary file is created only where nothing is (a link put there is never followed); a name
     // that is taken gives way to the next one.
@@ -570,6 +536,25 @@ bool ExtractRun::FinishEntry(int index, const std::string& fname, DecodeResult r
 // not carry them over a rename (Wine takes a name that begins with "." as the hidden bit itself, and drops
 // the stored one).
 bool ExtractRun::CommitOutput(int index, const std::string& fname) {
+  if (staged_) {
+    RestoreMode(temp_path_, true);
+    if (platform::ReplaceFile(temp_path_, fname)) {
+      temp_path_.clear();
+      staged_ = false;
+      RestoreDosAttributes(fname);
+      return true;
+    }
+    // Written ahead into the destination folder, which may lie on another file system than the target's
+    // folder: written here again, in the target's own folder.
+    DiscardOutput();
+    staged_ = false;
+    if (!OpenOutput(index, fname, false)) return false;
+    const std::vector<std::uint8_t>& data = ahead_item_->data;
+    if (output_->Write(data.data(), static_cast<std::int64_t>(data.size())) < static_cast<std::int64_t>(data.size()) ||
+        !CloseOutput()) {
+      throw ECantWriteUCF("Cant write uncompressed file \"" + fname + "\": the disk is full or the file too large");
+    }
+  }
   RestoreTimeAndAttributes(temp_path_, !replacing_);
   // Where the read-only attribute blocks a rename over the file (Windows), it is cleared just before and
   // given back when the rename fails anyway; elsewhere the rename replaces the file as it is.

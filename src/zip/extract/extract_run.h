@@ -2,6 +2,7 @@
 // rules, decompression, CRC verification, restored times and attributes, and the run's events.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -25,6 +26,8 @@ class ExtractRun {
  public:
   // Input is read from the archive in blocks of this size (stored entries are copied in such blocks).
   static constexpr std::size_t kCopyBlockSize = 32768;
+  // Attempts to find an unused temporary name before giving up on the entry.
+  static constexpr int kTempNameAttempts = 16;
 
   // The reader supplies the settings and the events, the archive the entries and their data. test_only:
   // decode and check every chosen entry, write nothing.
@@ -58,6 +61,12 @@ class ExtractRun {
   bool LocateData(int index);
   // With more than one thread: the workers that decode entries ahead, for the entries they can take.
   void StartDecodingAhead(int count);
+  // On a worker: writes an entry decoded ahead into a temporary file in the destination folder and
+  // returns its path (empty when it did not: a CRC that does not match, a file that cannot be made or
+  // written; the run's own path then writes the entry and reports any fault).
+  std::string StageAhead(int index, const std::vector<std::uint8_t>& data, std::uint32_t crc);
+  // Takes the current entry's staged file as its temporary output; false when there is none to take.
+  bool AdoptStaged(const std::string& fname, bool replaces);
   // The archive position of an entry's data from its local header (on the entry's volume), or -1.
   std::int64_t DataPositionOf(const TZipHeaderInfo& entry);
   bool PrepareOutputPath(int index, std::string& fname);
@@ -90,6 +99,8 @@ class ExtractRun {
   bool PrepareBesideReadyFolder(const std::string& folder);
   // The entry's time, and with RetainAttributes its mode or attributes; is_new: no file was replaced.
   void RestoreTimeAndAttributes(const std::string& fname, bool is_new);
+  // The mode part of it (with RetainAttributes).
+  void RestoreMode(const std::string& fname, bool is_new);
   static void RestoreTime(const std::string& path, const TZipHeaderInfo& entry);
   // Folder entries get their time and mode after the run's files (RestoreFolders).
   void RememberFolder(const std::string& folder);
@@ -119,6 +130,10 @@ class ExtractRun {
   std::unique_ptr<TInflater> inflater64_;
   std::unique_ptr<TInflateAhead> ahead_;
   std::shared_ptr<TInflateAhead::Item> ahead_item_;  // the current entry decoded ahead, if it was
+  bool staging_ = false;                             // workers write entries ahead into stage_folder_
+  std::string stage_folder_;                         // where (ends in the separator; empty: the current folder)
+  std::atomic<bool> staging_off_ = false;            // a staged file could not be made: workers stop trying
+  bool staged_ = false;                              // temp_path_ was written by a worker, its time already set
   bool crc_done_ = false;  // the output's CRC is known or kept elsewhere (decoded ahead, or written behind)
   std::unique_ptr<TAesEntryInput> aes_input_;  // the current entry's decrypting stage (AES entries only)
   bool authentic_ = true;                      // an AES entry's data passed its authentication code

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/file_system.h"
 #include "zip/decompress/inflate.h"
 #include "zip/records/crc32.h"
 
@@ -23,17 +24,28 @@ struct Oversize {};
 }  // namespace
 
 TInflateAhead::TInflateAhead(std::vector<int> candidates, std::vector<std::int64_t> sizes,
-                             std::vector<std::int64_t> compressed, int threads, ReadFn read)
+                             std::vector<std::int64_t> compressed, int threads, ReadFn read, StageFn stage)
     : candidates_(std::move(candidates)),
       sizes_(std::move(sizes)),
       compressed_(std::move(compressed)),
-      read_(std::move(read)) {
+      read_(std::move(read)),
+      stage_(std::move(stage)) {
   pool_ = std::make_unique<TWorkerPool>(threads);
   limit_bytes_ = std::max(kMinBytesAhead, kBytesAheadPerWorker * pool_->Workers());
 }
 
 TInflateAhead::~TInflateAhead() {
-  pool_.reset();
+  pool_.reset();  // no task runs after this
+  for (const auto& item : ahead_) DropStaged(*item);
+  for (const auto& item : retired_) DropStaged(*item);
+}
+
+void TInflateAhead::DropStaged(Item& item) noexcept {
+  if (item.staged.empty()) return;
+  // A file that cannot be removed is left; the target is untouched either way.
+  const bool removed = platform::DeleteFile(item.staged);
+  static_cast<void>(removed);
+  item.staged.clear();
 }
 
 std::shared_ptr<TInflateAhead::Item> TInflateAhead::Claim(int index) {
@@ -58,14 +70,23 @@ void TInflateAhead::Release(int index) {
   ahead_.pop_front();
   bytes_in_flight_ -= item->size + item->compressed_size;
   bool done = false;
+  std::vector<std::shared_ptr<Item>> ended;
   {
     std::lock_guard lock(mutex_);
     done = item->done;
     // Retired items whose tasks have ended can go.
-    std::erase_if(retired_, [](const std::shared_ptr<Item>& old) { return old->done; });
+    for (auto& old : retired_) {
+      if (old->done) ended.push_back(std::move(old));
+    }
+    std::erase(retired_, nullptr);
   }
+  for (const auto& old : ended) DropStaged(*old);
   // An item whose task has not run yet (or still runs) stays until it ends: the task holds a plain pointer.
-  if (!done) retired_.push_back(std::move(item));
+  if (done) {
+    DropStaged(*item);
+  } else {
+    retired_.push_back(std::move(item));
+  }
   TopUp();
 }
 
@@ -97,6 +118,7 @@ void TInflateAhead::Run(Item& item) {
   std::vector<std::uint8_t>& data = item.data;
   bool ok = false;
   std::uint32_t crc = 0;
+  std::string staged;
   try {
     // One decoder per worker thread, made on its first entry.
     thread_local TInflater inflater;
@@ -115,12 +137,14 @@ void TInflateAhead::Run(Item& item) {
     };
     ok = inflater.Inflate(read, write) == DecodeResult::kOk && data.size() == limit;
     if (ok) crc = Crc32Of(data.data(), data.size());
+    if (ok && stage_) staged = stage_(item.index, data, crc);
   } catch (...) {
     ok = false;  // the run's own path decodes the entry and reports what is wrong with it
   }
   std::lock_guard lock(mutex_);
   item.ok = ok;
   item.crc = crc;
+  item.staged = std::move(staged);
   item.done = true;
   if (waiting_) done_.notify_all();  // a wake-up nobody waits for costs a system call
 }

@@ -9,6 +9,11 @@
 // output is still written, checked and renamed into place by the run's thread in the listing's order, so
 // every rule about paths, links, temporary files and events holds as before.
 //
+// Writing ahead: with a stage function, a task that decoded its entry cleanly also hands the bytes to it,
+// which may write them into a temporary file (the run's StageAhead) and name it. The run's thread then
+// only moves that file into place, after every check it makes for a file it writes itself; a staged file
+// the run does not take is removed when its item is dropped, and at the latest when this object goes.
+//
 // Memory: the compressed and decoded bytes of the entries planned ahead stay under a byte limit and their
 // number under a count.
 #pragma once
@@ -19,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "zip/pool/worker_pool.h"
@@ -42,14 +48,18 @@ class TInflateAhead {
     bool done = false;
     bool ok = false;  // ended cleanly with exactly size bytes
     std::uint32_t crc = 0;
+    std::string staged;  // the temporary file holding the bytes, if the stage function wrote one
   };
   // Reads the compressed bytes of a listing entry (on the run's thread) and tells where they begin; false
   // when they cannot be read.
   using ReadFn = std::function<bool(int index, std::int64_t& data_position, std::vector<std::uint8_t>& compressed)>;
+  // Called on a worker with an entry's decoded bytes and their CRC; returns the path of a temporary file
+  // holding them, or an empty string. Must be safe to call from several workers at once.
+  using StageFn = std::function<std::string(int index, const std::vector<std::uint8_t>& data, std::uint32_t crc)>;
 
   // candidates: listing indices in the order the run visits them, with their declared sizes.
   TInflateAhead(std::vector<int> candidates, std::vector<std::int64_t> sizes, std::vector<std::int64_t> compressed,
-                int threads, ReadFn read);
+                int threads, ReadFn read, StageFn stage = {});
   ~TInflateAhead();
   TInflateAhead(const TInflateAhead&) = delete;
   TInflateAhead& operator=(const TInflateAhead&) = delete;
@@ -63,11 +73,14 @@ class TInflateAhead {
  private:
   void TopUp();
   void Run(Item& item);
+  // Removes the item's staged file (its task has ended).
+  static void DropStaged(Item& item) noexcept;
 
   std::vector<int> candidates_;
   std::vector<std::int64_t> sizes_;
   std::vector<std::int64_t> compressed_;
   ReadFn read_;
+  StageFn stage_;
   std::size_t next_ = 0;
   std::deque<std::shared_ptr<Item>> ahead_;
   std::vector<std::shared_ptr<Item>> retired_;  // released before their tasks ended
