@@ -30,19 +30,21 @@
 // anything is written, the declared sizes of the chosen entries are compared with the destination's free
 // space.
 //
-// With more than one thread, small deflated entries without a password are inflated and their CRCs
-// computed ahead on workers (inflate_ahead.h; extracting without writing ahead, one worker fewer than the threads asked
-// for); their bytes then enter step 4 through WriteOutputBlock as if decoded here, so steps 2, 3 and 5 and every event
-// are unchanged and in the listing's order. When the files need no flush, the workers also write such an entry into a
-// temporary file of their own in the destination folder (extract_ahead.cpp); step 4 then takes that file instead of
-// making one, unless the entry replaces a file (which is flushed, so written here), and step 5 moves it into place (a
-// move that fails, as across file systems, has the entry written here after all). An entry whose decoding ahead did not
-// end cleanly at its declared size is decoded here, and its fault reported, as without workers. A large entry decoded
-// here has its output written to the temporary file by a thread of its own (write_behind_stream.h) while the decoder
-// goes on; the file is complete and its device's verdict known before step 5.
+// With more than one thread, small deflated entries without a password are inflated and their CRCs computed
+// ahead on workers (inflate_ahead.h; extracting without writing ahead, one worker fewer than the threads asked
+// for); their bytes then enter step 4 through WriteOutputBlock as if decoded here, so steps 2, 3 and 5 and every
+// event are unchanged and in the listing's order. When the files need no flush, the workers also write such an
+// entry into a temporary file of their own in the destination folder (extract_ahead.cpp); step 4 then takes
+// that file instead of making one, unless the entry replaces a file (which is flushed, so written here), and
+// step 5 moves it into place (a move that fails, as across file systems, has the entry written here after
+// all). An entry whose decoding ahead did not end cleanly at its declared size is decoded here, and its fault
+// reported, as without workers. A large entry decoded here has its output written to the temporary file by a
+// thread of its own (write_behind_stream.h) while the decoder goes on; the file is complete and its device's
+// verdict known before step 5.
 //
 // Memory: one 32 KiB input block and the decoders' own fixed buffers; nothing grows with an entry's size.
-// Decoding ahead holds the entries planned ahead, bounded in bytes and count.
+// Decoding ahead holds the entries planned ahead, bounded in bytes and count; writing behind, four chunks
+// of 1 MiB.
 #include "zip/extract/extract_run.h"
 
 #include <algorithm>
