@@ -70,6 +70,23 @@ class ParallelWriterTest : public ::testing::Test {
     zip.SetThreads(threads);
   }
 
+  // The source tree packed on two threads into out/x.zip; returns its path.
+  std::string PackWithTwoThreads() {
+    TVCLZip zip;
+    Configure(zip, "x.zip", 2);
+    zip.Zip();
+    return scratch_ / "out/x.zip";
+  }
+
+  // Every entry of archive into dest, with its folders, on this many threads.
+  static void ConfigureReader(TVCLUnZip& reader, const std::string& archive, const std::string& dest, int threads) {
+    reader.SetZipName(archive);
+    reader.SetDestDir(dest);
+    reader.SetRecreateDirs(true);
+    reader.SetDoAll(true);
+    reader.SetThreads(threads);
+  }
+
   // unzip tests the archive and extracts it; the tree must equal what was packed.
   void ExpectExtractsTo(const std::string& archive, const std::map<std::string, Bytes>& expected,
                         const std::string& password = "") {
@@ -228,12 +245,7 @@ TEST_F(ParallelWriterTest, FilesChangingWhileReadStayConsistent) {
 // Extraction and test with workers: the same files, the same events in the same order, and a damaged entry
 // among many reported exactly as on one thread.
 TEST_F(ParallelWriterTest, ExtractionWithWorkersMatchesOneThread) {
-  const std::string archive = scratch_ / "out/x.zip";
-  {
-    TVCLZip zip;
-    Configure(zip, "x.zip", 2);
-    zip.Zip();
-  }
+  const std::string archive = PackWithTwoThreads();
   // Damage the data of one small entry in the middle: flip a byte well inside its compressed bytes.
   std::string damaged_name;
   {
@@ -260,11 +272,7 @@ TEST_F(ParallelWriterTest, ExtractionWithWorkersMatchesOneThread) {
       SCOPED_TRACE(std::to_string(threads) + (test_only ? " test" : " extract"));
       ScratchDir dest;
       TVCLUnZip reader;
-      reader.SetZipName(archive);
-      reader.SetDestDir(dest.Path());
-      reader.SetRecreateDirs(true);
-      reader.SetDoAll(true);
-      reader.SetThreads(threads);
+      ConfigureReader(reader, archive, dest.Path(), threads);
       std::vector<std::string> events;
       reader.OnEndUnZip = [&](TVCLUnZip&, int index, const std::string&) {
         events.push_back("end " + std::to_string(index));
@@ -301,12 +309,7 @@ TEST_F(ParallelWriterTest, ExtractionWithWorkersMatchesOneThread) {
 // in order. Whatever the run decides about an entry (skip it, keep the old file, put it elsewhere, stop
 // altogether), the result is what one thread gives and no temporary file is left.
 TEST_F(ParallelWriterTest, FilesWrittenAheadFollowTheRunsDecisions) {
-  const std::string archive = scratch_ / "out/x.zip";
-  {
-    TVCLZip zip;
-    Configure(zip, "x.zip", 2);
-    zip.Zip();
-  }
+  const std::string archive = PackWithTwoThreads();
   // A folder on another file system than the scratch folders, where the system has one (a file written
   // ahead cannot be renamed there and is written again in place).
   std::string elsewhere;
@@ -328,11 +331,7 @@ TEST_F(ParallelWriterTest, FilesWrittenAheadFollowTheRunsDecisions) {
       // Existing files: every tenth of the small ones.
       for (int i = 0; i < 40; i += 10) WriteFileBytes(dest / ("many/f" + std::to_string(i) + ".txt"), {'o', 'l', 'd'});
       TVCLUnZip reader;
-      reader.SetZipName(archive);
-      reader.SetDestDir(dest.Path());
-      reader.SetRecreateDirs(true);
-      reader.SetDoAll(true);
-      reader.SetThreads(threads);
+      ConfigureReader(reader, archive, dest.Path(), threads);
       reader.SetOverwriteMode(scenario == Scenario::kKeepExisting ? TUZOverwriteMode::Never : TUZOverwriteMode::Always);
       int started = 0;
       reader.OnStartUnZip = [&](TVCLUnZip&, int index, std::string& fname, bool& skip) {
