@@ -1,12 +1,8 @@
 // Extraction with workers: which entries are decoded ahead, and the temporary files the workers write
 // them into ahead of the run's thread (inflate_ahead.h), which the run then checks and moves into place.
-#include <cstdio>
-#include <filesystem>
 #include <random>
-#include <system_error>
 
 #include "platform/file_system.h"
-#include "platform/fs_path.h"
 #include "platform/path.h"
 #include "zip/extract/extract_run.h"
 #include "zip/records/zip_format.h"
@@ -72,35 +68,28 @@ std::string ExtractRun::StageAhead(int index, const std::vector<std::uint8_t>& d
   const TZipHeaderInfo& entry = archive_.Entry(index);
   if (crc != entry.Crc32()) return {};  // the run's own path reports it
   thread_local std::mt19937 names(std::random_device{}());
-  for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-    char name[40];
-    std::snprintf(name, sizeof name, ".kzb-%08x.tmp", static_cast<unsigned>(names()));
-    const std::string path = stage_folder_ + name;
-    bool written = false;
+  std::string path;
+  bool written = false;
+  try {
+    const std::unique_ptr<TFileStream> file = CreateTemporary(stage_folder_, names, path);
+    if (!file) return {};  // every name tried was taken
     try {
-      // Made only where nothing is, as the run's own temporary files.
-      platform::File file(path, platform::File::Mode::kCreateNew);
-      try {
-        written =
-            file.Write(data.data(), static_cast<std::int64_t>(data.size())) == static_cast<std::int64_t>(data.size());
-      } catch (const platform::EFileError&) {
-        written = false;  // the run's own path meets the device's error and reports it
-      }
-    } catch (const platform::EFCreateError&) {
-      std::error_code ec;
-      if (std::filesystem::exists(std::filesystem::symlink_status(platform::FsPath(path), ec))) continue;
-      staging_off_.store(true, std::memory_order_relaxed);  // the folder takes no files: stop trying
-      return {};
+      written =
+          file->Write(data.data(), static_cast<std::int64_t>(data.size())) == static_cast<std::int64_t>(data.size());
+    } catch (const platform::EFileError&) {
+      written = false;  // the run's own path meets the device's error and reports it
     }
-    if (!written) {
-      const bool removed = platform::DeleteFile(path);
-      static_cast<void>(removed);
-      return {};
-    }
-    RestoreTime(path, entry);
-    return path;
+  } catch (const platform::EFCreateError&) {
+    staging_off_.store(true, std::memory_order_relaxed);  // the folder takes no files: stop trying
+    return {};
   }
-  return {};
+  if (!written) {
+    const bool removed = platform::DeleteFile(path);
+    static_cast<void>(removed);
+    return {};
+  }
+  RestoreTime(path, entry);
+  return path;
 }
 
 bool ExtractRun::AdoptStaged(const std::string& fname, bool replaces) {

@@ -80,6 +80,11 @@ constexpr std::int64_t kMaxLocalHeaderSize = kLocalHeaderSize + 2 * std::int64_t
 // Entries from this size on are written behind their decoding when there is more than one thread.
 constexpr std::int64_t kWriteBehindMinSize = 1 << 20;
 
+// The output device took fewer bytes than it was given.
+[[noreturn]] void ThrowCantWrite(const std::string& fname) {
+  throw ECantWriteUCF("Cant write uncompressed file \"" + fname + "\": the disk is full or the file too large");
+}
+
 }  // namespace
 
 ExtractRun::ExtractRun(TVCLUnZip& reader, TOpenArchive& archive, bool test_only)
@@ -372,6 +377,30 @@ bool ExtractRun::DecideOverwrite(int index, std::string& fname, bool& replaces) 
   return true;
 }
 
+std::string ExtractRun::TemporaryName(const std::string& folder, std::mt19937& names) {
+  char name[40];
+  std::snprintf(name, sizeof name, ".kzb-%08x.tmp", static_cast<unsigned>(names()));
+  return folder + name;
+}
+
+std::unique_ptr<TFileStream> ExtractRun::CreateTemporary(const std::string& folder, std::mt19937& names,
+                                                         std::string& path) {
+  namespace fs = std::filesystem;
+  for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+    const std::string candidate = TemporaryName(folder, names);
+    try {
+      auto file = std::make_unique<TFileStream>(candidate, platform::File::Mode::kCreateNew);
+      path = candidate;
+      return file;
+    } catch (const platform::EFCreateError&) {
+      std::error_code ec;
+      if (!fs::exists(fs::symlink_status(platform::FsPath(candidate), ec))) throw;  // not a name taken
+    }
+  }
+  path.clear();
+  return nullptr;
+}
+
 // Creates the temporary file the entry is decoded into, in the target's own folder (so the final rename
 // stays on one file system).
 bool ExtractRun::OpenOutput(int index, const std::string& fname, bool replaces) {
@@ -382,28 +411,19 @@ bool ExtractRun::OpenOutput(int index, const std::string& fname, bool replaces) 
   staged_ = false;
   if (ahead_item_ && staging_ && AdoptStaged(fname, replaces)) return true;
   try {
-    // The temporary file is created only where nothing is (a link put there is never followed); a name
-    // that is taken gives way to the next one.
-    for (int attempt = 0; attempt < kTempNameAttempts && temp_path_.empty(); ++attempt) {
-      char name[40];
-      std::snprintf(name, sizeof name, ".kzb-%08x.tmp", static_cast<unsigned>(temp_names_()));
-      const std::string path = folder + name;
-      std::error_code ec;
-      if (reader_.OutputDeviceFactory()) {
+    if (reader_.OutputDeviceFactory()) {
+      // The test seam's device: a name where nothing is yet.
+      for (int attempt = 0; attempt < kTempNameAttempts && temp_path_.empty(); ++attempt) {
+        const std::string path = TemporaryName(folder, temp_names_);
+        std::error_code ec;
         if (fs::exists(fs::symlink_status(platform::FsPath(path), ec))) continue;
         temp_path_ = path;
         device_ = reader_.OutputDeviceFactory()(temp_path_);
-        break;
       }
-      try {
-        auto file = std::make_unique<TFileStream>(path, platform::File::Mode::kCreateNew);
-        temp_path_ = path;
-        temp_is_file_ = true;
-        file_device_ = file.get();
-        device_ = std::move(file);
-      } catch (const platform::EFCreateError&) {
-        if (!fs::exists(fs::symlink_status(platform::FsPath(path), ec))) throw;  // not a name taken
-      }
+    } else if (auto file = CreateTemporary(folder, temp_names_, temp_path_)) {
+      temp_is_file_ = true;
+      file_device_ = file.get();
+      device_ = std::move(file);
     }
     if (temp_path_.empty()) throw platform::EFCreateError("no unused temporary name");
   } catch (const platform::EFileError&) {
@@ -495,7 +515,7 @@ DecodeResult ExtractRun::DecodeEntryData() {
 // The verdict on a decoded entry: commit the output, or report why not.
 bool ExtractRun::FinishEntry(int index, const std::string& fname, DecodeResult result) {
   if (output_ && !CloseOutput()) {
-    throw ECantWriteUCF("Cant write uncompressed file \"" + fname + "\": the disk is full or the file too large");
+    ThrowCantWrite(fname);
   }
   const std::string reported = test_only_ ? stored_name_ : fname;
   if (result == DecodeResult::kUnsupportedMethod) {
@@ -553,7 +573,7 @@ bool ExtractRun::CommitOutput(int index, const std::string& fname) {
     const std::vector<std::uint8_t>& data = ahead_item_->data;
     if (output_->Write(data.data(), static_cast<std::int64_t>(data.size())) < static_cast<std::int64_t>(data.size()) ||
         !CloseOutput()) {
-      throw ECantWriteUCF("Cant write uncompressed file \"" + fname + "\": the disk is full or the file too large");
+      ThrowCantWrite(fname);
     }
   }
   RestoreTimeAndAttributes(temp_path_, !replacing_);
@@ -665,7 +685,7 @@ void ExtractRun::WriteOutputBlock(const std::uint8_t* data, std::size_t count) {
     throw EBiggerThanUncompressed("File is larger than uncompressed size!");
   }
   if (output_ && output_->Write(data, length) < length) {
-    throw ECantWriteUCF("Cant write uncompressed file \"" + target_ + "\": the disk is full or the file too large");
+    ThrowCantWrite(target_);
   }
   if (!crc_done_) crc_ = UpdateCrcRegister(crc_, data, count);
   entry_bytes_ += length;

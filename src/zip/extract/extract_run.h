@@ -69,6 +69,13 @@ class ExtractRun {
   bool AdoptStaged(const std::string& fname, bool replaces);
   // The archive position of an entry's data from its local header (on the entry's volume), or -1.
   std::int64_t DataPositionOf(const TZipHeaderInfo& entry);
+  // A temporary file name in folder, drawn from names.
+  static std::string TemporaryName(const std::string& folder, std::mt19937& names);
+  // Creates a temporary file in folder only where nothing is (a link put there is never followed); a name
+  // that is taken gives way to the next one. Returns null, path empty, when kTempNameAttempts names were
+  // all taken; raises EFCreateError when the folder takes no new file.
+  static std::unique_ptr<TFileStream> CreateTemporary(const std::string& folder, std::mt19937& names,
+                                                      std::string& path);
   bool PrepareOutputPath(int index, std::string& fname);
   bool CheckPassword(int index);
   bool CheckAesPassword(int index);
