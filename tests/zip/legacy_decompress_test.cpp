@@ -661,7 +661,10 @@ TEST(UnshrinkTest, UndefinedCodeStopsTheEntry) {
            {{'a', 9}, {400, 9}, {'b', 9}},  // not the next code to be defined
            // The clear frees 257, the previous code, so the next code defines 257 as its own parent;
            // using it must end, not loop.
-           {{'a', 9}, {'b', 9}, {'c', 9}, {257, 9}, {256, 9}, {2, 9}, {'d', 9}, {257, 9}}}) {
+           {{'a', 9}, {'b', 9}, {'c', 9}, {257, 9}, {256, 9}, {2, 9}, {'d', 9}, {257, 9}},
+           // The clear frees 257, the previous code, and the next code is the free 257 itself: the string
+           // it would extend is gone (walking it once read past the table).
+           {{'a', 9}, {'b', 9}, {257, 9}, {256, 9}, {2, 9}, {257, 9}}}) {
     const Bytes stream = ShrinkCodes(codes);
     Decoded out;
     out.result = Unshrink(InputOver(stream), Collect(&out));

@@ -83,7 +83,8 @@ class Unshrinker {
       if (IsDefined(code)) {
         if (!Expand(code, end, &start)) return DecodeResult::kDataError;
       } else {
-        if (previous == kNoCode || code != next_free_) return DecodeResult::kDataError;
+        // A partial clear may have freed the previous code itself; its string is gone with it.
+        if (previous == kNoCode || code != next_free_ || !IsDefined(previous)) return DecodeResult::kDataError;
         // The previous string plus its own first byte; the extra byte goes into the slot past `end`.
         if (!Expand(previous, end, &start)) return DecodeResult::kDataError;
         stack_[end] = stack_[start];
@@ -101,8 +102,9 @@ class Unshrinker {
     }
   }
 
+  // Also false for values outside the table, such as the parent link of a free code.
   bool IsDefined(std::uint32_t code) const {
-    return code < 256 || (code >= kFirstStringCode && parent_[code] != kFreeCode);
+    return code < 256 || (code >= kFirstStringCode && code < kCodeCount && parent_[code] != kFreeCode);
   }
 
   // Writes the string of a defined code so that it ends just before stack_[end]; sets *start to its first
