@@ -104,8 +104,9 @@ class ParallelWriterTest : public ::testing::Test {
   std::map<std::string, Bytes> files_;
 };
 
+// Level 0 takes the files opened ahead by another thread; levels 1 and 6 compress on the workers.
 TEST_F(ParallelWriterTest, ArchiveIsTheSameForAnyNumberOfThreads) {
-  for (int level : {1, 6}) {
+  for (int level : {0, 1, 6}) {
     SCOPED_TRACE(level);
     Bytes reference;
     for (int threads : {1, 2, 8}) {
@@ -122,6 +123,44 @@ TEST_F(ParallelWriterTest, ArchiveIsTheSameForAnyNumberOfThreads) {
       } else {
         EXPECT_TRUE(bytes == reference) << "differs from the single-thread archive";
       }
+    }
+  }
+}
+
+// Storing with files opened ahead: files a handler skips, and a file deleted before the run, give the same
+// events and the same archive as on one thread.
+TEST_F(ParallelWriterTest, StoringWithFilesOpenedAheadKeepsTheEvents) {
+  std::vector<std::string> reference_events;
+  Bytes reference;
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    const std::string name = "s" + std::to_string(threads) + ".zip";
+    TVCLZip zip;
+    Configure(zip, name, threads);
+    zip.SetPackLevel(0);
+    std::vector<std::string> files;
+    for (int i = 0; i < 40; ++i) files.push_back(src_ + "many/f" + std::to_string(i) + ".txt");
+    files.push_back(src_ + "many/never-there.txt");
+    zip.SetFilesList(files);
+    std::vector<std::string> events;
+    int started = 0;
+    zip.OnStartZip = [&](TVCLZip&, const std::string& path, TZipHeaderInfo&, bool& skip) {
+      events.push_back("start " + path);
+      skip = ++started % 3 == 0;
+    };
+    zip.OnEndZip = [&](TVCLZip&, const std::string& path, std::int64_t size, std::int64_t, std::int64_t) {
+      events.push_back("end " + path + " " + std::to_string(size));
+    };
+    zip.Zip();
+    const Bytes bytes = ReadFileBytes(scratch_ / ("out/" + name));
+    if (threads == 1) {
+      reference_events = events;
+      reference = bytes;
+      EXPECT_EQ(
+          std::count_if(events.begin(), events.end(), [](const std::string& e) { return e.rfind("end", 0) == 0; }), 27);
+    } else {
+      EXPECT_EQ(events, reference_events);
+      EXPECT_TRUE(bytes == reference) << "differs from the single-thread archive";
     }
   }
 }

@@ -20,6 +20,7 @@
 #include "zip/records/sorted_zip.h"
 #include "zip/records/zip_header_info.h"
 #include "zip/stream/stream.h"
+#include "zip/writer/open_ahead.h"
 #include "zip/writer/pack_ahead.h"
 #include "zip/writer/stored_path.h"
 #include "zip/writer/volume_output.h"
@@ -77,6 +78,7 @@ class ZipRun {
   // zip_update.cpp: the existing archive's entries, copied or replaced.
   void UpdatePass();
   bool ZipOneFile(const std::string& path, TZipHeaderInfo& header);
+  bool OpenInput(std::string& path, platform::FileStatus& file_status);
   // Writes the entry data compressed ahead by the workers; nothing when it no longer fits the file.
   std::optional<DeflateResult> WritePacked(TPackAhead::File& file);
   EntryOutcome WriteFileEntry(TZipHeaderInfo& header, std::int64_t size, bool reserve_zip64);
@@ -126,6 +128,8 @@ class ZipRun {
   std::unique_ptr<TDeflater> deflater_;
   std::vector<std::string> files_;             // the files to add, in order
   std::unique_ptr<TPackAhead> ahead_;          // with more than one thread
+  std::unique_ptr<TOpenAhead> open_ahead_;     // with more than one thread
+  std::optional<TOpenAhead::Opened> opened_;   // the file being added, opened ahead
   std::shared_ptr<TPackAhead::File> claimed_;  // the plan for the file being added
   bool packed_redo_ = false;                   // the file is written without the plan
   TZipCrypt crypt_;
