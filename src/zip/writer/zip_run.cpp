@@ -162,7 +162,6 @@ int ZipRun::Execute() {
       if (open_ahead_) opened_ = open_ahead_->Take(i);
       auto header = std::make_unique<TZipHeaderInfo>();
       const bool added = ZipOneFile(path, *header);
-      opened_.reset();
       if (claimed_) {
         ahead_->Finish(*claimed_);
         claimed_.reset();
