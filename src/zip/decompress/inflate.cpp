@@ -374,15 +374,15 @@ struct InflaterCore final : detail::InflaterState {
   std::uint8_t* out_area_end = nullptr;
 };
 
-// Looks up the code at the bottom of bitbuf and consumes it with its extra bits; returns its entry and
-// leaves in saved the bits as they were before the entry's own bits were consumed (EntryValue reads the
-// extra bits from there). A link consumes the first-level bits and continues in the second-level table,
-// whose entries count their bits from there. The caller guarantees the bits are present; bl keeps the
-// bit count in its low byte (see DecodeFastLoop).
+// Consumes the code at the bottom of bitbuf, whose first-level entry has been looked up, with its extra
+// bits; returns its entry and leaves in saved the bits as they were before the entry's own bits were
+// consumed (EntryValue reads the extra bits from there). A link consumes the first-level bits and
+// continues in the second-level table, whose entries count their bits from there. The caller guarantees
+// the bits are present; bl keeps the bit count in its low byte (see DecodeFastLoop).
 template <unsigned kTableBits>
-[[gnu::always_inline]] inline std::uint32_t DecodeEntry(const std::uint32_t* table, std::uint64_t& bitbuf,
-                                                        std::uint32_t& bl, std::uint64_t& saved) {
-  std::uint32_t entry = table[bitbuf & ((1u << kTableBits) - 1)];
+[[gnu::always_inline]] inline std::uint32_t ConsumeEntry(std::uint32_t entry, const std::uint32_t* table,
+                                                         std::uint64_t& bitbuf, std::uint32_t& bl,
+                                                         std::uint64_t& saved) {
   if (entry & kEntryLink) {
     bitbuf >>= entry & 63;
     bl -= entry;
@@ -392,6 +392,13 @@ template <unsigned kTableBits>
   bitbuf >>= entry & 63;
   bl -= entry;
   return entry;
+}
+
+// Looks up the code at the bottom of bitbuf and consumes it (as ConsumeEntry).
+template <unsigned kTableBits>
+[[gnu::always_inline]] inline std::uint32_t DecodeEntry(const std::uint32_t* table, std::uint64_t& bitbuf,
+                                                        std::uint32_t& bl, std::uint64_t& saved) {
+  return ConsumeEntry<kTableBits>(table[bitbuf & ((1u << kTableBits) - 1)], table, bitbuf, bl, saved);
 }
 
 // Base plus extra bits of a length or distance entry, from the register as it was before the entry was
@@ -623,22 +630,32 @@ template <typename Tables>
     in += 7 - ((bl >> 3) & 7);     \
     bl |= 56;                      \
   } while (0)
+  const auto margins_hold = [&] { return static_cast<std::size_t>(in_stop - in) >= kInputMargin && out <= out_stop; };
+  if (!margins_hold()) return false;
+  // Every path through the loop ends with a refill and the first-level lookup of the next code, so that
+  // lookup is under way while the literals are stored or the match is copied. Between two checks of the
+  // margins at most three refills run, 21 bytes of advance at most, the last loading 8 more.
   std::uint64_t saved;
-  while (static_cast<std::size_t>(in_stop - in) >= kInputMargin && out <= out_stop) {
-    KZB_REFILL();
+  KZB_REFILL();
+  std::uint32_t next = lit_table[bb & ((1u << kLitLenTableBits) - 1)];
+  do {
     // Up to three literal entries (one or two literals each, at most 15 bits) per refill, two for
     // Deflate64; an entry is consumed before its kind is examined, so the next lookup need not wait for
     // that branch.
-    std::uint32_t entry = DecodeEntry<kLitLenTableBits>(lit_table, bb, bl, saved);
+    std::uint32_t entry = ConsumeEntry<kLitLenTableBits>(next, lit_table, bb, bl, saved);
     if (entry & kEntryLiteral) {
       PutLiterals(out, entry);
       entry = DecodeEntry<kLitLenTableBits>(lit_table, bb, bl, saved);
       if (entry & kEntryLiteral) {
         PutLiterals(out, entry);
-        if constexpr (Tables::kDeflate64) continue;  // a third entry could be a 31-bit length
-        entry = DecodeEntry<kLitLenTableBits>(lit_table, bb, bl, saved);
+        // For Deflate64 a third entry could be a 31-bit length.
+        if constexpr (!Tables::kDeflate64) {
+          entry = DecodeEntry<kLitLenTableBits>(lit_table, bb, bl, saved);
+          if (entry & kEntryLiteral) PutLiterals(out, entry);
+        }
         if (entry & kEntryLiteral) {
-          PutLiterals(out, entry);
+          KZB_REFILL();
+          next = lit_table[bb & ((1u << kLitLenTableBits) - 1)];
           continue;
         }
       }
@@ -658,9 +675,11 @@ template <typename Tables>
     KZB_INFLATE_CHECK(!(entry & kEntryExceptional));
     const std::uint32_t distance = EntryValue(entry, saved);
     KZB_INFLATE_CHECK(distance <= static_cast<std::size_t>(out - out_begin));
+    KZB_REFILL();
+    next = lit_table[bb & ((1u << kLitLenTableBits) - 1)];
     CopyMatch(out, distance, length);
     out += length;
-  }
+  } while (margins_hold());
 #undef KZB_REFILL
 
   st.bitbuf = bb;
