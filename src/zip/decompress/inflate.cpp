@@ -44,6 +44,7 @@
 #include <cstring>
 #include <vector>
 
+#include "zip/decompress/inflate_tables.h"
 #include "zip/records/cpu_features.h"
 #include "zip/records/deflate_format.h"
 #include "zip/zip_errors.h"
@@ -53,40 +54,7 @@ namespace kzb::zip {
 namespace {
 
 namespace df = deflate;
-
-// Table entry layout:
-//   bits 0-7   bits to consume: code length plus extra bits (a link: the first-level table bits; an
-//              entry of a second-level table counts only the bits after the first level)
-//   bits 8-11  code length, counted the same way (a link: the bits that index its second-level table; a
-//              literal: bit 8 set when the entry holds two literals)
-//   bit 12     literal
-//   bit 13     exceptional: end of block, link or invalid code
-//   bit 14     link to a second-level table
-//   bit 15     end of block
-//   bits 16-31 literal byte (two: the second in bits 24-31), base length, base distance, code-length
-//              symbol or second-level table start
-constexpr std::uint32_t kEntryLiteral = 1u << 12;
-constexpr std::uint32_t kEntryExceptional = 1u << 13;
-constexpr std::uint32_t kEntryLink = 1u << 14;
-constexpr std::uint32_t kEntryEndOfBlock = 1u << 15;
-constexpr std::uint32_t kEntryInvalid = kEntryExceptional;
-constexpr std::uint32_t kEntryPair = 1u << 8;
-
-// First-level table widths: wider tables resolve more codes in one lookup but cost more to build per
-// block (measured: 10 bits beat 11 and 12 on text and on binary).
-constexpr unsigned kLitLenTableBits = 10;
-constexpr unsigned kDistTableBits = 8;
-constexpr unsigned kCodeLengthTableBits = df::kMaxCodeLengthCodeLength;
-
-// Upper bounds of the tables with all their second-level tables: at most one second-level table per
-// code longer than the first level, each of at most 2^(15 - first-level bits) entries.
-constexpr std::size_t kLitLenTableSize =
-    (std::size_t{1} << kLitLenTableBits) +
-    df::kNumFixedLitLenSymbols * (std::size_t{1} << (df::kMaxCodeLength - kLitLenTableBits));
-constexpr std::size_t kDistTableSize =
-    (std::size_t{1} << kDistTableBits) +
-    df::kNumFixedDistSymbols * (std::size_t{1} << (df::kMaxCodeLength - kDistTableBits));
-constexpr std::size_t kCodeLengthTableSize = std::size_t{1} << kCodeLengthTableBits;
+using namespace inflate_tables;
 
 // Input buffer: bigger means fewer InputFn calls; two input blocks keep every call a full one.
 constexpr std::size_t kInputBufferSize = 2 * kInputBlockSize;
@@ -140,23 +108,6 @@ struct InflateDataError {};
   std::memcpy(p, &v, sizeof v);
 }
 
-constexpr std::array<std::uint8_t, 256> MakeByteReverse() {
-  std::array<std::uint8_t, 256> t{};
-  for (unsigned b = 0; b < 256; ++b) {
-    unsigned r = 0;
-    for (unsigned i = 0; i < 8; ++i) r |= ((b >> i) & 1) << (7 - i);
-    t[b] = static_cast<std::uint8_t>(r);
-  }
-  return t;
-}
-constexpr std::array<std::uint8_t, 256> kByteReverse = MakeByteReverse();
-
-// The length low bits of code in reverse order (length <= 16).
-inline std::uint32_t ReverseBits(std::uint32_t code, unsigned length) {
-  const std::uint32_t r16 = (std::uint32_t{kByteReverse[code & 0xFF]} << 8) | kByteReverse[(code >> 8) & 0xFF];
-  return r16 >> (16 - length);
-}
-
 // What each symbol decodes to (the entry without its code length), per alphabet.
 template <typename Format>
 struct SymbolInfo {
@@ -190,114 +141,6 @@ template <typename Format>
 const SymbolInfo<Format>& Symbols() {
   static const SymbolInfo<Format> info;
   return info;
-}
-
-// Builds the decoding table of one code from its code lengths. Rejects over-subscribed sets and
-// incomplete ones, except a single one-bit code and, when allow_empty, a set without any code.
-//
-// Symbols are sorted by code length (the canonical order), so codes are handed out by counting. The
-// first level is filled by doubling: after the codes of length l are written into the first 2^l entries,
-// those entries are copied above themselves, which replicates every code of length <= l over the bits
-// it does not use. Longer codes sharing their first-level bits are consecutive in canonical order; each
-// such group gets one second-level table sized for its longest code.
-bool BuildTable(const std::uint8_t* lengths, unsigned num_symbols, const std::uint32_t* info, unsigned table_bits,
-                std::uint32_t* table, std::size_t capacity, bool allow_empty) {
-  std::array<unsigned, df::kMaxCodeLength + 1> count{};
-  for (unsigned s = 0; s < num_symbols; ++s) ++count[lengths[s]];
-  count[0] = 0;
-  unsigned used = 0;
-  for (unsigned len = 1; len <= df::kMaxCodeLength; ++len) used += count[len];
-
-  const std::size_t main_size = std::size_t{1} << table_bits;
-  if (used == 0) {
-    if (!allow_empty) return false;
-    std::fill(table, table + main_size, kEntryInvalid);
-    return true;
-  }
-  int left = 1;
-  for (unsigned len = 1; len <= df::kMaxCodeLength; ++len) {
-    left = (left << 1) - static_cast<int>(count[len]);
-    if (left < 0) return false;  // over-subscribed
-  }
-  if (left > 0) {
-    if (!(used == 1 && count[1] == 1)) return false;  // incomplete
-    table[0] = table[1] = kEntryInvalid;              // the unused one-bit code
-  }
-
-  std::array<unsigned, df::kMaxCodeLength + 2> offset{};
-  for (unsigned len = 1; len <= df::kMaxCodeLength; ++len) offset[len + 1] = offset[len] + count[len];
-  std::array<std::uint16_t, df::kNumFixedLitLenSymbols> sorted;
-  for (unsigned s = 0; s < num_symbols; ++s) {
-    if (lengths[s] != 0) sorted[offset[lengths[s]]++] = static_cast<std::uint16_t>(s);
-  }
-
-  unsigned next = 0;       // index into sorted
-  std::uint32_t code = 0;  // canonical code (first bit most significant) of sorted[next]
-  for (unsigned len = 1; len <= table_bits; ++len) {
-    for (unsigned k = 0; k < count[len]; ++k, ++code) {
-      const unsigned s = sorted[next++];
-      // Literals keep bits 8-11 clear (no extra bits to extract); kEntryPair may be set there later.
-      table[ReverseBits(code, len)] = info[s] + ((info[s] & kEntryLiteral) ? len : len * 0x101u);
-    }
-    if (len < table_bits) std::memcpy(table + (std::size_t{1} << len), table, sizeof(*table) << len);
-    code <<= 1;
-  }
-  if (next == used) return true;
-
-  struct LongCode {
-    std::uint16_t symbol;
-    std::uint8_t length;
-    std::uint16_t code;
-  };
-  std::array<LongCode, df::kNumFixedLitLenSymbols> longs;
-  unsigned num_long = 0;
-  for (unsigned len = table_bits + 1; len <= df::kMaxCodeLength; ++len) {
-    for (unsigned k = 0; k < count[len]; ++k, ++code) {
-      longs[num_long++] = {sorted[next++], static_cast<std::uint8_t>(len), static_cast<std::uint16_t>(code)};
-    }
-    code <<= 1;
-  }
-  std::size_t next_free = main_size;
-  for (unsigned i = 0; i < num_long;) {
-    const auto prefix = [&](unsigned k) -> std::uint32_t {
-      return static_cast<std::uint32_t>(longs[k].code) >> (longs[k].length - table_bits);
-    };
-    const std::uint32_t p = prefix(i);
-    unsigned j = i;
-    while (j < num_long && prefix(j) == p) ++j;
-    const unsigned sub_bits = longs[j - 1].length - table_bits;
-    const std::size_t sub_size = std::size_t{1} << sub_bits;
-    if (next_free + sub_size > capacity) return false;  // cannot happen for valid lengths
-    table[ReverseBits(p, table_bits)] =
-        kEntryExceptional | kEntryLink | (static_cast<std::uint32_t>(next_free) << 16) | (sub_bits << 8) | table_bits;
-    std::uint32_t* sub = table + next_free;
-    for (; i < j; ++i) {
-      const unsigned s = longs[i].symbol;
-      // Second-level entries count only the bits after the first level.
-      const unsigned rel = longs[i].length - table_bits;
-      const std::uint32_t entry = info[s] + ((info[s] & kEntryLiteral) ? rel : rel * 0x101u);
-      for (std::size_t x = ReverseBits(longs[i].code, longs[i].length) >> table_bits; x < sub_size;
-           x += std::size_t{1} << rel) {
-        sub[x] = entry;
-      }
-    }
-    next_free += sub_size;
-  }
-  return true;
-}
-
-// Lets first-level literal entries carry the literal that follows when both codes fit in the first
-// level's bits: one lookup then yields two literals. Entries are visited from the top down, so the entry
-// for the bits after the first code (a lower index) is still a plain one when it is read.
-void PairLiterals(std::uint32_t* table, unsigned table_bits) {
-  for (std::size_t i = (std::size_t{1} << table_bits); i-- > 0;) {
-    const std::uint32_t first = table[i];
-    const unsigned len = first & 0xFF;  // below 32 for every kind of entry
-    const std::uint32_t second = table[i >> len];
-    const bool pair = (first & second & kEntryLiteral) && !(second & kEntryPair) && (second & 0xFF) + len <= table_bits;
-    // Written without branches: whether a pair forms is as good as random.
-    table[i] = pair ? first + kEntryPair + (second & 0xFF) + ((second >> 16 & 0xFF) << 24) : first;
-  }
 }
 
 }  // namespace
