@@ -242,9 +242,41 @@ struct Decoded {
   Bytes data;
 };
 
+// Decodes with TInflater::InflateInto into a buffer of exactly capacity plus the slack (so the sanitizer
+// build sees any write past it), reading the stream in pieces of chunk bytes.
+Decoded DecodeIntoBuffer(TInflater& inflater, const Bytes& stream, std::size_t capacity,
+                         std::size_t chunk = kInputBlockSize) {
+  Bytes buffer(capacity + kInflateIntoSlack);
+  std::size_t pos = 0;
+  std::size_t produced = 0;
+  Decoded d;
+  d.result = inflater.InflateInto(
+      [&](std::uint8_t* buf, std::size_t max) {
+        const std::size_t n = std::min({max, chunk, stream.size() - pos});
+        if (n > 0) std::memcpy(buf, stream.data() + pos, n);
+        pos += n;
+        return n;
+      },
+      buffer.data(), capacity, produced);
+  d.data.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(produced));
+  return d;
+}
+
+// Decodes a hand-made stream as the extraction run's thread does and also straight into a buffer of the
+// output's size, as decoding ahead does: both must agree, and one byte less room is too little.
 Decoded Decode(const Bytes& stream) {
   Decoded d;
   d.result = InflateInto(stream, d.data);
+  static TInflater inflater;
+  const bool ok = d.result == DecodeResult::kOk;
+  const Decoded into = DecodeIntoBuffer(inflater, stream, ok ? d.data.size() : std::size_t{1} << 16);
+  EXPECT_EQ(into.result, d.result);
+  if (ok) {
+    EXPECT_EQ(into.data, d.data);
+    if (!d.data.empty()) {
+      EXPECT_EQ(DecodeIntoBuffer(inflater, stream, d.data.size() - 1).result, DecodeResult::kDataError);
+    }
+  }
   return d;
 }
 
@@ -573,11 +605,14 @@ TEST(Inflate, BadStreamsAreRejected) {
 // what was handed over is a prefix of the real data.
 TEST(Inflate, TruncatedStreamsFail) {
   const Bytes data = SampleData(70000);
+  TInflater inflater;
   for (const Bytes& stream : {ZlibDeflate(data, 6), ZlibDeflate(data, 1, Z_FIXED), ZlibDeflate(data, 0)}) {
     for (std::size_t cut = 0; cut < stream.size(); cut += (cut < 200 ? 1 : 97)) {
       const Bytes prefix(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(cut));
       Bytes out;
       ASSERT_EQ(InflateInto(prefix, out, 1 + cut % 5000), DecodeResult::kDataError) << cut;
+      ASSERT_EQ(DecodeIntoBuffer(inflater, prefix, data.size(), 1 + cut % 5000).result, DecodeResult::kDataError)
+          << cut;
       ASSERT_LE(out.size(), data.size());
       ASSERT_TRUE(std::equal(out.begin(), out.end(), data.begin())) << cut;
     }
@@ -592,6 +627,7 @@ TEST(Inflate, DamagedStreamsEnd) {
   const Bytes data = SampleData(50000);
   const Bytes stream = ZlibDeflate(data, 9);
   constexpr std::size_t kLimit = 1 << 20;
+  TInflater inflater;
   std::uint32_t x = 99;
   int errors = 0;
   for (int trial = 0; trial < 300; ++trial) {
@@ -603,6 +639,11 @@ TEST(Inflate, DamagedStreamsEnd) {
     }
     Bytes out;
     const DecodeResult result = InflateBuffer(bad, out, kLimit);
+    const Decoded into = DecodeIntoBuffer(inflater, bad, kLimit);
+    EXPECT_EQ(into.result, result);
+    if (result == DecodeResult::kOk) {
+      EXPECT_EQ(into.data, out);
+    }
     Bytes expected;
     const bool zlib_ok = ZlibInflateRaw(bad, expected, kLimit);
     EXPECT_LE(out.size(), kLimit);
@@ -615,6 +656,48 @@ TEST(Inflate, DamagedStreamsEnd) {
     }
   }
   EXPECT_GT(errors, 0);  // some of the damage is of the kind that breaks the stream
+}
+
+// Decoding straight into a buffer of the declared size: every kind of stream, read whole or in small
+// pieces, into exactly enough room or more; too little room ends the entry; the same decoder then
+// streams again as before.
+TEST(Inflate, DecodingIntoABufferOfTheDeclaredSize) {
+  const Bytes data = SampleData(100000);
+  const Bytes streams[] = {ZlibDeflate(data, 0),
+                           ZlibDeflate(data, 1),
+                           ZlibDeflate(data, 6),
+                           ZlibDeflate(data, 9),
+                           ZlibDeflate(data, 6, Z_FIXED),
+                           ZlibDeflate(data, 6, Z_RLE),
+                           ZlibDeflate(data, 6, Z_DEFAULT_STRATEGY, 9, 1)};
+  struct Room {
+    std::size_t capacity;
+    DecodeResult result;
+  };
+  const Room rooms[] = {{data.size(), DecodeResult::kOk},
+                        {data.size() + 1, DecodeResult::kOk},
+                        {data.size() + 5000, DecodeResult::kOk},
+                        {data.size() - 1, DecodeResult::kDataError},
+                        {data.size() / 2, DecodeResult::kDataError},
+                        {0, DecodeResult::kDataError}};
+  TInflater inflater;
+  for (std::size_t s = 0; s < std::size(streams); ++s) {
+    for (const Room& room : rooms) {
+      for (std::size_t chunk : {kInputBlockSize, std::size_t{7}}) {
+        SCOPED_TRACE(testing::Message() << "stream " << s << " capacity " << room.capacity << " chunk " << chunk);
+        const Decoded d = DecodeIntoBuffer(inflater, streams[s], room.capacity, chunk);
+        ASSERT_EQ(d.result, room.result);
+        if (room.result == DecodeResult::kOk) {
+          ASSERT_EQ(d.data, data);
+        }
+      }
+    }
+  }
+  Bytes out;
+  EXPECT_EQ(InflateBuffer(inflater, streams[2], out), DecodeResult::kOk);
+  EXPECT_EQ(out, data);
+  TInflater deflate64(InflateFormat::kDeflate64);
+  EXPECT_EQ(DecodeIntoBuffer(deflate64, streams[2], data.size()).result, DecodeResult::kUnsupportedMethod);
 }
 
 TEST(Inflate, TrailingBytesAfterTheFinalBlockAreIgnored) {

@@ -150,6 +150,7 @@ class detail::InflaterState {
  public:
   virtual ~InflaterState() = default;
   virtual void Run(const InputFn& input, const OutputBlockFn& output) = 0;
+  virtual std::size_t RunInto(const InputFn& input, std::uint8_t* out, std::size_t capacity) = 0;
 };
 
 namespace {
@@ -178,6 +179,9 @@ struct InflaterCore final : detail::InflaterState {
   }
 
   void Run(const InputFn& input, const OutputBlockFn& output) override;
+  std::size_t RunInto(const InputFn& input, std::uint8_t* out, std::size_t capacity) override;
+  void Start(const InputFn& input_fn);
+  void DecodeBlocks();
 
   // Input.
   bool ReadMoreInput();
@@ -209,8 +213,10 @@ struct InflaterCore final : detail::InflaterState {
   const std::uint8_t* in_end = nullptr;
   bool end_of_input = false;
   std::uint64_t bitbuf = 0;
-  unsigned bitsleft = 0;  // valid bits in bitbuf; bits above are zero or the next input bits
-  unsigned pad_bits = 0;  // how many of the top valid bits are zero padding after the end of input
+  unsigned bitsleft = 0;             // valid bits in bitbuf; bits above are zero or the next input bits
+  unsigned pad_bits = 0;             // how many of the top valid bits are zero padding after the end of input
+  bool into_buffer = false;          // decoding into the caller's buffer rather than the window
+  std::uint8_t* out_base = nullptr;  // where the entry's output begins: the farthest a distance reaches
   std::uint8_t* out_ptr = nullptr;
   std::uint8_t* handed_ptr = nullptr;  // output before this has been handed over
   std::uint8_t* out_fast_end = nullptr;
@@ -352,6 +358,7 @@ void InflaterCore<Format>::HandOver(bool all) {
 // Hands over the complete blocks and moves the history (the last 32 KiB, 64 KiB for Deflate64) down.
 template <typename Format>
 void InflaterCore<Format>::MakeRoom() {
+  KZB_INFLATE_CHECK(!into_buffer);  // the caller's buffer is full: the entry is longer than it said
   HandOver(false);
   const std::size_t produced = static_cast<std::size_t>(out_ptr - window.data());
   if (produced <= kHistorySize) return;
@@ -464,7 +471,7 @@ template <typename Tables>
   const std::uint8_t* const in_stop = st.in_end;
   std::uint8_t* out = st.out_ptr;
   std::uint8_t* const out_stop = st.out_fast_end;
-  const std::uint8_t* const out_begin = st.window.data();
+  const std::uint8_t* const out_begin = st.out_base;
   bool block_done = false;
 
 #define KZB_REFILL()               \
@@ -576,7 +583,7 @@ bool InflaterCore<Format>::DecodeOneSlow(const std::uint32_t* lit_table, const s
   bitsleft = bl & 0xFF;
   KZB_INFLATE_CHECK(!(entry & kEntryExceptional));
   const std::uint32_t distance = EntryValue(entry, saved);
-  KZB_INFLATE_CHECK(distance <= static_cast<std::size_t>(out_ptr - window.data()));
+  KZB_INFLATE_CHECK(distance <= static_cast<std::size_t>(out_ptr - out_base));
   CopyMatch(out_ptr, distance, length);
   out_ptr += length;
   return false;
@@ -596,18 +603,48 @@ void InflaterCore<Format>::HuffmanBlock(const std::uint32_t* lit_table, const st
 }
 
 template <typename Format>
-void InflaterCore<Format>::Run(const InputFn& input_fn, const OutputBlockFn& output_fn) {
+void InflaterCore<Format>::Start(const InputFn& input_fn) {
   input = &input_fn;
-  output = &output_fn;
   in_ptr = in_end = in_buf.data();
   end_of_input = false;
   bitbuf = 0;
   bitsleft = 0;
   pad_bits = 0;
-  out_ptr = handed_ptr = window.data();
+}
+
+template <typename Format>
+void InflaterCore<Format>::Run(const InputFn& input_fn, const OutputBlockFn& output_fn) {
+  Start(input_fn);
+  output = &output_fn;
+  into_buffer = false;
+  out_base = out_ptr = handed_ptr = window.data();
   out_area_end = window.data() + kHistorySize + kOutputArea;
   out_fast_end = out_area_end - Format::kMaxMatch;
+  DecodeBlocks();
+  HandOver(true);
+}
 
+// The fast loop runs while the output has not passed the buffer's end, so a last match may reach
+// kMaxMatch plus the copy overrun beyond it: the slack. Passing the end is found by MakeRoom at the next
+// step of a Huffman block, and at the end of the stream.
+template <typename Format>
+std::size_t InflaterCore<Format>::RunInto(const InputFn& input_fn, std::uint8_t* out, std::size_t capacity) {
+  // Deflate64's longest match does not fit the slack: TInflater never calls this for that format.
+  static_assert(Format::kDeflate64 || Format::kMaxMatch + kCopyOverrun <= kInflateIntoSlack);
+  if constexpr (Format::kDeflate64) FailEntry();
+  Start(input_fn);
+  output = nullptr;
+  into_buffer = true;
+  out_base = out_ptr = handed_ptr = out;
+  out_area_end = out_fast_end = out + capacity;
+  DecodeBlocks();
+  CheckNoPaddingUsed();
+  KZB_INFLATE_CHECK(out_ptr <= out_area_end);
+  return static_cast<std::size_t>(out_ptr - out);
+}
+
+template <typename Format>
+void InflaterCore<Format>::DecodeBlocks() {
   bool final_block = false;
   while (!final_block) {
     final_block = Bits(1) != 0;
@@ -626,7 +663,6 @@ void InflaterCore<Format>::Run(const InputFn& input_fn, const OutputBlockFn& out
         FailEntry();
     }
   }
-  HandOver(true);
 }
 
 }  // namespace
@@ -645,6 +681,20 @@ DecodeResult TInflater::Inflate(const InputFn& input, const OutputBlockFn& outpu
   return DecodeGuarded([&] {
     try {
       state_->Run(input, output);
+      return DecodeResult::kOk;
+    } catch (const InflateDataError&) {
+      return DecodeResult::kDataError;
+    }
+  });
+}
+
+DecodeResult TInflater::InflateInto(const InputFn& input, std::uint8_t* out, std::size_t capacity,
+                                    std::size_t& produced) {
+  produced = 0;
+  if (format_ != InflateFormat::kDeflate) return DecodeResult::kUnsupportedMethod;
+  return DecodeGuarded([&] {
+    try {
+      produced = state_->RunInto(input, out, capacity);
       return DecodeResult::kOk;
     } catch (const InflateDataError&) {
       return DecodeResult::kDataError;

@@ -27,6 +27,10 @@ enum class InflateFormat {
   kDeflate64,  // 64 KiB window, 16-bit length code 285, distance codes 30 and 31
 };
 
+// Bytes a buffer handed to InflateInto must have beyond its capacity: the decoder may write this far past
+// the capacity before it finds the entry longer than that.
+inline constexpr std::size_t kInflateIntoSlack = 320;
+
 namespace detail {
 class InflaterState;
 }
@@ -42,6 +46,11 @@ class TInflater {
 
   InflateFormat Format() const { return format_; }
   DecodeResult Inflate(const InputFn& input, const OutputBlockFn& output);
+  // Decodes a deflate entry whose size is known straight into out, which holds capacity bytes plus
+  // kInflateIntoSlack, using out itself as the history: nothing is copied. produced tells how many bytes
+  // were decoded; the bytes of out after them are undefined. Output beyond capacity ends the entry with
+  // kDataError. A Deflate64 decoder returns kUnsupportedMethod.
+  DecodeResult InflateInto(const InputFn& input, std::uint8_t* out, std::size_t capacity, std::size_t& produced);
 
  private:
   InflateFormat format_;

@@ -39,7 +39,7 @@ void ExtractRun::StartDecodingAhead(int count) {
     staging_ = true;
     workers = threads;
     stage_folder_ = reader_.DestDir().empty() ? std::string() : platform::IncludeTrailingSeparator(reader_.DestDir());
-    stage = [this](int index, const std::vector<std::uint8_t>& data, std::uint32_t crc) {
+    stage = [this](int index, std::span<const std::uint8_t> data, std::uint32_t crc) {
       return StageAhead(index, data, crc);
     };
   }
@@ -62,7 +62,7 @@ void ExtractRun::StartDecodingAhead(int count) {
       std::move(stage));
 }
 
-std::string ExtractRun::StageAhead(int index, const std::vector<std::uint8_t>& data, std::uint32_t crc) {
+std::string ExtractRun::StageAhead(int index, std::span<const std::uint8_t> data, std::uint32_t crc) {
   if (staging_off_.load(std::memory_order_relaxed)) return {};
   // The listing is not changed while the run goes on: reading it here is safe.
   const TZipHeaderInfo& entry = archive_.Entry(index);

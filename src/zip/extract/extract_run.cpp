@@ -459,7 +459,7 @@ DecodeResult ExtractRun::DecodeEntryData() {
     ahead_->Wait(*ahead_item_);
     if (ahead_item_->ok) {
       // Decoded and checked ahead: hand the bytes over as the decoder would have.
-      const std::vector<std::uint8_t>& data = ahead_item_->data;
+      const std::span<const std::uint8_t> data = ahead_item_->Decoded();
       crc_done_ = true;
       const DecodeResult result = DecodeGuarded([&] {
         for (std::size_t pos = 0; pos < data.size(); pos += kOutputBlockSize) {
@@ -570,7 +570,7 @@ bool ExtractRun::CommitOutput(int index, const std::string& fname) {
     DiscardOutput();
     staged_ = false;
     if (!OpenOutput(index, fname, false)) return false;
-    const std::vector<std::uint8_t>& data = ahead_item_->data;
+    const std::span<const std::uint8_t> data = ahead_item_->Decoded();
     if (output_->Write(data.data(), static_cast<std::int64_t>(data.size())) < static_cast<std::int64_t>(data.size()) ||
         !CloseOutput()) {
       ThrowCantWrite(fname);

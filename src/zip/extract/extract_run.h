@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -64,7 +65,7 @@ class ExtractRun {
   // On a worker: writes an entry decoded ahead into a temporary file in the destination folder and
   // returns its path (empty when it did not: a CRC that does not match, a file that cannot be made or
   // written; the run's own path then writes the entry and reports any fault).
-  std::string StageAhead(int index, const std::vector<std::uint8_t>& data, std::uint32_t crc);
+  std::string StageAhead(int index, std::span<const std::uint8_t> data, std::uint32_t crc);
   // Takes the current entry's staged file as its temporary output; false when there is none to take.
   bool AdoptStaged(const std::string& fname, bool replaces);
   // The archive position of an entry's data from its local header (on the entry's volume), or -1.

@@ -18,9 +18,6 @@ constexpr std::int64_t kMinBytesAhead = 16 << 20;
 // Entries planned ahead at most.
 constexpr std::size_t kMaxEntriesAhead = 1024;
 
-// Thrown by the output of a task when the data runs past its declared size.
-struct Oversize {};
-
 }  // namespace
 
 TInflateAhead::TInflateAhead(std::vector<int> candidates, std::vector<std::int64_t> sizes,
@@ -104,7 +101,8 @@ void TInflateAhead::TopUp() {
     if (!read_(item->index, item->data_position, item->input)) continue;
     // The buffers are made (and freed) on this thread: memory crossing between threads costs the
     // allocator a lock that the workers would contend for.
-    item->data.reserve(static_cast<std::size_t>(item->size));
+    item->data =
+        std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(item->size) + kInflateIntoSlack);
     ahead_.push_back(item);
     bytes_in_flight_ += item->size + item->compressed_size;
     // Two plain pointers: the task is held inside the function object, not on the heap.
@@ -115,7 +113,6 @@ void TInflateAhead::TopUp() {
 
 void TInflateAhead::Run(Item& item) {
   // Only this task touches the item's buffers until it is marked done.
-  std::vector<std::uint8_t>& data = item.data;
   bool ok = false;
   std::uint32_t crc = 0;
   std::string staged;
@@ -131,13 +128,10 @@ void TInflateAhead::Run(Item& item) {
       pos += n;
       return n;
     };
-    const OutputBlockFn write = [&](const std::uint8_t* bytes, std::size_t count) {
-      if (data.size() + count > limit) throw Oversize{};
-      data.insert(data.end(), bytes, bytes + count);
-    };
-    ok = inflater.Inflate(read, write) == DecodeResult::kOk && data.size() == limit;
-    if (ok) crc = Crc32Of(data.data(), data.size());
-    if (ok && stage_) staged = stage_(item.index, data, crc);
+    std::size_t produced = 0;
+    ok = inflater.InflateInto(read, item.data.get(), limit, produced) == DecodeResult::kOk && produced == limit;
+    if (ok) crc = Crc32Of(item.data.get(), limit);
+    if (ok && stage_) staged = stage_(item.index, item.Decoded(), crc);
   } catch (...) {
     ok = false;  // the run's own path decodes the entry and reports what is wrong with it
   }

@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -43,19 +44,23 @@ class TInflateAhead {
     std::int64_t compressed_size = 0;
     std::int64_t data_position = -1;  // where the entry's compressed bytes begin in the archive
     std::vector<std::uint8_t> input;
-    std::vector<std::uint8_t> data;  // reserved by the run's thread, filled by the task
+    // The decoded bytes: size plus kInflateIntoSlack bytes made by the run's thread, decoded into by the
+    // task; the first size bytes hold the entry once ok.
+    std::unique_ptr<std::uint8_t[]> data;
     // Set by the task, under the mutex:
     bool done = false;
     bool ok = false;  // ended cleanly with exactly size bytes
     std::uint32_t crc = 0;
     std::string staged;  // the temporary file holding the bytes, if the stage function wrote one
+
+    std::span<const std::uint8_t> Decoded() const { return {data.get(), static_cast<std::size_t>(size)}; }
   };
   // Reads the compressed bytes of a listing entry (on the run's thread) and tells where they begin; false
   // when they cannot be read.
   using ReadFn = std::function<bool(int index, std::int64_t& data_position, std::vector<std::uint8_t>& compressed)>;
   // Called on a worker with an entry's decoded bytes and their CRC; returns the path of a temporary file
   // holding them, or an empty string. Must be safe to call from several workers at once.
-  using StageFn = std::function<std::string(int index, const std::vector<std::uint8_t>& data, std::uint32_t crc)>;
+  using StageFn = std::function<std::string(int index, std::span<const std::uint8_t> data, std::uint32_t crc)>;
 
   // candidates: listing indices in the order the run visits them, with their declared sizes.
   TInflateAhead(std::vector<int> candidates, std::vector<std::int64_t> sizes, std::vector<std::int64_t> compressed,
