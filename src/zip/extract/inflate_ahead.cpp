@@ -17,6 +17,9 @@ constexpr std::int64_t kBytesAheadPerWorker = 8 << 20;
 constexpr std::int64_t kMinBytesAhead = 16 << 20;
 // Entries planned ahead at most.
 constexpr std::size_t kMaxEntriesAhead = 1024;
+// Tasks handed to the workers at once while a batch is planned: the workers start on the first entries
+// while the rest are read (planning the first batch of a run takes tens of milliseconds).
+constexpr std::size_t kTasksPerSubmit = 64;
 
 }  // namespace
 
@@ -89,7 +92,7 @@ void TInflateAhead::Release(int index) {
 
 void TInflateAhead::TopUp() {
   // Planned in batches: once either bound is reached, more are planned only when both have fallen to half,
-  // so a waiting worker is woken once per batch rather than once per entry.
+  // so a waiting worker is woken once per group of tasks rather than once per entry.
   if (!ahead_.empty() && (bytes_in_flight_ >= limit_bytes_ / 2 || ahead_.size() >= kMaxEntriesAhead / 2)) return;
   std::vector<std::function<void()>> tasks;
   while (bytes_in_flight_ < limit_bytes_ && ahead_.size() < kMaxEntriesAhead && next_ < candidates_.size()) {
@@ -107,6 +110,10 @@ void TInflateAhead::TopUp() {
     bytes_in_flight_ += item->size + item->compressed_size;
     // Two plain pointers: the task is held inside the function object, not on the heap.
     tasks.emplace_back([this, raw = item.get()] { Run(*raw); });
+    if (tasks.size() == kTasksPerSubmit) {
+      pool_->SubmitAll(tasks);
+      tasks.clear();
+    }
   }
   pool_->SubmitAll(tasks);
 }
