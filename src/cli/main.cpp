@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   std::vector<char*> utf8_argv;
   for (const std::string& arg : args) utf8_argv.push_back(const_cast<char*>(arg.c_str()));
   kzb::platform::UseUtf8Console();
+  kzb::platform::TuneAllocatorForOneRun();
 
   CLI::App app{"Kestrova ZIP Backup V1.08 - command-line front end", "kzb"};
   app.set_version_flag("--version", "kzb (Kestrova ZIP Backup) 1.08");

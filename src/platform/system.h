@@ -14,6 +14,10 @@ namespace kzb::platform {
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 // Makes a console show the program's UTF-8 output (Windows); nothing to do on POSIX.
 void UseUtf8Console();
+// Tunes the memory allocator for a process that runs one command and ends (the command-line front end):
+// freed memory stays with the process for the next allocations instead of going back to the system and
+// being faulted in again page by page. Extracting many small files on two cores took about 5 % less.
+void TuneAllocatorForOneRun();
 
 // Opens a file or URL with the desktop's default program (xdg-open; the shell's "open" verb on Windows),
 // without waiting for it.

@@ -2,6 +2,9 @@
 #include "platform/system.h"
 
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -83,6 +86,16 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
 }
 
 void UseUtf8Console() {}
+
+void TuneAllocatorForOneRun() {
+#if defined(__GLIBC__)
+  // Blocks up to 8 MiB come from the heap (and are reused) rather than from mappings of their own; the
+  // heap's top is given back only beyond 64 MiB.
+  const bool mapped = ::mallopt(M_MMAP_THRESHOLD, 8 << 20) == 1;
+  const bool trimmed = ::mallopt(M_TRIM_THRESHOLD, 64 << 20) == 1;
+  static_cast<void>(mapped && trimmed);  // the allocator's defaults work too, only slower
+#endif
+}
 
 bool OpenWithDefaultProgram(const std::string& path_or_url) {
   if (path_or_url.empty()) return false;

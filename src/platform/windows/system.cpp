@@ -99,6 +99,8 @@ void UseUtf8Console() {
   SetConsoleCP(CP_UTF8);
 }
 
+void TuneAllocatorForOneRun() {}  // the system's heap keeps freed blocks for reuse already
+
 bool OpenWithDefaultProgram(const std::string& path_or_url) {
   if (path_or_url.empty()) return false;
   const std::wstring target = win::Widen(path_or_url);
