@@ -22,7 +22,9 @@
 // output area of several 32 KiB blocks. Matches are copied eight bytes at a time, the first 32 bytes
 // without a loop (the buffer has slack for the overrun). Complete 32 KiB blocks are handed to the
 // OutputBlockFn when the area fills and at the end; then the last 32 KiB are moved to the bottom as the
-// history of what follows. A processor with BMI2 runs a copy of the hot loop compiled for it.
+// history of what follows. Decoding into the caller's buffer (InflateInto), that buffer is the history
+// and the output: nothing is handed over or moved, and the output may not grow past its capacity. A
+// processor with BMI2 runs a copy of the hot loop compiled for it.
 //
 // Deflate64 runs the same code, instantiated for its format: a 64 KiB history, length code 285 with a
 // base of 3 and 16 extra bits, distance codes 30 and 31. Its longest length and distance together take up
