@@ -31,6 +31,7 @@ TInflateAhead::TInflateAhead(std::vector<int> candidates, std::vector<std::int64
       read_(std::move(read)),
       stage_(std::move(stage)) {
   pool_ = std::make_unique<TWorkerPool>(threads);
+  inflaters_.resize(static_cast<std::size_t>(pool_->Workers()) + 1);
   limit_bytes_ = std::max(kMinBytesAhead, kBytesAheadPerWorker * pool_->Workers());
 }
 
@@ -124,8 +125,9 @@ void TInflateAhead::Run(Item& item) {
   std::uint32_t crc = 0;
   std::string staged;
   try {
-    // One decoder per worker thread, made on its first entry.
-    thread_local TInflater inflater;
+    std::unique_ptr<TInflater>& slot = inflaters_[static_cast<std::size_t>(pool_->Slot())];
+    if (!slot) slot = std::make_unique<TInflater>();
+    TInflater& inflater = *slot;
     std::size_t pos = 0;
     const std::vector<std::uint8_t>& input = item.input;
     const auto limit = static_cast<std::size_t>(item.size);

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "zip/decompress/inflate.h"
 #include "zip/pool/worker_pool.h"
 
 namespace kzb::zip {
@@ -93,7 +94,9 @@ class TInflateAhead {
   std::int64_t limit_bytes_ = 0;
   std::mutex mutex_;
   std::condition_variable done_;
-  bool waiting_ = false;               // the run's thread waits on done_ (under mutex_)
+  bool waiting_ = false;  // the run's thread waits on done_ (under mutex_)
+  // One decoder per pool slot (TWorkerPool::Slot), made on its first entry and used by that thread only.
+  std::vector<std::unique_ptr<TInflater>> inflaters_;
   std::unique_ptr<TWorkerPool> pool_;  // last: destroyed first
 };
 

@@ -5,10 +5,18 @@
 
 namespace kzb::zip {
 
+namespace {
+
+// The pool a worker thread belongs to and its index there (plain values: safe as thread_local anywhere).
+thread_local const TWorkerPool* t_pool = nullptr;
+thread_local int t_index = 0;
+
+}  // namespace
+
 TWorkerPool::TWorkerPool(int threads) {
   for (int i = 0; i < std::max(1, threads); ++i) {
     try {
-      threads_.emplace_back([this] { Work(); });
+      threads_.emplace_back([this, i] { Work(i); });
     } catch (const std::system_error&) {
       break;  // no more threads available: work with those started
     }
@@ -58,7 +66,13 @@ void TWorkerPool::SubmitAll(std::vector<std::function<void()>>& tasks) {
   tasks.clear();
 }
 
-void TWorkerPool::Work() {
+int TWorkerPool::Slot() const {
+  return t_pool == this ? t_index : Workers();
+}
+
+void TWorkerPool::Work(int index) {
+  t_pool = this;
+  t_index = index;
   for (;;) {
     std::function<void()> task;
     {

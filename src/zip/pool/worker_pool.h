@@ -32,12 +32,17 @@ class TWorkerPool {
   // Submits the tasks in their order under one lock and one wake-up (less contention than one by one).
   void SubmitAll(std::vector<std::function<void()>>& tasks);
   int Workers() const { return static_cast<int>(threads_.size()); }
+  // Where the calling task runs: its worker's index (0 to Workers() - 1), or Workers() on any other thread
+  // (a pool without workers runs tasks on the submitting thread). Tasks keep per-thread state, such as a
+  // compressor, in Workers() + 1 slots indexed by it: thread_local objects with destructors are not safe
+  // everywhere (mingw-w64 may free their storage before it runs their destructors at thread exit).
+  int Slot() const;
 
   // The number of threads a setting asks for: n itself when positive, else the number of processor cores.
   static int ResolveThreads(int n);
 
  private:
-  void Work();
+  void Work(int index);
 
   std::mutex mutex_;
   std::condition_variable wake_;

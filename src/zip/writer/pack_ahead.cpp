@@ -76,6 +76,7 @@ TPackAhead::TPackAhead(const std::vector<std::string>& files, int threads,
                        std::function<int(const std::string&)> level_for)
     : files_(files), level_for_(std::move(level_for)) {
   pool_ = std::make_unique<TWorkerPool>(threads);
+  deflaters_.resize(static_cast<std::size_t>(pool_->Workers()) + 1);
   limit_bytes_ = std::max(kMinBytesAhead, kBytesAheadPerWorker * pool_->Workers());
 }
 
@@ -199,8 +200,9 @@ void TPackAhead::RunPiece(std::shared_ptr<File> file, std::shared_ptr<Piece> pie
   DeflateResult result;
   std::vector<std::uint8_t> data;
   try {
-    // One compressor per worker thread, made on its first piece.
-    thread_local TDeflater deflater;
+    std::unique_ptr<TDeflater>& slot = deflaters_[static_cast<std::size_t>(pool_->Slot())];
+    if (!slot) slot = std::make_unique<TDeflater>();
+    TDeflater& deflater = *slot;
     platform::File input(file->path, platform::File::Mode::kRead);
     const std::int64_t dictionary = std::min(kPieceDictionary, piece->offset);
     input.Seek(piece->offset - dictionary, 0);

@@ -109,6 +109,8 @@ class TPackAhead {
 
   std::mutex mutex_;
   std::condition_variable done_;
+  // One compressor per pool slot (TWorkerPool::Slot), made on its first piece and used by that thread only.
+  std::vector<std::unique_ptr<TDeflater>> deflaters_;
   std::unique_ptr<TWorkerPool> pool_;  // last: destroyed first, so no task outlives the state above
 };
 
