@@ -210,14 +210,13 @@ struct InflaterCore final : detail::InflaterState {
   std::vector<std::uint32_t> fixed_dist_table;
 
   const InputFn* input = nullptr;
-  const OutputBlockFn* output = nullptr;
+  const OutputBlockFn* output = nullptr;  // null while decoding into the caller's buffer (RunInto)
   const std::uint8_t* in_ptr = nullptr;
   const std::uint8_t* in_end = nullptr;
   bool end_of_input = false;
   std::uint64_t bitbuf = 0;
   unsigned bitsleft = 0;             // valid bits in bitbuf; bits above are zero or the next input bits
   unsigned pad_bits = 0;             // how many of the top valid bits are zero padding after the end of input
-  bool into_buffer = false;          // decoding into the caller's buffer rather than the window
   std::uint8_t* out_base = nullptr;  // where the entry's output begins: the farthest a distance reaches
   std::uint8_t* out_ptr = nullptr;
   std::uint8_t* handed_ptr = nullptr;  // output before this has been handed over
@@ -360,7 +359,8 @@ void InflaterCore<Format>::HandOver(bool all) {
 // Hands over the complete blocks and moves the history (the last 32 KiB, 64 KiB for Deflate64) down.
 template <typename Format>
 void InflaterCore<Format>::MakeRoom() {
-  KZB_INFLATE_CHECK(!into_buffer);  // the caller's buffer is full: the entry is longer than it said
+  // Without an OutputBlockFn the output is the caller's buffer, which is full: the entry is longer than it said.
+  KZB_INFLATE_CHECK(output != nullptr);
   HandOver(false);
   const std::size_t produced = static_cast<std::size_t>(out_ptr - window.data());
   if (produced <= kHistorySize) return;
@@ -618,7 +618,6 @@ template <typename Format>
 void InflaterCore<Format>::Run(const InputFn& input_fn, const OutputBlockFn& output_fn) {
   Start(input_fn);
   output = &output_fn;
-  into_buffer = false;
   out_base = out_ptr = handed_ptr = window.data();
   out_area_end = window.data() + kHistorySize + kOutputArea;
   out_fast_end = out_area_end - Format::kMaxMatch;
@@ -636,7 +635,6 @@ std::size_t InflaterCore<Format>::RunInto(const InputFn& input_fn, std::uint8_t*
   if constexpr (Format::kDeflate64) FailEntry();
   Start(input_fn);
   output = nullptr;
-  into_buffer = true;
   out_base = out_ptr = handed_ptr = out;
   out_area_end = out_fast_end = out + capacity;
   DecodeBlocks();
