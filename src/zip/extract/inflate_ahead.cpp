@@ -31,7 +31,7 @@ TInflateAhead::TInflateAhead(std::vector<int> candidates, std::vector<std::int64
       read_(std::move(read)),
       stage_(std::move(stage)) {
   pool_ = std::make_unique<TWorkerPool>(threads);
-  inflaters_.resize(static_cast<std::size_t>(pool_->Workers()) + 1);
+  inflaters_.emplace(*pool_);
   limit_bytes_ = std::max(kMinBytesAhead, kBytesAheadPerWorker * pool_->Workers());
 }
 
@@ -125,9 +125,7 @@ void TInflateAhead::Run(Item& item) {
   std::uint32_t crc = 0;
   std::string staged;
   try {
-    std::unique_ptr<TInflater>& slot = inflaters_[static_cast<std::size_t>(pool_->Slot())];
-    if (!slot) slot = std::make_unique<TInflater>();
-    TInflater& inflater = *slot;
+    TInflater& inflater = inflaters_->Get();
     std::size_t pos = 0;
     const std::vector<std::uint8_t>& input = item.input;
     const auto limit = static_cast<std::size_t>(item.size);

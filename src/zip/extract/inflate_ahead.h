@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -94,10 +95,9 @@ class TInflateAhead {
   std::int64_t limit_bytes_ = 0;
   std::mutex mutex_;
   std::condition_variable done_;
-  bool waiting_ = false;  // the run's thread waits on done_ (under mutex_)
-  // One decoder per pool slot (TWorkerPool::Slot), made on its first entry and used by that thread only.
-  std::vector<std::unique_ptr<TInflater>> inflaters_;
-  std::unique_ptr<TWorkerPool> pool_;  // last: destroyed first
+  bool waiting_ = false;                          // the run's thread waits on done_ (under mutex_)
+  std::optional<TPerSlot<TInflater>> inflaters_;  // one per worker: made with the pool
+  std::unique_ptr<TWorkerPool> pool_;             // last: destroyed first
 };
 
 }  // namespace kzb::zip

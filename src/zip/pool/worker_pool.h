@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -49,6 +50,24 @@ class TWorkerPool {
   std::deque<std::function<void()>> queue_;
   bool stopping_ = false;
   std::vector<std::thread> threads_;
+};
+
+// One T per slot of a pool (TWorkerPool::Slot), made on first use by the thread that owns the slot and used
+// by it only. The pool's threads must have ended before this goes.
+template <typename T>
+class TPerSlot {
+ public:
+  explicit TPerSlot(const TWorkerPool& pool) : pool_(pool), objects_(static_cast<std::size_t>(pool.Workers()) + 1) {}
+
+  T& Get() {
+    std::unique_ptr<T>& object = objects_[static_cast<std::size_t>(pool_.Slot())];
+    if (!object) object = std::make_unique<T>();
+    return *object;
+  }
+
+ private:
+  const TWorkerPool& pool_;
+  std::vector<std::unique_ptr<T>> objects_;
 };
 
 }  // namespace kzb::zip

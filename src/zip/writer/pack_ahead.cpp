@@ -76,7 +76,7 @@ TPackAhead::TPackAhead(const std::vector<std::string>& files, int threads,
                        std::function<int(const std::string&)> level_for)
     : files_(files), level_for_(std::move(level_for)) {
   pool_ = std::make_unique<TWorkerPool>(threads);
-  deflaters_.resize(static_cast<std::size_t>(pool_->Workers()) + 1);
+  deflaters_.emplace(*pool_);
   limit_bytes_ = std::max(kMinBytesAhead, kBytesAheadPerWorker * pool_->Workers());
 }
 
@@ -200,9 +200,7 @@ void TPackAhead::RunPiece(std::shared_ptr<File> file, std::shared_ptr<Piece> pie
   DeflateResult result;
   std::vector<std::uint8_t> data;
   try {
-    std::unique_ptr<TDeflater>& slot = deflaters_[static_cast<std::size_t>(pool_->Slot())];
-    if (!slot) slot = std::make_unique<TDeflater>();
-    TDeflater& deflater = *slot;
+    TDeflater& deflater = deflaters_->Get();
     platform::File input(file->path, platform::File::Mode::kRead);
     const std::int64_t dictionary = std::min(kPieceDictionary, piece->offset);
     input.Seek(piece->offset - dictionary, 0);

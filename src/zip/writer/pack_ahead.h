@@ -27,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -109,9 +110,8 @@ class TPackAhead {
 
   std::mutex mutex_;
   std::condition_variable done_;
-  // One compressor per pool slot (TWorkerPool::Slot), made on its first piece and used by that thread only.
-  std::vector<std::unique_ptr<TDeflater>> deflaters_;
-  std::unique_ptr<TWorkerPool> pool_;  // last: destroyed first, so no task outlives the state above
+  std::optional<TPerSlot<TDeflater>> deflaters_;  // one per worker: made with the pool
+  std::unique_ptr<TWorkerPool> pool_;             // last: destroyed first, so no task outlives the state above
 };
 
 }  // namespace kzb::zip
