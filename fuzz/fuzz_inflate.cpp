@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <span>
 #include <vector>
 
@@ -64,16 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (room == 2) capacity += 100;
   capacity = std::min(capacity, kOutputCap);
   std::vector<std::uint8_t> buffer(capacity + kzb::zip::kInflateIntoSlack);  // exactly: the sanitizer sees overruns
-  std::size_t pos = 1;
   std::size_t produced = 0;
-  const kzb::zip::DecodeResult into = inflater.InflateInto(
-      [&](std::uint8_t* to, std::size_t max) {
-        const std::size_t n = std::min({max, piece, size - pos});
-        if (n > 0) std::memcpy(to, data + pos, n);
-        pos += n;
-        return n;
-      },
-      buffer.data(), capacity, produced);
+  const kzb::zip::DecodeResult into = kzb::zip::InflateBufferInto(
+      inflater, std::span<const std::uint8_t>(data + 1, size - 1), buffer.data(), capacity, produced, piece);
   const bool into_ok = into == kzb::zip::DecodeResult::kOk;
   const bool fits = zlib_ok && expected.size() <= capacity;
   if (into_ok != fits ||

@@ -247,17 +247,9 @@ struct Decoded {
 Decoded DecodeIntoBuffer(TInflater& inflater, const Bytes& stream, std::size_t capacity,
                          std::size_t chunk = kInputBlockSize) {
   Bytes buffer(capacity + kInflateIntoSlack);
-  std::size_t pos = 0;
   std::size_t produced = 0;
   Decoded d;
-  d.result = inflater.InflateInto(
-      [&](std::uint8_t* buf, std::size_t max) {
-        const std::size_t n = std::min({max, chunk, stream.size() - pos});
-        if (n > 0) std::memcpy(buf, stream.data() + pos, n);
-        pos += n;
-        return n;
-      },
-      buffer.data(), capacity, produced);
+  d.result = InflateBufferInto(inflater, stream, buffer.data(), capacity, produced, chunk);
   d.data.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(produced));
   return d;
 }

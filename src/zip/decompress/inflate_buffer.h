@@ -24,4 +24,9 @@ DecodeResult InflateBuffer(TInflater& inflater, std::span<const std::uint8_t> in
                            std::size_t output_limit = std::numeric_limits<std::size_t>::max(),
                            std::size_t input_chunk = kInputBlockSize);
 
+// Inflates a raw deflate stream straight into out (TInflater::InflateInto: room for capacity bytes plus
+// kInflateIntoSlack); produced tells how many bytes were decoded.
+DecodeResult InflateBufferInto(TInflater& inflater, std::span<const std::uint8_t> input, std::uint8_t* out,
+                               std::size_t capacity, std::size_t& produced, std::size_t input_chunk = kInputBlockSize);
+
 }  // namespace kzb::zip
