@@ -390,7 +390,15 @@ TEST_F(ParallelWriterTest, FilesWrittenAheadFollowTheRunsDecisions) {
       };
       int ended = 0;
       reader.OnEndUnZip = [&](TVCLUnZip&, int index, const std::string& fname) {
-        events[run].push_back(std::to_string(index) + " " + fname.substr(dest.Path().size()));
+        // Scratch folder names differ in length from run to run, so the event keeps the name below its
+        // folder.
+        std::string where = fname;
+        if (where.rfind(dest.Path(), 0) == 0) {
+          where = where.substr(dest.Path().size());
+        } else if (!elsewhere.empty() && where.rfind(elsewhere, 0) == 0) {
+          where = "elsewhere/" + where.substr(elsewhere.size());
+        }
+        events[run].push_back(std::to_string(index) + " " + where);
         if (scenario == Scenario::kStopHalfway && ++ended == 20) throw std::runtime_error("stopped by the user");
       };
       try {
