@@ -1,5 +1,6 @@
-// Buffer-to-buffer form of the inflater, for tests, benchmarks and fuzz targets. The archive engine
-// itself streams through TInflater.
+// Buffer-to-buffer form of the inflater, for tests, benchmarks and fuzz targets, and for entries that the
+// archive engine decodes ahead from memory (InflateBufferInto). Otherwise the engine streams through
+// TInflater.
 #pragma once
 
 #include <cstddef>

@@ -1,10 +1,11 @@
 #include "zip/extract/inflate_ahead.h"
 
 #include <algorithm>
-#include <cstring>
+#include <limits>
 
 #include "platform/file_system.h"
 #include "zip/decompress/inflate.h"
+#include "zip/decompress/inflate_buffer.h"
 #include "zip/records/crc32.h"
 
 namespace kzb::zip {
@@ -126,17 +127,12 @@ void TInflateAhead::Run(Item& item) {
   std::string staged;
   try {
     TInflater& inflater = inflaters_->Get();
-    std::size_t pos = 0;
-    const std::vector<std::uint8_t>& input = item.input;
     const auto limit = static_cast<std::size_t>(item.size);
-    const InputFn read = [&](std::uint8_t* buffer, std::size_t max) {
-      const std::size_t n = std::min(max, input.size() - pos);
-      std::memcpy(buffer, input.data() + pos, n);
-      pos += n;
-      return n;
-    };
     std::size_t produced = 0;
-    ok = inflater.InflateInto(read, item.data.get(), limit, produced) == DecodeResult::kOk && produced == limit;
+    // The compressed bytes are all in memory: each read takes as many as the decoder asks for.
+    ok = InflateBufferInto(inflater, item.input, item.data.get(), limit, produced,
+                           std::numeric_limits<std::size_t>::max()) == DecodeResult::kOk &&
+         produced == limit;
     if (ok) crc = Crc32Of(item.data.get(), limit);
     if (ok && stage_) staged = stage_(item.index, item.Decoded(), crc);
   } catch (...) {
